@@ -1,0 +1,254 @@
+#include "cli/Cli.hpp"
+
+#include "core/common/CleanupProblem.hpp"
+#include "core/common/FileError.hpp"
+#include "core/common/Task.hpp"
+#include "core/common/Url.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace ombrelo::cli {
+
+Arguments::Arguments(const std::vector<std::string>& raw, const std::vector<std::string>& flags,
+                     const std::vector<std::string>& valued,
+                     const std::vector<std::string>& repeatable) {
+    auto contains = [](const std::vector<std::string>& list, const std::string& name) {
+        return std::find(list.begin(), list.end(), name) != list.end();
+    };
+    bool optionsEnded = false;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const std::string& word = raw[i];
+        if (optionsEnded || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            if (!optionsEnded && word.size() > 1 && word[0] == '-' && word != "-") {
+                throw UsageError("unknown option '" + word + "'");
+            }
+            operands_.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = word.substr(2);
+        std::optional<std::string> inlineValue;
+        if (auto equals = name.find('='); equals != std::string::npos) {
+            inlineValue = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (contains(flags, name)) {
+            if (inlineValue) {
+                throw UsageError("option '--" + name + "' takes no value");
+            }
+            options_[name].push_back("");
+            continue;
+        }
+        if (!contains(valued, name) && !contains(repeatable, name)) {
+            throw UsageError("unknown option '--" + name + "'");
+        }
+        if (!inlineValue) {
+            if (i + 1 >= raw.size()) {
+                throw UsageError("option '--" + name + "' needs a value");
+            }
+            inlineValue = raw[++i];
+        }
+        if (options_.count(name) > 0 && !contains(repeatable, name)) {
+            throw UsageError("option '--" + name + "' given twice");
+        }
+        options_[name].push_back(*inlineValue);
+    }
+}
+
+bool Arguments::has(const std::string& name) const {
+    return options_.count(name) > 0;
+}
+
+std::optional<std::string> Arguments::value(const std::string& name) const {
+    auto it = options_.find(name);
+    if (it == options_.end() || it->second.empty()) {
+        return std::nullopt;
+    }
+    return it->second.back();
+}
+
+std::vector<std::string> Arguments::values(const std::string& name) const {
+    auto it = options_.find(name);
+    return it == options_.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::int64_t Arguments::integer(const std::string& name, std::int64_t fallback,
+                                std::int64_t minimum, std::int64_t maximum) const {
+    auto text = value(name);
+    if (!text) {
+        return fallback;
+    }
+    std::int64_t number = 0;
+    try {
+        size_t used = 0;
+        number = std::stoll(*text, &used);
+        if (used != text->size()) {
+            throw std::invalid_argument("trailing text");
+        }
+    } catch (const std::exception&) {
+        throw UsageError("option '--" + name + "' takes a whole number, not '" + *text + "'");
+    }
+    if (number < minimum || number > maximum) {
+        throw UsageError("option '--" + name + "' must be from " + std::to_string(minimum) +
+                         " to " + std::to_string(maximum));
+    }
+    return number;
+}
+
+namespace {
+std::vector<Command>& commandList() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+// The token Ctrl-C cancels; reached from the signal handler, so a plain pointer.
+varnok::CancellationToken* volatile interruptToken = nullptr;
+
+void onInterrupt(int) {
+    if (varnok::CancellationToken* token = interruptToken) {
+        token->cancel();
+    }
+    // A second Ctrl-C ends the process at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+} // namespace
+
+CommandRegistration::CommandRegistration(Command command) {
+    commandList().push_back(std::move(command));
+    std::stable_sort(commandList().begin(), commandList().end(),
+                     [](const Command& a, const Command& b) { return a.order < b.order; });
+}
+
+const std::vector<Command>& registeredCommands() {
+    return commandList();
+}
+
+void printError(const std::exception& error) {
+    std::string message = error.what();
+    if (const auto* fileError = dynamic_cast<const varnok::FileError*>(&error)) {
+        if (fileError->posixError != 0) {
+            message += " (" + std::string(std::strerror(fileError->posixError)) + ")";
+        }
+    }
+    std::fprintf(stderr, "ombrelo-cli: %s\n", varnok::PathText::displayable(message).c_str());
+}
+
+int runCancellable(const std::function<int()>& work) {
+    auto token = std::make_shared<varnok::CancellationToken>();
+    interruptToken = token.get();
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
+    int code = exitFailure;
+    {
+        varnok::CancellationScope scope(token);
+        try {
+            code = work();
+        } catch (const varnok::CancellationError&) {
+            code = exitInterrupted;
+        } catch (const UsageError&) {
+            sigaction(SIGINT, &previous, nullptr);
+            interruptToken = nullptr;
+            throw;
+        } catch (const std::exception& error) {
+            printError(error);
+            code = exitFailure;
+        }
+    }
+    sigaction(SIGINT, &previous, nullptr);
+    interruptToken = nullptr;
+    if (code != exitInterrupted && token->isCancelled()) {
+        code = exitInterrupted;
+    }
+    if (code == exitInterrupted) {
+        std::fprintf(stderr, "ombrelo-cli: interrupted\n");
+    }
+    return code;
+}
+
+std::string formatBytes(std::int64_t bytes) {
+    if (bytes < 0) {
+        return "-" + formatBytes(-bytes);
+    }
+    if (bytes < 1000) {
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    }
+    static const char* const units[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes);
+    int unit = -1;
+    while (value >= 1000 && unit < 5) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    int decimals = value >= 100 ? 0 : (unit >= 2 ? 2 : 1);
+    std::snprintf(text, sizeof text, "%.*f %s", decimals, value, units[unit]);
+    return text;
+}
+
+std::string formatCount(std::int64_t count) {
+    std::string digits = std::to_string(count < 0 ? -count : count);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return count < 0 ? "-" + out : out;
+}
+
+namespace {
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+
+ProgressLine::~ProgressLine() {
+    clear();
+}
+
+void ProgressLine::update(const std::string& text) {
+    if (!enabled_) {
+        return;
+    }
+    std::int64_t now = nowMs();
+    if (now - lastDrawMs_ < 100) {
+        return;
+    }
+    lastDrawMs_ = now;
+    std::string line = text;
+    // Keep the line on one terminal row.
+    constexpr size_t width = 100;
+    if (line.size() > width) {
+        line = line.substr(0, width - 3) + "...";
+    }
+    line = varnok::PathText::displayable(line);
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+}
+
+void ProgressLine::clear() {
+    if (shown_) {
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+        shown_ = false;
+    }
+}
+
+} // namespace ombrelo::cli

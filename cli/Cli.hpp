@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ombrelo::cli {
+
+enum ExitCode : int {
+    exitSuccess = 0,
+    exitFailure = 1,
+    exitUsage = 2,
+    exitStoppedEarly = 4,
+    exitInterrupted = 130,
+};
+
+// A mistake in the command line; reported with the command's usage and exit code 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Options and operands of one command. Options are "--name", "--name VALUE" or "--name=VALUE";
+// "--" ends the options.
+class Arguments {
+public:
+    // `flags` take no value; `valued` take one; `repeatable` valued options may appear again.
+    Arguments(const std::vector<std::string>& raw, const std::vector<std::string>& flags,
+              const std::vector<std::string>& valued,
+              const std::vector<std::string>& repeatable = {});
+
+    bool has(const std::string& name) const;
+    std::optional<std::string> value(const std::string& name) const;
+    std::vector<std::string> values(const std::string& name) const;
+    const std::vector<std::string>& operands() const { return operands_; }
+    // A whole number within [minimum, maximum], or the fallback when absent.
+    std::int64_t integer(const std::string& name, std::int64_t fallback, std::int64_t minimum,
+                         std::int64_t maximum) const;
+
+private:
+    std::map<std::string, std::vector<std::string>> options_;
+    std::vector<std::string> operands_;
+};
+
+struct Command {
+    std::string name;
+    std::string summary;
+    // Full text for "ombrelo-cli NAME --help".
+    std::string help;
+    std::function<int(const std::vector<std::string>&)> run;
+    // Position in the command list of the tool's help.
+    int order = 100;
+};
+
+// Each command's source file registers itself with a static instance of this.
+struct CommandRegistration {
+    explicit CommandRegistration(Command command);
+};
+
+const std::vector<Command>& registeredCommands();
+
+// Runs `work` as a task that Ctrl-C cancels. Returns what the work returned; maps
+// CancellationError to 130 and other errors to a message on stderr and 1.
+int runCancellable(const std::function<int()>& work);
+
+// "ombrelo-cli: MESSAGE" on stderr, with the system's reason for file errors.
+void printError(const std::exception& error);
+
+// Decimal units, as a file manager shows sizes: "512 bytes", "1.2 kB", "34.5 MB", "1.23 GB".
+std::string formatBytes(std::int64_t bytes);
+// 1234567 -> "1,234,567".
+std::string formatCount(std::int64_t count);
+
+// One status line on stderr, redrawn at most 10 times a second and only when stderr is a
+// terminal. Cleared when done.
+class ProgressLine {
+public:
+    ProgressLine();
+    ~ProgressLine();
+    void update(const std::string& text);
+    void clear();
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    std::int64_t lastDrawMs_ = -1000;
+};
+
+} // namespace ombrelo::cli

@@ -1,0 +1,163 @@
+#include "cli/Cli.hpp"
+
+#include "core/common/Url.hpp"
+#include "core/scan/FileNodeJson.hpp"
+#include "core/scan/ScanEngine.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ombrelo::cli {
+namespace {
+
+const char* const scanHelp =
+    "Usage: ombrelo-cli scan [--json | --quiet] DIR\n"
+    "\n"
+    "Walks DIR read-only into its size tree and prints what it holds: total size\n"
+    "(content and on disk), file and folder counts, unreadable entries, bytes by age\n"
+    "and by kind, and the largest items directly inside DIR. Symbolic links are\n"
+    "counted as links and never followed; hard links are counted once per path.\n"
+    "\n"
+    "Options:\n"
+    "  --json    print the whole scan result as JSON (the tree nested under \"root\")\n"
+    "  --quiet   print nothing; only the exit status tells how it went\n"
+    "  --help    show this help\n"
+    "\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
+    "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
+    "130 interrupted.\n";
+
+// Turns an operand into an absolute URL, with a clear message for what cannot be scanned.
+varnok::Url folderOperand(const std::string& operand) {
+    if (operand.empty()) {
+        throw UsageError("the folder must not be empty");
+    }
+    std::string path = operand;
+    if (path.front() != '/') {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd) == nullptr) {
+            throw UsageError("cannot read the current folder; give an absolute path");
+        }
+        path = std::string(cwd) + "/" + path;
+    }
+    return varnok::Url::file(varnok::PathText::standardize(path), true);
+}
+
+// Says plainly why a path cannot be scanned, before the engine's terser error would.
+bool explainUnscannable(const std::string& path) {
+    struct stat record {};
+    if (::stat(path.c_str(), &record) != 0) {
+        int failure = errno;
+        std::string reason = failure == ENOENT ? "does not exist"
+                             : failure == ELOOP
+                                 ? "is a symbolic link loop"
+                                 : std::string("cannot be read (") + std::strerror(failure) + ")";
+        std::fprintf(stderr, "ombrelo-cli: %s %s.\n", varnok::PathText::displayable(path).c_str(),
+                     reason.c_str());
+        return true;
+    }
+    if (!S_ISDIR(record.st_mode)) {
+        std::fprintf(stderr, "ombrelo-cli: %s is not a folder.\n",
+                     varnok::PathText::displayable(path).c_str());
+        return true;
+    }
+    return false;
+}
+
+void printSummary(const varnok::ScanResult& result) {
+    const varnok::FileNode& root = result.root;
+    std::printf("%s\n", varnok::PathText::displayable(root.id.path()).c_str());
+    std::printf("  Size:       %s (%s on disk%s)\n", formatBytes(root.logicalSize).c_str(),
+                formatBytes(root.allocatedSize).c_str(),
+                root.allocatedSizeComplete ? "" : ", incomplete");
+    std::printf("  Contents:   %s files, %s folders\n", formatCount(root.fileCount).c_str(),
+                formatCount(root.folderCount).c_str());
+    if (result.skippedCount > 0) {
+        std::printf("  Unreadable: %s entries", formatCount(result.skippedCount).c_str());
+        if (result.skippedCount > static_cast<std::int64_t>(result.inaccessiblePaths.size())) {
+            std::printf(" (the first %zu listed)", result.inaccessiblePaths.size());
+        }
+        std::printf("\n");
+        size_t shown = 0;
+        for (const auto& path : result.inaccessiblePaths) {
+            if (++shown > 10) {
+                std::printf("    ... and %zu more\n", result.inaccessiblePaths.size() - 10);
+                break;
+            }
+            std::printf("    %s\n", varnok::PathText::displayable(path).c_str());
+        }
+    }
+    static const char* const ages[] = {"under 30 days", "30 to 180 days", "180 to 365 days",
+                                       "a year or more"};
+    static const char* const kinds[] = {"code", "media", "documents", "other"};
+    std::printf("  By age of last change:\n");
+    for (size_t i = 0; i < 4; ++i) {
+        std::printf("    %-16s %s\n", ages[i], formatBytes(result.ageSizes[i]).c_str());
+    }
+    std::printf("  By kind:\n");
+    for (size_t i = 0; i < 4; ++i) {
+        std::printf("    %-16s %s\n", kinds[i], formatBytes(result.typeSizes[i]).c_str());
+    }
+    if (!root.children.empty()) {
+        std::printf("  Largest items:\n");
+        size_t shown = 0;
+        for (const varnok::FileNode& child : root.children) {
+            if (++shown > 10) {
+                break;
+            }
+            std::printf("    %10s  %s%s\n", formatBytes(child.logicalSize).c_str(),
+                        varnok::PathText::displayable(child.name()).c_str(),
+                        child.isDirectory ? "/" : (child.isSymbolicLink ? " ->" : ""));
+        }
+    }
+    std::printf("  Scanned in %.2f s\n", result.duration);
+}
+
+int runScan(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"json", "quiet"}, {});
+    if (args.operands().size() != 1) {
+        throw UsageError(args.operands().empty() ? "missing folder to scan"
+                                                 : "give exactly one folder to scan");
+    }
+    if (args.has("json") && args.has("quiet")) {
+        throw UsageError("--json and --quiet cannot be used together");
+    }
+    varnok::Url folder = folderOperand(args.operands()[0]);
+    if (explainUnscannable(folder.path())) {
+        return exitFailure;
+    }
+    return runCancellable([&]() {
+        ProgressLine line;
+        auto result = varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
+            line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
+                        formatCount(progress.folderCount) + " folders, " +
+                        formatBytes(progress.logicalSize) + "  " + progress.currentPath);
+        });
+        line.clear();
+        if (args.has("json")) {
+            varnok::writeScanResultJson(result, [](std::string_view piece) {
+                std::fwrite(piece.data(), 1, piece.size(), stdout);
+            });
+            std::fputc('\n', stdout);
+        } else if (!args.has("quiet")) {
+            printSummary(result);
+        }
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
+                         std::strerror(errno));
+            return static_cast<int>(exitFailure);
+        }
+        return static_cast<int>(exitSuccess);
+    });
+}
+
+const CommandRegistration registration{
+    Command{"scan", "Scan a folder into its size tree and summarise it", scanHelp, runScan, 10}};
+
+} // namespace
+} // namespace ombrelo::cli

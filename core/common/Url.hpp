@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnok {
+
+// An absolute URL. File URLs keep the decoded path and a folder flag: the folder form ends in "/"
+// ("file:///home/a/Microsoft%20Edge/"). Other schemes ("varnok-group://…") keep their text as
+// given. Two URLs are equal when their absolute texts are equal.
+class Url {
+public:
+    Url() = default;
+
+    // `path` must be absolute. Trailing slashes are dropped from the stored path; the folder
+    // form is chosen by `isDirectory`.
+    static Url file(std::string_view path, bool isDirectory);
+    // Folder form exactly when `path` ends in "/".
+    static Url file(std::string_view path);
+    // Parses absolute URL text: "file:///…" (or "file://localhost/…") with percent-encoding, or
+    // any "scheme:…" text. Returns nothing for text that is not an absolute URL.
+    static std::optional<Url> parse(std::string_view text);
+
+    bool isEmpty() const { return text_.empty(); }
+    bool isFileUrl() const { return kind_ == Kind::file; }
+    // True for the folder form of a file URL, and for other URLs whose text ends in "/".
+    bool hasDirectoryPath() const;
+    std::string scheme() const;
+    // The absolute path without a trailing "/" ("/" for the root folder). For other schemes, the
+    // decoded path part of the text.
+    std::string path() const;
+    std::string absoluteString() const;
+
+    std::string lastPathComponent() const;
+    // The last path component of a file URL without copying it (for sorting many names).
+    std::string_view lastPathComponentView() const;
+    // The parent, in folder form.
+    Url deletingLastPathComponent() const;
+    Url appendingPathComponent(std::string_view component, bool isDirectory = false) const;
+    // "." and ".." removed lexically; the folder form is kept.
+    Url standardized() const;
+    Url withDirectoryForm(bool isDirectory) const;
+
+    friend bool operator==(const Url& a, const Url& b) {
+        return a.kind_ == b.kind_ && a.text_ == b.text_;
+    }
+    friend bool operator<(const Url& a, const Url& b) {
+        return a.absoluteString() < b.absoluteString();
+    }
+    size_t hash() const { return std::hash<std::string>{}(text_) ^ static_cast<size_t>(kind_); }
+
+private:
+    enum class Kind : std::uint8_t { file, other };
+    // File URLs: the decoded path, with a trailing "/" in folder form. Others: the whole text.
+    std::string text_;
+    Kind kind_ = Kind::other;
+};
+
+// Path text helpers. Paths are compared as exact text under Unicode canonical equivalence.
+namespace PathText {
+
+// Lexically removes ".", ".." and repeated or trailing slashes of an absolute path.
+std::string standardize(std::string_view path);
+// The path in Unicode Normalization Form C; text that is not valid UTF-8 is returned unchanged.
+std::string canonical(std::string_view path);
+bool equal(std::string_view a, std::string_view b);
+// True when `path` begins with `ancestor` followed by "/" (equal paths are not inside).
+bool isInside(std::string_view path, std::string_view ancestor);
+std::string lastComponent(std::string_view path);
+// The parent folder path ("/" for top-level entries and for "/").
+std::string parent(std::string_view path);
+// `path` with every byte outside the unreserved and path-safe set percent-encoded.
+std::string percentEncode(std::string_view path);
+std::optional<std::string> percentDecode(std::string_view text);
+// Valid UTF-8 is kept; other bytes become U+FFFD, for display and JSON.
+std::string displayable(std::string_view text);
+
+} // namespace PathText
+
+} // namespace varnok
+
+template <> struct std::hash<varnok::Url> {
+    size_t operator()(const varnok::Url& url) const noexcept { return url.hash(); }
+};

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "core/common/Date.hpp"
+#include "core/common/Url.hpp"
+#include "core/scan/FileIdentity.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnok {
+
+// The five properties the enumerator reads with every entry. Any of them may be missing.
+struct EntryProperties {
+    std::optional<bool> isDirectory;
+    std::optional<bool> isSymbolicLink;
+    std::optional<std::int64_t> fileSize;
+    std::optional<std::int64_t> totalFileAllocatedSize;
+    std::optional<Date> contentModificationDate;
+};
+
+// One entry yielded by a DirectoryEnumerator. The enumerator reuses the value between calls.
+struct DirectoryEntry {
+    std::string path;
+    // The entry's URL is in folder form (it is a real folder).
+    bool folderForm = false;
+    // Missing when the entry's properties could not be read.
+    std::optional<EntryProperties> properties;
+    // Taken from the same system call as the properties, so that a walk needs one per entry.
+    std::optional<FileIdentity> identity;
+    // Folders below the enumerated root: 1 for its direct entries.
+    int depth = 0;
+};
+
+// Depth-first walk of one folder: every entry before its descendants, hidden entries included,
+// symbolic links never followed.
+class DirectoryEnumerator {
+public:
+    virtual ~DirectoryEnumerator() = default;
+    // Fills `entry` with the next entry; false when the walk is over.
+    virtual bool next(DirectoryEntry& entry) = 0;
+    // Do not descend into the folder last returned by next().
+    virtual void skipDescendants() = 0;
+};
+
+// Called for an entry or folder the enumerator cannot read, with the errno. Returns whether to go
+// on.
+using EnumerationErrorHandler = std::function<bool(const std::string& path, int errorNumber)>;
+
+struct ResourceValues {
+    std::optional<bool> isDirectory;
+    std::optional<bool> isReadable;
+    std::optional<bool> isSymbolicLink;
+    std::optional<std::int64_t> fileSize;
+    std::optional<std::int64_t> totalFileAllocatedSize;
+    std::optional<Date> contentModificationDate;
+};
+
+// The operating system's file services behind one interface. The core calls `Platform::current()`;
+// tests may install a subclass that fails at a chosen step.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    static Platform& current();
+    // Installs `platform` for the whole process (nullptr restores the system one). For tests.
+    static void setCurrent(Platform* platform);
+
+    // Null when the walk cannot be started.
+    virtual std::unique_ptr<DirectoryEnumerator> enumerator(const Url& root,
+                                                            EnumerationErrorHandler onError) = 0;
+
+    // Every symbolic link in the path resolved (parts that do not exist are kept as written),
+    // then standardised. An existing folder comes back in folder form.
+    virtual Url resolvingSymlinks(const Url& url) = 0;
+    // Properties of the object itself (a final symbolic link is not followed). Throws FileError.
+    virtual ResourceValues resourceValues(const Url& url) = 0;
+
+    // Read from the environment on every call: tests and the application change it.
+    virtual Url homeDirectory() = 0;
+    virtual Url temporaryDirectory() = 0;
+    // $XDG_DATA_HOME, or ~/.local/share; the counterpart of Application Support.
+    virtual Url applicationSupportDirectory() = 0;
+
+    // The direct entries of a folder, folders in folder form. Throws FileError.
+    virtual std::vector<Url> contentsOfDirectory(const Url& folder) = 0;
+    // Follows a final symbolic link, as a file manager's existence test does.
+    virtual bool fileExists(const Url& url) = 0;
+    // Readable by the current user (effective ids).
+    virtual bool isReadableFile(const Url& url) = 0;
+    // Throws FileError; an existing folder is not an error with intermediate directories.
+    virtual void createDirectory(const Url& folder, bool withIntermediateDirectories) = 0;
+    // Creates the file; refuses (FileError 516) when something exists at the path.
+    virtual void writeNew(const Url& file, std::string_view bytes) = 0;
+    // Never seen half-written: temporary file in the same folder, flushed, renamed over.
+    virtual void writeAtomically(const Url& file, std::string_view bytes) = 0;
+    virtual std::string readFile(const Url& file) = 0;
+};
+
+// Installs a platform for the lifetime of the scope.
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(Platform& platform) { Platform::setCurrent(&platform); }
+    ~ScopedPlatform() { Platform::setCurrent(nullptr); }
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+};
+
+} // namespace varnok

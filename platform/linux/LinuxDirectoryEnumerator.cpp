@@ -1,0 +1,271 @@
+// Depth-first walk with one fstatat per entry. Each folder's names are read in full and sorted,
+// so the order is stable across runs; its descriptor stays open for the fstatat and openat calls
+// of its entries. Deep trees would run out of descriptors, so only the deepest folders keep
+// theirs; a shallower folder is reopened from its nearest open ancestor when the walk returns to
+// it, and checked to be the same folder.
+
+#include "platform/linux/LinuxPlatform.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnok {
+namespace {
+
+constexpr size_t maximumOpenFolders = 96;
+constexpr int folderOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct Level {
+    int fd = -1;
+    std::string path; // no trailing slash; "" for "/"
+    std::string name; // last component, for reopening from the parent
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string names;            // NUL-terminated names
+    std::vector<uint32_t> starts; // sorted offsets into `names`
+    size_t index = 0;
+};
+
+// Reads every name of the open folder. Returns 0 or the errno of a failed read; the names read
+// before a failure are kept.
+int readNames(int fd, Level& level) {
+    alignas(8) static thread_local char buffer[64 * 1024];
+    for (;;) {
+        ssize_t count = ::getdents64(fd, buffer, sizeof buffer);
+        if (count == 0) {
+            break;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        for (ssize_t offset = 0; offset < count;) {
+            auto* record = reinterpret_cast<struct dirent64*>(buffer + offset);
+            offset += record->d_reclen;
+            const char* name = record->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) {
+                continue;
+            }
+            level.starts.push_back(static_cast<uint32_t>(level.names.size()));
+            level.names.append(name, std::strlen(name) + 1);
+        }
+    }
+    const char* base = level.names.data();
+    std::sort(level.starts.begin(), level.starts.end(),
+              [base](uint32_t a, uint32_t b) { return std::strcmp(base + a, base + b) < 0; });
+    return 0;
+}
+
+class LinuxDirectoryEnumerator final : public DirectoryEnumerator {
+public:
+    explicit LinuxDirectoryEnumerator(EnumerationErrorHandler onError)
+        : onError_(std::move(onError)) {}
+
+    ~LinuxDirectoryEnumerator() override {
+        for (auto& level : levels_) {
+            if (level.fd >= 0) {
+                ::close(level.fd);
+            }
+        }
+    }
+
+    bool openRoot(const std::string& rootPath) {
+        int fd = ::open(rootPath.c_str(), folderOpenFlags);
+        if (fd < 0) {
+            return false;
+        }
+        struct stat record {};
+        if (::fstat(fd, &record) != 0) {
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return false;
+        }
+        Level level;
+        level.fd = fd;
+        level.path = rootPath == "/" ? std::string() : rootPath;
+        level.device = record.st_dev;
+        level.inode = record.st_ino;
+        int failure = readNames(fd, level);
+        levels_.push_back(std::move(level));
+        if (failure != 0) {
+            report(rootPath, failure);
+        }
+        return true;
+    }
+
+    bool next(DirectoryEntry& entry) override {
+        if (stopped_) {
+            return false;
+        }
+        if (pendingDescend_) {
+            pendingDescend_ = false;
+            descend();
+            if (stopped_) {
+                return false;
+            }
+        }
+        while (!levels_.empty()) {
+            Level& top = levels_.back();
+            if (top.index >= top.starts.size()) {
+                if (top.fd >= 0) {
+                    ::close(top.fd);
+                    if (levels_.size() > 1) {
+                        --openCount_;
+                    }
+                }
+                levels_.pop_back();
+                continue;
+            }
+            if (top.fd < 0 && !reopen(levels_.size() - 1)) {
+                continue;
+            }
+            const char* name = top.names.data() + top.starts[top.index++];
+            fill(entry, top, name);
+            return true;
+        }
+        return false;
+    }
+
+    void skipDescendants() override { pendingDescend_ = false; }
+
+private:
+    bool report(const std::string& path, int errorNumber) {
+        if (!onError_(path, errorNumber)) {
+            stopped_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    void fill(DirectoryEntry& entry, const Level& top, const char* name) {
+        entry.path.assign(top.path);
+        entry.path += '/';
+        entry.path += name;
+        entry.depth = static_cast<int>(levels_.size());
+        struct stat record {};
+        if (::fstatat(top.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0) {
+            entry.folderForm = false;
+            entry.properties.reset();
+            entry.identity.reset();
+            return;
+        }
+        const bool isFolder = S_ISDIR(record.st_mode);
+        entry.folderForm = isFolder;
+        EntryProperties properties;
+        properties.isDirectory = isFolder;
+        properties.isSymbolicLink = S_ISLNK(record.st_mode);
+        properties.fileSize = record.st_size;
+        properties.totalFileAllocatedSize = static_cast<std::int64_t>(record.st_blocks) * 512;
+        properties.contentModificationDate = Date(std::chrono::duration_cast<Date::duration>(
+            std::chrono::seconds(record.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(record.st_mtim.tv_nsec)));
+        entry.properties = properties;
+        entry.identity = FileIdentity::fromStat(record);
+        if (isFolder) {
+            pendingDescend_ = true;
+            pendingName_.assign(name);
+            pendingPath_ = entry.path;
+            pendingDevice_ = record.st_dev;
+            pendingInode_ = record.st_ino;
+        }
+    }
+
+    void descend() {
+        Level& parent = levels_.back();
+        int fd = ::openat(parent.fd, pendingName_.c_str(), folderOpenFlags);
+        if (fd < 0) {
+            report(pendingPath_, errno);
+            return;
+        }
+        struct stat record {};
+        if (::fstat(fd, &record) != 0 || record.st_dev != pendingDevice_ ||
+            record.st_ino != pendingInode_) {
+            // Replaced between the stat and the open: not the folder that was yielded.
+            ::close(fd);
+            report(pendingPath_, ENOENT);
+            return;
+        }
+        Level level;
+        level.fd = fd;
+        level.path = pendingPath_;
+        level.name = pendingName_;
+        level.device = record.st_dev;
+        level.inode = record.st_ino;
+        int failure = readNames(fd, level);
+        levels_.push_back(std::move(level));
+        ++openCount_;
+        limitOpenFolders();
+        if (failure != 0) {
+            report(pendingPath_, failure);
+        }
+    }
+
+    // Closes the shallowest open folders (never the root) beyond the budget.
+    void limitOpenFolders() {
+        for (size_t i = 1; openCount_ > maximumOpenFolders && i + 1 < levels_.size(); ++i) {
+            if (levels_[i].fd >= 0) {
+                ::close(levels_[i].fd);
+                levels_[i].fd = -1;
+                --openCount_;
+            }
+        }
+    }
+
+    // Reopens level `index` and any closed levels above it from the nearest open ancestor. On
+    // failure the rest of that folder is reported and abandoned.
+    bool reopen(size_t index) {
+        size_t open = index;
+        while (levels_[open].fd < 0) {
+            --open;
+        }
+        for (size_t i = open + 1; i <= index; ++i) {
+            Level& level = levels_[i];
+            int fd = ::openat(levels_[i - 1].fd, level.name.c_str(), folderOpenFlags);
+            struct stat record {};
+            if (fd < 0 || ::fstat(fd, &record) != 0 || record.st_dev != level.device ||
+                record.st_ino != level.inode) {
+                int failure = fd < 0 ? errno : ENOENT;
+                if (fd >= 0) {
+                    ::close(fd);
+                }
+                levels_[index].index = levels_[index].starts.size();
+                report(levels_[index].path.empty() ? "/" : levels_[index].path, failure);
+                return false;
+            }
+            level.fd = fd;
+            ++openCount_;
+        }
+        return true;
+    }
+
+    EnumerationErrorHandler onError_;
+    std::vector<Level> levels_;
+    size_t openCount_ = 0;
+    bool stopped_ = false;
+    bool pendingDescend_ = false;
+    std::string pendingName_;
+    std::string pendingPath_;
+    dev_t pendingDevice_ = 0;
+    ino_t pendingInode_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<DirectoryEnumerator> openLinuxDirectoryEnumerator(const std::string& rootPath,
+                                                                  EnumerationErrorHandler onError) {
+    auto enumerator = std::make_unique<LinuxDirectoryEnumerator>(std::move(onError));
+    if (!enumerator->openRoot(rootPath)) {
+        return nullptr;
+    }
+    return enumerator;
+}
+
+} // namespace varnok

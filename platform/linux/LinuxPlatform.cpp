@@ -1,0 +1,305 @@
+#include "platform/linux/LinuxPlatform.hpp"
+
+#include "core/common/FileError.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace varnok {
+namespace {
+
+Date dateOf(const struct timespec& time) {
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(time.tv_sec) +
+                                                           std::chrono::nanoseconds(time.tv_nsec)));
+}
+
+// An absolute value of an environment variable; empty and relative values count as unset.
+std::optional<std::string> absoluteEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/') {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Writes all of `bytes`; returns 0 or the errno.
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return 0;
+}
+
+// A fully written and flushed temporary file beside `path`. Returns its path; throws FileError.
+std::string writeTemporarySibling(const std::string& path, std::string_view bytes) {
+    std::string folder = PathText::parent(path);
+    std::string temporary =
+        (folder == "/" ? std::string() : folder) + "/." + PathText::lastComponent(path) + ".XXXXXX";
+    Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw FileError::fromWriteErrno(errno, path);
+    }
+    int failure = writeAll(fd.get(), bytes);
+    if (failure == 0 && ::fsync(fd.get()) != 0) {
+        failure = errno;
+    }
+    if (failure == 0 && ::close(fd.release()) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        ::unlink(temporary.c_str()); // our own temporary file
+        throw FileError::fromWriteErrno(failure, path);
+    }
+    return temporary;
+}
+
+void syncFolder(const std::string& path) {
+    Descriptor folder(::open(PathText::parent(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) {
+        ::fsync(folder.get());
+    }
+}
+
+} // namespace
+
+std::unique_ptr<DirectoryEnumerator> LinuxPlatform::enumerator(const Url& root,
+                                                               EnumerationErrorHandler onError) {
+    return openLinuxDirectoryEnumerator(root.path(), std::move(onError));
+}
+
+Url LinuxPlatform::resolvingSymlinks(const Url& url) {
+    if (!url.isFileUrl()) {
+        return url;
+    }
+    std::string path = PathText::standardize(url.path());
+    std::string resolved;
+    // Resolve the longest existing prefix; keep the missing rest as written.
+    std::string head = path;
+    std::string tail;
+    for (;;) {
+        char buffer[PATH_MAX];
+        if (::realpath(head.c_str(), buffer) != nullptr) {
+            resolved = PathText::standardize(std::string(buffer) + tail);
+            break;
+        }
+        if (head == "/") {
+            resolved = path;
+            break;
+        }
+        tail = "/" + PathText::lastComponent(head) + tail;
+        head = PathText::parent(head);
+    }
+    struct stat record {};
+    if (::stat(resolved.c_str(), &record) == 0) {
+        return Url::file(resolved, S_ISDIR(record.st_mode));
+    }
+    return Url::file(resolved, url.hasDirectoryPath());
+}
+
+ResourceValues LinuxPlatform::resourceValues(const Url& url) {
+    std::string path = url.path();
+    struct stat record {};
+    if (::lstat(path.c_str(), &record) != 0) {
+        throw FileError::fromReadErrno(errno, path);
+    }
+    ResourceValues values;
+    values.isDirectory = S_ISDIR(record.st_mode);
+    values.isSymbolicLink = S_ISLNK(record.st_mode);
+    values.fileSize = record.st_size;
+    values.totalFileAllocatedSize = static_cast<std::int64_t>(record.st_blocks) * 512;
+    values.contentModificationDate = dateOf(record.st_mtim);
+    values.isReadable = ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+    return values;
+}
+
+Url LinuxPlatform::homeDirectory() {
+    if (auto home = absoluteEnvironment("HOME")) {
+        return Url::file(PathText::standardize(*home), true);
+    }
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
+        return Url::file(PathText::standardize(entry->pw_dir), true);
+    }
+    return Url::file("/", true);
+}
+
+Url LinuxPlatform::temporaryDirectory() {
+    return Url::file(PathText::standardize(absoluteEnvironment("TMPDIR").value_or("/tmp")), true);
+}
+
+Url LinuxPlatform::applicationSupportDirectory() {
+    if (auto data = absoluteEnvironment("XDG_DATA_HOME")) {
+        return Url::file(PathText::standardize(*data), true);
+    }
+    return homeDirectory()
+        .appendingPathComponent(".local", true)
+        .appendingPathComponent("share", true);
+}
+
+std::vector<Url> LinuxPlatform::contentsOfDirectory(const Url& folder) {
+    std::string path = folder.path();
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw FileError::fromReadErrno(errno, path);
+    }
+    DIR* stream = ::fdopendir(fd.get());
+    if (stream == nullptr) {
+        throw FileError::fromReadErrno(errno, path);
+    }
+    fd.release();
+    std::vector<Url> entries;
+    const std::string prefix = path == "/" ? std::string() : path;
+    for (;;) {
+        errno = 0;
+        dirent* record = ::readdir(stream);
+        if (record == nullptr) {
+            int failure = errno;
+            ::closedir(stream);
+            if (failure != 0) {
+                throw FileError::fromReadErrno(failure, path);
+            }
+            break;
+        }
+        std::string_view name = record->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        bool isFolder = record->d_type == DT_DIR;
+        if (record->d_type == DT_UNKNOWN) {
+            struct stat entry {};
+            isFolder =
+                ::fstatat(::dirfd(stream), record->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISDIR(entry.st_mode);
+        }
+        entries.push_back(Url::file(prefix + "/" + std::string(name), isFolder));
+    }
+    return entries;
+}
+
+bool LinuxPlatform::fileExists(const Url& url) {
+    struct stat record {};
+    return ::stat(url.path().c_str(), &record) == 0;
+}
+
+bool LinuxPlatform::isReadableFile(const Url& url) {
+    return ::faccessat(AT_FDCWD, url.path().c_str(), R_OK, AT_EACCESS) == 0;
+}
+
+void LinuxPlatform::createDirectory(const Url& folder, bool withIntermediateDirectories) {
+    const std::string path = PathText::standardize(folder.path());
+    auto makeOne = [](const std::string& one, bool existingIsFine) {
+        if (::mkdir(one.c_str(), 0700) == 0) {
+            return;
+        }
+        int failure = errno;
+        struct stat record {};
+        if (failure == EEXIST && existingIsFine && ::stat(one.c_str(), &record) == 0 &&
+            S_ISDIR(record.st_mode)) {
+            return;
+        }
+        throw FileError::fromWriteErrno(failure, one);
+    };
+    if (!withIntermediateDirectories) {
+        makeOne(path, false);
+        return;
+    }
+    std::string partial;
+    size_t i = 1;
+    while (i <= path.size()) {
+        size_t slash = path.find('/', i);
+        if (slash == std::string::npos) {
+            slash = path.size();
+        }
+        partial = path.substr(0, slash);
+        makeOne(partial, true);
+        i = slash + 1;
+    }
+}
+
+void LinuxPlatform::writeNew(const Url& file, std::string_view bytes) {
+    const std::string path = file.path();
+    // Written in full beside the target, then linked in only if nothing is there: readers never
+    // see a partial file and nothing existing is replaced.
+    std::string temporary = writeTemporarySibling(path, bytes);
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        syncFolder(path);
+        return;
+    }
+    int failure = errno;
+    if (failure == EINVAL || failure == ENOSYS) {
+        failure = ::link(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+    }
+    ::unlink(temporary.c_str()); // our own temporary file (or a second name of the new file)
+    if (failure != 0) {
+        throw FileError::fromWriteErrno(failure, path);
+    }
+    syncFolder(path);
+}
+
+void LinuxPlatform::writeAtomically(const Url& file, std::string_view bytes) {
+    const std::string path = file.path();
+    std::string temporary = writeTemporarySibling(path, bytes);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        int failure = errno;
+        ::unlink(temporary.c_str()); // our own temporary file
+        throw FileError::fromWriteErrno(failure, path);
+    }
+    syncFolder(path);
+}
+
+std::string LinuxPlatform::readFile(const Url& file) {
+    const std::string path = file.path();
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        throw FileError::fromReadErrno(errno, path);
+    }
+    std::string contents;
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count == 0) {
+            break;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError::fromReadErrno(errno, path);
+        }
+        contents.append(buffer, static_cast<size_t>(count));
+    }
+    return contents;
+}
+
+} // namespace varnok

@@ -1,0 +1,349 @@
+#include "core/scan/ScanEngine.hpp"
+#include "core/common/FileError.hpp"
+#include "core/common/Task.hpp"
+#include "tests/support/TestSupport.hpp"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+ScanResult scanFolder(const std::string& path, const ScanProgressHandler& progress = {}) {
+    return ScanEngine::scan(Url::file(path, true), progress);
+}
+
+const FileNode* child(const FileNode& node, const std::string& name) {
+    for (const auto& c : node.children) {
+        if (c.name() == name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+// Checks the invariants every consumer of a scanned tree relies on, at every node.
+void expectConsistent(const FileNode& node) {
+    ASSERT_TRUE(node.identity.has_value()) << node.id.path();
+    if (!node.isDirectory) {
+        EXPECT_TRUE(node.children.empty());
+        EXPECT_EQ(node.fileCount, 1);
+        EXPECT_EQ(node.folderCount, 0);
+        return;
+    }
+    std::int64_t logical = 0, allocated = 0, files = 0, folders = 0;
+    bool errors = false, complete = true;
+    for (size_t i = 0; i < node.children.size(); ++i) {
+        const FileNode& c = node.children[i];
+        expectConsistent(c);
+        logical += c.logicalSize;
+        allocated += c.allocatedSize;
+        files += c.fileCount;
+        folders += c.folderCount + (c.isDirectory ? 1 : 0);
+        errors = errors || c.hasReadErrors;
+        complete = complete && c.allocatedSizeComplete;
+        if (i > 0) {
+            const FileNode& p = node.children[i - 1];
+            EXPECT_TRUE(p.logicalSize > c.logicalSize ||
+                        (p.logicalSize == c.logicalSize && p.name() < c.name()))
+                << p.id.path() << " before " << c.id.path();
+        }
+    }
+    EXPECT_EQ(node.logicalSize, logical) << node.id.path();
+    EXPECT_EQ(node.allocatedSize, allocated) << node.id.path();
+    EXPECT_EQ(node.fileCount, files) << node.id.path();
+    EXPECT_EQ(node.folderCount, folders) << node.id.path();
+    if (errors) {
+        EXPECT_TRUE(node.hasReadErrors) << node.id.path();
+    }
+    if (!complete || node.hasReadErrors) {
+        EXPECT_FALSE(node.allocatedSizeComplete) << node.id.path();
+    }
+}
+
+} // namespace
+
+TEST(ScanEngine, EmptyFolder) {
+    TempDir dir;
+    auto result = scanFolder(dir.path());
+    EXPECT_TRUE(result.root.children.empty());
+    EXPECT_EQ(result.root.logicalSize, 0);
+    EXPECT_EQ(result.root.fileCount, 0);
+    EXPECT_EQ(result.root.folderCount, 0);
+    EXPECT_TRUE(result.root.allocatedSizeComplete);
+    EXPECT_FALSE(result.root.hasReadErrors);
+    EXPECT_EQ(result.skippedCount, 0);
+    EXPECT_EQ(result.ageSizes, (std::array<std::int64_t, 4>{}));
+    EXPECT_EQ(result.typeSizes, (std::array<std::int64_t, 4>{}));
+    EXPECT_EQ(result.root.id, Url::file(dir.path(), true));
+}
+
+TEST(ScanEngine, SizesAreSummedBottomUpAndLinksCountedPerPath) {
+    TempDir dir;
+    writeFile(dir.at("a/one.txt"), std::string(100, 'x'));
+    writeFile(dir.at("a/b/two.bin"), std::string(5000, 'y'));
+    writeFile(dir.at("a/b/c/three"), std::string(7, 'z'));
+    writeFile(dir.at(".hidden/secret"), "s");
+    makeFolder(dir.at("empty"));
+    ASSERT_EQ(::link(dir.at("a/b/two.bin").c_str(), dir.at("hard.bin").c_str()), 0);
+    makeSymlink(dir.at("a"), dir.at("link-to-a"));
+
+    auto result = scanFolder(dir.path());
+    const FileNode& root = result.root;
+    expectConsistent(root);
+    EXPECT_EQ(root.fileCount, 6) << "4 files, the hard link and the symbolic link";
+    EXPECT_EQ(root.folderCount, 5);
+
+    const FileNode* hard = child(root, "hard.bin");
+    ASSERT_TRUE(hard);
+    EXPECT_EQ(hard->logicalSize, 5000) << "hard links are counted once per path";
+    EXPECT_EQ(root.logicalSize, 100 + 5000 + 7 + 1 + 5000 + child(root, "link-to-a")->logicalSize);
+
+    const FileNode* link = child(root, "link-to-a");
+    ASSERT_TRUE(link);
+    EXPECT_FALSE(link->isDirectory);
+    EXPECT_TRUE(link->isSymbolicLink);
+    EXPECT_TRUE(link->children.empty());
+    EXPECT_EQ(link->logicalSize, static_cast<std::int64_t>(dir.at("a").size()));
+    EXPECT_FALSE(link->id.hasDirectoryPath());
+
+    const FileNode* a = child(root, "a");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->id.hasDirectoryPath());
+    EXPECT_EQ(a->logicalSize, 5107);
+    EXPECT_EQ(a->folderCount, 2);
+    EXPECT_TRUE(child(root, ".hidden")) << "hidden entries are included";
+    EXPECT_GT(root.allocatedSize, 0);
+    EXPECT_TRUE(root.allocatedSizeComplete);
+}
+
+TEST(ScanEngine, ChildrenOrderedBySizeThenName) {
+    TempDir dir;
+    writeFile(dir.at("b"), "12");
+    writeFile(dir.at("a"), "34");
+    writeFile(dir.at("big"), "12345");
+    writeFile(dir.at("B"), "56");
+    auto result = scanFolder(dir.path());
+    std::vector<std::string> names;
+    for (const auto& c : result.root.children) {
+        names.push_back(c.name());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"big", "B", "a", "b"}));
+}
+
+TEST(ScanEngine, AgeAndKindBuckets) {
+    TempDir dir;
+    const double day = 86400;
+    setModifiedSecondsAgo(writeFile(dir.at("recent.swift"), std::string(1, 'x')), 29.9 * day);
+    setModifiedSecondsAgo(writeFile(dir.at("month.JPG"), std::string(10, 'x')), 30 * day);
+    setModifiedSecondsAgo(writeFile(dir.at("half.pdf"), std::string(100, 'x')), 180 * day);
+    setModifiedSecondsAgo(writeFile(dir.at("year.tar.gz"), std::string(1000, 'x')), 365 * day);
+    setModifiedSecondsAgo(writeFile(dir.at(".bashrc"), std::string(10000, 'x')), 364.9 * day);
+    setModifiedSecondsAgo(writeFile(dir.at("future.md"), std::string(100000, 'x')), -10 * day);
+
+    auto result = scanFolder(dir.path());
+    EXPECT_EQ(result.ageSizes, (std::array<std::int64_t, 4>{1 + 100000, 10, 100 + 10000, 1000}));
+    EXPECT_EQ(result.typeSizes, (std::array<std::int64_t, 4>{1, 10, 100 + 100000, 1000 + 10000}));
+}
+
+TEST(ScanEngine, RefusesWhatIsNotAReadableFolder) {
+    TempDir dir;
+    writeFile(dir.at("file"), "x");
+    try {
+        scanFolder(dir.at("file"));
+        ADD_FAILURE();
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code, 257);
+        EXPECT_FALSE(error.path.has_value());
+    }
+    try {
+        scanFolder(dir.at("missing"));
+        ADD_FAILURE();
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code, 256);
+        EXPECT_EQ(error.path, dir.at("missing"));
+    }
+    makeSymlink("loop", dir.at("loop"));
+    EXPECT_THROW(scanFolder(dir.at("loop")), FileError);
+}
+
+TEST(ScanEngine, SymbolicLinkAsRootIsResolved) {
+    TempDir dir;
+    writeFile(dir.at("real/x"), "abc");
+    makeSymlink(dir.at("real"), dir.at("alias"));
+    auto result = scanFolder(dir.at("alias"));
+    EXPECT_EQ(result.root.id, Url::file(dir.at("real"), true));
+    EXPECT_EQ(result.root.logicalSize, 3);
+}
+
+TEST(ScanEngine, UnreadableFolderFlagsEveryAncestorAndTheScanGoesOn) {
+    TempDir dir;
+    writeFile(dir.at("top/middle/locked/inside"), "hidden");
+    writeFile(dir.at("top/readable"), "1234");
+    writeFile(dir.at("other/fine"), "12");
+    setMode(dir.at("top/middle/locked"), 0700);
+
+    auto outcome = runUnprivileged([&] {
+        auto result = scanFolder(dir.path());
+        const FileNode* top = child(result.root, "top");
+        const FileNode* middle = child(*top, "middle");
+        const FileNode* locked = child(*middle, "locked");
+        const FileNode* other = child(result.root, "other");
+        std::string report;
+        report += locked && locked->isDirectory && locked->hasReadErrors &&
+                          !locked->allocatedSizeComplete && locked->children.empty()
+                      ? "locked-flagged "
+                      : "locked-WRONG ";
+        report +=
+            middle->hasReadErrors && !middle->allocatedSizeComplete ? "middle " : "middle-WRONG ";
+        report += top->hasReadErrors ? "top " : "top-WRONG ";
+        report += result.root.hasReadErrors && !result.root.allocatedSizeComplete ? "root "
+                                                                                  : "root-WRONG ";
+        report +=
+            !other->hasReadErrors && other->allocatedSizeComplete ? "other-clean " : "other-WRONG ";
+        report += std::to_string(result.skippedCount) + " ";
+        report += result.inaccessiblePaths.size() == 1 ? result.inaccessiblePaths[0] : "?";
+        report += " " + std::to_string(result.root.logicalSize);
+        return report;
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output,
+              "locked-flagged middle top root other-clean 1 " + dir.at("top/middle/locked") + " 6");
+}
+
+TEST(ScanEngine, KeepsTheFirstHundredOfManyFailures) {
+    TempDir dir;
+    // A folder that can be listed but not searched: every entry in it fails its stat.
+    for (int i = 0; i < 150; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d", i);
+        writeFile(dir.at(std::string("unsearchable/") + name), "x");
+    }
+    writeFile(dir.at("visible"), "ok");
+    setMode(dir.at("unsearchable"), 0744);
+
+    auto outcome = runUnprivileged([&] {
+        auto result = scanFolder(dir.path());
+        std::string report = std::to_string(result.skippedCount) + " " +
+                             std::to_string(result.inaccessiblePaths.size());
+        report += " " + result.inaccessiblePaths.front() + " " + result.inaccessiblePaths.back();
+        const FileNode* folder = child(result.root, "unsearchable");
+        report += folder && folder->hasReadErrors && folder->children.empty() ? " flagged" : " ?";
+        report += result.root.hasReadErrors ? " root" : " ?";
+        report += " " + std::to_string(result.root.fileCount);
+        return report;
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output, "150 100 " + dir.at("unsearchable/f000") + " " +
+                                  dir.at("unsearchable/f099") + " flagged root 1");
+}
+
+TEST(ScanEngine, UnreadableRootIsRefused) {
+    TempDir dir;
+    makeFolder(dir.at("private"));
+    setMode(dir.at("private"), 0700);
+    auto outcome = runUnprivileged([&] {
+        try {
+            scanFolder(dir.at("private"));
+            return std::string("scanned");
+        } catch (const FileError& error) {
+            return std::to_string(error.code);
+        }
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output, "257");
+}
+
+TEST(ScanEngine, ProgressIsThrottledAndNamesBothPhases) {
+    TempDir dir;
+    for (int i = 0; i < 300; ++i) {
+        writeFile(dir.at("d" + std::to_string(i % 7) + "/f" + std::to_string(i)), "abc");
+    }
+    std::vector<ScanProgress> reports;
+    auto result = scanFolder(dir.path(), [&](const ScanProgress& p) { reports.push_back(p); });
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports.front().phase, "Reading files");
+    EXPECT_FALSE(reports.front().currentPath.empty()) << "the first entry is reported at once";
+    // A fast scan of 307 entries fits in well under 0.1 s: one report while reading.
+    EXPECT_LE(reports.size(), 4u);
+    const auto& last = reports.back();
+    EXPECT_EQ(last.phase, "Building folder map");
+    EXPECT_EQ(reports[reports.size() - 2].phase, "Building folder map");
+    EXPECT_EQ(last.fileCount, 300);
+    EXPECT_EQ(last.folderCount, 7);
+    EXPECT_EQ(last.logicalSize, 900);
+    EXPECT_EQ(last.currentPath, reports[reports.size() - 3].currentPath);
+    EXPECT_EQ(result.root.fileCount, 300);
+    EXPECT_EQ(ScanProgress().phase, "Reading files");
+}
+
+TEST(ScanEngine, CancellationEndsEitherPhaseWithoutAResult) {
+    TempDir dir;
+    for (int i = 0; i < 50; ++i) {
+        writeFile(dir.at("a/b/f" + std::to_string(i)), "x");
+    }
+    for (const std::string phase : {"Reading files", "Building folder map"}) {
+        auto token = std::make_shared<CancellationToken>();
+        CancellationScope scope(token);
+        int reportsAfterCancel = 0;
+        EXPECT_THROW(scanFolder(dir.path(),
+                                [&](const ScanProgress& p) {
+                                    if (token->isCancelled()) {
+                                        ++reportsAfterCancel;
+                                    }
+                                    if (p.phase == phase) {
+                                        token->cancel();
+                                    }
+                                }),
+                     CancellationError)
+            << phase;
+        EXPECT_EQ(reportsAfterCancel, 0) << phase;
+    }
+    // A thread with no task is never cancelled.
+    EXPECT_NO_THROW(scanFolder(dir.path()));
+}
+
+TEST(ScanEngine, RunsAsACancellableTask) {
+    TempDir dir;
+    writeFile(dir.at("x"), "x");
+    std::int64_t files = -1;
+    auto handle = TaskHandle::start([&] { files = scanFolder(dir.path()).root.fileCount; });
+    handle.wait();
+    EXPECT_EQ(files, 1);
+
+    auto cancelled = TaskHandle::start([&] {
+        while (!Task::isCancelled()) {
+        }
+        scanFolder(dir.path());
+    });
+    cancelled.cancel();
+    EXPECT_THROW(cancelled.wait(), CancellationError);
+    EXPECT_TRUE(cancelled.isFinished());
+}
+
+TEST(ScanEngine, DeepTreesAndOddNames) {
+    TempDir dir;
+    // Deeper than the walk keeps descriptors open for.
+    std::string deep = dir.path();
+    for (int i = 0; i < 150; ++i) {
+        deep += "/d";
+    }
+    makeFolder(deep);
+    writeFile(deep + "/leaf", "leaf");
+    writeFile(dir.at("d/sibling"), "12");
+    writeFile(dir.at("név with spaces/\xff\xfe"), "bytes");
+
+    auto result = scanFolder(dir.path());
+    expectConsistent(result.root);
+    EXPECT_EQ(result.root.fileCount, 3);
+    EXPECT_EQ(result.root.folderCount, 151);
+    EXPECT_EQ(result.skippedCount, 0);
+    const FileNode* odd = child(*child(result.root, "név with spaces"), "\xff\xfe");
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->logicalSize, 5);
+}
