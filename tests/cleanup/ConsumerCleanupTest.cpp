@@ -116,57 +116,26 @@ TEST(ConsumerCleanupScan, QualifyingCacheBecomesACandidate) {
 }
 
 TEST(ConsumerCleanupScan, CachesHoldingAnythingButPlainFilesAreCountedNotSuggested) {
-    struct Variant {
-        const char* what;
-        std::function<void(const FakeHome&, const std::string&)> make;
-    };
-    const std::vector<Variant> variants = {
-        {"hard link",
-         [](const FakeHome& h, const std::string& folder) {
-             ASSERT_EQ(::link((folder + "/data").c_str(), h.at("elsewhere").c_str()), 0);
-         }},
-        {"symbolic link",
-         [](const FakeHome&, const std::string& folder) {
-             makeSymlink("data", folder + "/alias");
-         }},
-        {"Cookies",
-         [](const FakeHome&, const std::string& folder) { writeFile(folder + "/x/Cookies", "c"); }},
-        {"LOCAL STORAGE folder",
-         [](const FakeHome&, const std::string& folder) {
-             writeFile(folder + "/LOCAL STORAGE/leveldb", "c");
-         }},
-        {"local storage",
-         [](const FakeHome&, const std::string& folder) {
-             writeFile(folder + "/local storage", "c");
-         }},
-        {".git", [](const FakeHome&,
-                    const std::string& folder) { writeFile(folder + "/sub/.git/HEAD", "ref"); }},
-        {".photoslibrary",
-         [](const FakeHome&, const std::string& folder) {
-             writeFile(folder + "/Old.PhotosLibrary/db", "p");
-         }},
-        {".env.local", [](const FakeHome&,
-                          const std::string& folder) { writeFile(folder + "/.env.local", "k"); }},
-        {"a fifo",
-         [](const FakeHome&, const std::string& folder) {
-             ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0644), 0);
-         }},
-    };
-    for (const auto& variant : variants) {
-        FakeHome h;
-        h.cache(firefox);
-        variant.make(h, h.at(firefox));
-        auto result = h.scan();
-        EXPECT_TRUE(result.candidates.empty()) << variant.what;
-        EXPECT_EQ(result.checkedLocations, 1) << variant.what;
-    }
-
-    FakeHome empty;
-    writeFile(empty.at(firefox + "/nothing"), "");
-    auto result = empty.scan();
-    EXPECT_TRUE(result.candidates.empty());
-    EXPECT_EQ(result.checkedLocations, 1);
-    EXPECT_EQ(result.checkedFiles, 1);
+    FakeHome h;
+    // One qualifying cache, and one reason against at every other location.
+    h.cache(firefox);
+    std::string linked = h.cache("Library/Caches/com.figma.Desktop");
+    ASSERT_EQ(::link(linked.c_str(), h.at("elsewhere").c_str()), 0);
+    h.cache("Library/Caches/com.spotify.client");
+    makeSymlink("data", h.at("Library/Caches/com.spotify.client/alias"));
+    h.cache("Library/Caches/org.videolan.vlc", 10, "x/Cookies");
+    h.cache("Library/Caches/us.zoom.xos", 10, "LOCAL STORAGE/leveldb");
+    h.cache("Library/Caches/Google/Chrome", 10, "sub/.git/HEAD");
+    h.cache("Library/Caches/com.apple.Safari", 10, "Old.PhotosLibrary/db");
+    h.cache("Library/Caches/Microsoft Edge", 10, ".env.local");
+    h.cache("Library/Caches/BraveSoftware/Brave-Browser", 10, "local storage");
+    h.cache("Library/Application Support/Figma/Cache", 0);
+    h.cache("Library/Application Support/Claude/Cache");
+    ASSERT_EQ(::mkfifo(h.at("Library/Application Support/Claude/Cache/pipe").c_str(), 0644), 0);
+    auto result = h.scan();
+    EXPECT_EQ(paths(result), Paths({h.at(firefox)}));
+    EXPECT_EQ(result.checkedLocations, 11);
+    EXPECT_EQ(result.checkedFiles, 13);
 }
 
 TEST(ConsumerCleanupScan, AbsentAndLinkedLocationsAreSkippedSilently) {
@@ -258,7 +227,7 @@ TEST(ConsumerCleanupScan, OldLogsByAgeNameAndLinkCount) {
     EXPECT_EQ(result.checkedLocations, 1);
 }
 
-TEST(ConsumerCleanupScan, ThirtyDaysExactlyIsNotYetOld) {
+TEST(ConsumerCleanupScan, EligibilityByAgeBorderAndRuleCategory) {
     FakeHome h;
     std::string path = h.log("border.log", 10);
     ScanResult scanned = ScanEngine::scan(Url::file(h.at("Library/Logs"), true), {});
@@ -269,22 +238,17 @@ TEST(ConsumerCleanupScan, ThirtyDaysExactlyIsNotYetOld) {
     EXPECT_FALSE(ConsumerCleanup::eligible(node, CleanupCategory::oldLogs, h.url(), border));
     EXPECT_TRUE(ConsumerCleanup::eligible(node, CleanupCategory::oldLogs, h.url(),
                                           border + std::chrono::milliseconds(1)));
-    // The log test answers only for the log category.
+    // The log test answers only for the log category, a cache rule only for its own.
     EXPECT_FALSE(ConsumerCleanup::eligible(node, CleanupCategory::appCaches, h.url(),
                                            border + std::chrono::hours(1)));
-}
-
-TEST(ConsumerCleanupScan, EligibilityFollowsTheRuleCategory) {
-    FakeHome h;
     h.cache(firefox);
-    ScanResult scanned = ScanEngine::scan(Url::file(h.at(firefox), true), {});
-    const Date now = std::chrono::system_clock::now();
+    ScanResult cache = ScanEngine::scan(Url::file(h.at(firefox), true), {});
     EXPECT_TRUE(
-        ConsumerCleanup::eligible(scanned.root, CleanupCategory::browserCaches, h.url(), now));
-    EXPECT_FALSE(ConsumerCleanup::eligible(scanned.root, CleanupCategory::appCaches, h.url(), now));
-    // Under another home it is no known location.
-    EXPECT_FALSE(ConsumerCleanup::eligible(scanned.root, CleanupCategory::browserCaches,
-                                           Url::file(h.dir.at("other"), true), now));
+        ConsumerCleanup::eligible(cache.root, CleanupCategory::browserCaches, h.url(), border));
+    EXPECT_FALSE(
+        ConsumerCleanup::eligible(cache.root, CleanupCategory::appCaches, h.url(), border));
+    EXPECT_FALSE(ConsumerCleanup::eligible(cache.root, CleanupCategory::browserCaches,
+                                           Url::file(h.dir.at("other"), true), border));
 }
 
 TEST(ConsumerCleanupScan, LargestFirstAndEqualSizesInDiscoveryOrder) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
@@ -18,55 +19,27 @@ using namespace varnok::testing;
 
 namespace {
 
-struct FakeProcess {
-    int pid;
-    int parentPid = 1;
-    std::string comm;
-    std::vector<std::string> arguments;
-    std::string exe; // empty: no readable link, as for another user's process
-    std::vector<std::string> environment;
-    long long uid = ::getuid();
-    char state = 'S';
-};
-
-FakeProcess process(int pid, int parentPid, std::string comm, std::vector<std::string> arguments,
-                    std::string exe, std::vector<std::string> environment = {}) {
-    FakeProcess p;
-    p.pid = pid;
-    p.parentPid = parentPid;
-    p.comm = std::move(comm);
-    p.arguments = std::move(arguments);
-    p.exe = std::move(exe);
-    p.environment = std::move(environment);
-    return p;
-}
-
-// Writes the files of /proc/PID that the listing reads.
-void addProcess(const TempDir& proc, const FakeProcess& p) {
-    const std::string dir = proc.at(std::to_string(p.pid));
-    writeFile(dir + "/status", "Name:\t" + p.comm + "\nPPid:\t" + std::to_string(p.parentPid) +
-                                   "\nUid:\t" + std::to_string(p.uid) + "\t" +
-                                   std::to_string(p.uid) + "\t0\t0\n");
+// Writes the files of /proc/PID that the listing reads. Arguments are separated by spaces; an
+// empty `exe` leaves no readable link, as for another user's process.
+void addProcess(const TempDir& proc, int pid, int parentPid, const std::string& comm,
+                const std::string& exe, std::string arguments, std::string environment = "",
+                long long uid = ::getuid(), char state = 'S') {
+    const std::string dir = proc.at(std::to_string(pid));
+    const std::string id = std::to_string(uid);
+    writeFile(dir + "/status", "Name:\t" + comm + "\nPPid:\t" + std::to_string(parentPid) +
+                                   "\nUid:\t" + id + "\t" + id + "\t0\t0\n");
     std::string stat =
-        std::to_string(p.pid) + " (" + p.comm + ") " + p.state + " " + std::to_string(p.parentPid);
+        std::to_string(pid) + " (" + comm + ") " + state + " " + std::to_string(parentPid);
     for (int field = 5; field <= 21; ++field) {
         stat += " 0";
     }
-    stat += " " + std::to_string(1000 + p.pid) + " 0 0\n";
-    writeFile(dir + "/stat", stat);
-    writeFile(dir + "/comm", p.comm + "\n");
-    std::string cmdline;
-    for (const auto& argument : p.arguments) {
-        cmdline += argument + '\0';
-    }
-    writeFile(dir + "/cmdline", cmdline);
-    std::string environment;
-    for (const auto& variable : p.environment) {
-        environment += variable + '\0';
-    }
-    writeFile(dir + "/environ", environment);
-    if (!p.exe.empty()) {
-        makeSymlink(p.exe, dir + "/exe");
+    writeFile(dir + "/stat", stat + " " + std::to_string(1000 + pid) + " 0 0\n");
+    writeFile(dir + "/comm", comm + "\n");
+    std::replace(arguments.begin(), arguments.end(), ' ', '\0');
+    writeFile(dir + "/cmdline", arguments + '\0');
+    writeFile(dir + "/environ", environment.empty() ? environment : environment + '\0');
+    if (!exe.empty()) {
+        makeSymlink(exe, dir + "/exe");
     }
 }
 
@@ -87,23 +60,20 @@ using Lines = std::vector<std::string>;
 
 TEST(LinuxRunningApplications, MainProcessesAndTheirHelpers) {
     TempDir proc;
-    addProcess(proc, process(100, 1, "slack", {"/usr/lib/slack/slack"}, "/usr/lib/slack/slack"));
-    addProcess(proc, process(101, 100, "slack", {"/usr/lib/slack/slack", "--type=renderer"},
-                             "/usr/lib/slack/slack"));
-    addProcess(proc, process(102, 101, "slack", {"/usr/lib/slack/slack", "--type=gpu-process"},
-                             "/usr/lib/slack/slack"));
+    const std::string slack = "/usr/lib/slack/slack";
+    addProcess(proc, 100, 1, "slack", slack, slack);
+    addProcess(proc, 101, 100, "slack", slack, slack + " --type=renderer");
+    addProcess(proc, 102, 101, "slack", slack, slack + " --type=gpu-process");
     // Firefox's content processes share its executable and carry no --type=.
-    addProcess(proc,
-               process(200, 1, "firefox-esr", {"firefox-esr"}, "/usr/lib/firefox-esr/firefox-esr"));
-    addProcess(proc, process(201, 200, "Web Content", {"firefox-esr", "-contentproc"},
-                             "/usr/lib/firefox-esr/firefox-esr"));
+    const std::string firefox = "/usr/lib/firefox-esr/firefox-esr";
+    addProcess(proc, 200, 1, "firefox-esr", firefox, "firefox-esr");
+    addProcess(proc, 201, 200, "Web Content", firefox, "firefox-esr -contentproc");
     // A helper with a name of its own is known by its parent.
-    addProcess(proc, process(300, 1, "zoom", {"zoom"}, "/opt/zoom/zoom"));
-    addProcess(proc, process(301, 300, "ZoomWebviewHos", {"ZoomWebviewHost"},
-                             "/opt/zoom/ZoomWebviewHost"));
+    addProcess(proc, 300, 1, "zoom", "/opt/zoom/zoom", "zoom");
+    addProcess(proc, 301, 300, "ZoomWebviewHos", "/opt/zoom/ZoomWebviewHost", "ZoomWebviewHost");
     // Nothing known.
-    addProcess(proc, process(400, 1, "bash", {"bash"}, "/usr/bin/bash"));
-    addProcess(proc, process(401, 400, "vim", {"vim"}, "/usr/bin/vim"));
+    addProcess(proc, 400, 1, "bash", "/usr/bin/bash", "bash");
+    addProcess(proc, 401, 400, "vim", "/usr/bin/vim", "vim");
     EXPECT_EQ(listing(proc), Lines({
                                  "100 com.tinyspeck.slackmacgap Slack regular",
                                  "101 com.tinyspeck.slackmacgap.helper Slack Helper background",
@@ -118,83 +88,63 @@ TEST(LinuxRunningApplications, MainProcessesAndTheirHelpers) {
 TEST(LinuxRunningApplications, RecognisesPackagesExecutablesAndTruncatedNames) {
     TempDir proc;
     // Flatpak and Snap ids win over a generic executable.
-    addProcess(
-        proc, process(10, 1, "bwrap", {"bwrap"}, "/usr/bin/bwrap", {"FLATPAK_ID=com.slack.Slack"}));
-    addProcess(proc,
-               {11, 1, "spotify", {"spotify"}, "/snap/spotify/1/spotify", {"SNAP_NAME=spotify"}});
+    addProcess(proc, 10, 1, "bwrap", "/usr/bin/bwrap", "bwrap", "FLATPAK_ID=com.slack.Slack");
+    addProcess(proc, 11, 1, "spotify", "/snap/spotify/1/spotify", "spotify", "SNAP_NAME=spotify");
     // The executable counts even after a package upgrade replaced it.
-    addProcess(proc,
-               process(12, 1, "MainThread", {"chrome"}, "/opt/google/chrome/chrome (deleted)"));
+    addProcess(proc, 12, 1, "MainThread", "/opt/google/chrome/chrome (deleted)", "chrome");
     // Only 15 bytes of a long process name survive; an unreadable exe leaves the name.
-    addProcess(proc, process(13, 1, "microsoft-edge-", {"microsoft-edge-stable"}, ""));
-    addProcess(proc, process(14, 1, "Discord", {"Discord"}, ""));
+    addProcess(proc, 13, 1, "microsoft-edge-", "", "microsoft-edge-stable");
+    addProcess(proc, 14, 1, "Discord", "", "Discord");
     // A name that merely begins like a known one is not it.
-    addProcess(proc, process(15, 1, "slackware", {"slackware"}, ""));
-    addProcess(proc, process(16, 1, "chrome-x", {"x"}, ""));
+    addProcess(proc, 15, 1, "slackware", "", "slackware");
+    addProcess(proc, 16, 1, "chrome-x", "", "x");
+    // Other users' processes and zombies are left out.
+    addProcess(proc, 17, 1, "slack", "", "slack", "", ::getuid() + 1000);
+    addProcess(proc, 18, 1, "slack", "", "slack", "", ::getuid(), 'Z');
+    // Parentheses and spaces in a name do not shift the fields.
+    addProcess(proc, 19, 1, "vlc) R 1 (x", "/usr/bin/vlc", "vlc");
+    makeFolder(proc.at("self"));
+    makeFolder(proc.at("23"));
     EXPECT_EQ(listing(proc), Lines({
                                  "10 com.tinyspeck.slackmacgap Slack regular",
                                  "11 com.spotify.client Spotify regular",
                                  "12 com.google.Chrome Google Chrome regular",
                                  "13 com.microsoft.edgemac Microsoft Edge regular",
                                  "14 com.hnc.Discord Discord regular",
+                                 "19 org.videolan.vlc VLC regular",
                              }));
+    EXPECT_TRUE(LinuxRunningApplications::processes(proc.at("nothing")).empty());
 }
 
-TEST(LinuxRunningApplications, OnlyLiveProcessesOfThisUser) {
-    TempDir proc;
-    FakeProcess other = process(20, 1, "slack", {"slack"}, "");
-    other.uid = ::getuid() + 1000;
-    addProcess(proc, other);
-    FakeProcess zombie = process(21, 1, "slack", {"slack"}, "");
-    zombie.state = 'Z';
-    addProcess(proc, zombie);
-    // Parentheses and spaces in a name do not shift the fields.
-    addProcess(proc, process(22, 1, "vlc) R 1 (x", {"vlc"}, "/usr/bin/vlc"));
-    makeFolder(proc.at("self"));
-    makeFolder(proc.at("23"));
-    EXPECT_EQ(listing(proc), Lines({"22 org.videolan.vlc VLC regular"}));
-    TempDir missing;
-    EXPECT_TRUE(LinuxRunningApplications::processes(missing.at("nothing")).empty());
-}
-
-// A copy of a system binary under an application's name, so /proc reports it as that app.
-class NamedProcess {
+// A shell copied under an application's name, so that /proc reports it as that application.
+class NamedShell {
 public:
-    NamedProcess(const TempDir& dir, const std::string& name, const std::string& binary,
-                 std::vector<std::string> arguments) {
-        path_ = dir.at(name);
-        std::string copy = "cp " + binary + " '" + path_ + "'";
-        if (std::system(copy.c_str()) != 0) {
-            throw std::runtime_error("cannot copy " + binary);
-        }
-        std::vector<char*> argv;
-        argv.push_back(path_.data());
-        for (auto& argument : arguments_ = std::move(arguments)) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, path_.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    NamedShell(const TempDir& dir, const std::string& name, std::string script)
+        : path_(dir.at(name)), script_(std::move(script)) {
+        std::filesystem::copy_file("/bin/sh", path_);
+        std::string flag = "-c";
+        char* argv[] = {path_.data(), flag.data(), script_.data(), nullptr};
+        if (::posix_spawn(&pid_, path_.c_str(), nullptr, nullptr, argv, environ) != 0) {
             throw std::runtime_error("cannot start " + path_);
         }
     }
-    ~NamedProcess() {
+    ~NamedShell() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL); // the test's own child
             reap();
         }
     }
-    int pid() const { return pid_; }
-    // Waits for the child's exit status; -1 when it did not end by a signal.
+    // Waits for the child; its exit code, or -1 when a signal ended it.
     int reap() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
         pid_ = 0;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private:
     std::string path_;
-    std::vector<std::string> arguments_;
+    std::string script_;
     pid_t pid_ = 0;
 };
 
@@ -218,33 +168,11 @@ bool ends(const RunningApplication& app) {
     return false;
 }
 
-TEST(LinuxRunningApplications, PoliteQuitReachesTheListedProcessOnly) {
-    TempDir dir;
-    NamedProcess slack(dir, "slack", "/bin/sleep", {"60"});
-    std::vector<RunningApplication> list;
-    for (int i = 0; i < 500 && !find(list, "com.tinyspeck.slackmacgap"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        list = RunningApplications::system();
-    }
-    const RunningApplication* app = find(list, "com.tinyspeck.slackmacgap");
-    ASSERT_NE(app, nullptr);
-    EXPECT_EQ(app->localizedName, "Slack");
-    EXPECT_TRUE(app->isRegular);
-    EXPECT_FALSE(app->isTerminated());
-    EXPECT_TRUE(app->terminate());
-    EXPECT_TRUE(ends(*app));
-    EXPECT_EQ(slack.reap(), SIGTERM);
-    // After it has gone nothing more is delivered.
-    EXPECT_FALSE(app->terminate());
-    EXPECT_TRUE(app->isTerminated());
-}
-
-TEST(LinuxRunningApplications, HelpersAreNeverAskedToQuit) {
+TEST(LinuxRunningApplications, OnlyTheMainProcessIsAskedToQuit) {
     TempDir dir;
     // A shell named like the app, with a child of its own that it ends and reaps when asked to
     // quit, so that nothing outlives the test.
-    NamedProcess discord(dir, "Discord", "/bin/sh",
-                         {"-c", "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait"});
+    NamedShell discord(dir, "Discord", "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait");
     const RunningApplication* helper = nullptr;
     std::vector<RunningApplication> list;
     for (int i = 0; i < 500 && helper == nullptr; ++i) {
@@ -258,8 +186,16 @@ TEST(LinuxRunningApplications, HelpersAreNeverAskedToQuit) {
     EXPECT_FALSE(helper->isTerminated());
     const RunningApplication* main = find(list, "com.hnc.Discord");
     ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->localizedName, "Discord");
+    EXPECT_TRUE(main->isRegular);
+    EXPECT_FALSE(main->isTerminated());
     EXPECT_TRUE(main->terminate());
     EXPECT_TRUE(ends(*main));
+    EXPECT_TRUE(ends(*helper));
+    EXPECT_EQ(discord.reap(), 0);
+    // Once it is gone and reaped, its pid may name another process: nothing reaches that one.
+    EXPECT_FALSE(main->terminate());
+    EXPECT_TRUE(main->isTerminated());
 }
 
 TEST(RunningApplications, AFixedSourceReplacesTheSystemList) {
