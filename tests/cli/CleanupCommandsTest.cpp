@@ -193,6 +193,12 @@ TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {
     EXPECT_EQ(json["candidates"][0]["projectPath"], dir.at("code/site"));
     EXPECT_EQ(json["candidates"][0]["evidence"], "Adjacent package.json and dependency lockfile.");
 
+    // Reached through a link, results name the real location.
+    makeSymlink(dir.at("code"), dir.at("link"));
+    auto linked = runCli(dir, "detect --json '" + dir.at("link") + "'");
+    EXPECT_EQ(nlohmann::json::parse(linked.out)["candidates"][0]["projectPath"],
+              dir.at("code/site"));
+
     auto text = runCli(dir, "detect '" + dir.at("code") + "'");
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("Project dependencies: 1 item"), std::string::npos) << text.out;
