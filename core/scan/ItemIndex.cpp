@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <utf8proc.h>
+#include <vector>
 
 namespace varnok {
 
@@ -30,24 +31,91 @@ void asciiLowerInto(std::string_view text, std::string& out) {
     }
 }
 
-// Folds into `out`, reusing its storage: most paths are ASCII and need no allocation.
+constexpr auto foldOptions =
+    static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
+
+// Folds into `out` without allocating in the common case: ASCII is lower-cased directly, other
+// text goes through a code point buffer kept between calls.
 void foldInto(std::string_view text, std::string& out) {
     if (isAscii(text)) {
         asciiLowerInto(text, out);
         return;
     }
-    utf8proc_uint8_t* folded = nullptr;
-    auto length = utf8proc_map(
-        reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-        static_cast<utf8proc_ssize_t>(text.size()), &folded,
-        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
+    thread_local std::vector<utf8proc_int32_t> buffer;
+    auto data = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    auto size = static_cast<utf8proc_ssize_t>(text.size());
+    if (buffer.size() < text.size() + 1) {
+        buffer.resize(text.size() + 1);
+    }
+    utf8proc_ssize_t count = 0;
+    for (;;) {
+        count = utf8proc_decompose(data, size, buffer.data(),
+                                   static_cast<utf8proc_ssize_t>(buffer.size()) - 1, foldOptions);
+        if (count < 0 || static_cast<size_t>(count) < buffer.size()) {
+            break;
+        }
+        buffer.resize(static_cast<size_t>(count) + 1);
+    }
+    utf8proc_ssize_t length =
+        count < 0 ? count : utf8proc_reencode(buffer.data(), count, foldOptions);
     if (length < 0) {
-        asciiLowerInto(text, out);
+        asciiLowerInto(text, out); // not UTF-8: fold what can be folded
         return;
     }
-    out.assign(reinterpret_cast<const char*>(folded), static_cast<size_t>(length));
-    std::free(folded);
+    out.assign(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length));
 }
+
+// The search over full paths, done a component at a time: folding is per code point and "/"
+// never composes, so a path folds to its parent's folded path, "/", and its folded name. Once a
+// folder's path contains the text, everything below it does; otherwise a match must end in the
+// name, so only the parent path's last few bytes are needed.
+class PathSearch {
+public:
+    explicit PathSearch(std::string_view search) : needle_(ItemIndex::foldedForSearch(search)) {}
+
+    struct Folder {
+        bool matched = false;
+        // The last needle-length − 1 bytes of the folded path.
+        std::string tail;
+    };
+
+    Folder root(const FileNode& node) const {
+        std::string path = node.id.path();
+        std::string folded;
+        foldInto(path == "/" ? std::string_view() : std::string_view(path), folded);
+        return Folder{folded.find(needle_) != std::string::npos, tailOf(folded)};
+    }
+
+    // Whether `node`, a child of `parent`, matches; fills `child` for a folder to descend into.
+    bool matches(const FileNode& node, const Folder& parent, Folder* child) {
+        if (parent.matched) {
+            if (child != nullptr) {
+                child->matched = true;
+            }
+            return true;
+        }
+        foldInto(node.id.lastPathComponentView(), name_);
+        probe_.assign(parent.tail);
+        probe_ += '/';
+        probe_ += name_;
+        bool found = probe_.find(needle_) != std::string::npos;
+        if (child != nullptr) {
+            child->matched = found;
+            child->tail = tailOf(probe_);
+        }
+        return found;
+    }
+
+private:
+    std::string tailOf(const std::string& folded) const {
+        size_t keep = needle_.empty() ? 0 : needle_.size() - 1;
+        return folded.size() <= keep ? folded : folded.substr(folded.size() - keep);
+    }
+
+    std::string needle_;
+    std::string name_;
+    std::string probe_;
+};
 
 struct SortEntry {
     const FileNode* node;
@@ -106,34 +174,46 @@ std::string ItemIndex::foldedForSearch(std::string_view text) {
 std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::optional<ItemKind> kind,
                                              ItemSort sort, std::string_view search,
                                              ItemScope scope) {
-    const std::string needle = foldedForSearch(search);
-    std::string haystack;
+    const bool searching = !search.empty();
+    PathSearch pathSearch(search);
+    // The folders whose children wait on the stack, for the search; index 0 is `folder`.
+    std::vector<PathSearch::Folder> folders;
+    folders.push_back(searching ? pathSearch.root(folder) : PathSearch::Folder{});
+    struct Pending {
+        const FileNode* node;
+        size_t parent;
+    };
     std::vector<const FileNode*> matches;
-    std::vector<const FileNode*> stack;
+    std::vector<Pending> stack;
     for (const FileNode& child : folder.children) {
-        stack.push_back(&child);
+        stack.push_back(Pending{&child, 0});
     }
     while (!stack.empty()) {
-        const FileNode* node = stack.back();
+        Pending current = stack.back();
         stack.pop_back();
+        const FileNode* node = current.node;
         Task::checkCancellation();
-        if (scope == ItemScope::descendants) {
+        bool descends = scope == ItemScope::descendants && !node->children.empty();
+        bool found = true;
+        if (searching) {
+            PathSearch::Folder below;
+            found = pathSearch.matches(*node, folders[current.parent], descends ? &below : nullptr);
+            if (descends) {
+                folders.push_back(std::move(below));
+            }
+        } else if (descends) {
+            folders.emplace_back();
+        }
+        if (descends) {
             for (const FileNode& child : node->children) {
-                stack.push_back(&child);
+                stack.push_back(Pending{&child, folders.size() - 1});
             }
         }
-        if (node->isSymbolicLink) {
+        if (node->isSymbolicLink || !found) {
             continue;
         }
-        // The kind test is the cheaper one, so it runs first; a node must pass both anyway.
         if (kind && !itemKindMatches(*kind, *node)) {
             continue;
-        }
-        if (!search.empty()) {
-            foldInto(node->id.path(), haystack);
-            if (haystack.find(needle) == std::string::npos) {
-                continue;
-            }
         }
         matches.push_back(node);
     }
@@ -144,18 +224,35 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
     for (const FileNode* node : matches) {
         entries.push_back(SortEntry{
             node, sortKey(*node, sort),
-            sort == ItemSort::type ? fileExtension(*node) : std::string_view(), node->id.path()});
+            sort == ItemSort::type ? fileExtension(*node) : std::string_view(), std::string()});
     }
     std::uint64_t comparisons = 0;
-    std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+    auto counted = [&comparisons] {
         if (++comparisons % 1024 == 0) {
             Task::checkCancellation();
         }
-        if (auto order = keyOrder(a, b, sort)) {
-            return *order;
-        }
-        return a.path < b.path;
+    };
+    // By key first, then each run of equal keys by path: the same order as one sort by both, but
+    // only tied items pay for a copy of their path.
+    std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+        counted();
+        return keyOrder(a, b, sort).value_or(false);
     });
+    for (auto run = entries.begin(); run != entries.end();) {
+        auto end = std::find_if(run + 1, entries.end(), [&](const SortEntry& entry) {
+            return keyOrder(*run, entry, sort).has_value();
+        });
+        if (end - run > 1) {
+            for (auto it = run; it != end; ++it) {
+                it->path = it->node->id.path();
+            }
+            std::stable_sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
+                counted();
+                return a.path < b.path;
+            });
+        }
+        run = end;
+    }
     Task::checkCancellation();
 
     std::vector<const FileNode*> result;

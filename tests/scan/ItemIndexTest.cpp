@@ -5,7 +5,9 @@
 #include "tests/support/TreeFixtures.hpp"
 
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 using namespace varnok;
@@ -114,6 +116,53 @@ TEST(ItemIndex, SearchLooksAtTheWholePathIgnoringCase) {
         << "upper case and decomposed forms match";
     EXPECT_EQ(find(accents, std::nullopt, ItemSort::largest, "STRASSE").size(), 1u);
     EXPECT_EQ(find(accents, std::nullopt, ItemSort::largest, "BAD").size(), 1u);
+}
+
+TEST(ItemIndex, SearchAgreesWithFoldingEveryWholePathOnRandomTrees) {
+    // Names that fold in interesting ways, in precomposed and decomposed forms.
+    const std::vector<std::string> names{"Cr\xC3\xA8me",
+                                         "CRE\xCC\x80ME",
+                                         "\xC3\x89t\xC3\xA9",
+                                         "Stra\xC3\x9F"
+                                         "e",
+                                         "STRASSE",
+                                         "\xE6\x97\xA5\xE6\x9C\xAC",
+                                         "a b",
+                                         "Ab",
+                                         "x.MP4"};
+    std::mt19937 random(17);
+    std::function<FileNode(const std::string&, int)> grow = [&](const std::string& path,
+                                                                int levels) {
+        std::vector<FileNode> children;
+        for (int i = static_cast<int>(random() % 5); i >= 0; --i) {
+            std::string child = path + "/" + names[random() % names.size()] + std::to_string(i);
+            children.push_back(levels > 0 && random() % 3 == 0 ? grow(child, levels - 1)
+                                                               : fileNode(child, 1));
+        }
+        return folderNode(path, std::move(children));
+    };
+    for (int round = 0; round < 40; ++round) {
+        FileNode root = grow("/Top Cr\xC3\xA8me", 4);
+        std::vector<const FileNode*> all =
+            ItemIndex::find(root, std::nullopt, ItemSort::largest, "", ItemScope::descendants);
+        // Needles cut from the folded path of some node, so that they often straddle a "/".
+        std::string folded = ItemIndex::foldedForSearch(all[random() % all.size()]->id.path());
+        size_t from = random() % folded.size();
+        std::string needle = folded.substr(from, 1 + random() % 8);
+        if (ItemIndex::foldedForSearch(needle) != needle) {
+            continue; // cut inside a character
+        }
+        std::vector<const FileNode*> expected;
+        for (const FileNode* node : all) {
+            if (ItemIndex::foldedForSearch(node->id.path()).find(needle) != std::string::npos) {
+                expected.push_back(node);
+            }
+        }
+        EXPECT_EQ(
+            ItemIndex::find(root, std::nullopt, ItemSort::largest, needle, ItemScope::descendants),
+            expected)
+            << needle;
+    }
 }
 
 TEST(ItemIndex, DateSortsPutUndatedItemsLastAndBreakTiesByPath) {
