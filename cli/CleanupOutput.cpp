@@ -11,41 +11,6 @@
 
 namespace ombrelo::cli {
 
-varnok::Url folderArgument(const std::string& operand, const std::string& what) {
-    if (operand.empty()) {
-        throw UsageError(what + " must not be empty");
-    }
-    std::string path = operand;
-    if (path.front() != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd) == nullptr) {
-            throw UsageError("cannot read the current folder; give " + what +
-                             " as an absolute path");
-        }
-        path = std::string(cwd) + "/" + path;
-    }
-    return varnok::Url::file(varnok::PathText::standardize(path), true);
-}
-
-bool reportUnusableFolder(const std::string& path) {
-    struct stat record {};
-    std::string shown = varnok::PathText::displayable(path);
-    if (::stat(path.c_str(), &record) != 0) {
-        int failure = errno;
-        std::string reason = failure == ENOENT ? "does not exist"
-                             : failure == ELOOP
-                                 ? "is a symbolic link loop"
-                                 : std::string("cannot be read (") + std::strerror(failure) + ")";
-        std::fprintf(stderr, "ombrelo-cli: %s %s.\n", shown.c_str(), reason.c_str());
-        return true;
-    }
-    if (!S_ISDIR(record.st_mode)) {
-        std::fprintf(stderr, "ombrelo-cli: %s is not a folder.\n", shown.c_str());
-        return true;
-    }
-    return false;
-}
-
 void printCandidateGroups(
     const std::vector<varnok::CleanupCandidate>& candidates,
     const std::function<std::string(const varnok::CleanupCandidate&)>& label,

@@ -10,12 +10,6 @@
 
 namespace ombrelo::cli {
 
-// An absolute, standardised folder URL for a path from the command line (relative to the current
-// folder); symbolic links are kept so that the core can judge them. Throws UsageError.
-varnok::Url folderArgument(const std::string& operand, const std::string& what);
-// Prints why `path` cannot be used as a folder and returns true, or returns false when it can.
-bool reportUnusableFolder(const std::string& path);
-
 // The candidates grouped by category in category order, each with its size, `label`, path,
 // evidence and (when given) the applications that must be closed first.
 void printCandidateGroups(

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/common/Url.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -66,6 +68,14 @@ const std::vector<Command>& registeredCommands();
 // Runs `work` as a task that Ctrl-C cancels. Returns what the work returned; maps
 // CancellationError to 130 and other errors to a message on stderr and 1.
 int runCancellable(const std::function<int()>& work);
+
+// An absolute, standardised folder URL for a path from the command line (relative to the current
+// folder); symbolic links are kept so that the core can judge them. Throws UsageError naming
+// `what`.
+varnok::Url folderArgument(const std::string& operand, const std::string& what = "the folder");
+// Says plainly on stderr why `path` cannot be used as a folder (missing, a link loop, not a
+// folder, unreadable) and returns true; false when it looks usable.
+bool reportUnusableFolder(const std::string& path);
 
 // "ombrelo-cli: MESSAGE" on stderr, with the system's reason for file errors.
 void printError(const std::exception& error);

@@ -116,8 +116,8 @@ int runFind(const std::vector<std::string>& raw) {
         args.has("direct") ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants;
     const std::int64_t limit =
         args.integer("limit", 50, 0, std::numeric_limits<std::int64_t>::max());
-    varnok::Url folder = folderFromOperand(args.operands()[0]);
-    if (reportUnscannable(folder)) {
+    varnok::Url folder = folderArgument(args.operands()[0]);
+    if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {

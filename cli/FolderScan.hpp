@@ -7,13 +7,6 @@
 
 namespace ombrelo::cli {
 
-// The folder an operand names, made absolute against the current folder. UsageError when empty.
-varnok::Url folderFromOperand(const std::string& operand);
-
-// Says plainly on stderr why `folder` cannot be scanned (missing, not a folder, unreadable) and
-// returns true; false when it looks scannable.
-bool reportUnscannable(const varnok::Url& folder);
-
 // Scans `folder` with a progress line on stderr. Throws what the scan engine throws.
 varnok::ScanResult scanWithProgress(const varnok::Url& folder);
 

@@ -139,7 +139,7 @@ int runMap(const std::vector<std::string>& raw) {
         if (path->empty()) {
             throw UsageError("option '--svg' needs a file name");
         }
-        svgFile = folderFromOperand(*path).withDirectoryForm(false);
+        svgFile = folderArgument(*path).withDirectoryForm(false);
         struct stat record {};
         if (::lstat(svgFile->path().c_str(), &record) == 0) {
             std::fprintf(stderr,
@@ -149,8 +149,8 @@ int runMap(const std::vector<std::string>& raw) {
             return static_cast<int>(exitFailure);
         }
     }
-    varnok::Url folder = folderFromOperand(args.operands()[0]);
-    if (reportUnscannable(folder)) {
+    varnok::Url folder = folderArgument(args.operands()[0]);
+    if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {

@@ -1,4 +1,5 @@
 #include "cli/Cli.hpp"
+#include "cli/FolderScan.hpp"
 
 #include "core/common/Url.hpp"
 #include "core/scan/FileNodeJson.hpp"
@@ -31,43 +32,6 @@ const char* const scanHelp =
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
     "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
     "130 interrupted.\n";
-
-// Turns an operand into an absolute URL, with a clear message for what cannot be scanned.
-varnok::Url folderOperand(const std::string& operand) {
-    if (operand.empty()) {
-        throw UsageError("the folder must not be empty");
-    }
-    std::string path = operand;
-    if (path.front() != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd) == nullptr) {
-            throw UsageError("cannot read the current folder; give an absolute path");
-        }
-        path = std::string(cwd) + "/" + path;
-    }
-    return varnok::Url::file(varnok::PathText::standardize(path), true);
-}
-
-// Says plainly why a path cannot be scanned, before the engine's terser error would.
-bool explainUnscannable(const std::string& path) {
-    struct stat record {};
-    if (::stat(path.c_str(), &record) != 0) {
-        int failure = errno;
-        std::string reason = failure == ENOENT ? "does not exist"
-                             : failure == ELOOP
-                                 ? "is a symbolic link loop"
-                                 : std::string("cannot be read (") + std::strerror(failure) + ")";
-        std::fprintf(stderr, "ombrelo-cli: %s %s.\n", varnok::PathText::displayable(path).c_str(),
-                     reason.c_str());
-        return true;
-    }
-    if (!S_ISDIR(record.st_mode)) {
-        std::fprintf(stderr, "ombrelo-cli: %s is not a folder.\n",
-                     varnok::PathText::displayable(path).c_str());
-        return true;
-    }
-    return false;
-}
 
 void printSummary(const varnok::ScanResult& result) {
     const varnok::FileNode& root = result.root;
@@ -127,18 +91,12 @@ int runScan(const std::vector<std::string>& raw) {
     if (args.has("json") && args.has("quiet")) {
         throw UsageError("--json and --quiet cannot be used together");
     }
-    varnok::Url folder = folderOperand(args.operands()[0]);
-    if (explainUnscannable(folder.path())) {
+    varnok::Url folder = folderArgument(args.operands()[0]);
+    if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {
-        ProgressLine line;
-        auto result = varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
-            line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
-                        formatCount(progress.folderCount) + " folders, " +
-                        formatBytes(progress.logicalSize) + "  " + progress.currentPath);
-        });
-        line.clear();
+        auto result = scanWithProgress(folder);
         if (args.has("json")) {
             varnok::writeScanResultJson(result, [](std::string_view piece) {
                 std::fwrite(piece.data(), 1, piece.size(), stdout);
