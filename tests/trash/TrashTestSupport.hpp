@@ -1,0 +1,51 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace varnok::testing {
+
+// Sets environment variables for the scope and puts the old values back afterwards.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(const std::map<std::string, std::string>& values);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::map<std::string, std::optional<std::string>> previous_;
+};
+
+// A small tmpfs mounted on an existing folder for the scope: a second file system whose space and
+// writability a test controls. Needs root; `mounted()` is false where mounting is not allowed.
+class TmpfsMount {
+public:
+    TmpfsMount(const std::string& folder, const std::string& size);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return folder_; }
+    // Remounts read-only (or writable again).
+    bool setReadOnly(bool readOnly);
+    // Fills the file system up with a file named `name` until writing fails for lack of space.
+    void fill(const std::string& name);
+
+private:
+    std::string folder_;
+    std::string size_;
+    bool mounted_ = false;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output; // stdout and stderr together
+};
+
+// Runs `command` with /bin/sh, feeding `input` on stdin.
+CommandResult runShell(const std::string& command, const std::string& input = "");
+
+} // namespace varnok::testing
