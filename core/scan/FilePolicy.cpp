@@ -1,0 +1,287 @@
+#include "core/scan/FilePolicy.hpp"
+
+#include "platform/Platform.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <unordered_set>
+#include <utf8proc.h>
+#include <vector>
+
+namespace varnok {
+namespace {
+
+constexpr std::array<std::string_view, 13> protectedNames = {
+    ".git", ".hg",    ".svn",  ".trash",  ".trashes", ".ssh",         ".gnupg",
+    ".aws", ".azure", ".kube", ".config", "library",  "applications",
+};
+
+constexpr std::array<std::string_view, 2> dependencyFolderNames = {"node_modules", "pods"};
+
+constexpr std::array<std::string_view, 8> bundleSuffixes = {
+    ".app",       ".photoslibrary", ".bundle",       ".framework",
+    ".xcodeproj", ".xcworkspace",   ".backupbundle", ".sparsebundle",
+};
+
+constexpr std::array<std::string_view, 10> systemRoots = {
+    "/system",  "/library", "/bin",          "/sbin", "/usr",
+    "/private", "/dev",     "/applications", "/etc",  "/var",
+};
+
+constexpr std::array<std::string_view, 19> projectFileNames = {
+    "package.json",
+    "package-lock.json",
+    "npm-shrinkwrap.json",
+    "yarn.lock",
+    "pnpm-lock.yaml",
+    "bun.lock",
+    "bun.lockb",
+    "cargo.lock",
+    "gemfile",
+    "gemfile.lock",
+    "podfile",
+    "podfile.lock",
+    "makefile",
+    "dockerfile",
+    "requirements.txt",
+    "cmakelists.txt",
+    "id_rsa",
+    "id_ed25519",
+    "id_ecdsa",
+};
+
+constexpr std::array<std::string_view, 2> journalSuffixes = {"-wal", "-shm"};
+
+constexpr std::array<std::string_view, 37> refusedExtensions = {
+    "key",  "pem", "p12", "pfx", "keychain", "keychain-db", "sqlite", "sqlite3", "db", "swift",
+    "js",   "mjs", "cjs", "jsx", "ts",       "tsx",         "py",     "pyw",     "rb", "rs",
+    "go",   "c",   "h",   "cpp", "hpp",      "java",        "kt",     "kts",     "sh", "zsh",
+    "bash", "ps1", "php", "sql", "toml",     "yaml",        "yml",
+};
+
+template <size_t N>
+bool contains(const std::array<std::string_view, N>& table, std::string_view s) {
+    return std::find(table.begin(), table.end(), s) != table.end();
+}
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
+}
+
+// "/" followed by the components of an absolute path, in order.
+std::vector<std::string_view> components(std::string_view path) {
+    std::vector<std::string_view> parts;
+    if (path.empty()) {
+        return parts;
+    }
+    parts.push_back("/");
+    size_t i = 0;
+    while (i < path.size()) {
+        while (i < path.size() && path[i] == '/') {
+            ++i;
+        }
+        size_t j = i;
+        while (j < path.size() && path[j] != '/') {
+            ++j;
+        }
+        if (j > i) {
+            parts.push_back(path.substr(i, j - i));
+        }
+        i = j;
+    }
+    return parts;
+}
+
+bool isSystemRootOrBelow(std::string_view lowered) {
+    for (std::string_view root : systemRoots) {
+        if (lowered == root || (startsWith(lowered, root) && lowered.size() > root.size() &&
+                                lowered[root.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isAtOrInside(std::string_view path, std::string_view folder) {
+    if (folder.empty() || folder == "/") {
+        return false;
+    }
+    return path == folder ||
+           (startsWith(path, folder) && path.size() > folder.size() && path[folder.size()] == '/');
+}
+
+// The lower-cased, standardised path of a URL that the policy may judge at all.
+std::optional<std::string> judgedPath(const Url& url) {
+    if (!url.isFileUrl()) {
+        return std::nullopt;
+    }
+    std::string raw = url.path();
+    if (raw.empty() || raw.front() != '/') {
+        return std::nullopt;
+    }
+    return FilePolicy::lowercased(PathText::standardize(raw));
+}
+
+// Outside the operating system's own folders and outside every Trash.
+bool isAllowedLocation(const Url& url) {
+    auto lowered = judgedPath(url);
+    if (!lowered || *lowered == "/" || FilePolicy::isInTrash(url)) {
+        return false;
+    }
+    Platform& platform = Platform::current();
+    std::string temporary = FilePolicy::lowercased(
+        PathText::standardize(platform.resolvingSymlinks(platform.temporaryDirectory()).path()));
+    // The temporary folder may lie below a system root (/private/var, /var/tmp). A temporary
+    // folder that is a system root itself, or "/", would open the whole root, so it is ignored.
+    if (temporary != "/" && !contains(systemRoots, temporary) &&
+        startsWith(*lowered, temporary + "/")) {
+        return true;
+    }
+    return !isSystemRootOrBelow(*lowered);
+}
+
+bool isRefusedFolderComponent(std::string_view lowered) {
+    return FilePolicy::isProtectedName(lowered) || contains(dependencyFolderNames, lowered) ||
+           FilePolicy::hasBundleSuffix(lowered);
+}
+
+// The home Trash folders as they may be spelled, lower-cased: as configured and with links
+// resolved, for $XDG_DATA_HOME and for the default under the home folder.
+std::vector<std::string> homeTrashPaths() {
+    Platform& platform = Platform::current();
+    std::vector<std::string> paths;
+    for (const Url& base :
+         {platform.applicationSupportDirectory(), platform.homeDirectory()
+                                                      .appendingPathComponent(".local", true)
+                                                      .appendingPathComponent("share", true)}) {
+        Url trash = base.appendingPathComponent("Trash", true);
+        paths.push_back(FilePolicy::lowercased(PathText::standardize(trash.path())));
+        paths.push_back(FilePolicy::lowercased(
+            PathText::standardize(platform.resolvingSymlinks(trash).path())));
+    }
+    return paths;
+}
+
+} // namespace
+
+std::string FilePolicy::lowercased(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool ascii = std::all_of(text.begin(), text.end(),
+                             [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+        for (char c : text) {
+            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return out;
+    }
+    std::string composed = PathText::canonical(text);
+    auto data = reinterpret_cast<const utf8proc_uint8_t*>(composed.data());
+    auto remaining = static_cast<utf8proc_ssize_t>(composed.size());
+    while (remaining > 0) {
+        utf8proc_int32_t codepoint = 0;
+        utf8proc_ssize_t used = utf8proc_iterate(data, remaining, &codepoint);
+        if (used <= 0) {
+            char c = static_cast<char>(*data);
+            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            used = 1;
+        } else {
+            utf8proc_uint8_t encoded[4];
+            utf8proc_ssize_t length = utf8proc_encode_char(utf8proc_tolower(codepoint), encoded);
+            out.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(length));
+        }
+        data += used;
+        remaining -= used;
+    }
+    return out;
+}
+
+bool FilePolicy::isProtectedName(std::string_view lowercasedName) {
+    // Built once on first use; function-local statics are initialised exactly once across threads.
+    static const std::unordered_set<std::string_view> names(protectedNames.begin(),
+                                                            protectedNames.end());
+    return names.count(lowercasedName) > 0;
+}
+
+bool FilePolicy::hasBundleSuffix(std::string_view lowercasedName) {
+    return std::any_of(bundleSuffixes.begin(), bundleSuffixes.end(),
+                       [&](std::string_view suffix) { return endsWith(lowercasedName, suffix); });
+}
+
+bool FilePolicy::isVolumeTrashName(std::string_view name) {
+    std::string lowered = lowercased(name);
+    constexpr std::string_view prefix = ".trash-";
+    if (!startsWith(lowered, prefix) || lowered.size() == prefix.size()) {
+        return false;
+    }
+    return std::all_of(lowered.begin() + prefix.size(), lowered.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool FilePolicy::isInTrash(const Url& url) {
+    auto lowered = judgedPath(url);
+    if (!lowered) {
+        return false;
+    }
+    for (std::string_view part : components(*lowered)) {
+        if (part == ".trash" || part == ".trashes" || isVolumeTrashName(part)) {
+            return true;
+        }
+    }
+    for (const std::string& trash : homeTrashPaths()) {
+        if (isAtOrInside(*lowered, trash)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FilePolicy::allowsCleanupFolder(const Url& url, const Url& home) {
+    if (!isAllowedLocation(url)) {
+        return false;
+    }
+    std::string path = PathText::standardize(url.path());
+    if (home.isFileUrl() && !home.path().empty() && home.path().front() == '/') {
+        std::string derivedData =
+            PathText::standardize(home.path() + "/Library/Developer/Xcode/DerivedData");
+        if (PathText::equal(path, derivedData)) {
+            return true;
+        }
+    }
+    std::string parent = lowercased(PathText::parent(path));
+    for (std::string_view part : components(parent)) {
+        if (isRefusedFolderComponent(part)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FilePolicy::allowsUserFile(const Url& url) {
+    if (!isAllowedLocation(url)) {
+        return false;
+    }
+    std::string lowered = lowercased(PathText::standardize(url.path()));
+    std::string name = PathText::lastComponent(lowered);
+    if (contains(projectFileNames, name) ||
+        std::any_of(journalSuffixes.begin(), journalSuffixes.end(),
+                    [&](std::string_view suffix) { return endsWith(name, suffix); })) {
+        return false;
+    }
+    for (std::string_view part : components(lowered)) {
+        if (part.front() == '.' || isRefusedFolderComponent(part)) {
+            return false;
+        }
+    }
+    auto dot = name.rfind('.');
+    std::string_view extension =
+        dot == std::string::npos ? std::string_view() : std::string_view(name).substr(dot + 1);
+    return !contains(refusedExtensions, extension);
+}
+
+} // namespace varnok
