@@ -61,9 +61,4 @@ Url TrashService::defaultHistoryFolder() {
         .appendingPathComponent("cleanup-history", true);
 }
 
-std::unique_lock<std::mutex> TrashService::tryOperationLock() {
-    static std::mutex operationLock;
-    return std::unique_lock<std::mutex>(operationLock, std::try_to_lock);
-}
-
 } // namespace varnok
