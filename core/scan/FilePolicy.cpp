@@ -150,23 +150,6 @@ bool isRefusedFolderComponent(std::string_view lowered) {
            FilePolicy::hasBundleSuffix(lowered);
 }
 
-// The home Trash folders as they may be spelled, lower-cased: as configured and with links
-// resolved, for $XDG_DATA_HOME and for the default under the home folder.
-std::vector<std::string> homeTrashPaths() {
-    Platform& platform = Platform::current();
-    std::vector<std::string> paths;
-    for (const Url& base :
-         {platform.applicationSupportDirectory(), platform.homeDirectory()
-                                                      .appendingPathComponent(".local", true)
-                                                      .appendingPathComponent("share", true)}) {
-        Url trash = base.appendingPathComponent("Trash", true);
-        paths.push_back(FilePolicy::lowercased(PathText::standardize(trash.path())));
-        paths.push_back(FilePolicy::lowercased(
-            PathText::standardize(platform.resolvingSymlinks(trash).path())));
-    }
-    return paths;
-}
-
 } // namespace
 
 std::string FilePolicy::lowercased(std::string_view text) {
@@ -199,6 +182,22 @@ std::string FilePolicy::lowercased(std::string_view text) {
         remaining -= used;
     }
     return out;
+}
+
+// $XDG_DATA_HOME and the default under the home folder, each as configured and resolved.
+std::vector<std::string> FilePolicy::homeTrashPaths() {
+    Platform& platform = Platform::current();
+    std::vector<std::string> paths;
+    for (const Url& base :
+         {platform.applicationSupportDirectory(), platform.homeDirectory()
+                                                      .appendingPathComponent(".local", true)
+                                                      .appendingPathComponent("share", true)}) {
+        Url trash = base.appendingPathComponent("Trash", true);
+        paths.push_back(FilePolicy::lowercased(PathText::standardize(trash.path())));
+        paths.push_back(FilePolicy::lowercased(
+            PathText::standardize(platform.resolvingSymlinks(trash).path())));
+    }
+    return paths;
 }
 
 bool FilePolicy::isProtectedName(std::string_view lowercasedName) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnok {
 
@@ -24,6 +25,8 @@ public:
     // ($XDG_DATA_HOME/Trash and ~/.local/share/Trash), and the volume Trash folders ".Trash",
     // ".Trash-UID" and ".Trashes". Reads the environment, and resolves the home Trash's links.
     static bool isInTrash(const Url& url);
+    // The home Trash folders, lower-cased and standardised: as configured and with links resolved.
+    static std::vector<std::string> homeTrashPaths();
     // True when `name` is the name of a volume Trash folder for any user (".Trash-1000").
     static bool isVolumeTrashName(std::string_view name);
 

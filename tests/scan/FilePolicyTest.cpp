@@ -1,9 +1,8 @@
 #include "core/scan/FilePolicy.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -11,28 +10,6 @@ using namespace varnok;
 using namespace varnok::testing;
 
 namespace {
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 Url folder(const std::string& path) {
     return Url::file(path, true);

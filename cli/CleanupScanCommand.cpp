@@ -1,0 +1,120 @@
+#include "cli/CleanupOutput.hpp"
+#include "cli/Cli.hpp"
+
+#include "core/cleanup/ConsumerCleanup.hpp"
+#include "platform/Platform.hpp"
+#include "platform/RunningApplications.hpp"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace ombrelo::cli {
+namespace {
+
+const char* const cleanupScanHelp =
+    "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json]\n"
+    "\n"
+    "Looks for space that can be given back safely in a home folder: the caches of\n"
+    "known applications and browsers (under Library/Caches and Library/Application\n"
+    "Support) and logs and crash reports in Library/Logs last modified over 30 days\n"
+    "ago. Suggestions are listed by category, largest first, with the running\n"
+    "applications that must be closed before their caches can be cleaned, the\n"
+    "locations that could not be read, and how much was checked.\n"
+    "\n"
+    "Read-only: nothing is moved, deleted or written. A home folder reached through\n"
+    "a symbolic link is refused.\n"
+    "\n"
+    "Options:\n"
+    "  --home DIR  the home folder to look in (default: your home folder)\n"
+    "  --json      print the result as JSON: candidates (each with runningApps),\n"
+    "              unreadable, checkedLocations and checkedFiles\n"
+    "  --help      show this help\n"
+    "\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
+    "Exit status: 0 scanned, 1 the home folder cannot be scanned, 2 usage error,\n"
+    "130 interrupted.\n";
+
+int runCleanupScan(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"json"}, {"home"});
+    if (!args.operands().empty()) {
+        throw UsageError("cleanup-scan takes no operands; use --home DIR for another home folder");
+    }
+    varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
+                                          : varnok::Platform::current().homeDirectory();
+    if (reportUnusableFolder(home.path())) {
+        return exitFailure;
+    }
+    return runCancellable([&]() {
+        varnok::ConsumerCleanup::Result result;
+        {
+            ProgressLine line;
+            result = varnok::ConsumerCleanup::scan(
+                home, [&](const std::string& title, std::int64_t files) {
+                    line.update(formatCount(files) + " files checked  " + title);
+                });
+        }
+        const std::vector<varnok::RunningApplication> running =
+            varnok::RunningApplications::current();
+        auto owners = [&](const varnok::CleanupCandidate& candidate) {
+            return varnok::ConsumerCleanup::runningApps(candidate, home, running);
+        };
+
+        if (args.has("json")) {
+            nlohmann::json json = nlohmann::json::object();
+            json["candidates"] = nlohmann::json::array();
+            for (const auto& candidate : result.candidates) {
+                nlohmann::json entry = candidate;
+                entry["runningApps"] = owners(candidate);
+                json["candidates"].push_back(std::move(entry));
+            }
+            nlohmann::json unreadable = nlohmann::json::array();
+            for (const auto& path : result.unreadable) {
+                unreadable.push_back(varnok::PathText::displayable(path));
+            }
+            json["unreadable"] = unreadable;
+            json["checkedLocations"] = result.checkedLocations;
+            json["checkedFiles"] = result.checkedFiles;
+            std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fputc('\n', stdout);
+        } else {
+            std::printf("Cleanup suggestions in %s\n",
+                        varnok::PathText::displayable(home.path()).c_str());
+            if (result.candidates.empty()) {
+                std::printf("\nNo eligible files found in the locations checked.\n");
+            } else {
+                std::int64_t total = 0;
+                for (const auto& candidate : result.candidates) {
+                    total += candidate.node.logicalSize;
+                }
+                printCandidateGroups(
+                    result.candidates,
+                    [&](const varnok::CleanupCandidate& candidate) {
+                        return varnok::ConsumerCleanup::title(candidate.id(), home);
+                    },
+                    owners);
+                std::printf("\n%zu %s, %s in all\n", result.candidates.size(),
+                            result.candidates.size() == 1 ? "suggestion" : "suggestions",
+                            formatBytes(total).c_str());
+            }
+            if (!result.unreadable.empty()) {
+                std::printf("\n%zu %s could not be checked:\n", result.unreadable.size(),
+                            result.unreadable.size() == 1 ? "folder" : "folders");
+                for (const auto& path : result.unreadable) {
+                    std::printf("  %s\n", varnok::PathText::displayable(path).c_str());
+                }
+            }
+            std::printf("\n%s supported folders checked, %s files.\n",
+                        formatCount(result.checkedLocations).c_str(),
+                        formatCount(result.checkedFiles).c_str());
+        }
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
+    });
+}
+
+const CommandRegistration registration{
+    Command{"cleanup-scan", "Find caches and old logs in a home folder that can be cleaned",
+            cleanupScanHelp, runCleanupScan, 20}};
+
+} // namespace
+} // namespace ombrelo::cli

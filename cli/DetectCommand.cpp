@@ -1,0 +1,104 @@
+#include "cli/CleanupOutput.hpp"
+#include "cli/Cli.hpp"
+
+#include "core/cleanup/CleanupAnalysis.hpp"
+#include "core/scan/ScanEngine.hpp"
+#include "platform/Platform.hpp"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace ombrelo::cli {
+namespace {
+
+const char* const detectHelp =
+    "Usage: ombrelo-cli detect [--home DIR] [--json] DIR\n"
+    "\n"
+    "Scans DIR read-only and lists the developer output in it that can be\n"
+    "recreated: node_modules folders beside a package.json and a lockfile, Next.js\n"
+    ".next folders beside a package.json and a next.config file, and the home\n"
+    "folder's own Xcode DerivedData. Folders holding version control, credentials\n"
+    "or .env files are never suggested, and nothing inside .git, Trash folders,\n"
+    "node_modules, Pods or application bundles is searched.\n"
+    "\n"
+    "Options:\n"
+    "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
+    "              (default: your home folder)\n"
+    "  --json      print the result as JSON: candidates and unreadable\n"
+    "  --help      show this help\n"
+    "\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
+    "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
+    "130 interrupted.\n";
+
+int runDetect(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"json"}, {"home"});
+    if (args.operands().size() != 1) {
+        throw UsageError(args.operands().empty() ? "missing folder to look in"
+                                                 : "give exactly one folder to look in");
+    }
+    varnok::Url folder = folderArgument(args.operands()[0], "the folder");
+    varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
+                                          : varnok::Platform::current().homeDirectory();
+    if (reportUnusableFolder(folder.path())) {
+        return exitFailure;
+    }
+    return runCancellable([&]() {
+        varnok::ScanResult scanned;
+        std::vector<varnok::CleanupCandidate> found;
+        {
+            ProgressLine line;
+            scanned = varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
+                line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
+                            formatCount(progress.folderCount) + " folders  " +
+                            progress.currentPath);
+            });
+            line.update("Looking for recreatable developer output");
+            found = varnok::CleanupAnalysis::detect(scanned.root, home);
+        }
+        if (args.has("json")) {
+            nlohmann::json json = nlohmann::json::object();
+            json["candidates"] = found;
+            nlohmann::json unreadable = nlohmann::json::array();
+            for (const auto& path : scanned.inaccessiblePaths) {
+                unreadable.push_back(varnok::PathText::displayable(path));
+            }
+            json["unreadable"] = unreadable;
+            std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fputc('\n', stdout);
+        } else {
+            std::printf("Developer output in %s\n",
+                        varnok::PathText::displayable(folder.path()).c_str());
+            if (found.empty()) {
+                std::printf("\nNothing recreatable was found.\n");
+            } else {
+                std::int64_t total = 0;
+                for (const auto& candidate : found) {
+                    total += candidate.node.logicalSize;
+                }
+                printCandidateGroups(found,
+                                     [](const varnok::CleanupCandidate& candidate) {
+                                         return candidate.node.name() + "  in " +
+                                                candidate.projectPath;
+                                     },
+                                     {});
+                std::printf("\n%zu %s, %s in all\n", found.size(),
+                            found.size() == 1 ? "suggestion" : "suggestions",
+                            formatBytes(total).c_str());
+            }
+            if (scanned.skippedCount > 0) {
+                std::printf("\n%s entries could not be read; nothing below them was judged.\n",
+                            formatCount(scanned.skippedCount).c_str());
+            }
+        }
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
+    });
+}
+
+const CommandRegistration registration{
+    Command{"detect", "Find recreatable developer output (dependencies, builds) in a folder",
+            detectHelp, runDetect, 30}};
+
+} // namespace
+} // namespace ombrelo::cli

@@ -1,0 +1,238 @@
+#include "core/cleanup/CleanupAnalysis.hpp"
+#include "core/common/Task.hpp"
+#include "core/scan/ScanEngine.hpp"
+#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/TestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+// A scratch folder holding a home folder and projects, with the Trash variables pointing inside
+// it so that the machine's own Trash plays no part.
+class Workspace {
+public:
+    Workspace()
+        : home_("HOME", dir.at("home")), data_("XDG_DATA_HOME", dir.at("home/.local/share")) {
+        makeFolder(dir.at("home"));
+    }
+    std::string at(const std::string& relative) const { return dir.at(relative); }
+    Url homeUrl() const { return Url::file(dir.at("home"), true); }
+
+    // Scans `relative` and runs detection on it.
+    std::vector<CleanupCandidate> detect(const std::string& relative = "",
+                                         std::optional<Url> home = std::nullopt) const {
+        ScanResult scanned = ScanEngine::scan(Url::file(dir.at(relative), true), {});
+        return CleanupAnalysis::detect(scanned.root, home.value_or(homeUrl()));
+    }
+
+    // A JavaScript project with an installed dependency folder.
+    void project(const std::string& relative, const std::string& lockfile = "yarn.lock") const {
+        writeFile(at(relative + "/package.json"), "{}");
+        if (!lockfile.empty()) {
+            writeFile(at(relative + "/" + lockfile), "lock");
+        }
+        writeFile(at(relative + "/node_modules/left-pad/index.js"), "module.exports = 1;");
+    }
+
+    TempDir dir;
+
+private:
+    ScopedEnv home_;
+    ScopedEnv data_;
+};
+
+std::vector<std::string> paths(const std::vector<CleanupCandidate>& found) {
+    std::vector<std::string> out;
+    for (const auto& candidate : found) {
+        out.push_back(candidate.node.id.path());
+    }
+    return out;
+}
+
+using Paths = std::vector<std::string>;
+
+TEST(CleanupAnalysis, DependencyFolderNeedsManifestAndLockfileBesideIt) {
+    Workspace w;
+    w.project("code/site");
+    auto found = w.detect("code");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].category, CleanupCategory::dependencies);
+    EXPECT_EQ(found[0].node.id.path(), w.at("code/site/node_modules"));
+    EXPECT_EQ(found[0].projectPath, w.at("code/site"));
+    EXPECT_EQ(found[0].evidence, "Adjacent package.json and dependency lockfile.");
+    EXPECT_FALSE(found[0].isExample);
+    EXPECT_FALSE(found[0].keeper.has_value());
+
+    for (std::string lock :
+         {"package-lock.json", "npm-shrinkwrap.json", "pnpm-lock.yaml", "bun.lock", "bun.lockb"}) {
+        Workspace other;
+        other.project("p", lock);
+        EXPECT_EQ(other.detect().size(), 1u) << lock;
+    }
+}
+
+TEST(CleanupAnalysis, MissingOrFakeEvidenceSuggestsNothingAndIsNotSearched) {
+    Workspace w;
+    w.project("manifest-only", "");
+    writeFile(w.at("lock-only/yarn.lock"), "lock");
+    writeFile(w.at("lock-only/node_modules/x/index.js"), "1");
+    // A link to a manifest and a folder named like a lockfile are no evidence.
+    writeFile(w.at("elsewhere/package.json"), "{}");
+    makeFolder(w.at("linked"));
+    makeSymlink(w.at("elsewhere/package.json"), w.at("linked/package.json"));
+    writeFile(w.at("linked/yarn.lock"), "lock");
+    writeFile(w.at("linked/node_modules/x/index.js"), "1");
+    writeFile(w.at("folder-lock/package.json"), "{}");
+    makeFolder(w.at("folder-lock/yarn.lock"));
+    writeFile(w.at("folder-lock/node_modules/x/index.js"), "1");
+    // A complete project nested inside an unproven node_modules is not reached.
+    w.project("manifest-only/node_modules/inner");
+    EXPECT_TRUE(w.detect().empty());
+}
+
+TEST(CleanupAnalysis, NextOutputNeedsANextConfiguration) {
+    Workspace w;
+    writeFile(w.at("web/package.json"), "{}");
+    writeFile(w.at("web/next.config.mjs"), "export default {}");
+    writeFile(w.at("web/.next/cache/a"), "built");
+    writeFile(w.at("json/package.json"), "{}");
+    writeFile(w.at("json/next.config.json"), "{}");
+    writeFile(w.at("json/.next/out.js"), "built");
+    // Unsuggested output is searched like any folder.
+    w.project("json/.next/vendored");
+    auto found = w.detect();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].node.id.path(), w.at("json/.next/vendored/node_modules"));
+    EXPECT_EQ(found[1].node.id.path(), w.at("web/.next"));
+    EXPECT_EQ(found[1].category, CleanupCategory::builds);
+    EXPECT_EQ(found[1].evidence, "Adjacent package.json and Next.js configuration.");
+}
+
+TEST(CleanupAnalysis, FoldersHoldingSecretsOrHistoryAreNotSuggested) {
+    for (std::string inside :
+         {"node_modules/.env", "node_modules/x/.ENV.local", "node_modules/x/.env.production",
+          "node_modules/x/y/.git/HEAD", "node_modules/.ssh/id", "node_modules/x/.Hg/store"}) {
+        Workspace w;
+        w.project("p");
+        writeFile(w.at("p/" + inside), "secret");
+        EXPECT_TRUE(w.detect().empty()) << inside;
+    }
+    Workspace w;
+    w.project("p");
+    writeFile(w.at("p/node_modules/x/production.env"), "not a dotenv file");
+    writeFile(w.at("p/node_modules/x/.environment"), "not a dotenv file");
+    EXPECT_EQ(w.detect().size(), 1u);
+}
+
+TEST(CleanupAnalysis, ContainsProtectedDataIgnoresTheNodeItself) {
+    FileNode git;
+    git.id = Url::file("/p/.git", true);
+    git.isDirectory = true;
+    EXPECT_FALSE(CleanupAnalysis::containsProtectedData(git));
+    FileNode parent;
+    parent.id = Url::file("/p", true);
+    parent.isDirectory = true;
+    parent.children.push_back(git);
+    EXPECT_TRUE(CleanupAnalysis::containsProtectedData(parent));
+}
+
+TEST(CleanupAnalysis, OnlyThisHomesDerivedDataIsXcodeOutput) {
+    Workspace w;
+    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x.o"), "object");
+    writeFile(w.at("other/Library/Developer/Xcode/DerivedData/App-abc/x.o"), "object");
+    writeFile(w.at("home/code/DerivedData/x.o"), "object");
+    auto found = w.detect();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].category, CleanupCategory::xcode);
+    EXPECT_EQ(found[0].node.id.path(), w.at("home/Library/Developer/Xcode/DerivedData"));
+    EXPECT_EQ(found[0].projectPath, w.at("home/Library/Developer/Xcode"));
+    EXPECT_EQ(found[0].evidence, "Exact Xcode DerivedData location in the current user's Library.");
+    // Scanned as the root itself, it still matches.
+    EXPECT_EQ(w.detect("home/Library/Developer/Xcode/DerivedData").size(), 1u);
+    // Another user's DerivedData is never Xcode output, even when scanned directly.
+    EXPECT_TRUE(w.detect("other/Library/Developer/Xcode/DerivedData").empty());
+}
+
+TEST(CleanupAnalysis, DerivedDataMustHoldBytesAndNoHistory) {
+    Workspace w;
+    makeFolder(w.at("home/Library/Developer/Xcode/DerivedData/App/Build"));
+    EXPECT_TRUE(w.detect().empty());
+    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App/Build/x.o"), "object");
+    EXPECT_EQ(w.detect().size(), 1u);
+    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App/SourcePackages/kit/.git/HEAD"),
+              "ref");
+    EXPECT_TRUE(w.detect().empty());
+}
+
+TEST(CleanupAnalysis, RootIsNeverADependencyFolder) {
+    Workspace w;
+    w.project("p");
+    EXPECT_TRUE(w.detect("p/node_modules").empty());
+}
+
+TEST(CleanupAnalysis, PackagesAndPodsAreNotSearched) {
+    Workspace w;
+    for (std::string folder : {"Pods", "Tool.app", "Photos.photoslibrary", "Kit.Framework",
+                               "App.xcodeproj", ".svn", ".config", "Applications"}) {
+        w.project("p/" + folder + "/web");
+    }
+    w.project("p/Library/web");
+    EXPECT_EQ(paths(w.detect("p")), Paths({}));
+}
+
+TEST(CleanupAnalysis, NothingInALinuxTrashIsFound) {
+    Workspace w;
+    w.project("home/.local/share/Trash/files/web");
+    w.project("disk/.Trash-1000/files/web");
+    w.project("disk/.Trash/1000/files/web");
+    w.project("disk/.Trashes/501/web");
+    w.project("disk/Trash/web");
+    EXPECT_EQ(paths(w.detect()), Paths({w.at("disk/Trash/web/node_modules")}));
+}
+
+TEST(CleanupAnalysis, LargestFirstAndTiesInVisitingOrder) {
+    Workspace w;
+    for (std::string name : {"a", "b", "c"}) {
+        w.project(name);
+    }
+    writeFile(w.at("b/node_modules/big.bin"), std::string(5000, 'x'));
+    // Siblings are visited last first, so equal sizes come out in reverse name order.
+    EXPECT_EQ(paths(w.detect()),
+              Paths({w.at("b/node_modules"), w.at("c/node_modules"), w.at("a/node_modules")}));
+}
+
+TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {
+    Workspace w;
+    writeFile(w.at("empty/package.json"), "{}");
+    writeFile(w.at("empty/yarn.lock"), "lock");
+    makeFolder(w.at("empty/node_modules/nothing"));
+    w.project("locked");
+    makeFolder(w.at("locked/node_modules/private"));
+    setMode(w.at("locked/node_modules/private"), 0700);
+    EXPECT_EQ(w.detect().size(), 1u) << "as root everything is readable";
+    auto outcome = runUnprivileged([&] {
+        ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
+        return std::to_string(CleanupAnalysis::detect(scanned.root, w.homeUrl()).size());
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output, "0");
+}
+
+TEST(CleanupAnalysis, CancelledDetectionFails) {
+    Workspace w;
+    w.project("p");
+    ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(CleanupAnalysis::detect(scanned.root, w.homeUrl()), CancellationError);
+}
+
+} // namespace
