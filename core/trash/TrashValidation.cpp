@@ -1,4 +1,6 @@
 // Checking selected items afresh before they are planned and again before they are moved.
+#include "core/cleanup/CleanupAnalysis.hpp"
+#include "core/cleanup/ConsumerCleanup.hpp"
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/Task.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
@@ -7,6 +9,7 @@
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 namespace varnok {
@@ -68,12 +71,102 @@ void validateDuplicate(const CleanupCandidate& candidate, const Url& item, const
     }
 }
 
-void validateKnownLocation(const CleanupCandidate&, const Url&, const Url&) {
-    throw CleanupProblem(noLongerEligible);
+void validateKnownLocation(const CleanupCandidate& candidate, const Url& item, const Url& root) {
+    static const char* const changed =
+        "This cache or log changed or no longer matches the cleanup rule. Scan again.";
+    static const char* const contentsChanged =
+        "Cache contents changed since the scan. Close the related app and scan again.";
+    const FileNode& node = candidate.node;
+    if (!ConsumerCleanup::eligible(node, candidate.category, root,
+                                   std::chrono::system_clock::now())) {
+        throw CleanupProblem(changed);
+    }
+    if (FileIdentity::capture(item) != *node.identity) {
+        throw CleanupProblem(changed);
+    }
+    auto running = ConsumerCleanup::runningApps(candidate, root);
+    if (!running.empty()) {
+        std::string names;
+        for (const auto& name : running) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        throw CleanupProblem("Close " + names + " and scan again before cleaning its cache.");
+    }
+    if (!node.isDirectory) {
+        if (!Platform::current().isReadableFile(item)) {
+            throw CleanupProblem("This log cannot be read. It was not moved.");
+        }
+        return;
+    }
+    ScanResult fresh = ScanEngine::scan(item, nullptr);
+    if (fresh.skippedCount != 0 || !ConsumerCleanup::eligible(fresh.root, candidate.category, root,
+                                                              std::chrono::system_clock::now())) {
+        throw CleanupProblem(contentsChanged);
+    }
+    // Fresh tree first: its problems are the ones the user can act on now.
+    auto freshSignature = TrashService::signature(fresh.root);
+    if (freshSignature != TrashService::signature(node)) {
+        throw CleanupProblem(contentsChanged);
+    }
 }
 
-void validateProjectOutput(const CleanupCandidate&, const Url&) {
-    throw CleanupProblem(noLongerEligible);
+void validateProjectOutput(const CleanupCandidate& candidate, const Url& item) {
+    static constexpr const char* markerNames[] = {
+        "package.json",    "package-lock.json", "npm-shrinkwrap.json", "yarn.lock",
+        "pnpm-lock.yaml",  "bun.lock",          "bun.lockb",           "next.config.js",
+        "next.config.mjs", "next.config.ts",    "next.config.cjs"};
+    const FileNode& node = candidate.node;
+    const Url home = Platform::current().homeDirectory();
+    if (!FilePolicy::allowsCleanupFolder(item, home) ||
+        CleanupAnalysis::containsProtectedData(node)) {
+        throw CleanupProblem(
+            "This item contains protected data or is inside a protected location. Review it "
+            "manually.");
+    }
+    const std::string name = item.lastPathComponent();
+    FileIdentity current = FileIdentity::capture(item);
+    if (!current.isDirectory() || current.isSymbolicLink() || current != *node.identity) {
+        throw CleanupProblem(name + " changed since the scan. Scan again before moving it.");
+    }
+
+    // The project as it is now: the item beside its current marker files.
+    const Url parent = item.deletingLastPathComponent();
+    std::vector<FileNode> children{node};
+    for (const char* marker : markerNames) {
+        Url url = parent.appendingPathComponent(marker);
+        FileIdentity identity;
+        try {
+            identity = FileIdentity::capture(url);
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (identity.isRegularFile()) {
+            children.emplace_back(url, false, 0, 0, std::vector<FileNode>{}, 0, 0, false, false,
+                                  true, identity);
+        }
+    }
+    FileNode project(parent, true, 0, 0, std::move(children), 0, 0, false, false, true);
+    bool stillDetected = false;
+    for (const auto& found : CleanupAnalysis::detect(project, home)) {
+        if (found.node.id == node.id && found.category == candidate.category) {
+            stillDetected = true;
+            break;
+        }
+    }
+    if (!stillDetected) {
+        throw CleanupProblem(
+            "Project markers changed or the cleanup rule no longer matches. Scan again.");
+    }
+    ScanResult fresh = ScanEngine::scan(item, nullptr);
+    bool unchanged = fresh.skippedCount == 0;
+    if (unchanged) {
+        auto freshSignature = TrashService::signature(fresh.root);
+        unchanged = freshSignature == TrashService::signature(node);
+    }
+    if (!unchanged) {
+        throw CleanupProblem("Files inside " + name +
+                             " changed since the scan. Stop related tools and scan again.");
+    }
 }
 
 } // namespace

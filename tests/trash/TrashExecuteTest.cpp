@@ -281,8 +281,9 @@ TEST(TrashExecute, WhatAMoverDidDecidesBetweenMovingAndFailed) {
             throw FileError(FileError::writeVolumeReadOnly, "/somewhere/photo1.jpg");
         });
     EXPECT_EQ(statuses(report), (std::vector{failed, notAttempted}));
-    EXPECT_EQ(report.outcomes[0].message,
-              "The file \u201cphoto1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
+    EXPECT_EQ(
+        report.outcomes[0].message,
+        "The file \u201cphoto1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
     expectSameOnDisk(report, fixture.onDisk(refused));
 
     // Threw after the item had left: it may be anywhere, so it stays "moving".
