@@ -10,11 +10,6 @@ using namespace varnok::testing;
 
 namespace {
 
-bool exists(const std::string& path) {
-    struct stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
-
 // A scratch home with a Spotify cache and a folder of duplicates; the tool runs with it as HOME.
 struct CliFixture {
     TempDir dir;
@@ -66,29 +61,17 @@ TEST(CleanCommand, MovesConfirmedSuggestionsAndRecordsThem) {
     EXPECT_NE(listing.out.find("1 of 1 item moved"), std::string::npos) << listing.out;
 }
 
-TEST(CleanCommand, DuplicatesKeepTheFirstCopyOrTheNamedOne) {
-    CliFixture fixture;
-    CliRun run = fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--keep",
-                              fixture.photos + "/c.jpg", "--all", "--yes"});
-    EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
-    EXPECT_NE(run.out.find("Keeps: " + fixture.photos + "/c.jpg"), std::string::npos) << run.out;
-    EXPECT_TRUE(exists(fixture.photos + "/c.jpg"));
-    EXPECT_FALSE(exists(fixture.photos + "/a.jpg"));
-    EXPECT_FALSE(exists(fixture.photos + "/b/a.jpg"));
-
-    CliRun bad = fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--keep",
-                              fixture.photos + "/nothing.jpg", "--all", "--yes"});
-    EXPECT_EQ(bad.exitCode, 2);
-}
-
 TEST(CleanCommand, RefusalsMoveNothing) {
     CliFixture fixture;
-    for (const std::vector<std::string>& usage : {std::vector<std::string>{"clean"},
-                                                  {"clean", "--all", fixture.cache},
-                                                  {"clean", "--in", fixture.photos, "--all"},
-                                                  {"clean", "--source", "photos", "--all"},
-                                                  {"clean", "--source", "projects", "--all"},
-                                                  {"clean", "--keep", fixture.cache, "--all"}}) {
+    for (const std::vector<std::string>& usage :
+         {std::vector<std::string>{"clean"},
+          {"clean", "--all", fixture.cache},
+          {"clean", "--in", fixture.photos, "--all"},
+          {"clean", "--source", "photos", "--all"},
+          {"clean", "--source", "projects", "--all"},
+          {"clean", "--keep", fixture.cache, "--all"},
+          {"clean", "--source", "duplicates", "--in", fixture.photos, "--keep", fixture.photos,
+           "--all", "--yes"}}) {
         EXPECT_EQ(fixture.run(usage).exitCode, 2) << usage.back();
     }
     CliRun unknown = fixture.run({"clean", "--yes", fixture.home + "/Library"});
@@ -122,12 +105,13 @@ TEST(CleanCommand, ARunThatStopsEarlyExitsWithFourAndSavesItsReport) {
     CliRun run = fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--keep",
                               fixture.photos + "/c.jpg", "--all", "--yes"});
     EXPECT_EQ(run.exitCode, 4) << run.err << run.out;
+    EXPECT_NE(run.out.find("Keeps: " + fixture.photos + "/c.jpg"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Not moved"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Not attempted"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("no usable Trash folder"), std::string::npos) << run.out;
     EXPECT_TRUE(exists(mountPoint + "/a.jpg"));
     EXPECT_FALSE(exists(fixture.photos + "/a.jpg"));
-    EXPECT_TRUE(exists(fixture.photos + "/d.jpg"));
+    EXPECT_TRUE(exists(fixture.photos + "/c.jpg") && exists(fixture.photos + "/d.jpg"));
 
     auto reports = nlohmann::json::parse(fixture.run({"history", "--json"}).out);
     ASSERT_EQ(reports.size(), 1u);

@@ -1,70 +1,44 @@
-#include "core/common/CleanupProblem.hpp"
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace varnok;
 using namespace varnok::testing;
 
 namespace {
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
+constexpr TrashStatus moved = TrashStatus::moved, failed = TrashStatus::failed,
+                      moving = TrashStatus::moving, notAttempted = TrashStatus::notAttempted;
+const std::string unverified = "Moved, but the Trash destination could not be verified. Remaining "
+                               "items were stopped; check Trash in Finder.";
 
-bool exists(const std::string& path) {
-    struct stat record {};
-    return ::lstat(path.c_str(), &record) == 0;
-}
-
-FileNode fileNode(const std::string& path) {
-    auto identity = FileIdentity::capture(Url::file(path));
-    return FileNode(Url::file(path, false), false, identity.size, identity.size, {}, 1, 0, false,
-                    false, true, identity);
-}
-
-// A scratch home with a scan root holding duplicate photos: the kept copies in keep/, the extra
-// copies in copies/.
-struct DuplicateFixture {
+// Duplicate photos under a scan root, the kept copies in keep/ and the extra ones in copies/, with
+// a scratch home for the Trash.
+struct Fixture {
     TempDir dir;
     std::string home = makeFolder(dir.at("home"));
-    std::string data = makeFolder(dir.at("home/.local/share"));
-    ScopedEnvironment environment{{{"HOME", home}, {"XDG_DATA_HOME", data}}};
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", makeFolder(home + "/.local/share")};
     std::string root = makeFolder(dir.at("photos"));
     Url history = Url::file(dir.at("history"), true);
 
-    std::string copyPath(int i) const {
-        return root + "/copies/photo" + std::to_string(i) + ".jpg";
-    }
+    std::string copy(size_t i) const { return root + "/copies/" + std::to_string(i) + ".jpg"; }
 
-    CleanupCandidate duplicate(int i, const std::string& contents = "") {
-        std::string body = contents.empty() ? "picture number " + std::to_string(i) : contents;
-        std::string kept = writeFile(root + "/keep/photo" + std::to_string(i) + ".jpg", body);
-        std::string copy = writeFile(copyPath(i), body);
-        return CleanupCandidate(fileNode(copy), CleanupCategory::duplicates, root + "/copies",
-                                "Identical contents.", false, fileNode(kept));
-    }
-
-    CleanupPlan plan(int count) {
-        CleanupPlan plan;
-        plan.id = Uuid::random();
-        plan.createdAt = std::chrono::system_clock::now();
-        plan.scanRoot = Url::file(root, true);
-        for (int i = 1; i <= count; ++i) {
-            plan.items.push_back(duplicate(i));
+    CleanupPlan plan(size_t count) {
+        CleanupPlan plan{
+            Uuid::random(), std::chrono::system_clock::now(), {}, Url::file(root, true)};
+        for (size_t i = 1; i <= count; ++i) {
+            std::string body = "picture " + std::to_string(i);
+            std::string kept = writeFile(root + "/keep/" + std::to_string(i) + ".jpg", body);
+            plan.items.emplace_back(fileNode(writeFile(copy(i), body)), CleanupCategory::duplicates,
+                                    root, "", false, fileNode(kept));
         }
         return plan;
     }
@@ -73,15 +47,19 @@ struct DuplicateFixture {
         return TrashService::reportFile(history, plan.id).path();
     }
 
-    // The report as the history store reads it back.
-    TrashReport onDisk(const CleanupPlan& plan) const {
-        for (auto& report : TrashService::history(history)) {
-            if (report.id == plan.id) {
-                return report;
-            }
+    // Checks that the report on disk tells what the returned one tells.
+    void expectOnDisk(const TrashReport& returned, const Url& folder) const {
+        auto disk = TrashService::history(folder);
+        ASSERT_FALSE(disk.empty());
+        EXPECT_EQ(disk[0].id, returned.id);
+        EXPECT_EQ(disk[0].logWarning, returned.logWarning);
+        EXPECT_TRUE(disk[0].finishedAt);
+        ASSERT_EQ(disk[0].outcomes.size(), returned.outcomes.size());
+        for (size_t i = 0; i < disk[0].outcomes.size(); ++i) {
+            EXPECT_EQ(disk[0].outcomes[i].status, returned.outcomes[i].status);
+            EXPECT_EQ(disk[0].outcomes[i].message, returned.outcomes[i].message);
+            EXPECT_EQ(disk[0].outcomes[i].trashIdentity, returned.outcomes[i].trashIdentity);
         }
-        ADD_FAILURE() << "no report on disk";
-        return {};
     }
 };
 
@@ -93,297 +71,196 @@ std::vector<TrashStatus> statuses(const TrashReport& report) {
     return result;
 }
 
-// The disk must tell what the returned report tells.
-void expectSameOnDisk(const TrashReport& returned, const TrashReport& disk) {
-    EXPECT_EQ(statuses(disk), statuses(returned));
-    EXPECT_EQ(disk.logWarning, returned.logWarning);
-    EXPECT_EQ(disk.finishedAt.has_value(), returned.finishedAt.has_value());
-    ASSERT_EQ(disk.outcomes.size(), returned.outcomes.size());
-    for (size_t i = 0; i < disk.outcomes.size(); ++i) {
-        EXPECT_EQ(disk.outcomes[i].message, returned.outcomes[i].message);
-        EXPECT_EQ(disk.outcomes[i].trashURL, returned.outcomes[i].trashURL);
-        EXPECT_EQ(disk.outcomes[i].trashIdentity, returned.outcomes[i].trashIdentity);
-    }
-}
-
-template <typename Body> std::string problemOf(Body body) {
-    try {
-        body();
-    } catch (const CleanupProblem& problem) {
-        return problem.message;
-    }
-    return "(no problem)";
-}
-
-const TrashStatus moved = TrashStatus::moved;
-const TrashStatus failed = TrashStatus::failed;
-const TrashStatus moving = TrashStatus::moving;
-const TrashStatus notAttempted = TrashStatus::notAttempted;
-
 } // namespace
 
 TEST(TrashExecute, ACompleteRunMovesEveryItemAndRecordsWhereItWent) {
-    DuplicateFixture fixture;
-    CleanupPlan plan = fixture.plan(3);
+    Fixture fixture;
+    CleanupPlan plan = fixture.plan(2);
     TrashReport report = TrashService::execute(plan, fixture.history);
-
     EXPECT_EQ(report.id, plan.id);
-    EXPECT_EQ(statuses(report), (std::vector{moved, moved, moved}));
-    EXPECT_EQ(report.movedCount(), 3);
-    EXPECT_TRUE(report.finishedAt);
+    EXPECT_EQ(statuses(report), (std::vector{moved, moved}));
     EXPECT_FALSE(report.logWarning);
-    for (int i = 1; i <= 3; ++i) {
-        const TrashOutcome& outcome = report.outcomes[static_cast<size_t>(i - 1)];
-        EXPECT_EQ(outcome.originalURL, Url::file(fixture.copyPath(i), false));
-        ASSERT_TRUE(outcome.trashURL);
+    for (size_t i = 0; i < 2; ++i) {
+        const TrashOutcome& outcome = report.outcomes[i];
+        EXPECT_EQ(outcome.originalURL, Url::file(fixture.copy(i + 1), false));
+        ASSERT_TRUE(outcome.trashURL && outcome.trashIdentity && outcome.originalParentIdentity);
         EXPECT_TRUE(Platform::current().isInTrash(*outcome.trashURL));
-        EXPECT_EQ(readText(outcome.trashURL->path()), "picture number " + std::to_string(i));
-        ASSERT_TRUE(outcome.trashIdentity);
-        EXPECT_TRUE(outcome.trashIdentity->sameObject(*plan.items[i - 1].node.identity));
-        EXPECT_TRUE(outcome.originalParentIdentity);
-        EXPECT_FALSE(exists(fixture.copyPath(i)));
-        EXPECT_TRUE(exists(fixture.root + "/keep/photo" + std::to_string(i) + ".jpg"));
+        EXPECT_TRUE(outcome.trashIdentity->sameObject(*plan.items[i].node.identity));
+        EXPECT_FALSE(exists(fixture.copy(i + 1)));
     }
     std::string text = readText(fixture.reportPath(plan));
-    EXPECT_NE(text.find("\n  \"finishedAt\""), std::string::npos) << text;
-    EXPECT_LT(text.find("\"finishedAt\""), text.find("\"id\""));
-    expectSameOnDisk(report, fixture.onDisk(plan));
+    EXPECT_LT(text.find("\n  \"finishedAt\""), text.find("\n  \"id\"")) << text;
+    fixture.expectOnDisk(report, fixture.history);
+
+    // A plan with no items still leaves a complete, empty report.
+    CleanupPlan empty = fixture.plan(0);
+    EXPECT_TRUE(TrashService::execute(empty, fixture.history).outcomes.empty());
+    EXPECT_TRUE(exists(fixture.reportPath(empty)));
 }
 
 TEST(TrashExecute, RefusesToStartWithoutMovingOrWritingAnything) {
-    DuplicateFixture fixture;
-    auto expectNothingHappened = [&](const CleanupPlan& plan) {
-        EXPECT_FALSE(exists(fixture.reportPath(plan)));
-        for (size_t i = 1; i <= plan.items.size(); ++i) {
-            EXPECT_TRUE(exists(fixture.copyPath(static_cast<int>(i))));
-        }
-    };
-
-    CleanupPlan old = fixture.plan(1);
-    old.createdAt -= std::chrono::seconds(300);
-    EXPECT_EQ(problemOf([&] { TrashService::execute(old, fixture.history); }),
-              "This review expired. Review your selection again.");
-    expectNothingHappened(old);
-
-    // The history folder must not travel to the Trash with an item, even through a link.
+    Fixture fixture;
     CleanupPlan plan = fixture.plan(2);
-    for (const Url& inside :
-         {Url::file(fixture.copyPath(2), true), Url::file(fixture.copyPath(2) + "/history", true),
-          Url::file(fixture.copyPath(2) + "/./x/../history", true)}) {
-        EXPECT_EQ(problemOf([&] { TrashService::execute(plan, inside); }),
+    auto refusal = [&](const CleanupPlan& plan, const Url& history) {
+        std::string problem = problemOf([&] { TrashService::execute(plan, history); });
+        EXPECT_FALSE(exists(fixture.reportPath(plan)));
+        EXPECT_TRUE(exists(fixture.copy(1)) && exists(fixture.copy(2)));
+        return problem;
+    };
+    CleanupPlan old = plan;
+    old.createdAt -= std::chrono::seconds(300);
+    EXPECT_EQ(refusal(old, fixture.history), "This review expired. Review your selection again.");
+
+    // The history must not travel to the Trash with an item, however its folder is spelled.
+    makeSymlink(fixture.root + "/copies", fixture.dir.at("link"));
+    for (const std::string& inside :
+         {fixture.copy(2), fixture.copy(2) + "/./x/../history", fixture.dir.at("link/1.jpg/h")}) {
+        EXPECT_EQ(refusal(plan, Url::file(inside, true)),
                   "Cleanup history cannot be stored inside a selected item.");
     }
-    makeSymlink(fixture.root + "/copies", fixture.dir.at("link"));
-    EXPECT_EQ(problemOf([&] {
-                  TrashService::execute(plan, Url::file(fixture.dir.at("link/photo1.jpg/h"), true));
-              }),
-              "Cleanup history cannot be stored inside a selected item.");
-    expectNothingHappened(plan);
-
     // An item that changed before the run started refuses the whole run.
-    writeFile(fixture.copyPath(2), "picture number 2, edited");
-    EXPECT_NE(problemOf([&] { TrashService::execute(plan, fixture.history); }), "(no problem)");
-    expectNothingHappened(plan);
+    writeFile(fixture.copy(2), "picture 2, edited");
+    EXPECT_EQ(refusal(plan, fixture.history), "2.jpg changed or cannot be verified. Scan again.");
 
     // A report of the same name is never replaced.
     CleanupPlan again = fixture.plan(1);
-    makeFolder(fixture.history.path());
     writeFile(fixture.reportPath(again), "someone's notes");
-    try {
-        TrashService::execute(again, fixture.history);
-        ADD_FAILURE() << "ran";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code, FileError::writeFileExists);
-    }
+    EXPECT_THROW(TrashService::execute(again, fixture.history), FileError);
     EXPECT_EQ(readText(fixture.reportPath(again)), "someone's notes");
-    EXPECT_TRUE(exists(fixture.copyPath(1)));
+    EXPECT_TRUE(exists(fixture.copy(1)));
 
-    // The lock was released by every refusal; a plan 299 seconds old still runs.
+    // Every refusal released the lock; a plan 299 seconds old, or from the future, still runs.
     CleanupPlan fresh = fixture.plan(1);
     fresh.createdAt -= std::chrono::seconds(299);
     EXPECT_EQ(TrashService::execute(fresh, fixture.history).movedCount(), 1);
-    // So does one from the future, after a clock change.
     CleanupPlan future = fixture.plan(1);
     future.createdAt += std::chrono::hours(1);
     EXPECT_EQ(TrashService::execute(future, fixture.history).movedCount(), 1);
 }
 
 TEST(TrashExecute, OnlyOneFileOperationRunsAtATime) {
-    DuplicateFixture fixture;
+    Fixture fixture;
     CleanupPlan plan = fixture.plan(2);
     CleanupPlan other = fixture.plan(0);
-    std::string secondRun;
-    std::string otherThread;
+    std::vector<std::string> refusals;
     TrashReport report = TrashService::execute(plan, fixture.history, [&](const Url& url) {
-        if (secondRun.empty()) {
-            secondRun = problemOf([&] { TrashService::execute(other, fixture.history); });
-            auto handle = TaskHandle::start([&] {
-                otherThread = problemOf([&] { TrashService::execute(other, fixture.history); });
-            });
-            handle.wait();
-        }
+        refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
+        TaskHandle::start([&] {
+            refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
+        }).wait();
         return TrashService::moveToTrash(url);
     });
-    EXPECT_EQ(secondRun, "Another file operation is running.");
-    EXPECT_EQ(otherThread, "Another file operation is running.");
+    EXPECT_EQ(refusals, std::vector<std::string>(4, "Another file operation is running."));
     EXPECT_EQ(statuses(report), (std::vector{moved, moved}));
     EXPECT_FALSE(exists(fixture.reportPath(other)));
-
-    // A plan with no items still leaves a complete, empty report.
-    TrashReport empty = TrashService::execute(other, fixture.history);
-    EXPECT_TRUE(empty.outcomes.empty());
-    EXPECT_TRUE(fixture.onDisk(other).finishedAt);
 }
 
-TEST(TrashExecute, AProblemDuringTheRunStopsItAndIsRecorded) {
-    DuplicateFixture fixture;
-    CleanupPlan plan = fixture.plan(3);
-    // The second item changes while the first one is being moved.
-    TrashReport report = TrashService::execute(plan, fixture.history, [&](const Url& url) {
-        writeFile(fixture.copyPath(2), "picture number 2 but different");
+TEST(TrashExecute, TheFirstProblemStopsTheRunAndIsRecorded) {
+    Fixture fixture;
+    // The second item changes while the first one moves.
+    CleanupPlan changing = fixture.plan(3);
+    TrashReport report = TrashService::execute(changing, fixture.history, [&](const Url& url) {
+        writeFile(fixture.copy(2), "picture 2, edited");
         return TrashService::moveToTrash(url);
     });
     EXPECT_EQ(statuses(report), (std::vector{moved, failed, notAttempted}));
-    ASSERT_TRUE(report.outcomes[1].message);
-    EXPECT_FALSE(report.outcomes[1].message->empty());
-    EXPECT_FALSE(report.outcomes[1].trashURL);
-    EXPECT_TRUE(report.finishedAt);
-    EXPECT_TRUE(exists(fixture.copyPath(2)));
-    EXPECT_TRUE(exists(fixture.copyPath(3)));
-    expectSameOnDisk(report, fixture.onDisk(plan));
-}
+    EXPECT_EQ(report.outcomes[1].message, "2.jpg changed or cannot be verified. Scan again.");
+    EXPECT_TRUE(exists(fixture.copy(2)) && exists(fixture.copy(3)));
+    fixture.expectOnDisk(report, fixture.history);
 
-TEST(TrashExecute, CancellingBetweenItemsStopsBeforeTheNextMove) {
-    DuplicateFixture fixture;
-    CleanupPlan plan = fixture.plan(3);
+    // Cancelled while the first item moves.
+    CleanupPlan cancelled = fixture.plan(3);
     auto token = std::make_shared<CancellationToken>();
-    TrashReport report;
     {
         CancellationScope scope(token);
-        report = TrashService::execute(plan, fixture.history, [&](const Url& url) {
+        report = TrashService::execute(cancelled, fixture.history, [&](const Url& url) {
             token->cancel();
             return TrashService::moveToTrash(url);
         });
     }
     EXPECT_EQ(statuses(report), (std::vector{moved, failed, notAttempted}));
     EXPECT_EQ(report.outcomes[1].message, "Stopped before moving this item.");
-    EXPECT_TRUE(report.finishedAt);
-    EXPECT_TRUE(exists(fixture.copyPath(2)));
-    expectSameOnDisk(report, fixture.onDisk(plan));
-}
+    fixture.expectOnDisk(report, fixture.history);
 
-TEST(TrashExecute, WhatAMoverDidDecidesBetweenMovingAndFailed) {
-    DuplicateFixture fixture;
-    // Refused before acting: the item is provably in place.
+    // A mover that refuses before acting leaves the item provably in place.
     CleanupPlan refused = fixture.plan(2);
-    TrashReport report =
-        TrashService::execute(refused, fixture.history, [](const Url&) -> std::optional<Url> {
-            throw FileError(FileError::writeVolumeReadOnly, "/somewhere/photo1.jpg");
-        });
+    report = TrashService::execute(refused, fixture.history, [](const Url&) -> std::optional<Url> {
+        throw FileError(FileError::writeVolumeReadOnly, "/somewhere/1.jpg");
+    });
     EXPECT_EQ(statuses(report), (std::vector{failed, notAttempted}));
-    EXPECT_EQ(
-        report.outcomes[0].message,
-        "The file \u201cphoto1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
-    expectSameOnDisk(report, fixture.onDisk(refused));
+    EXPECT_EQ(report.outcomes[0].message,
+              "The file \u201c1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
 
-    // Threw after the item had left: it may be anywhere, so it stays "moving".
+    // One that throws after the item left cannot say where it is: the move stays "moving".
     CleanupPlan acted = fixture.plan(2);
-    std::string away = fixture.dir.at("away.jpg");
     report =
         TrashService::execute(acted, fixture.history, [&](const Url& url) -> std::optional<Url> {
-            std::filesystem::rename(url.path(), away);
+            std::filesystem::rename(url.path(), fixture.dir.at("away.jpg"));
             throw CleanupProblem("The mover lost track.");
         });
     EXPECT_EQ(statuses(report), (std::vector{moving, notAttempted}));
     EXPECT_EQ(report.outcomes[0].message, "The mover lost track.");
-    EXPECT_EQ(readText(away), "picture number 1");
-    expectSameOnDisk(report, fixture.onDisk(acted));
+    fixture.expectOnDisk(report, fixture.history);
 }
 
 TEST(TrashExecute, AnUnverifiedDestinationStopsTheRunWithAWarning) {
-    DuplicateFixture fixture;
-    const std::string warning = "Moved, but the Trash destination could not be verified. Remaining "
-                                "items were stopped; check Trash in Finder.";
-    // The item went to the Trash, but the mover could not say where.
-    CleanupPlan silent = fixture.plan(2);
-    TrashReport report = TrashService::execute(silent, fixture.history, [](const Url& url) {
-        TrashService::moveToTrash(url);
-        return std::optional<Url>();
-    });
-    EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
-    EXPECT_FALSE(report.outcomes[0].trashURL);
-    EXPECT_FALSE(report.outcomes[0].trashIdentity);
-    EXPECT_EQ(report.logWarning, warning);
-    EXPECT_TRUE(exists(fixture.copyPath(2)));
-    expectSameOnDisk(report, fixture.onDisk(silent));
-
-    // A mover that claims success but left the item where it was has not moved it.
-    CleanupPlan lying = fixture.plan(1);
-    report = TrashService::execute(lying, fixture.history,
-                                   [](const Url& url) { return std::optional<Url>(url); });
-    EXPECT_FALSE(report.outcomes[0].trashIdentity);
-    EXPECT_EQ(report.logWarning, warning);
-
-    // A URL that holds some other object is not the item's destination either.
-    CleanupPlan elsewhere = fixture.plan(1);
-    std::string decoy = writeFile(fixture.dir.at("decoy.jpg"), "picture number 1");
-    report = TrashService::execute(elsewhere, fixture.history, [&](const Url& url) {
-        TrashService::moveToTrash(url);
-        return std::optional<Url>(Url::file(decoy));
-    });
-    EXPECT_FALSE(report.outcomes[0].trashIdentity);
-    EXPECT_EQ(report.logWarning, warning);
+    Fixture fixture;
+    std::string decoy = writeFile(fixture.dir.at("decoy.jpg"), "picture 1");
+    const std::vector<TrashMover> movers{
+        // Moved, but could not say where.
+        [](const Url& url) { return TrashService::moveToTrash(url), std::optional<Url>(); },
+        // Claimed success, but left the item where it was.
+        [](const Url& url) { return std::optional<Url>(url); },
+        // Named some other object as the destination.
+        [&](const Url& url) {
+            TrashService::moveToTrash(url);
+            return std::optional<Url>(Url::file(decoy));
+        }};
+    for (const TrashMover& mover : movers) {
+        CleanupPlan plan = fixture.plan(2);
+        TrashReport report = TrashService::execute(plan, fixture.history, mover);
+        EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
+        EXPECT_FALSE(report.outcomes[0].trashIdentity);
+        EXPECT_EQ(report.logWarning, unverified);
+        EXPECT_TRUE(exists(fixture.copy(2)));
+        fixture.expectOnDisk(report, fixture.history);
+    }
 }
 
 TEST(TrashExecute, FailedHistorySavesAreReportedAndLoseNothing) {
-    DuplicateFixture fixture;
-    std::string mountPoint = makeFolder(fixture.dir.at("small"));
-    TmpfsMount mount(mountPoint, "64k");
+    Fixture fixture;
+    TmpfsMount mount(makeFolder(fixture.dir.at("small")), "64k");
     if (!mount.mounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here";
     }
-    Url history = Url::file(mountPoint + "/history", true);
+    Url history = Url::file(mount.path() + "/history", true);
 
     // The disk fills up while the first item moves.
-    CleanupPlan full = fixture.plan(2);
-    TrashReport report = TrashService::execute(full, history, [&](const Url& url) {
+    TrashReport report = TrashService::execute(fixture.plan(2), history, [&](const Url& url) {
         mount.fill("filler");
         return TrashService::moveToTrash(url);
     });
     EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
-    ASSERT_TRUE(report.logWarning);
-    EXPECT_EQ(report.logWarning->rfind("History could not be saved completely: ", 0), 0u)
-        << *report.logWarning;
+    ASSERT_TRUE(report.logWarning && report.outcomes[0].trashURL);
+    EXPECT_EQ(report.logWarning->rfind("History could not be saved completely: ", 0), 0u);
     EXPECT_NE(report.logWarning->find("enough space"), std::string::npos) << *report.logWarning;
-    EXPECT_TRUE(report.finishedAt);
-    ASSERT_TRUE(report.outcomes[0].trashURL);
-    EXPECT_EQ(readText(report.outcomes[0].trashURL->path()), "picture number 1");
-    EXPECT_TRUE(exists(fixture.copyPath(2)));
+    EXPECT_EQ(readText(report.outcomes[0].trashURL->path()), "picture 1");
     // The last version that reached the disk says the first item was on its way.
     auto disk = TrashService::history(history);
     ASSERT_EQ(disk.size(), 1u);
     EXPECT_EQ(statuses(disk[0]), (std::vector{moving, notAttempted}));
-    EXPECT_TRUE(disk[0].outcomes[0].originalParentIdentity);
-    ASSERT_EQ(::unlink((mountPoint + "/filler").c_str()), 0);
+    ASSERT_EQ(::unlink((mount.path() + "/filler").c_str()), 0);
 
     // The disk turns read-only while the first item moves.
-    CleanupPlan readOnly = fixture.plan(1);
-    report = TrashService::execute(readOnly, history, [&](const Url& url) {
+    report = TrashService::execute(fixture.plan(1), history, [&](const Url& url) {
         EXPECT_TRUE(mount.setReadOnly(true));
         return TrashService::moveToTrash(url);
     });
     EXPECT_EQ(statuses(report), (std::vector{moved}));
-    ASSERT_TRUE(report.logWarning);
-    EXPECT_NE(report.logWarning->find("read only"), std::string::npos) << *report.logWarning;
+    EXPECT_NE(report.logWarning.value_or("").find("read only"), std::string::npos);
     EXPECT_TRUE(exists(report.outcomes[0].trashURL->path()));
 
     // A read-only history refuses the run before anything moves.
-    CleanupPlan refused = fixture.plan(1);
-    try {
-        TrashService::execute(refused, history);
-        ADD_FAILURE() << "ran";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code, FileError::writeVolumeReadOnly);
-    }
-    EXPECT_TRUE(exists(fixture.copyPath(1)));
+    EXPECT_THROW(TrashService::execute(fixture.plan(1), history), FileError);
+    EXPECT_TRUE(exists(fixture.copy(1)));
 }

@@ -1,32 +1,37 @@
 #include "tests/trash/TrashTestSupport.hpp"
 
+#include "core/scan/FileIdentity.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace varnok::testing {
 
-ScopedEnvironment::ScopedEnvironment(const std::map<std::string, std::string>& values) {
-    for (const auto& [name, value] : values) {
-        const char* old = std::getenv(name.c_str());
-        previous_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-    for (const auto& [name, value] : previous_) {
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
+bool exists(const std::string& path) {
+    struct stat record {};
+    return ::lstat(path.c_str(), &record) == 0;
+}
+
+FileNode fileNode(const std::string& path) {
+    auto identity = FileIdentity::capture(Url::file(path));
+    return FileNode(Url::file(path, false), false, identity.size, identity.size, {}, 1, 0, false,
+                    false, true, identity);
 }
 
 TmpfsMount::TmpfsMount(const std::string& folder, const std::string& size)

@@ -1,22 +1,32 @@
 #pragma once
 
+#include "core/common/CleanupProblem.hpp"
+#include "core/scan/FileNode.hpp"
+
 #include <map>
 #include <optional>
 #include <string>
 
 namespace varnok::testing {
 
-// Sets environment variables for the scope and puts the old values back afterwards.
-class ScopedEnvironment {
-public:
-    explicit ScopedEnvironment(const std::map<std::string, std::string>& values);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+std::string readText(const std::string& path);
+// lstat succeeds: something, even a dangling link, is there.
+bool exists(const std::string& path);
+// A scanned file node with its current identity.
+FileNode fileNode(const std::string& path);
 
-private:
-    std::map<std::string, std::optional<std::string>> previous_;
-};
+// The message of the CleanupProblem `body` throws, "other error: ..." for any other error, or
+// "(accepted)".
+template <typename Body> std::string problemOf(Body body) {
+    try {
+        body();
+    } catch (const CleanupProblem& problem) {
+        return problem.message;
+    } catch (const std::exception& error) {
+        return std::string("other error: ") + error.what();
+    }
+    return "(accepted)";
+}
 
 // A small tmpfs mounted on an existing folder for the scope: a second file system whose space and
 // writability a test controls. Needs root; `mounted()` is false where mounting is not allowed.

@@ -1,16 +1,15 @@
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
-#include "core/common/CleanupProblem.hpp"
 #include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/RunningApplications.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -31,29 +30,13 @@ const std::string overlapping =
 const std::string keepSelected = "A copy marked Keep is also selected for cleanup. Remove it or "
                                  "its parent folder from the queue.";
 
-template <typename Body> std::string problemOf(Body body) {
-    try {
-        body();
-    } catch (const CleanupProblem& problem) {
-        return problem.message;
-    } catch (const std::exception& error) {
-        return std::string("other error: ") + error.what();
-    }
-    return "(accepted)";
-}
-
-FileNode fileNode(const std::string& path) {
-    auto identity = FileIdentity::capture(Url::file(path));
-    return FileNode(Url::file(path, false), false, identity.size, identity.size, {}, 1, 0, false,
-                    false, true, identity);
-}
-
 // A home with a known cache and an old log, and a project with dependencies, in one scratch
 // folder.
 struct Fixture {
     TempDir dir;
     std::string home = makeFolder(dir.at("home"));
-    ScopedEnvironment environment{{{"HOME", home}, {"XDG_DATA_HOME", home + "/.local/share"}}};
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", home + "/.local/share"};
     ScopedRunningApplications nothingRuns{[] { return std::vector<RunningApplication>{}; }};
     std::string cache = home + "/Library/Caches/com.spotify.client";
     std::string log = home + "/Library/Logs/old.log";
@@ -111,102 +94,73 @@ TEST(TrashValidate, EveryItemMustStillBeAPlainEligibleItemInsideTheRoot) {
     Fixture fixture;
     CleanupCandidate cache = fixture.known(fixture.cache);
     EXPECT_EQ(fixture.validate(cache), "(accepted)");
-
-    CleanupCandidate example = cache;
-    example.isExample = true;
-    EXPECT_EQ(fixture.validate(example), noLongerEligible);
-
-    CleanupCandidate file = CleanupCandidate(fileNode(fixture.cache + "/top.bin"),
-                                             CleanupCategory::appCaches, fixture.home, "");
-    EXPECT_EQ(fixture.validate(file), noLongerEligible);
-
-    CleanupCandidate empty = cache;
-    empty.node.logicalSize = 0;
-    EXPECT_EQ(fixture.validate(empty), noLongerEligible);
-
-    CleanupCandidate noIdentity = cache;
-    noIdentity.node.identity.reset();
-    EXPECT_EQ(fixture.validate(noIdentity), noLongerEligible);
-
+    makeSymlink(fixture.home + "/Library", fixture.home + "/Lib");
+    const std::vector<std::function<void(CleanupCandidate&)>> spoilers{
+        [](CleanupCandidate& c) { c.isExample = true; },
+        [](CleanupCandidate& c) { c.node.logicalSize = 0; },
+        [](CleanupCandidate& c) { c.node.identity.reset(); },
+        [](CleanupCandidate& c) { c.node.hasReadErrors = true; },
+        // Only duplicates and old logs may be single files.
+        [&](CleanupCandidate& c) { c.node = fileNode(fixture.cache + "/top.bin"); },
+        // A path through a link, even to the real folder.
+        [&](CleanupCandidate& c) {
+            c.node.id = Url::file(fixture.home + "/Lib/Caches/com.spotify.client", true);
+        }};
+    for (const auto& spoil : spoilers) {
+        CleanupCandidate spoiled = cache;
+        spoil(spoiled);
+        EXPECT_EQ(fixture.validate(spoiled), noLongerEligible);
+    }
+    // Inside the root means below it by whole components; the root itself counts as inside.
     EXPECT_EQ(problemOf([&] {
                   TrashService::validate(cache, Url::file(fixture.home + "/Library/Cach", true));
               }),
               noLongerEligible);
-
-    // A path that leads through a link, even to a real folder.
-    makeSymlink(fixture.home + "/Library", fixture.home + "/Lib");
-    CleanupCandidate throughLink = cache;
-    throughLink.node.id = Url::file(fixture.home + "/Lib/Caches/com.spotify.client", true);
-    EXPECT_EQ(fixture.validate(throughLink), noLongerEligible);
-
-    // The root itself counts as inside the root.
     CleanupCandidate deps = fixture.dependencies();
     EXPECT_EQ(problemOf([&] { TrashService::validate(deps, deps.node.id); }), "(accepted)");
 
-    // Cancellation is checked first.
     auto token = std::make_shared<CancellationToken>();
     token->cancel();
     CancellationScope scope(token);
     EXPECT_THROW(TrashService::validate(cache, fixture.homeUrl()), CancellationError);
 }
 
-TEST(TrashValidate, CachesAndLogsMustBeUnchangedAndTheirAppsClosed) {
+TEST(TrashValidate, CachesAndLogsMustBeUnchangedReadableAndTheirAppsClosed) {
     Fixture fixture;
     CleanupCandidate cache = fixture.known(fixture.cache);
     CleanupCandidate log = fixture.known(fixture.log);
     EXPECT_EQ(fixture.validate(log), "(accepted)");
-
     {
         ScopedRunningApplications spotify([] {
-            RunningApplication app;
-            app.bundleIdentifier = "com.spotify.client";
-            app.localizedName = "Spotify";
-            app.isRegular = true;
-            RunningApplication helper = app;
-            helper.bundleIdentifier = "com.spotify.client.helper";
-            helper.localizedName = "Spotify Helper";
+            RunningApplication app{"com.spotify.client", "Spotify", true, {}, {}};
+            RunningApplication helper{"com.spotify.client.helper", "Spotify Helper", false, {}, {}};
             return std::vector<RunningApplication>{app, helper};
         });
         EXPECT_EQ(fixture.validate(cache),
                   "Close Spotify, Spotify Helper and scan again before cleaning its cache.");
     }
-
-    // A file written deep inside leaves the folder's own identity alone.
-    writeFile(fixture.cache + "/sub/new.bin", "fresh");
-    EXPECT_EQ(fixture.validate(cache), cacheContentsChanged);
-    // One written directly inside changes the folder itself.
-    writeFile(fixture.cache + "/new.bin", "fresh");
-    EXPECT_EQ(fixture.validate(cache), cacheChanged);
-
-    // A log that became recent no longer matches its rule.
-    setModifiedSecondsAgo(fixture.log, 60);
-    EXPECT_EQ(fixture.validate(log), cacheChanged);
-}
-
-TEST(TrashValidate, UnreadableContentsAreRefusedForTheCurrentUser) {
-    Fixture fixture;
-    CleanupCandidate log = fixture.known(fixture.log);
-    CleanupCandidate cache = fixture.known(fixture.cache);
+    // Unreadable for the user who runs the check.
     setMode(fixture.log, 0600);
     setMode(fixture.cache + "/sub/deep.bin", 0600);
-    // Identities are unchanged by chmod only in mode and change time, so re-read them.
-    log = fixture.known(fixture.log);
-    cache = fixture.known(fixture.cache);
-    auto outcome = runUnprivileged([&] { return fixture.validate(log); });
-    EXPECT_EQ(outcome.output, "This log cannot be read. It was not moved.");
-    outcome = runUnprivileged([&] { return fixture.validate(cache); });
-    EXPECT_EQ(outcome.output,
+    CleanupCandidate privateLog = fixture.known(fixture.log);
+    CleanupCandidate privateCache = fixture.known(fixture.cache);
+    EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateLog); }).output,
+              "This log cannot be read. It was not moved.");
+    EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateCache); }).output,
               "A file inside this folder is unreadable. Review its permissions before cleanup.");
-}
 
-TEST(TrashValidate, SignaturesCoverEveryNodeAndNeedEveryIdentity) {
-    Fixture fixture;
-    auto tree = ScanEngine::scan(Url::file(fixture.cache, true), nullptr);
-    auto signature = TrashService::signature(tree.root);
-    EXPECT_EQ(signature.size(), 4u);
-    EXPECT_EQ(signature.at(fixture.cache + "/sub/deep.bin"),
-              FileIdentity::capture(Url::file(fixture.cache + "/sub/deep.bin")));
-    FileNode incomplete = tree.root;
+    // A file written deep inside leaves the folder's own identity alone; one written directly
+    // inside changes it.
+    writeFile(fixture.cache + "/sub/new.bin", "fresh");
+    EXPECT_EQ(fixture.validate(privateCache), cacheContentsChanged);
+    writeFile(fixture.cache + "/new.bin", "fresh");
+    EXPECT_EQ(fixture.validate(privateCache), cacheChanged);
+    // A log that became recent no longer matches its rule.
+    setModifiedSecondsAgo(fixture.log, 60);
+    EXPECT_EQ(fixture.validate(privateLog), cacheChanged);
+
+    FileNode incomplete = ScanEngine::scan(Url::file(fixture.cache, true), nullptr).root;
+    EXPECT_EQ(TrashService::signature(incomplete).size(), 6u);
     incomplete.children.back().identity.reset();
     EXPECT_EQ(problemOf([&] { TrashService::signature(incomplete); }),
               "This folder could not be fully verified. Scan it again.");
@@ -216,24 +170,21 @@ TEST(TrashValidate, DuplicatesNeedTheirKeptCopyIdenticalInsideTheRoot) {
     Fixture fixture;
     CleanupCandidate duplicate = fixture.duplicate("a.txt", "b.txt");
     EXPECT_EQ(fixture.validate(duplicate), "(accepted)");
-
     CleanupCandidate noKeeper = duplicate;
     noKeeper.keeper.reset();
-    EXPECT_EQ(fixture.validate(noKeeper), keptCopy);
     CleanupCandidate self = duplicate;
     self.keeper = self.node;
+    EXPECT_EQ(fixture.validate(noKeeper), keptCopy);
     EXPECT_EQ(fixture.validate(self), keptCopy);
     EXPECT_EQ(problemOf([&] {
                   TrashService::validate(duplicate, Url::file(fixture.home + "/docs/a.txt"));
               }),
               keptCopy);
-
     writeFile(fixture.home + "/docs/b.txt", "other bytes");
-    CleanupCandidate changed = duplicate;
-    changed.keeper = fileNode(fixture.home + "/docs/b.txt");
-    EXPECT_EQ(fixture.validate(changed), keptCopy);
-
-    ASSERT_EQ(::unlink((fixture.home + "/docs/b.txt").c_str()), 0);
+    CleanupCandidate different = duplicate;
+    different.keeper = fileNode(fixture.home + "/docs/b.txt");
+    EXPECT_EQ(fixture.validate(different), keptCopy);
+    std::filesystem::remove(fixture.home + "/docs/b.txt");
     EXPECT_EQ(fixture.validate(duplicate), keptCopy);
 }
 
@@ -241,21 +192,15 @@ TEST(TrashValidate, ProjectOutputMustStillBeDetectedAndUnchanged) {
     Fixture fixture;
     CleanupCandidate deps = fixture.dependencies();
     EXPECT_EQ(fixture.validate(deps), "(accepted)");
-
     writeFile(fixture.modules + "/left-pad/index.js", "module.exports = 2;");
-    EXPECT_EQ(fixture.validate(deps),
-              "Files inside node_modules changed since the scan. Stop related tools and scan "
-              "again.");
+    EXPECT_EQ(fixture.validate(deps), "Files inside node_modules changed since the scan. Stop "
+                                      "related tools and scan again.");
 
     deps = fixture.dependencies();
-    ASSERT_EQ(::rename((fixture.project + "/package.json").c_str(),
-                       (fixture.project + "/package.json.bak").c_str()),
-              0);
+    std::filesystem::rename(fixture.project + "/package.json", fixture.project + "/package.bak");
     EXPECT_EQ(fixture.validate(deps),
               "Project markers changed or the cleanup rule no longer matches. Scan again.");
-    ASSERT_EQ(::rename((fixture.project + "/package.json.bak").c_str(),
-                       (fixture.project + "/package.json").c_str()),
-              0);
+    std::filesystem::rename(fixture.project + "/package.bak", fixture.project + "/package.json");
 
     std::filesystem::rename(fixture.modules, fixture.project + "/old_modules");
     writeFile(fixture.modules + "/left-pad/index.js", "module.exports = 2;");
@@ -271,95 +216,79 @@ TEST(TrashValidate, ProjectOutputMustStillBeDetectedAndUnchanged) {
 
 TEST(TrashPrepare, RefusesEmptyOverlappingAndKeptSelections) {
     Fixture fixture;
-    const Url root = fixture.homeUrl();
     auto prepare = [&](const std::vector<CleanupCandidate>& items) {
-        return problemOf([&] { TrashService::prepare(items, root); });
+        return problemOf([&] { TrashService::prepare(items, fixture.homeUrl()); });
     };
     EXPECT_EQ(prepare({}), "Select at least one item.");
-
     CleanupCandidate cache = fixture.known(fixture.cache);
     CleanupCandidate deps = fixture.dependencies();
-    CleanupCandidate spelledOtherwise = cache;
-    spelledOtherwise.node.id = Url::file(fixture.home + "/Library/./Caches/com.spotify.client");
-    EXPECT_EQ(prepare({cache, cache}), overlapping);
-    EXPECT_EQ(prepare({cache, spelledOtherwise}), overlapping);
-
+    CleanupCandidate respelled = cache;
+    respelled.node.id = Url::file(fixture.home + "/Library/./Caches/com.spotify.client");
     CleanupCandidate inner = cache;
     inner.node = fileNode(fixture.cache + "/top.bin");
-    EXPECT_EQ(prepare({cache, inner}), overlapping);
-    EXPECT_EQ(prepare({inner, cache}), overlapping);
-
     CleanupCandidate link = deps;
     link.node.isSymbolicLink = true;
-    EXPECT_EQ(prepare({link}), overlapping);
-
+    for (const auto& selection : std::vector<std::vector<CleanupCandidate>>{
+             {cache, cache}, {cache, respelled}, {cache, inner}, {inner, cache}, {link}}) {
+        EXPECT_EQ(prepare(selection), overlapping);
+    }
     CleanupCandidate a = fixture.duplicate("a", "keep-a");
     CleanupCandidate ab = fixture.duplicate("ab", "keep-ab");
     EXPECT_EQ(prepare({a, ab}), "(accepted)");
-
-    CleanupCandidate keeper = fixture.duplicate("keep-a", "a");
-    EXPECT_EQ(prepare({a, keeper}), keepSelected);
-    CleanupCandidate inFolder = fixture.duplicate("x.txt", "y.txt");
-    inFolder.keeper = fileNode(fixture.modules + "/left-pad/index.js");
-    EXPECT_EQ(prepare({inFolder, deps}), keepSelected);
+    EXPECT_EQ(prepare({a, fixture.duplicate("keep-a", "a")}), keepSelected);
+    CleanupCandidate keptInFolder = fixture.duplicate("x.txt", "y.txt");
+    keptInFolder.keeper = fileNode(fixture.modules + "/left-pad/index.js");
+    EXPECT_EQ(prepare({keptInFolder, deps}), keepSelected);
 }
 
 TEST(TrashPrepare, StopsAtTheFirstItemThatFailsAndKeepsTheGivenOrder) {
     Fixture fixture;
-    const Url root = fixture.homeUrl();
-    CleanupCandidate cache = fixture.known(fixture.cache);
-    CleanupCandidate log = fixture.known(fixture.log);
-    CleanupCandidate deps = fixture.dependencies();
-    CleanupCandidate first = fixture.duplicate("1.txt", "k1.txt");
-    CleanupCandidate fifth = fixture.duplicate("5.txt", "k5.txt");
-
-    CleanupPlan plan = TrashService::prepare({deps, cache, first, log, fifth}, root);
-    CleanupPlan again = TrashService::prepare({deps, cache, first, log, fifth}, root);
-    EXPECT_NE(plan.id, again.id);
+    std::vector<CleanupCandidate> items{fixture.dependencies(), fixture.known(fixture.cache),
+                                        fixture.duplicate("1.txt", "k1.txt"),
+                                        fixture.known(fixture.log), fixture.duplicate("5", "k5")};
+    CleanupPlan plan = TrashService::prepare(items, fixture.homeUrl());
+    EXPECT_NE(plan.id, TrashService::prepare(items, fixture.homeUrl()).id);
     ASSERT_EQ(plan.items.size(), 5u);
-    EXPECT_EQ(plan.items[0].node.id, deps.node.id);
-    EXPECT_EQ(plan.items[4].node.id, fifth.node.id);
-    EXPECT_EQ(plan.scanRoot, root);
-    EXPECT_EQ(plan.totalSize(), deps.node.logicalSize + cache.node.logicalSize +
-                                    first.node.logicalSize + log.node.logicalSize +
-                                    fifth.node.logicalSize);
+    std::int64_t total = 0;
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(plan.items[i].node.id, items[i].node.id);
+        total += items[i].node.logicalSize;
+    }
+    EXPECT_EQ(plan.totalSize(), total);
+    EXPECT_EQ(plan.scanRoot, fixture.homeUrl());
     EXPECT_LT(secondsBetween(plan.createdAt, std::chrono::system_clock::now()), 60);
 
     // The third fails; the fourth would fail differently, but is never looked at.
     writeFile(fixture.home + "/docs/k1.txt", "changed bytes");
     setModifiedSecondsAgo(fixture.log, 60);
-    EXPECT_EQ(problemOf([&] {
-                  TrashService::prepare({deps, cache, first, log, fifth}, root);
-              }),
+    EXPECT_EQ(problemOf([&] { TrashService::prepare(items, fixture.homeUrl()); }),
               "k1.txt changed or cannot be verified. Scan again.");
 }
 
 TEST(TrashExecute, FoldersThatChangeAfterReviewAreNotMoved) {
     Fixture fixture;
-    const Url root = fixture.homeUrl();
     const Url history = Url::file(fixture.dir.at("history"), true);
-    CleanupPlan plan =
-        TrashService::prepare({fixture.known(fixture.cache), fixture.dependencies()}, root);
-
+    auto prepare = [&] {
+        return TrashService::prepare({fixture.known(fixture.cache), fixture.dependencies()},
+                                     fixture.homeUrl());
+    };
+    CleanupPlan plan = prepare();
     // Changed between review and confirmation: the run does not start.
     writeFile(fixture.cache + "/sub/late.bin", "written after the review");
     EXPECT_EQ(problemOf([&] { TrashService::execute(plan, history); }), cacheContentsChanged);
-    EXPECT_TRUE(std::filesystem::exists(fixture.cache + "/sub/deep.bin"));
-    EXPECT_FALSE(std::filesystem::exists(history.path()));
+    EXPECT_FALSE(exists(history.path()));
 
     // Changed while the run is under way: the second item is refused and stays.
-    plan = TrashService::prepare({fixture.known(fixture.cache), fixture.dependencies()}, root);
-    TrashReport report = TrashService::execute(plan, history, [&](const Url& url) {
+    TrashReport report = TrashService::execute(prepare(), history, [&](const Url& url) {
         std::filesystem::remove(fixture.project + "/package-lock.json");
         return TrashService::moveToTrash(url);
     });
     ASSERT_EQ(report.outcomes.size(), 2u);
     EXPECT_EQ(report.outcomes[0].status, TrashStatus::moved);
     EXPECT_TRUE(report.outcomes[0].trashURL->hasDirectoryPath());
+    EXPECT_TRUE(exists(report.outcomes[0].trashURL->path() + "/sub/late.bin"));
     EXPECT_EQ(report.outcomes[1].status, TrashStatus::failed);
     EXPECT_EQ(report.outcomes[1].message,
               "Project markers changed or the cleanup rule no longer matches. Scan again.");
-    EXPECT_TRUE(std::filesystem::exists(fixture.modules + "/left-pad/index.js"));
-    EXPECT_FALSE(std::filesystem::exists(fixture.cache));
-    EXPECT_TRUE(std::filesystem::exists(report.outcomes[0].trashURL->path() + "/sub/late.bin"));
+    EXPECT_TRUE(exists(fixture.modules + "/left-pad/index.js"));
 }
