@@ -19,7 +19,8 @@ const char* const detectHelp =
     ".next folders beside a package.json and a next.config file, and the home\n"
     "folder's own Xcode DerivedData. Folders holding version control, credentials\n"
     "or .env files are never suggested, and nothing inside .git, Trash folders,\n"
-    "node_modules, Pods or application bundles is searched.\n"
+    "node_modules, Pods or application bundles is searched. Symbolic links in the\n"
+    "path of DIR are resolved first, so results name the real location.\n"
     "\n"
     "Options:\n"
     "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
@@ -37,7 +38,10 @@ int runDetect(const std::vector<std::string>& raw) {
         throw UsageError(args.operands().empty() ? "missing folder to look in"
                                                  : "give exactly one folder to look in");
     }
-    varnok::Url folder = folderArgument(args.operands()[0], "the folder");
+    // Judged where it really lies: the file policy reads paths as text, so a link into a system
+    // folder must not make that folder look like an ordinary one.
+    varnok::Url folder = varnok::Platform::current().resolvingSymlinks(
+        folderArgument(args.operands()[0], "the folder"));
     varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
                                           : varnok::Platform::current().homeDirectory();
     if (reportUnusableFolder(folder.path())) {

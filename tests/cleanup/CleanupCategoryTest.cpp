@@ -24,13 +24,10 @@ TEST(CleanupCategory, RawValuesRoundTripInDeclarationOrder) {
     EXPECT_EQ(seen.size(), 9u);
     EXPECT_EQ(CleanupCategory(CleanupCategory::oldLogs).rawValue(), "Old logs & crash reports");
     EXPECT_EQ(CleanupCategory(CleanupCategory::communicationCaches).rawValue(), "Chat app caches");
-}
-
-TEST(CleanupCategory, OnlyTheExactRawValueConstructs) {
-    EXPECT_FALSE(CleanupCategory::fromRawValue("app caches"));
-    EXPECT_FALSE(CleanupCategory::fromRawValue("App caches "));
-    EXPECT_FALSE(CleanupCategory::fromRawValue(""));
-    EXPECT_FALSE(CleanupCategory::fromRawValue("appCaches"));
+    // Only the exact raw value constructs.
+    for (const char* raw : {"app caches", "App caches ", "", "appCaches"}) {
+        EXPECT_FALSE(CleanupCategory::fromRawValue(raw)) << raw;
+    }
 }
 
 TEST(CleanupCategory, CacheCategoriesShareOneExplanation) {

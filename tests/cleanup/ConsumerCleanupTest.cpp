@@ -1,0 +1,342 @@
+#include "core/cleanup/ConsumerCleanup.hpp"
+#include "core/common/CleanupProblem.hpp"
+#include "core/common/Task.hpp"
+#include "core/scan/ScanEngine.hpp"
+#include "tests/support/TestSupport.hpp"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+constexpr double day = 86400;
+
+// A home folder in a scratch folder, with the macOS Library layout of the known locations.
+class FakeHome {
+public:
+    std::string home() const { return dir.at("home"); }
+    std::string at(const std::string& relative) const { return dir.at("home/" + relative); }
+    Url url() const { return Url::file(home(), true); }
+
+    // A cache folder at a known location holding one file of `bytes` bytes.
+    std::string cache(const std::string& location, size_t bytes = 10,
+                      const std::string& file = "data") const {
+        return writeFile(at(location + "/" + file), std::string(bytes, 'c'));
+    }
+    std::string log(const std::string& relative, double daysAgo, size_t bytes = 10) const {
+        std::string path = writeFile(at("Library/Logs/" + relative), std::string(bytes, 'l'));
+        setModifiedSecondsAgo(path, daysAgo * day);
+        return path;
+    }
+    ConsumerCleanup::Result scan() const { return ConsumerCleanup::scan(url(), {}); }
+
+    TempDir dir;
+};
+
+const std::string firefox = "Library/Caches/Firefox";
+
+std::vector<std::string> paths(const ConsumerCleanup::Result& result) {
+    std::vector<std::string> out;
+    for (const auto& candidate : result.candidates) {
+        out.push_back(candidate.node.id.path());
+    }
+    return out;
+}
+
+using Paths = std::vector<std::string>;
+
+TEST(ConsumerCleanupRules, TableOrderAndGeneratedRows) {
+    const auto& rules = ConsumerCleanup::rules();
+    ASSERT_EQ(rules.size(), 21u);
+    EXPECT_EQ(rules[0].path, "Library/Caches/com.figma.Desktop");
+    EXPECT_EQ(rules[8].title, "Brave cache");
+    EXPECT_EQ(rules[9].path, "Library/Application Support/Figma/Cache");
+    EXPECT_EQ(rules[9].title, "Figma \u00B7 Cache");
+    EXPECT_EQ(rules[9].category, CleanupCategory::appCaches);
+    EXPECT_EQ(rules[13].title, "Claude \u00B7 Code Cache");
+    EXPECT_EQ(rules[13].category, CleanupCategory::aiCaches);
+    EXPECT_EQ(rules[16].bundleIDs, std::vector<std::string>{"com.tinyspeck.slackmacgap"});
+    EXPECT_EQ(rules[20].path, "Library/Application Support/discord/GPUCache");
+    EXPECT_EQ(rules[20].title, "discord \u00B7 GPUCache");
+    EXPECT_EQ(rules[20].category, CleanupCategory::communicationCaches);
+    for (const auto& rule : rules) {
+        EXPECT_TRUE(ConsumerCleanup::isConsumer(rule.category)) << rule.path;
+    }
+    EXPECT_TRUE(ConsumerCleanup::isConsumer(CleanupCategory::oldLogs));
+    EXPECT_FALSE(ConsumerCleanup::isConsumer(CleanupCategory::dependencies));
+    EXPECT_FALSE(ConsumerCleanup::isConsumer(CleanupCategory::duplicates));
+}
+
+TEST(ConsumerCleanupRules, RuleAndTitleMatchTheStandardisedLocation) {
+    const Url home = Url::file("/Users/morvel", true);
+    auto rule =
+        ConsumerCleanup::rule(Url::file("/Users/morvel/Library/Caches/Firefox/", true), home);
+    ASSERT_NE(rule, nullptr);
+    EXPECT_EQ(rule->title, "Firefox cache");
+    EXPECT_EQ(ConsumerCleanup::rule(Url::file("/Users/morvel/x/../Library/Caches/Firefox"), home),
+              rule);
+    EXPECT_EQ(ConsumerCleanup::rule(Url::file("/Users/morvel/Library/Caches/firefox", true), home),
+              nullptr);
+    EXPECT_EQ(ConsumerCleanup::rule(Url::file("/Users/other/Library/Caches/Firefox", true), home),
+              nullptr);
+    EXPECT_EQ(
+        ConsumerCleanup::title(
+            Url::file("/Users/morvel/Library/Application Support/Slack/GPUCache", true), home),
+        "Slack \u00B7 GPUCache");
+    EXPECT_EQ(ConsumerCleanup::title(Url::file("/Users/morvel/Library/Logs/a.log", false), home),
+              "a.log");
+}
+
+TEST(ConsumerCleanupScan, QualifyingCacheBecomesACandidate) {
+    FakeHome h;
+    h.cache(firefox, 100);
+    h.cache(firefox, 50, "entries/x");
+    auto result = h.scan();
+    ASSERT_EQ(result.candidates.size(), 1u);
+    const auto& candidate = result.candidates[0];
+    EXPECT_EQ(candidate.node.id, Url::file(h.at(firefox), true));
+    EXPECT_EQ(candidate.node.logicalSize, 150);
+    EXPECT_EQ(candidate.category, CleanupCategory::browserCaches);
+    EXPECT_EQ(candidate.projectPath, h.home());
+    EXPECT_EQ(candidate.evidence, "Known cache location: Library/Caches/Firefox. Close the related "
+                                  "app before removal.");
+    EXPECT_FALSE(candidate.isExample);
+    EXPECT_FALSE(candidate.keeper);
+    EXPECT_EQ(result.checkedLocations, 1);
+    EXPECT_EQ(result.checkedFiles, 2);
+    EXPECT_TRUE(result.unreadable.empty());
+}
+
+TEST(ConsumerCleanupScan, CachesHoldingAnythingButPlainFilesAreCountedNotSuggested) {
+    FakeHome h;
+    // One qualifying cache, and one reason against at every other location.
+    h.cache(firefox);
+    std::string linked = h.cache("Library/Caches/com.figma.Desktop");
+    ASSERT_EQ(::link(linked.c_str(), h.at("elsewhere").c_str()), 0);
+    h.cache("Library/Caches/com.spotify.client");
+    makeSymlink("data", h.at("Library/Caches/com.spotify.client/alias"));
+    h.cache("Library/Caches/org.videolan.vlc", 10, "x/Cookies");
+    h.cache("Library/Caches/us.zoom.xos", 10, "LOCAL STORAGE/leveldb");
+    h.cache("Library/Caches/Google/Chrome", 10, "sub/.git/HEAD");
+    h.cache("Library/Caches/com.apple.Safari", 10, "Old.PhotosLibrary/db");
+    h.cache("Library/Caches/Microsoft Edge", 10, ".env.local");
+    h.cache("Library/Caches/BraveSoftware/Brave-Browser", 10, "local storage");
+    h.cache("Library/Application Support/Figma/Cache", 0);
+    h.cache("Library/Application Support/Claude/Cache");
+    ASSERT_EQ(::mkfifo(h.at("Library/Application Support/Claude/Cache/pipe").c_str(), 0644), 0);
+    auto result = h.scan();
+    EXPECT_EQ(paths(result), Paths({h.at(firefox)}));
+    EXPECT_EQ(result.checkedLocations, 11);
+    EXPECT_EQ(result.checkedFiles, 13);
+}
+
+TEST(ConsumerCleanupScan, AbsentAndLinkedLocationsAreSkippedSilently) {
+    FakeHome h;
+    EXPECT_EQ(h.scan().checkedLocations, 0);
+
+    // The location is a link to a real cache folder.
+    h.cache("elsewhere/FirefoxReal");
+    makeFolder(h.at("Library/Caches"));
+    makeSymlink(h.at("elsewhere/FirefoxReal"), h.at(firefox));
+    // A link further up the path.
+    h.cache("elsewhere/Support/Slack/Cache");
+    makeSymlink(h.at("elsewhere/Support"), h.at("Library/Application Support"));
+    auto result = h.scan();
+    EXPECT_TRUE(result.candidates.empty());
+    EXPECT_TRUE(result.unreadable.empty());
+    EXPECT_EQ(result.checkedLocations, 0);
+}
+
+TEST(ConsumerCleanupScan, HomeReachedThroughALinkIsRefusedBeforeReading) {
+    FakeHome h;
+    h.cache(firefox);
+    makeSymlink(h.home(), h.dir.at("link"));
+    int reports = 0;
+    try {
+        ConsumerCleanup::scan(Url::file(h.dir.at("link"), true),
+                              [&](const std::string&, std::int64_t) { ++reports; });
+        FAIL() << "the scan went on";
+    } catch (const CleanupProblem& problem) {
+        EXPECT_STREQ(problem.what(), "The scan location must not be a symbolic link.");
+    }
+    EXPECT_EQ(reports, 0);
+    // A link higher up counts as well.
+    makeSymlink(h.dir.path(), h.dir.at("top"));
+    EXPECT_THROW(ConsumerCleanup::scan(Url::file(h.dir.at("top/home"), true), {}), CleanupProblem);
+}
+
+TEST(ConsumerCleanupScan, UnreadableLocationsAreListedAndTheScanGoesOn) {
+    FakeHome h;
+    h.cache(firefox);
+    setMode(h.at(firefox), 0700);
+    h.cache("Library/Caches/com.spotify.client");
+    h.cache("Library/Application Support/Slack/Cache");
+    makeFolder(h.at("Library/Application Support/Slack/Cache/locked"));
+    setMode(h.at("Library/Application Support/Slack/Cache/locked"), 0700);
+    auto outcome = runUnprivileged([&] {
+        auto result = h.scan();
+        std::string text;
+        for (const auto& path : result.unreadable) {
+            text += path + "|";
+        }
+        return text + "checked " + std::to_string(result.checkedLocations) + " suggested " +
+               std::to_string(result.candidates.size());
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output, h.at(firefox) + "|" +
+                                  h.at("Library/Application Support/Slack/Cache/locked") +
+                                  "|checked 2 suggested 1");
+}
+
+TEST(ConsumerCleanupScan, OldLogsByAgeNameAndLinkCount) {
+    FakeHome h;
+    std::vector<std::string> expected = {
+        h.log("App/old.LOG", 31),
+        h.log("Crash.ips", 40),
+        h.log("deep/er/rotated.log.gz", 90),
+        h.log("Tool.crash", 31),
+    };
+    h.log("App/recent.log", 29);
+    h.log("App/old.txt", 90);
+    h.log("App/old.log.1", 90);
+    std::string target = h.log("App/target.txt", 90);
+    makeSymlink(target, h.at("Library/Logs/App/link.log"));
+    std::string linked = h.log("App/linked.log", 90);
+    ASSERT_EQ(::link(linked.c_str(), h.at("Library/Logs/App/second.log").c_str()), 0);
+    setModifiedSecondsAgo(h.at("Library/Logs"), 90 * day);
+
+    auto result = h.scan();
+    auto found = paths(result);
+    std::sort(found.begin(), found.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    for (const auto& candidate : result.candidates) {
+        EXPECT_EQ(candidate.category, CleanupCategory::oldLogs);
+        EXPECT_EQ(candidate.evidence,
+                  "Log or crash report in your Library, last modified over 30 days ago.");
+        EXPECT_EQ(candidate.projectPath, h.home());
+    }
+    EXPECT_EQ(result.checkedLocations, 1);
+}
+
+TEST(ConsumerCleanupScan, EligibilityByAgeBorderAndRuleCategory) {
+    FakeHome h;
+    std::string path = h.log("border.log", 10);
+    ScanResult scanned = ScanEngine::scan(Url::file(h.at("Library/Logs"), true), {});
+    ASSERT_EQ(scanned.root.children.size(), 1u);
+    const FileNode& node = scanned.root.children[0];
+    Date modified{std::chrono::seconds(node.identity->modifiedSeconds)};
+    Date border = modified + std::chrono::seconds(2'592'000);
+    EXPECT_FALSE(ConsumerCleanup::eligible(node, CleanupCategory::oldLogs, h.url(), border));
+    EXPECT_TRUE(ConsumerCleanup::eligible(node, CleanupCategory::oldLogs, h.url(),
+                                          border + std::chrono::milliseconds(1)));
+    // The log test answers only for the log category, a cache rule only for its own.
+    EXPECT_FALSE(ConsumerCleanup::eligible(node, CleanupCategory::appCaches, h.url(),
+                                           border + std::chrono::hours(1)));
+    h.cache(firefox);
+    ScanResult cache = ScanEngine::scan(Url::file(h.at(firefox), true), {});
+    EXPECT_TRUE(
+        ConsumerCleanup::eligible(cache.root, CleanupCategory::browserCaches, h.url(), border));
+    EXPECT_FALSE(
+        ConsumerCleanup::eligible(cache.root, CleanupCategory::appCaches, h.url(), border));
+    EXPECT_FALSE(ConsumerCleanup::eligible(cache.root, CleanupCategory::browserCaches,
+                                           Url::file(h.dir.at("other"), true), border));
+}
+
+TEST(ConsumerCleanupScan, LargestFirstAndEqualSizesInDiscoveryOrder) {
+    FakeHome h;
+    h.cache("Library/Application Support/Slack/Cache", 10);
+    h.log("a.log", 40, 10);
+    h.cache("Library/Caches/com.spotify.client", 10);
+    h.cache("Library/Caches/com.figma.Desktop", 10);
+    h.cache(firefox, 100);
+    auto result = h.scan();
+    EXPECT_EQ(paths(result),
+              Paths({h.at(firefox), h.at("Library/Caches/com.figma.Desktop"),
+                     h.at("Library/Caches/com.spotify.client"),
+                     h.at("Library/Application Support/Slack/Cache"), h.at("Library/Logs/a.log")}));
+    EXPECT_EQ(result.checkedLocations, 5);
+    EXPECT_EQ(result.checkedFiles, 5);
+}
+
+TEST(ConsumerCleanupScan, ProgressNamesEachLocationAndNeverCountsBackwards) {
+    FakeHome h;
+    h.cache(firefox);
+    h.cache("Library/Caches/com.figma.Desktop");
+    h.log("a.log", 40);
+    std::mutex lock;
+    std::vector<std::string> titles;
+    std::int64_t last = 0;
+    bool backwards = false;
+    ConsumerCleanup::scan(h.url(), [&](const std::string& title, std::int64_t files) {
+        std::lock_guard guard(lock);
+        if (titles.empty() || titles.back() != title) {
+            titles.push_back(title);
+        }
+        backwards = backwards || files < last;
+        last = files;
+    });
+    ASSERT_EQ(titles.size(), 22u);
+    EXPECT_EQ(titles.front(), "Figma cache");
+    EXPECT_EQ(titles.back(), "Old logs & crash reports");
+    EXPECT_FALSE(backwards);
+    // The log folder's own report may or may not arrive before its scan ends.
+    EXPECT_GE(last, 2);
+    EXPECT_LE(last, 3);
+}
+
+TEST(ConsumerCleanupScan, CancelledScanReturnsNothing) {
+    FakeHome h;
+    h.cache(firefox);
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(h.scan(), CancellationError);
+}
+
+RunningApplication app(std::optional<std::string> id, std::optional<std::string> name) {
+    RunningApplication running;
+    running.bundleIdentifier = std::move(id);
+    running.localizedName = std::move(name);
+    return running;
+}
+
+TEST(ConsumerCleanupRunningApps, OwnersByExactIdentifierOrDottedExtension) {
+    const Url home = Url::file("/Users/morvel", true);
+    FileNode node;
+    node.id = Url::file("/Users/morvel/Library/Application Support/Slack/Cache", true);
+    node.isDirectory = true;
+    CleanupCandidate slack(node, CleanupCategory::communicationCaches, "/Users/morvel", "");
+    const std::vector<RunningApplication> running = {
+        app("com.tinyspeck.slackmacgap.helper", "Slack Helper"),
+        app("com.tinyspeck.slackmacgap", "Slack"),
+        app("com.tinyspeck.slackmacgapx", "Impostor"),
+        app("com.tinyspeck", "Prefix"),
+        app(std::nullopt, "No identifier"),
+        app("com.tinyspeck.slackmacgap.helper.gpu", std::nullopt),
+        app("com.tinyspeck.slackmacgap", "Slack"),
+        app("com.hnc.Discord", "Discord"),
+    };
+    EXPECT_EQ(ConsumerCleanup::runningApps(slack, home, running),
+              std::vector<std::string>(
+                  {"Slack", "Slack", "Slack Helper", "com.tinyspeck.slackmacgap.helper.gpu"}));
+
+    // The platform's list is used when none is given.
+    ScopedRunningApplications fixed([&] { return running; });
+    EXPECT_EQ(ConsumerCleanup::runningApps(slack, home).size(), 4u);
+
+    CleanupCandidate unknown = slack;
+    unknown.node.id = Url::file("/Users/morvel/Library/Application Support/Slack/Other", true);
+    EXPECT_TRUE(ConsumerCleanup::runningApps(unknown, home).empty());
+    EXPECT_TRUE(ConsumerCleanup::runningApps(slack, Url::file("/Users/other", true)).empty());
+}
+
+} // namespace

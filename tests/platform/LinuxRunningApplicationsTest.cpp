@@ -1,0 +1,218 @@
+#include "platform/linux/LinuxRunningApplications.hpp"
+#include "tests/support/TestSupport.hpp"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+// Writes the files of /proc/PID that the listing reads. Arguments are separated by spaces; an
+// empty `exe` leaves no readable link, as for another user's process.
+void addProcess(const TempDir& proc, int pid, int parentPid, const std::string& comm,
+                const std::string& exe, std::string arguments, std::string environment = "",
+                long long uid = ::getuid(), char state = 'S') {
+    const std::string dir = proc.at(std::to_string(pid));
+    const std::string id = std::to_string(uid);
+    writeFile(dir + "/status", "Name:\t" + comm + "\nPPid:\t" + std::to_string(parentPid) +
+                                   "\nUid:\t" + id + "\t" + id + "\t0\t0\n");
+    std::string stat =
+        std::to_string(pid) + " (" + comm + ") " + state + " " + std::to_string(parentPid);
+    for (int field = 5; field <= 21; ++field) {
+        stat += " 0";
+    }
+    writeFile(dir + "/stat", stat + " " + std::to_string(1000 + pid) + " 0 0\n");
+    writeFile(dir + "/comm", comm + "\n");
+    std::replace(arguments.begin(), arguments.end(), ' ', '\0');
+    writeFile(dir + "/cmdline", arguments + '\0');
+    writeFile(dir + "/environ", environment.empty() ? environment : environment + '\0');
+    if (!exe.empty()) {
+        makeSymlink(exe, dir + "/exe");
+    }
+}
+
+std::string describe(const LinuxProcessRecord& r) {
+    return std::to_string(r.pid) + " " + r.bundleIdentifier + " " + r.name +
+           (r.isRegular ? " regular" : " background");
+}
+
+std::vector<std::string> listing(const TempDir& proc) {
+    std::vector<std::string> out;
+    for (const auto& record : LinuxRunningApplications::processes(proc.path())) {
+        out.push_back(describe(record));
+    }
+    return out;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(LinuxRunningApplications, MainProcessesAndTheirHelpers) {
+    TempDir proc;
+    const std::string slack = "/usr/lib/slack/slack";
+    addProcess(proc, 100, 1, "slack", slack, slack);
+    addProcess(proc, 101, 100, "slack", slack, slack + " --type=renderer");
+    addProcess(proc, 102, 101, "slack", slack, slack + " --type=gpu-process");
+    // Firefox's content processes share its executable and carry no --type=.
+    const std::string firefox = "/usr/lib/firefox-esr/firefox-esr";
+    addProcess(proc, 200, 1, "firefox-esr", firefox, "firefox-esr");
+    addProcess(proc, 201, 200, "Web Content", firefox, "firefox-esr -contentproc");
+    // A helper with a name of its own is known by its parent.
+    addProcess(proc, 300, 1, "zoom", "/opt/zoom/zoom", "zoom");
+    addProcess(proc, 301, 300, "ZoomWebviewHos", "/opt/zoom/ZoomWebviewHost", "ZoomWebviewHost");
+    // Nothing known.
+    addProcess(proc, 400, 1, "bash", "/usr/bin/bash", "bash");
+    addProcess(proc, 401, 400, "vim", "/usr/bin/vim", "vim");
+    EXPECT_EQ(listing(proc), Lines({
+                                 "100 com.tinyspeck.slackmacgap Slack regular",
+                                 "101 com.tinyspeck.slackmacgap.helper Slack Helper background",
+                                 "102 com.tinyspeck.slackmacgap.helper Slack Helper background",
+                                 "200 org.mozilla.firefox Firefox regular",
+                                 "201 org.mozilla.firefox.helper Firefox Helper background",
+                                 "300 us.zoom.xos Zoom regular",
+                                 "301 us.zoom.xos.helper Zoom Helper background",
+                             }));
+}
+
+TEST(LinuxRunningApplications, RecognisesPackagesExecutablesAndTruncatedNames) {
+    TempDir proc;
+    // Flatpak and Snap ids win over a generic executable.
+    addProcess(proc, 10, 1, "bwrap", "/usr/bin/bwrap", "bwrap", "FLATPAK_ID=com.slack.Slack");
+    addProcess(proc, 11, 1, "spotify", "/snap/spotify/1/spotify", "spotify", "SNAP_NAME=spotify");
+    // The executable counts even after a package upgrade replaced it.
+    addProcess(proc, 12, 1, "MainThread", "/opt/google/chrome/chrome (deleted)", "chrome");
+    // Only 15 bytes of a long process name survive; an unreadable exe leaves the name.
+    addProcess(proc, 13, 1, "microsoft-edge-", "", "microsoft-edge-stable");
+    addProcess(proc, 14, 1, "Discord", "", "Discord");
+    // A name that merely begins like a known one is not it.
+    addProcess(proc, 15, 1, "slackware", "", "slackware");
+    addProcess(proc, 16, 1, "chrome-x", "", "x");
+    // Other users' processes and zombies are left out.
+    addProcess(proc, 17, 1, "slack", "", "slack", "", ::getuid() + 1000);
+    addProcess(proc, 18, 1, "slack", "", "slack", "", ::getuid(), 'Z');
+    // Parentheses and spaces in a name do not shift the fields.
+    addProcess(proc, 19, 1, "vlc) R 1 (x", "/usr/bin/vlc", "vlc");
+    makeFolder(proc.at("self"));
+    makeFolder(proc.at("23"));
+    EXPECT_EQ(listing(proc), Lines({
+                                 "10 com.tinyspeck.slackmacgap Slack regular",
+                                 "11 com.spotify.client Spotify regular",
+                                 "12 com.google.Chrome Google Chrome regular",
+                                 "13 com.microsoft.edgemac Microsoft Edge regular",
+                                 "14 com.hnc.Discord Discord regular",
+                                 "19 org.videolan.vlc VLC regular",
+                             }));
+    EXPECT_TRUE(LinuxRunningApplications::processes(proc.at("nothing")).empty());
+}
+
+// A shell copied under an application's name, so that /proc reports it as that application.
+class NamedShell {
+public:
+    NamedShell(const TempDir& dir, const std::string& name, std::string script)
+        : path_(dir.at(name)), script_(std::move(script)) {
+        std::filesystem::copy_file("/bin/sh", path_);
+        std::string flag = "-c";
+        char* argv[] = {path_.data(), flag.data(), script_.data(), nullptr};
+        if (::posix_spawn(&pid_, path_.c_str(), nullptr, nullptr, argv, environ) != 0) {
+            throw std::runtime_error("cannot start " + path_);
+        }
+    }
+    ~NamedShell() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL); // the test's own child
+            reap();
+        }
+    }
+    // Waits for the child; its exit code, or -1 when a signal ended it.
+    int reap() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    std::string path_;
+    std::string script_;
+    pid_t pid_ = 0;
+};
+
+const RunningApplication* find(const std::vector<RunningApplication>& list, const std::string& id) {
+    for (const auto& app : list) {
+        if (app.bundleIdentifier == id) {
+            return &app;
+        }
+    }
+    return nullptr;
+}
+
+// Polls until the process has been seen to end; not a timing assertion, only a bound.
+bool ends(const RunningApplication& app) {
+    for (int i = 0; i < 500; ++i) {
+        if (app.isTerminated()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(LinuxRunningApplications, OnlyTheMainProcessIsAskedToQuit) {
+    TempDir dir;
+    // A shell named like the app, with a child of its own that it ends and reaps when asked to
+    // quit, so that nothing outlives the test.
+    NamedShell discord(dir, "Discord", "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait");
+    const RunningApplication* helper = nullptr;
+    std::vector<RunningApplication> list;
+    for (int i = 0; i < 500 && helper == nullptr; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        list = RunningApplications::system();
+        helper = find(list, "com.hnc.Discord.helper");
+    }
+    ASSERT_NE(helper, nullptr);
+    EXPECT_FALSE(helper->isRegular);
+    EXPECT_FALSE(helper->terminate());
+    EXPECT_FALSE(helper->isTerminated());
+    const RunningApplication* main = find(list, "com.hnc.Discord");
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->localizedName, "Discord");
+    EXPECT_TRUE(main->isRegular);
+    EXPECT_FALSE(main->isTerminated());
+    EXPECT_TRUE(main->terminate());
+    EXPECT_TRUE(ends(*main));
+    EXPECT_TRUE(ends(*helper));
+    EXPECT_EQ(discord.reap(), 0);
+    // Once it is gone and reaped, its pid may name another process: nothing reaches that one.
+    EXPECT_FALSE(main->terminate());
+    EXPECT_TRUE(main->isTerminated());
+}
+
+TEST(RunningApplications, AFixedSourceReplacesTheSystemList) {
+    {
+        ScopedRunningApplications fixed([] {
+            RunningApplication app;
+            app.bundleIdentifier = "com.example.fixed";
+            return std::vector<RunningApplication>{app};
+        });
+        auto list = RunningApplications::current();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].bundleIdentifier, "com.example.fixed");
+    }
+    auto list = RunningApplications::current();
+    EXPECT_TRUE(std::none_of(list.begin(), list.end(), [](const RunningApplication& app) {
+        return app.bundleIdentifier == "com.example.fixed";
+    }));
+}
+
+} // namespace
