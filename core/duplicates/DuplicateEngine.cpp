@@ -1,6 +1,7 @@
 #include "core/duplicates/DuplicateEngine.hpp"
 
 #include "core/common/CleanupProblem.hpp"
+#include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/duplicates/VerifiedFile.hpp"
 #include "core/scan/FilePolicy.hpp"
@@ -8,15 +9,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <memory>
 #include <mutex>
 #include <openssl/evp.h>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -195,6 +202,40 @@ VerifyOutcome verifyKey(const std::vector<const Candidate*>& files) {
     return outcome;
 }
 
+// The identity at a standard path whose every component, the last one included, is no symbolic
+// link, read in one lookup that refuses to cross a link. A final link yields the link's own
+// identity, as lstat would. A path that crosses a link, or is not in standard form, yields the
+// identity of nothing (an empty file type), so that it never matches a recorded one. Returns
+// nothing when the kernel cannot do such a lookup; the caller then resolves the path itself.
+std::optional<FileIdentity> captureThroughNoLink(const Url& url) {
+    std::string path = url.path();
+    if (PathText::standardize(path) != path || path.find('\0') != std::string::npos) {
+        return FileIdentity{};
+    }
+    open_how how{};
+    how.flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    long descriptor = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (descriptor < 0) {
+        int failure = errno;
+        if (failure == ENOSYS || failure == EPERM || failure == E2BIG) {
+            return std::nullopt;
+        }
+        if (failure == ELOOP || failure == EXDEV) {
+            return FileIdentity{};
+        }
+        throw FileError(FileError::readUnknown, path, failure);
+    }
+    struct stat record {};
+    int statResult = ::fstat(static_cast<int>(descriptor), &record);
+    int failure = errno;
+    ::close(static_cast<int>(descriptor));
+    if (statResult != 0) {
+        throw FileError(FileError::readUnknown, path, failure);
+    }
+    return FileIdentity::fromStat(record);
+}
+
 struct DigestContextDeleter {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
@@ -252,22 +293,31 @@ DuplicateResult DuplicateEngine::find(const FileNode& root,
             report(groupingPhase, visited, 0, 0);
         }
     }
+    // Asking the policy reads the file system's folder locations, so with several threads the
+    // files are judged in parallel; the verdicts are the same.
+    std::vector<const FileNode*> shared;
+    for (const auto& [size, files] : sizeTable) {
+        if (files.size() >= 2) {
+            shared.insert(shared.end(), files.begin(), files.end());
+        }
+    }
+    std::vector<char> allowed(shared.size(), 0);
+    runInOrder<char>(
+        shared.size(), threads,
+        [&](std::size_t index) { return FilePolicy::allowsUserFile(shared[index]->id) ? 1 : 0; },
+        [&](std::size_t index, char verdict) { allowed[index] = verdict; });
+    std::unordered_map<std::int64_t, std::vector<const FileNode*>> allowedBySize;
+    for (std::size_t i = 0; i < shared.size(); ++i) {
+        if (allowed[i] != 0) {
+            allowedBySize[shared[i]->logicalSize].push_back(shared[i]);
+        }
+    }
     std::vector<Candidate> candidates;
-    for (auto& [size, files] : sizeTable) {
-        if (files.size() < 2) {
-            continue;
-        }
-        std::vector<const FileNode*> allowed;
-        for (const FileNode* file : files) {
-            if (FilePolicy::allowsUserFile(file->id)) {
-                allowed.push_back(file);
+    for (const auto& [size, files] : allowedBySize) {
+        if (files.size() >= 2) {
+            for (const FileNode* file : files) {
+                candidates.push_back(Candidate{file, file->id.path()});
             }
-        }
-        if (allowed.size() < 2) {
-            continue;
-        }
-        for (const FileNode* file : allowed) {
-            candidates.push_back(Candidate{file, file->id.path()});
         }
     }
     sizeTable.clear();
@@ -376,7 +426,7 @@ DuplicateResult DuplicateEngine::find(const FileNode& root,
 }
 
 std::string DuplicateEngine::hash(const FileNode& node) {
-    verifyIdentity(node);
+    // Opening begins with verifyIdentity, so the path is proven before anything is read.
     FileHandle handle = VerifiedFile::open(node);
     std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), sha256(), nullptr) != 1) {
@@ -428,11 +478,16 @@ void DuplicateEngine::verifyIdentity(const FileNode& node) {
         node.isSymbolicLink || node.hasReadErrors || !node.id.isFileUrl()) {
         refuse();
     }
-    // No component of the path, the parent folders included, may be a symbolic link.
-    if (Platform::current().resolvingSymlinks(node.id).path() != node.id.path()) {
-        refuse();
+    // No component of the path, the parent folders included, may be a symbolic link: the path
+    // must be the one its links resolve to.
+    std::optional<FileIdentity> current = captureThroughNoLink(node.id);
+    if (!current) {
+        if (Platform::current().resolvingSymlinks(node.id).path() != node.id.path()) {
+            refuse();
+        }
+        current = FileIdentity::capture(node.id);
     }
-    if (FileIdentity::capture(node.id) != *node.identity) {
+    if (*current != *node.identity) {
         refuse();
     }
 }
