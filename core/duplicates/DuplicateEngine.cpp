@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <memory>
@@ -22,6 +23,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -64,16 +66,27 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
         }
         return;
     }
-    std::vector<std::optional<Outcome>> slots(count);
+    struct Slot {
+        std::optional<Outcome> outcome;
+        std::exception_ptr failure; // what work threw, rethrown where a plain loop would throw
+        bool ready = false;
+    };
+    std::vector<Slot> slots(count);
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
     auto helperToken = std::make_shared<CancellationToken>();
     auto runOne = [&](std::size_t index) {
-        Outcome outcome = work(index);
+        Slot slot;
+        try {
+            slot.outcome.emplace(work(index));
+        } catch (...) {
+            slot.failure = std::current_exception();
+        }
+        slot.ready = true;
         {
             std::lock_guard lock(mutex);
-            slots[index] = std::move(outcome);
+            slots[index] = std::move(slot);
         }
         finished.notify_all();
     };
@@ -91,29 +104,33 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
     } joiner{helpers, *helperToken};
     unsigned helperCount = static_cast<unsigned>(std::min<std::size_t>(threads - 1, count - 1));
     for (unsigned h = 0; h < helperCount; ++h) {
-        helpers.emplace_back([&, helperToken] {
-            CancellationScope scope(helperToken);
-            while (!helperToken->isCancelled()) {
-                std::size_t index = next.fetch_add(1);
-                if (index >= count) {
-                    break;
+        try {
+            helpers.emplace_back([&, helperToken] {
+                CancellationScope scope(helperToken);
+                while (!helperToken->isCancelled()) {
+                    std::size_t index = next.fetch_add(1);
+                    if (index >= count) {
+                        break;
+                    }
+                    runOne(index);
                 }
-                runOne(index);
-            }
-        });
+            });
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the calling thread does the rest
+        }
     }
 
     for (std::size_t wanted = 0; wanted < count; ++wanted) {
-        std::optional<Outcome> outcome;
+        Slot slot;
         for (;;) {
             if (Task::isCancelled()) {
                 throw CancellationError();
             }
             {
                 std::lock_guard lock(mutex);
-                if (slots[wanted]) {
-                    outcome = std::move(slots[wanted]);
-                    slots[wanted].reset();
+                if (slots[wanted].ready) {
+                    slot = std::move(slots[wanted]);
+                    slots[wanted] = Slot{};
                     break;
                 }
             }
@@ -124,9 +141,12 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
             }
             std::unique_lock lock(mutex);
             finished.wait_for(lock, std::chrono::milliseconds(20),
-                              [&] { return slots[wanted].has_value(); });
+                              [&] { return slots[wanted].ready; });
         }
-        consume(wanted, *outcome);
+        if (slot.failure) {
+            std::rethrow_exception(slot.failure);
+        }
+        consume(wanted, *slot.outcome);
     }
 }
 
