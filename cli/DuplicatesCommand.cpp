@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -146,25 +147,31 @@ int runDuplicates(const std::vector<std::string>& raw) {
     // through a link is searched at its real location.
     folder = varnok::Platform::current().resolvingSymlinks(folder).withDirectoryForm(true);
     return runCancellable([&]() {
-        ProgressLine line;
+        std::optional<ProgressLine> line{std::in_place};
         varnok::ScanResult scan =
             varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
-                line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
-                            formatCount(progress.folderCount) + " folders, " +
-                            formatBytes(progress.logicalSize));
+                line->update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
+                             formatCount(progress.folderCount) + " folders, " +
+                             formatBytes(progress.logicalSize));
             });
+        std::string shownPhase;
         auto onProgress = [&](const varnok::DuplicateProgress& progress) {
+            if (progress.phase != shownPhase) {
+                // A fresh line draws at once, so a new phase is never hidden by the rate limit.
+                line.emplace();
+                shownPhase = progress.phase;
+            }
             if (progress.total == 0) {
-                line.update(progress.phase + ": " + formatCount(progress.checked) + " entries");
+                line->update(progress.phase + ": " + formatCount(progress.checked) + " entries");
             } else {
-                line.update(progress.phase + ": " + formatCount(progress.checked) + " of " +
-                            fileCount(progress.total) + ", " + formatBytes(progress.bytesRead) +
-                            " read");
+                line->update(progress.phase + ": " + formatCount(progress.checked) + " of " +
+                             fileCount(progress.total) + ", " + formatBytes(progress.bytesRead) +
+                             " read");
             }
         };
         varnok::DuplicateResult result = varnok::DuplicateEngine::find(
             scan.root, onProgress, varnok::DuplicateEngine::hash, jobs);
-        line.clear();
+        line.reset();
         if (args.has("json")) {
             std::string text = nlohmann::json(result).dump();
             std::fwrite(text.data(), 1, text.size(), stdout);

@@ -1,6 +1,7 @@
 #include "core/duplicates/DuplicateEngine.hpp"
 
 #include "core/common/CleanupProblem.hpp"
+#include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/duplicates/VerifiedFile.hpp"
 #include "core/scan/FilePolicy.hpp"
@@ -8,20 +9,30 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <memory>
 #include <mutex>
 #include <openssl/evp.h>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace varnok {
 namespace {
+
+constexpr std::size_t pageAlignment = 4096;
 
 const char* const groupingPhase = "Grouping by size";
 const char* const hashingPhase = "Hashing matching sizes";
@@ -55,16 +66,27 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
         }
         return;
     }
-    std::vector<std::optional<Outcome>> slots(count);
+    struct Slot {
+        std::optional<Outcome> outcome;
+        std::exception_ptr failure; // what work threw, rethrown where a plain loop would throw
+        bool ready = false;
+    };
+    std::vector<Slot> slots(count);
     std::mutex mutex;
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
     auto helperToken = std::make_shared<CancellationToken>();
     auto runOne = [&](std::size_t index) {
-        Outcome outcome = work(index);
+        Slot slot;
+        try {
+            slot.outcome.emplace(work(index));
+        } catch (...) {
+            slot.failure = std::current_exception();
+        }
+        slot.ready = true;
         {
             std::lock_guard lock(mutex);
-            slots[index] = std::move(outcome);
+            slots[index] = std::move(slot);
         }
         finished.notify_all();
     };
@@ -82,29 +104,33 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
     } joiner{helpers, *helperToken};
     unsigned helperCount = static_cast<unsigned>(std::min<std::size_t>(threads - 1, count - 1));
     for (unsigned h = 0; h < helperCount; ++h) {
-        helpers.emplace_back([&, helperToken] {
-            CancellationScope scope(helperToken);
-            while (!helperToken->isCancelled()) {
-                std::size_t index = next.fetch_add(1);
-                if (index >= count) {
-                    break;
+        try {
+            helpers.emplace_back([&, helperToken] {
+                CancellationScope scope(helperToken);
+                while (!helperToken->isCancelled()) {
+                    std::size_t index = next.fetch_add(1);
+                    if (index >= count) {
+                        break;
+                    }
+                    runOne(index);
                 }
-                runOne(index);
-            }
-        });
+            });
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the calling thread does the rest
+        }
     }
 
     for (std::size_t wanted = 0; wanted < count; ++wanted) {
-        std::optional<Outcome> outcome;
+        Slot slot;
         for (;;) {
             if (Task::isCancelled()) {
                 throw CancellationError();
             }
             {
                 std::lock_guard lock(mutex);
-                if (slots[wanted]) {
-                    outcome = std::move(slots[wanted]);
-                    slots[wanted].reset();
+                if (slots[wanted].ready) {
+                    slot = std::move(slots[wanted]);
+                    slots[wanted] = Slot{};
                     break;
                 }
             }
@@ -115,9 +141,12 @@ void runInOrder(std::size_t count, unsigned threads, const Work& work, const Con
             }
             std::unique_lock lock(mutex);
             finished.wait_for(lock, std::chrono::milliseconds(20),
-                              [&] { return slots[wanted].has_value(); });
+                              [&] { return slots[wanted].ready; });
         }
-        consume(wanted, *outcome);
+        if (slot.failure) {
+            std::rethrow_exception(slot.failure);
+        }
+        consume(wanted, *slot.outcome);
     }
 }
 
@@ -195,6 +224,55 @@ VerifyOutcome verifyKey(const std::vector<const Candidate*>& files) {
     return outcome;
 }
 
+// The identity at a standard path whose every component, the last one included, is no symbolic
+// link, read in one lookup that refuses to cross a link. A final link yields the link's own
+// identity, as lstat would. A path that crosses a link, or is not in standard form, yields the
+// identity of nothing (an empty file type), so that it never matches a recorded one. Returns
+// nothing when the kernel cannot do such a lookup; the caller then resolves the path itself.
+std::optional<FileIdentity> captureThroughNoLink(const Url& url) {
+    std::string path = url.path();
+    if (PathText::standardize(path) != path || path.find('\0') != std::string::npos) {
+        return FileIdentity{};
+    }
+    open_how how{};
+    how.flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    long descriptor = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (descriptor < 0) {
+        int failure = errno;
+        if (failure == ENOSYS || failure == EPERM || failure == E2BIG) {
+            return std::nullopt;
+        }
+        if (failure == ELOOP || failure == EXDEV) {
+            return FileIdentity{};
+        }
+        throw FileError(FileError::readUnknown, path, failure);
+    }
+    struct stat record {};
+    int statResult = ::fstat(static_cast<int>(descriptor), &record);
+    int failure = errno;
+    ::close(static_cast<int>(descriptor));
+    if (statResult != 0) {
+        throw FileError(FileError::readUnknown, path, failure);
+    }
+    return FileIdentity::fromStat(record);
+}
+
+// Two chunk buffers per thread, kept for the thread's life: allocating them per file made the
+// allocator hand the memory back and fault it in again for every comparison. Searches run on
+// task threads that end with their work, which frees them. Page alignment matters: the kernel
+// copies file pages into a misaligned buffer about a third more slowly.
+char* chunkBuffers() {
+    struct Deleter {
+        void operator()(char* buffers) const {
+            ::operator delete[](buffers, std::align_val_t(pageAlignment));
+        }
+    };
+    thread_local std::unique_ptr<char[], Deleter> buffers(static_cast<char*>(
+        ::operator new[](2 * DuplicateEngine::chunkSize, std::align_val_t(pageAlignment))));
+    return buffers.get();
+}
+
 struct DigestContextDeleter {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
@@ -252,22 +330,31 @@ DuplicateResult DuplicateEngine::find(const FileNode& root,
             report(groupingPhase, visited, 0, 0);
         }
     }
+    // Asking the policy reads the file system's folder locations, so with several threads the
+    // files are judged in parallel; the verdicts are the same.
+    std::vector<const FileNode*> shared;
+    for (const auto& [size, files] : sizeTable) {
+        if (files.size() >= 2) {
+            shared.insert(shared.end(), files.begin(), files.end());
+        }
+    }
+    std::vector<char> allowed(shared.size(), 0);
+    runInOrder<char>(
+        shared.size(), threads,
+        [&](std::size_t index) { return FilePolicy::allowsUserFile(shared[index]->id) ? 1 : 0; },
+        [&](std::size_t index, char verdict) { allowed[index] = verdict; });
+    std::unordered_map<std::int64_t, std::vector<const FileNode*>> allowedBySize;
+    for (std::size_t i = 0; i < shared.size(); ++i) {
+        if (allowed[i] != 0) {
+            allowedBySize[shared[i]->logicalSize].push_back(shared[i]);
+        }
+    }
     std::vector<Candidate> candidates;
-    for (auto& [size, files] : sizeTable) {
-        if (files.size() < 2) {
-            continue;
-        }
-        std::vector<const FileNode*> allowed;
-        for (const FileNode* file : files) {
-            if (FilePolicy::allowsUserFile(file->id)) {
-                allowed.push_back(file);
+    for (const auto& [size, files] : allowedBySize) {
+        if (files.size() >= 2) {
+            for (const FileNode* file : files) {
+                candidates.push_back(Candidate{file, file->id.path()});
             }
-        }
-        if (allowed.size() < 2) {
-            continue;
-        }
-        for (const FileNode* file : allowed) {
-            candidates.push_back(Candidate{file, file->id.path()});
         }
     }
     sizeTable.clear();
@@ -376,17 +463,17 @@ DuplicateResult DuplicateEngine::find(const FileNode& root,
 }
 
 std::string DuplicateEngine::hash(const FileNode& node) {
-    verifyIdentity(node);
+    // Opening begins with verifyIdentity, so the path is proven before anything is read.
     FileHandle handle = VerifiedFile::open(node);
     std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), sha256(), nullptr) != 1) {
         throw std::runtime_error("SHA-256 is not available.");
     }
     Task::checkCancellation();
-    auto buffer = std::make_unique_for_overwrite<char[]>(chunkSize);
+    char* buffer = chunkBuffers();
     std::int64_t totalRead = 0;
     for (;;) {
-        std::size_t count = handle.read(buffer.get(), chunkSize);
+        std::size_t count = handle.read(buffer, chunkSize);
         if (count == 0) {
             break;
         }
@@ -394,7 +481,7 @@ std::string DuplicateEngine::hash(const FileNode& node) {
         if (totalRead > node.logicalSize) {
             throw CleanupProblem("File grew during reading.");
         }
-        if (EVP_DigestUpdate(context.get(), buffer.get(), count) != 1) {
+        if (EVP_DigestUpdate(context.get(), buffer, count) != 1) {
             throw std::runtime_error("SHA-256 failed.");
         }
         Task::checkCancellation();
@@ -428,11 +515,16 @@ void DuplicateEngine::verifyIdentity(const FileNode& node) {
         node.isSymbolicLink || node.hasReadErrors || !node.id.isFileUrl()) {
         refuse();
     }
-    // No component of the path, the parent folders included, may be a symbolic link.
-    if (Platform::current().resolvingSymlinks(node.id).path() != node.id.path()) {
-        refuse();
+    // No component of the path, the parent folders included, may be a symbolic link: the path
+    // must be the one its links resolve to.
+    std::optional<FileIdentity> current = captureThroughNoLink(node.id);
+    if (!current) {
+        if (Platform::current().resolvingSymlinks(node.id).path() != node.id.path()) {
+            refuse();
+        }
+        current = FileIdentity::capture(node.id);
     }
-    if (FileIdentity::capture(node.id) != *node.identity) {
+    if (*current != *node.identity) {
         refuse();
     }
 }
@@ -454,17 +546,16 @@ bool DuplicateEngine::equalContents(const FileNode& a, const FileNode& b) {
         return false;
     }
     Task::checkCancellation();
-    auto firstBuffer = std::make_unique_for_overwrite<char[]>(chunkSize);
-    auto secondBuffer = std::make_unique_for_overwrite<char[]>(chunkSize);
+    char* firstBuffer = chunkBuffers();
+    char* secondBuffer = firstBuffer + chunkSize;
     std::int64_t totalRead = 0;
     for (;;) {
-        std::size_t firstCount = first.read(firstBuffer.get(), chunkSize);
-        std::size_t secondCount = second.read(secondBuffer.get(), chunkSize);
+        std::size_t firstCount = first.read(firstBuffer, chunkSize);
+        std::size_t secondCount = second.read(secondBuffer, chunkSize);
         if (firstCount == 0 && secondCount == 0) {
             break;
         }
-        if (firstCount != secondCount ||
-            std::memcmp(firstBuffer.get(), secondBuffer.get(), firstCount) != 0) {
+        if (firstCount != secondCount || std::memcmp(firstBuffer, secondBuffer, firstCount) != 0) {
             return false;
         }
         totalRead += static_cast<std::int64_t>(firstCount);

@@ -21,24 +21,7 @@ std::string openFailure(const FileNode& node) {
     return "opened";
 }
 
-std::string readAll(FileHandle& handle) {
-    std::string contents;
-    char buffer[7];
-    while (std::size_t count = handle.read(buffer, sizeof buffer)) {
-        contents.append(buffer, count);
-    }
-    return contents;
-}
-
 } // namespace
-
-TEST(VerifiedFile, OpensTheRecordedFileAtItsStart) {
-    TempDir dir;
-    FileNode node = scannedFile(writeFile(dir.at("a.txt"), "hello, verified world"));
-    FileHandle handle = VerifiedFile::open(node);
-    EXPECT_EQ(readAll(handle), "hello, verified world");
-    EXPECT_NO_THROW(VerifiedFile::verify(handle, node));
-}
 
 TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
     TempDir dir;
