@@ -3,7 +3,8 @@
 # ratios and peak memory. Usage: bench/scan/run.sh [TREE] [ENTRIES]
 # The tree (default /tmp/ombrelo-bench-tree, 1,000,000 entries) is generated once and reused.
 set -eu
-root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$(dirname "$0")/../.."
+root=$(pwd)
 tree=${1:-/tmp/ombrelo-bench-tree}
 entries=${2:-1000000}
 runs=${RUNS:-5}
@@ -12,8 +13,8 @@ for tool in ncdu hyperfine /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install ncdu hyperfine time)" >&2; exit 1; }
 done
 
-cmake -S "$root" --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target ombrelo-cli >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target ombrelo-cli >/dev/null || { echo "build failed" >&2; exit 1; }
 cli="$root/build/release/ombrelo-cli"
 
 [ -d "$tree" ] || python3 "$root/bench/scan/generate_tree.py" --entries "$entries" "$tree"

@@ -1,0 +1,187 @@
+#include "cli/Cli.hpp"
+#include "cli/FolderScan.hpp"
+
+#include "core/scan/ItemIndex.hpp"
+#include "core/scan/ScanHighlights.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace ombrelo::cli {
+namespace {
+
+const char* const findHelp =
+    "Usage: ombrelo-cli find DIR [--kind KIND] [--sort ORDER] [--search TEXT] [--direct]\n"
+    "                        [--limit N] [--json]\n"
+    "\n"
+    "Scans DIR read-only and lists the items below it that match, with size,\n"
+    "modification date and full path. Then prints the highlights of the whole folder:\n"
+    "how many files it holds, and how many of them, and how many bytes, are large\n"
+    "files (100 MB or more). Symbolic links are never listed or counted.\n"
+    "\n"
+    "Options:\n"
+    "  --kind KIND     only Files, Folders, Videos, Archives or Applications\n"
+    "                  (Videos and Archives by extension; Applications are folders\n"
+    "                  named *.app). Default: every item\n"
+    "  --sort ORDER    Largest (default), Oldest, Newest or Type (extension); ties\n"
+    "                  are ordered by path\n"
+    "  --search TEXT   only items whose full path contains TEXT, ignoring case\n"
+    "  --direct        only items directly inside DIR, not deeper\n"
+    "  --limit N       list at most N items (default 50; 0 lists every match)\n"
+    "  --json          print {\"folder\", \"matchCount\", \"items\": [...], \"highlights\"}\n"
+    "  --help          show this help\n"
+    "\n"
+    "Kind and order names may be given in any case. Sizes are in decimal units.\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops.\n"
+    "Exit status: 0 listed (also when nothing matches), 1 the folder cannot be\n"
+    "scanned, 2 usage error, 130 interrupted.\n";
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// The case whose text value matches `text`, exactly or ignoring ASCII case.
+template <typename Enum, size_t N>
+Enum parseChoice(const std::string& option, const std::string& text,
+                 const std::array<Enum, N>& cases) {
+    for (Enum value : cases) {
+        if (lowerAscii(std::string(varnok::textValue(value))) == lowerAscii(text)) {
+            return value;
+        }
+    }
+    std::string names;
+    for (Enum value : cases) {
+        names += (names.empty() ? "" : ", ") + std::string(varnok::textValue(value));
+    }
+    throw UsageError("option '--" + option + "' takes one of " + names + ", not '" + text + "'");
+}
+
+std::string displayPath(const varnok::FileNode& node) {
+    std::string path = varnok::PathText::displayable(node.id.path());
+    return node.isDirectory ? path + "/" : path;
+}
+
+nlohmann::json itemJson(const varnok::FileNode& node) {
+    nlohmann::json item = {
+        {"id", varnok::PathText::displayable(node.id.absoluteString())},
+        {"path", varnok::PathText::displayable(node.id.path())},
+        {"name", varnok::PathText::displayable(node.name())},
+        {"isDirectory", node.isDirectory},
+        {"logicalSize", node.logicalSize},
+        {"allocatedSize", node.allocatedSize},
+    };
+    if (node.identity) {
+        item["modified"] = isoDateText(node.identity->modifiedSeconds);
+        item["modifiedSeconds"] = node.identity->modifiedSeconds;
+    } else {
+        item["modified"] = nullptr;
+    }
+    if (node.isDirectory) {
+        item["fileCount"] = node.fileCount;
+    }
+    return item;
+}
+
+void printHighlights(const varnok::ScanHighlights& highlights) {
+    std::printf("Highlights: %s files; %s large files (100 MB or more) holding %s\n",
+                formatCount(highlights.fileCount).c_str(),
+                formatCount(highlights.largeFileCount).c_str(),
+                formatBytes(highlights.largeFileBytes).c_str());
+}
+
+int runFind(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"direct", "json"}, {"kind", "sort", "search", "limit"});
+    if (args.operands().size() != 1) {
+        throw UsageError(args.operands().empty() ? "missing folder to search"
+                                                 : "give exactly one folder to search");
+    }
+    std::optional<varnok::ItemKind> kind;
+    if (auto text = args.value("kind")) {
+        kind = parseChoice("kind", *text, varnok::allItemKinds);
+    }
+    varnok::ItemSort sort = varnok::ItemSort::largest;
+    if (auto text = args.value("sort")) {
+        sort = parseChoice("sort", *text, varnok::allItemSorts);
+    }
+    const std::string search = args.value("search").value_or("");
+    const auto scope =
+        args.has("direct") ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants;
+    const std::int64_t limit =
+        args.integer("limit", 50, 0, std::numeric_limits<std::int64_t>::max());
+    varnok::Url folder = folderFromOperand(args.operands()[0]);
+    if (reportUnscannable(folder)) {
+        return exitFailure;
+    }
+    return runCancellable([&]() {
+        varnok::ScanResult result = scanWithProgress(folder);
+        auto matches = varnok::ItemIndex::find(result.root, kind, sort, search, scope);
+        auto highlights = varnok::ScanHighlights::summarize(result.root);
+        size_t shown =
+            limit == 0 ? matches.size() : std::min(matches.size(), static_cast<size_t>(limit));
+        if (args.has("json")) {
+            nlohmann::json items = nlohmann::json::array();
+            for (size_t i = 0; i < shown; ++i) {
+                items.push_back(itemJson(*matches[i]));
+            }
+            nlohmann::json document = {
+                {"folder", varnok::PathText::displayable(folder.path())},
+                {"matchCount", matches.size()},
+                {"items", std::move(items)},
+                {"highlights",
+                 {{"fileCount", highlights.fileCount},
+                  {"largeFileCount", highlights.largeFileCount},
+                  {"largeFileBytes", highlights.largeFileBytes},
+                  {"largeFileThreshold", varnok::ScanHighlights::largeFileThreshold}}},
+                {"unreadableCount", result.skippedCount},
+            };
+            std::printf("%s\n", document.dump(2).c_str());
+        } else {
+            std::printf("%s\n", varnok::PathText::displayable(folder.path()).c_str());
+            if (matches.empty()) {
+                std::printf("No items match.\n");
+            } else {
+                std::printf("%s %s", formatCount(static_cast<std::int64_t>(matches.size())).c_str(),
+                            matches.size() == 1 ? "item matches" : "items match");
+                if (shown < matches.size()) {
+                    std::printf(" (the first %s shown; --limit 0 lists all)",
+                                formatCount(static_cast<std::int64_t>(shown)).c_str());
+                }
+                std::printf(":\n\n  %10s  %-16s  %s\n", "SIZE", "MODIFIED", "PATH");
+                for (size_t i = 0; i < shown; ++i) {
+                    const varnok::FileNode& node = *matches[i];
+                    std::string date =
+                        node.identity ? localDateText(node.identity->modifiedSeconds) : "";
+                    std::printf("  %10s  %-16s  %s\n", formatBytes(node.logicalSize).c_str(),
+                                date.c_str(), displayPath(node).c_str());
+                }
+                std::printf("\n");
+            }
+            printHighlights(highlights);
+            if (result.skippedCount > 0) {
+                std::printf("%s entries could not be read and are not included.\n",
+                            formatCount(result.skippedCount).c_str());
+            }
+        }
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
+                         std::strerror(errno));
+            return static_cast<int>(exitFailure);
+        }
+        return static_cast<int>(exitSuccess);
+    });
+}
+
+const CommandRegistration registration{
+    Command{"find", "List the items of a folder by kind, size or date, with a search", findHelp,
+            runFind, 20}};
+
+} // namespace
+} // namespace ombrelo::cli

@@ -1,0 +1,265 @@
+#include "core/scan/ItemIndex.hpp"
+
+#include "core/common/Task.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utf8proc.h>
+#include <vector>
+
+namespace varnok {
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void asciiLowerInto(std::string_view text, std::string& out) {
+    out.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+}
+
+constexpr auto foldOptions =
+    static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
+
+// Folds into `out` without allocating in the common case: ASCII is lower-cased directly, other
+// text goes through a code point buffer kept between calls.
+void foldInto(std::string_view text, std::string& out) {
+    if (isAscii(text)) {
+        asciiLowerInto(text, out);
+        return;
+    }
+    thread_local std::vector<utf8proc_int32_t> buffer;
+    auto data = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    auto size = static_cast<utf8proc_ssize_t>(text.size());
+    if (buffer.size() < text.size() + 1) {
+        buffer.resize(text.size() + 1);
+    }
+    utf8proc_ssize_t count = 0;
+    for (;;) {
+        count = utf8proc_decompose(data, size, buffer.data(),
+                                   static_cast<utf8proc_ssize_t>(buffer.size()) - 1, foldOptions);
+        if (count < 0 || static_cast<size_t>(count) < buffer.size()) {
+            break;
+        }
+        buffer.resize(static_cast<size_t>(count) + 1);
+    }
+    utf8proc_ssize_t length =
+        count < 0 ? count : utf8proc_reencode(buffer.data(), count, foldOptions);
+    if (length < 0) {
+        asciiLowerInto(text, out); // not UTF-8: fold what can be folded
+        return;
+    }
+    out.assign(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length));
+}
+
+// The search over full paths, done a component at a time: folding is per code point and "/"
+// never composes, so a path folds to its parent's folded path, "/", and its folded name. Once a
+// folder's path contains the text, everything below it does; otherwise a match must end in the
+// name, so only the parent path's last few bytes are needed.
+class PathSearch {
+public:
+    explicit PathSearch(std::string_view search) : needle_(ItemIndex::foldedForSearch(search)) {}
+
+    struct Folder {
+        bool matched = false;
+        // The last needle-length − 1 bytes of the folded path.
+        std::string tail;
+    };
+
+    Folder root(const FileNode& node) const {
+        std::string path = node.id.path();
+        std::string folded;
+        foldInto(path == "/" ? std::string_view() : std::string_view(path), folded);
+        return Folder{folded.find(needle_) != std::string::npos, tailOf(folded)};
+    }
+
+    // Whether `node`, a child of `parent`, matches; fills `child` for a folder to descend into.
+    bool matches(const FileNode& node, const Folder& parent, Folder* child) {
+        if (parent.matched) {
+            if (child != nullptr) {
+                child->matched = true;
+            }
+            return true;
+        }
+        foldInto(node.id.lastPathComponentView(), name_);
+        probe_.assign(parent.tail);
+        probe_ += '/';
+        probe_ += name_;
+        bool found = probe_.find(needle_) != std::string::npos;
+        if (child != nullptr) {
+            child->matched = found;
+            child->tail = tailOf(probe_);
+        }
+        return found;
+    }
+
+private:
+    std::string tailOf(const std::string& folded) const {
+        size_t keep = needle_.empty() ? 0 : needle_.size() - 1;
+        return folded.size() <= keep ? folded : folded.substr(folded.size() - keep);
+    }
+
+    std::string needle_;
+    std::string name_;
+    std::string probe_;
+};
+
+struct SortEntry {
+    const FileNode* node;
+    std::int64_t key;
+    std::string_view extension;
+    std::string path;
+};
+
+std::int64_t sortKey(const FileNode& node, ItemSort sort) {
+    switch (sort) {
+    case ItemSort::largest:
+        return node.logicalSize;
+    case ItemSort::oldest:
+        return node.identity ? node.identity->modifiedSeconds
+                             : std::numeric_limits<std::int64_t>::max();
+    case ItemSort::newest:
+        return node.identity ? node.identity->modifiedSeconds
+                             : std::numeric_limits<std::int64_t>::min();
+    case ItemSort::type:
+        return 0;
+    }
+    return 0;
+}
+
+// Whether `a` goes before `b` on the chosen key alone; nullopt when they are equal on it.
+std::optional<bool> keyOrder(const SortEntry& a, const SortEntry& b, ItemSort sort) {
+    switch (sort) {
+    case ItemSort::largest:
+    case ItemSort::newest:
+        if (a.key != b.key) {
+            return a.key > b.key;
+        }
+        return std::nullopt;
+    case ItemSort::oldest:
+        if (a.key != b.key) {
+            return a.key < b.key;
+        }
+        return std::nullopt;
+    case ItemSort::type:
+        if (a.extension != b.extension) {
+            return a.extension < b.extension;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string ItemIndex::foldedForSearch(std::string_view text) {
+    std::string out;
+    foldInto(text, out);
+    return out;
+}
+
+std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::optional<ItemKind> kind,
+                                             ItemSort sort, std::string_view search,
+                                             ItemScope scope) {
+    const bool searching = !search.empty();
+    PathSearch pathSearch(search);
+    // The folders whose children wait on the stack, for the search; index 0 is `folder`.
+    std::vector<PathSearch::Folder> folders;
+    folders.push_back(searching ? pathSearch.root(folder) : PathSearch::Folder{});
+    struct Pending {
+        const FileNode* node;
+        size_t parent;
+    };
+    std::vector<const FileNode*> matches;
+    std::vector<Pending> stack;
+    for (const FileNode& child : folder.children) {
+        stack.push_back(Pending{&child, 0});
+    }
+    while (!stack.empty()) {
+        Pending current = stack.back();
+        stack.pop_back();
+        const FileNode* node = current.node;
+        Task::checkCancellation();
+        bool descends = scope == ItemScope::descendants && !node->children.empty();
+        bool found = true;
+        if (searching) {
+            PathSearch::Folder below;
+            found = pathSearch.matches(*node, folders[current.parent], descends ? &below : nullptr);
+            if (descends) {
+                folders.push_back(std::move(below));
+            }
+        } else if (descends) {
+            folders.emplace_back();
+        }
+        if (descends) {
+            for (const FileNode& child : node->children) {
+                stack.push_back(Pending{&child, folders.size() - 1});
+            }
+        }
+        if (node->isSymbolicLink || !found) {
+            continue;
+        }
+        if (kind && !itemKindMatches(*kind, *node)) {
+            continue;
+        }
+        matches.push_back(node);
+    }
+
+    Task::checkCancellation();
+    std::vector<SortEntry> entries;
+    entries.reserve(matches.size());
+    for (const FileNode* node : matches) {
+        entries.push_back(SortEntry{
+            node, sortKey(*node, sort),
+            sort == ItemSort::type ? fileExtension(*node) : std::string_view(), std::string()});
+    }
+    std::uint64_t comparisons = 0;
+    auto counted = [&comparisons] {
+        if (++comparisons % 1024 == 0) {
+            Task::checkCancellation();
+        }
+    };
+    // By key first, then each run of equal keys by path: the same order as one sort by both, but
+    // only tied items pay for a copy of their path.
+    std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+        counted();
+        return keyOrder(a, b, sort).value_or(false);
+    });
+    for (auto run = entries.begin(); run != entries.end();) {
+        auto end = std::find_if(run + 1, entries.end(), [&](const SortEntry& entry) {
+            return keyOrder(*run, entry, sort).has_value();
+        });
+        if (end - run > 1) {
+            for (auto it = run; it != end; ++it) {
+                it->path = it->node->id.path();
+            }
+            std::stable_sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
+                counted();
+                return a.path < b.path;
+            });
+        }
+        run = end;
+    }
+    Task::checkCancellation();
+
+    std::vector<const FileNode*> result;
+    result.reserve(entries.size());
+    for (const SortEntry& entry : entries) {
+        result.push_back(entry.node);
+    }
+    return result;
+}
+
+} // namespace varnok
