@@ -99,6 +99,12 @@ public:
     // Never seen half-written: temporary file in the same folder, flushed, renamed over.
     virtual void writeAtomically(const Url& file, std::string_view bytes) = 0;
     virtual std::string readFile(const Url& file) = 0;
+
+    // Moves the item into the Trash of its own file system; never copies or deletes. Returns the
+    // item's URL in the Trash when known. Throws FileError or CleanupProblem.
+    virtual std::optional<Url> moveToTrash(const Url& url) = 0;
+    // True only when the URL lies inside a Trash's folder of trashed items.
+    virtual bool isInTrash(const Url& url) = 0;
 };
 
 // Installs a platform for the lifetime of the scope.

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxPlatform.hpp"
 
 #include "core/common/FileError.hpp"
+#include "platform/linux/LinuxTrash.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -300,6 +301,14 @@ std::string LinuxPlatform::readFile(const Url& file) {
         contents.append(buffer, static_cast<size_t>(count));
     }
     return contents;
+}
+
+std::optional<Url> LinuxPlatform::moveToTrash(const Url& url) {
+    return LinuxTrash::moveToTrash(url);
+}
+
+bool LinuxPlatform::isInTrash(const Url& url) {
+    return LinuxTrash::isInTrash(url);
 }
 
 } // namespace varnok

@@ -21,6 +21,9 @@ public:
     void writeNew(const Url& file, std::string_view bytes) override;
     void writeAtomically(const Url& file, std::string_view bytes) override;
     std::string readFile(const Url& file) override;
+    // The freedesktop.org Trash; see LinuxTrash.
+    std::optional<Url> moveToTrash(const Url& url) override;
+    bool isInTrash(const Url& url) override;
 };
 
 // Opens a depth-first walk of `rootPath`; null when the folder cannot be opened (errno is set).

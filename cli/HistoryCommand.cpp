@@ -1,0 +1,69 @@
+#include "cli/CleanupOutput.hpp"
+#include "cli/Cli.hpp"
+#include "cli/TrashOutput.hpp"
+
+#include "core/trash/TrashService.hpp"
+#include "platform/Platform.hpp"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace ombrelo::cli {
+namespace {
+
+const char* const historyHelp =
+    "Usage: ombrelo-cli history [--json]\n"
+    "\n"
+    "Lists the cleanups recorded in $XDG_DATA_HOME/Varnok/cleanup-history (by default\n"
+    "~/.local/share/Varnok/cleanup-history), newest first: when each ran, and for each\n"
+    "item its state, size, original path, place in the Trash and any message. Files\n"
+    "in the folder that are not readable reports are skipped. Read-only.\n"
+    "\n"
+    "Options:\n"
+    "  --json   print a JSON array of the reports, each in the history file's own format\n"
+    "  --help   show this help\n"
+    "\n"
+    "Exit status: 0 listed (also when there is no history yet), 1 the history folder\n"
+    "cannot be read, 2 usage error.\n";
+
+int runHistory(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"json"}, {});
+    if (!args.operands().empty()) {
+        throw UsageError("history takes no operands");
+    }
+    return runCancellable([&]() {
+        const varnok::Url folder = varnok::TrashService::defaultHistoryFolder();
+        std::vector<varnok::TrashReport> reports = varnok::TrashService::history(folder);
+        if (args.has("json")) {
+            nlohmann::json json = reports;
+            std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fputc('\n', stdout);
+            return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
+        }
+        if (reports.empty()) {
+            std::printf("No cleanups recorded in %s\n",
+                        varnok::PathText::displayable(folder.path()).c_str());
+            return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
+        }
+        const varnok::Url home = varnok::Platform::current().homeDirectory();
+        for (const auto& report : reports) {
+            std::printf("Cleanup %s\n", report.id.uuidString().c_str());
+            std::printf("  Started %s, %s; %lld of %zu %s moved\n",
+                        localTime(report.startedAt).c_str(),
+                        report.finishedAt ? ("finished " + localTime(*report.finishedAt)).c_str()
+                                          : "never finished",
+                        static_cast<long long>(report.movedCount()), report.outcomes.size(),
+                        report.outcomes.size() == 1 ? "item" : "items");
+            printOutcomes(report, home);
+            std::printf("\n");
+        }
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
+    });
+}
+
+const CommandRegistration registration{
+    Command{"history", "List the recorded cleanups, newest first", historyHelp, runHistory, 50}};
+
+} // namespace
+} // namespace ombrelo::cli

@@ -1,0 +1,179 @@
+// Moving a reviewed plan to the Trash, one item at a time, with the history written as it goes.
+#include "core/trash/TrashService.hpp"
+
+#include "core/common/CleanupProblem.hpp"
+#include "core/common/Task.hpp"
+#include "core/duplicates/DuplicateEngine.hpp"
+#include "core/trash/OperationLock.hpp"
+#include "platform/Platform.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace varnok {
+
+namespace {
+
+const char* const unverifiedDestination =
+    "Moved, but the Trash destination could not be verified. Remaining items were stopped; check "
+    "Trash in Finder.";
+
+std::optional<FileIdentity> identityAt(const Url& url) {
+    try {
+        return FileIdentity::capture(url);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// Whether the history folder would travel to the Trash with one of the selected items. The
+// folder is compared as written and with its links resolved, so that a link cannot hide it.
+bool historyInsideSelection(const CleanupPlan& plan, const Url& logDirectory) {
+    const std::string written = PathText::standardize(logDirectory.path());
+    const std::string resolved =
+        Platform::current().resolvingSymlinks(Url::file(written, true)).path();
+    for (const auto& item : plan.items) {
+        const std::string plain = item.node.id.path();
+        const std::string standardized = PathText::standardize(plain);
+        for (const std::string& history : {written, resolved}) {
+            for (const std::string& selected : {plain, standardized}) {
+                if (PathText::equal(history, selected) || PathText::isInside(history, selected)) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+// The destination is verified when the mover's URL holds the very object that was scanned, and
+// that object is no longer at its original path (a mover that left the item in place, or named
+// the original path, has not moved it).
+std::optional<FileIdentity> verifiedDestination(const CleanupCandidate& item,
+                                                const std::optional<Url>& trashURL) {
+    if (!trashURL || !item.node.identity) {
+        return std::nullopt;
+    }
+    auto arrived = identityAt(*trashURL);
+    if (!arrived || !arrived->sameObject(*item.node.identity)) {
+        return std::nullopt;
+    }
+    auto left = identityAt(item.node.id);
+    if (left && left->sameObject(*item.node.identity)) {
+        return std::nullopt;
+    }
+    return arrived;
+}
+
+// Runs the items of a started run; never throws.
+void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file,
+               TrashReport& report) {
+    Platform& platform = Platform::current();
+    for (size_t i = 0; i < plan.items.size(); ++i) {
+        const CleanupCandidate& item = plan.items[i];
+        TrashOutcome& outcome = report.outcomes[i];
+        std::optional<Url> trashURL;
+        try {
+            Task::checkCancellation();
+            TrashService::validate(item, plan.scanRoot);
+            outcome.originalParentIdentity =
+                FileIdentity::capture(item.node.id.deletingLastPathComponent());
+            outcome.status = TrashStatus::moving;
+            TrashService::save(report, file);
+
+            FileIdentity current = FileIdentity::capture(item.node.id);
+            const bool linked = !PathText::equal(platform.resolvingSymlinks(item.node.id).path(),
+                                                 PathText::standardize(item.node.id.path()));
+            if (!item.node.identity || current != *item.node.identity || linked) {
+                throw CleanupProblem("The item changed during verification.");
+            }
+            if (item.keeper) {
+                DuplicateEngine::verifyIdentity(*item.keeper);
+            }
+            Task::checkCancellation();
+            trashURL = mover(item.node.id);
+        } catch (const std::exception& error) {
+            // Moving is kept only when the item may already have left: an item proven unchanged
+            // at its place has certainly not been moved.
+            auto now = identityAt(item.node.id);
+            bool inPlace = now && item.node.identity && *now == *item.node.identity;
+            if (outcome.status != TrashStatus::moving || inPlace) {
+                outcome.status = TrashStatus::failed;
+            }
+            outcome.message = dynamic_cast<const CancellationError*>(&error)
+                                  ? std::string("Stopped before moving this item.")
+                                  : PathText::displayable(error.what());
+            return;
+        }
+
+        outcome.status = TrashStatus::moved;
+        outcome.trashURL = trashURL;
+        outcome.trashIdentity = verifiedDestination(item, trashURL);
+        if (!outcome.trashIdentity) {
+            report.logWarning = unverifiedDestination;
+            return;
+        }
+        try {
+            TrashService::save(report, file);
+        } catch (const std::exception& error) {
+            report.logWarning = "Files were moved, but the history could not be updated: " +
+                                PathText::displayable(error.what());
+            return;
+        }
+    }
+}
+
+} // namespace
+
+std::optional<Url> TrashService::moveToTrash(const Url& url) {
+    return Platform::current().moveToTrash(url);
+}
+
+TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirectory) {
+    return execute(plan, logDirectory, moveToTrash);
+}
+
+TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirectory,
+                                  const TrashMover& mover) {
+    OperationLock lock;
+    if (!lock.owns()) {
+        throw CleanupProblem("Another file operation is running.");
+    }
+    if (!(secondsBetween(plan.createdAt, std::chrono::system_clock::now()) < reviewLifetime)) {
+        throw CleanupProblem("This review expired. Review your selection again.");
+    }
+    for (const auto& item : plan.items) {
+        validate(item, plan.scanRoot);
+    }
+    if (historyInsideSelection(plan, logDirectory)) {
+        throw CleanupProblem("Cleanup history cannot be stored inside a selected item.");
+    }
+    Platform& platform = Platform::current();
+    platform.createDirectory(logDirectory, true);
+
+    TrashReport report;
+    report.id = plan.id;
+    report.startedAt = std::chrono::system_clock::now();
+    for (const auto& item : plan.items) {
+        TrashOutcome outcome;
+        outcome.originalURL = item.node.id;
+        outcome.logicalSize = item.node.logicalSize;
+        report.outcomes.push_back(std::move(outcome));
+    }
+    const Url file = reportFile(logDirectory, plan.id);
+    // The first version is created, never replaced: an existing report of the same id stays.
+    nlohmann::json first = report;
+    platform.writeNew(file, first.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+
+    moveItems(plan, mover, file, report);
+
+    report.finishedAt = std::chrono::system_clock::now();
+    try {
+        save(report, file);
+    } catch (const std::exception& error) {
+        report.logWarning =
+            "History could not be saved completely: " + PathText::displayable(error.what());
+    }
+    return report;
+}
+
+} // namespace varnok

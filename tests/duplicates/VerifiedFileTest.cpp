@@ -1,0 +1,101 @@
+#include "core/duplicates/VerifiedFile.hpp"
+
+#include "core/common/CleanupProblem.hpp"
+#include "tests/duplicates/DuplicateTestSupport.hpp"
+#include "tests/support/TestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+std::string openFailure(const FileNode& node) {
+    try {
+        VerifiedFile::open(node);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "opened";
+}
+
+} // namespace
+
+TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
+    TempDir dir;
+    int descriptorsBefore = openDescriptorCount();
+
+    FileNode changed = scannedFile(writeFile(dir.at("changed.txt"), "one"));
+    writeFile(dir.at("changed.txt"), "two");
+    setModifiedSecondsAgo(dir.at("changed.txt"), 100);
+    EXPECT_EQ(openFailure(changed), "changed.txt changed or cannot be verified. Scan again.");
+
+    makeFolder(dir.at("real"));
+    writeFile(dir.at("real/inner.txt"), "x");
+    makeSymlink(dir.at("real"), dir.at("link"));
+    EXPECT_EQ(openFailure(scannedFile(dir.at("link/inner.txt"))),
+              "inner.txt changed or cannot be verified. Scan again.");
+
+    // A file with a size but no blocks on disk may be a placeholder whose contents are elsewhere.
+    std::string sparse = dir.at("sparse.bin");
+    writeFile(sparse, "");
+    ASSERT_EQ(::truncate(sparse.c_str(), 1 << 20), 0);
+    EXPECT_EQ(openFailure(scannedFile(sparse)),
+              "Cloud-only or unreadable files are excluded from duplicate cleanup.");
+
+    std::string secret = writeFile(dir.at("secret.txt"), "root only");
+    setMode(secret, 0600);
+    FileNode secretNode = scannedFile(secret);
+    auto child = runUnprivileged([&] { return openFailure(secretNode); });
+    EXPECT_EQ(child.output, "The selected file cannot be opened safely.");
+
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+}
+
+TEST(VerifiedFile, VerifyRejectsAHandleToAnotherObject) {
+    TempDir dir;
+    FileNode first = scannedFile(writeFile(dir.at("first.txt"), "same"));
+    FileNode second = scannedFile(writeFile(dir.at("second.txt"), "same"));
+    FileHandle handle = VerifiedFile::open(first);
+    try {
+        VerifiedFile::verify(handle, second);
+        FAIL() << "a handle to another file verified";
+    } catch (const CleanupProblem& problem) {
+        EXPECT_EQ(problem.message, "The opened file changed during verification.");
+    }
+    FileNode unrecorded = first;
+    unrecorded.identity.reset();
+    EXPECT_THROW(VerifiedFile::verify(handle, unrecorded), CleanupProblem);
+}
+
+TEST(VerifiedFile, MetadataHoldsOwnerModeFlagsAndEveryAttribute) {
+    TempDir dir;
+    std::string path = writeFile(dir.at("plain.txt"), "contents");
+    setMode(path, 0640);
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    FileNode node = scannedFile(path);
+    VerifiedFile::Metadata plain;
+    {
+        FileHandle handle = VerifiedFile::open(node);
+        plain = VerifiedFile::metadata(handle);
+    }
+    EXPECT_EQ(plain.owner, 65534u);
+    EXPECT_EQ(plain.group, 65534u);
+    EXPECT_EQ(plain.mode, S_IFREG | 0640);
+    for (const auto& [name, value] : plain.extendedAttributes) {
+        EXPECT_NE(name.rfind("user.", 0), 0u) << name;
+    }
+
+    if (!setUserAttribute(path, "user.empty", "") ||
+        !setUserAttribute(path, "user.tag", std::string("bin\0ary", 7))) {
+        GTEST_SKIP() << "the temporary folder's file system has no user extended attributes";
+    }
+    FileHandle handle = VerifiedFile::open(scannedFile(path));
+    VerifiedFile::Metadata tagged = VerifiedFile::metadata(handle);
+    ASSERT_EQ(tagged.extendedAttributes.count("user.empty"), 1u);
+    EXPECT_EQ(tagged.extendedAttributes.at("user.empty"), "");
+    EXPECT_EQ(tagged.extendedAttributes.at("user.tag"), std::string("bin\0ary", 7));
+    EXPECT_NE(tagged, plain);
+}

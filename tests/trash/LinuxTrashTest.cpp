@@ -1,0 +1,185 @@
+#include "platform/linux/LinuxTrash.hpp"
+#include "core/common/FileError.hpp"
+#include "platform/Platform.hpp"
+#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+size_t entryCount(const std::string& folder) {
+    std::error_code ignored;
+    auto it = std::filesystem::directory_iterator(folder, ignored);
+    return static_cast<size_t>(std::distance(it, std::filesystem::directory_iterator()));
+}
+
+// A home whose data folder, and so its Trash, is on the same file system as the test items.
+struct ScratchHome {
+    TempDir dir;
+    std::string home = makeFolder(dir.at("home"));
+    std::string data = makeFolder(dir.at("home/.local/share"));
+    std::string trash = data + "/Trash";
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", data};
+
+    CommandResult trashCli(const std::string& command, const std::string& input = "") const {
+        return runShell("HOME='" + home + "' XDG_DATA_HOME='" + data + "' " + command, input);
+    }
+};
+
+} // namespace
+
+TEST(LinuxTrash, MovesItemsIntoTheHomeTrashWithTheirRecords) {
+    ScratchHome scratch;
+    std::string file = writeFile(scratch.dir.at("work/n\xC3\xA9v %41 #x.tar.gz"), "12345");
+    std::string folder = makeFolder(scratch.dir.at("work/cache dir"));
+    writeFile(folder + "/inner/blob", "abc");
+    auto folderIdentity = FileIdentity::capture(Url::file(folder));
+
+    Url movedFile = LinuxTrash::moveToTrash(Url::file(file, false));
+    Url movedFolder = Platform::current().moveToTrash(Url::file(folder, true)).value();
+    EXPECT_EQ(movedFile, Url::file(scratch.trash + "/files/n\xC3\xA9v %41 #x.tar.gz", false));
+    EXPECT_EQ(movedFolder, Url::file(scratch.trash + "/files/cache dir", true));
+    EXPECT_FALSE(exists(file) || exists(folder));
+    EXPECT_TRUE(FileIdentity::capture(movedFolder).sameObject(folderIdentity));
+    EXPECT_EQ(readText(movedFolder.path() + "/inner/blob"), "abc");
+
+    std::string record = readText(scratch.trash + "/info/n\xC3\xA9v %41 #x.tar.gz.trashinfo");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(record, match,
+                                 std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate="
+                                            "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
+        << record;
+    EXPECT_EQ(match[1].str(), scratch.dir.path() + "/work/n%C3%A9v%20%2541%20%23x.tar.gz");
+
+    // Only what lies inside files/ is in the Trash, also when reached through a link.
+    EXPECT_TRUE(LinuxTrash::isInTrash(movedFile));
+    EXPECT_TRUE(Platform::current().isInTrash(Url::file(movedFolder.path() + "/inner/blob")));
+    makeSymlink(scratch.trash + "/files", scratch.dir.at("shortcut"));
+    EXPECT_TRUE(LinuxTrash::isInTrash(Url::file(scratch.dir.at("shortcut/cache dir"), true)));
+    for (const std::string& outside :
+         {scratch.trash + "/files", scratch.trash, scratch.trash + "/info/cache dir.trashinfo",
+          scratch.trash + "/filesx/a", file}) {
+        EXPECT_FALSE(LinuxTrash::isInTrash(Url::file(outside))) << outside;
+    }
+    EXPECT_EQ(LinuxTrash::infoFile(Url::file(movedFolder.path() + "/inner/blob")),
+              Url::file(scratch.trash + "/info/cache dir.trashinfo", false));
+}
+
+TEST(LinuxTrash, ClashesTakeTheNextNameAndFailuresLeaveNoRecord) {
+    ScratchHome scratch;
+    std::string work = makeFolder(scratch.dir.at("work"));
+    std::vector<std::string> names;
+    for (const char* name : {"a.tar.gz", "a.tar.gz", "a.tar.gz", ".hidden", ".hidden"}) {
+        writeFile(work + "/" + name, name);
+        names.push_back(LinuxTrash::moveToTrash(Url::file(work + "/" + name)).lastPathComponent());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.tar.gz", "a.2.tar.gz", "a.3.tar.gz", ".hidden",
+                                               ".hidden.2"}));
+
+    // An entry in files/ without a record, left by another program, is never replaced.
+    writeFile(scratch.trash + "/files/orphan", "someone else's");
+    writeFile(work + "/orphan", "ours");
+    EXPECT_EQ(LinuxTrash::moveToTrash(Url::file(work + "/orphan")).lastPathComponent(), "orphan.2");
+    EXPECT_EQ(readText(scratch.trash + "/files/orphan"), "someone else's");
+
+    // The record's name must still fit a file name.
+    std::string longName(250, 'l');
+    writeFile(work + "/" + longName, "x");
+    EXPECT_LE(LinuxTrash::moveToTrash(Url::file(work + "/" + longName)).lastPathComponent().size(),
+              245u);
+
+    const size_t records = entryCount(scratch.trash + "/info");
+    EXPECT_EQ(records + 1, entryCount(scratch.trash + "/files"));
+    EXPECT_THROW(LinuxTrash::moveToTrash(Url::file(work + "/missing")), FileError);
+    EXPECT_NE(problemOf([&] {
+                  LinuxTrash::moveToTrash(Url::file(scratch.home, true));
+              }).find("because it holds the Trash"),
+              std::string::npos);
+    EXPECT_EQ(entryCount(scratch.trash + "/info"), records);
+}
+
+TEST(LinuxTrash, TrashListSeesAndTrashRestorePutsBackWhatWasMoved) {
+    ScratchHome scratch;
+    if (runShell("command -v trash-list").status != 0) {
+        GTEST_SKIP() << "trash-cli is not installed";
+    }
+    std::string work = makeFolder(scratch.dir.at("work"));
+    std::string file = writeFile(work + "/r\xC3\xA9sum\xC3\xA9 %41 #1+2.txt", "cv");
+    std::string folder = makeFolder(work + "/node_modules");
+    writeFile(folder + "/x/index.js", "js");
+    LinuxTrash::moveToTrash(Url::file(file));
+    LinuxTrash::moveToTrash(Url::file(folder, true));
+
+    auto list = scratch.trashCli("trash-list");
+    EXPECT_NE(list.output.find(" " + file + "\n"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find(" " + folder + "\n"), std::string::npos) << list.output;
+    for (int i = 0; i < 2; ++i) {
+        auto restored = scratch.trashCli("cd '" + work + "' && trash-restore", "0\n");
+        EXPECT_EQ(restored.status, 0) << restored.output;
+    }
+    EXPECT_EQ(readText(file), "cv");
+    EXPECT_EQ(readText(folder + "/x/index.js"), "js");
+    EXPECT_EQ(entryCount(scratch.trash + "/info"), 0u);
+}
+
+TEST(LinuxTrash, ItemsOnAnotherMountGoToThatMountsTrashOrNowhere) {
+    ScratchHome scratch;
+    std::string top = makeFolder(scratch.dir.at("mnt"));
+    TmpfsMount mount(top, "4m");
+    if (!mount.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    const std::string own = top + "/.Trash-" + std::to_string(::getuid());
+    std::string first = writeFile(top + "/docs/a b.txt", "1");
+    Url moved = LinuxTrash::moveToTrash(Url::file(first));
+    EXPECT_EQ(moved, Url::file(own + "/files/a b.txt"));
+    EXPECT_NE(readText(own + "/info/a b.txt.trashinfo").find("\nPath=docs/a%20b.txt\n"),
+              std::string::npos);
+    EXPECT_TRUE(LinuxTrash::isInTrash(moved));
+    EXPECT_FALSE(exists(scratch.trash));
+
+    // A shared .Trash that is a link, or lacks the sticky bit, is never used.
+    std::string elsewhere = makeFolder(scratch.dir.at("elsewhere"));
+    setMode(elsewhere, 01777);
+    makeSymlink(elsewhere, top + "/.Trash");
+    std::string second = makeFolder(top + "/build");
+    EXPECT_EQ(LinuxTrash::moveToTrash(Url::file(second, true)).path(), own + "/files/build");
+    EXPECT_EQ(entryCount(elsewhere), 0u);
+    ASSERT_EQ(::unlink((top + "/.Trash").c_str()), 0);
+    setMode(makeFolder(top + "/.Trash"), 0777);
+    std::string third = writeFile(top + "/c.txt", "3");
+    EXPECT_EQ(LinuxTrash::moveToTrash(Url::file(third)).path(), own + "/files/c.txt");
+    // With the sticky bit it is preferred.
+    setMode(top + "/.Trash", 01777);
+    std::string fourth = writeFile(top + "/deep/d.txt", "4");
+    Url shared = LinuxTrash::moveToTrash(Url::file(fourth));
+    EXPECT_EQ(shared.path(), top + "/.Trash/" + std::to_string(::getuid()) + "/files/d.txt");
+    EXPECT_TRUE(LinuxTrash::isInTrash(shared));
+    if (runShell("command -v trash-list").status == 0) {
+        auto list = scratch.trashCli("trash-list");
+        for (const std::string& path : {first, second, third, fourth}) {
+            EXPECT_NE(list.output.find(" " + path + "\n"), std::string::npos) << list.output;
+        }
+    }
+
+    // A read-only file system without a Trash: refused, never copied elsewhere.
+    std::string kept = writeFile(top + "/keep.txt", "data");
+    std::filesystem::remove_all(own);
+    std::filesystem::remove_all(top + "/.Trash");
+    ASSERT_TRUE(mount.setReadOnly(true));
+    EXPECT_EQ(problemOf([&] { LinuxTrash::moveToTrash(Url::file(kept)); }),
+              "\u201ckeep.txt\u201d couldn\u2019t be moved to the Trash because its file system "
+              "has no usable Trash folder. Nothing was copied or deleted.");
+    EXPECT_EQ(readText(kept), "data");
+    EXPECT_FALSE(exists(scratch.trash + "/files"));
+}

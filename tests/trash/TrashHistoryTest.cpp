@@ -1,0 +1,152 @@
+#include "core/trash/TrashService.hpp"
+#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+FileIdentity sampleIdentity(std::uint64_t inode) {
+    return FileIdentity{inode, 4096, 1700000000, 123456789, 1700000001, 5, 2049, S_IFDIR | 0755, 3};
+}
+
+TrashReport fullReport() {
+    TrashReport report;
+    report.id = Uuid::random();
+    report.startedAt = std::chrono::system_clock::now();
+    report.finishedAt = report.startedAt + std::chrono::milliseconds(1500);
+    report.logWarning = "History could not be saved completely: disk full";
+    TrashOutcome moved;
+    moved.originalURL = Url::file("/home/morvel/.cache/Caf\xC3\xA9 data", true);
+    moved.logicalSize = 123456789012;
+    moved.status = TrashStatus::moved;
+    moved.trashURL = Url::file("/home/morvel/.local/share/Trash/files/Caf\xC3\xA9 data", true);
+    moved.trashIdentity = sampleIdentity(77);
+    moved.originalParentIdentity = sampleIdentity(12);
+    moved.restoredAt = report.startedAt + std::chrono::seconds(60);
+    TrashOutcome plain;
+    plain.originalURL = Url::file("/home/morvel/old.log", false);
+    plain.logicalSize = 10;
+    TrashOutcome failed = plain;
+    failed.status = TrashStatus::failed;
+    failed.message = "Stopped before moving this item.";
+    report.outcomes = {moved, plain, failed};
+    return report;
+}
+
+std::string reportJson(const std::string& id, double startedAt, const std::string& outcomes) {
+    return "{\"id\":\"" + id + "\",\"startedAt\":" + std::to_string(startedAt) + ",\"outcomes\":[" +
+           outcomes + "]}";
+}
+
+} // namespace
+
+TEST(TrashHistory, SavedReportsReadBackWholeAndSaveToTheSameBytes) {
+    TempDir dir;
+    TrashReport report = fullReport();
+    Url file = TrashService::reportFile(dir.url(), report.id);
+    EXPECT_EQ(file.lastPathComponent(), report.id.uuidString() + ".json");
+    EXPECT_EQ(report.id.uuidString().find_first_of("abcdef"), std::string::npos);
+
+    TrashService::save(report, file);
+    std::string first = readText(file.path());
+    TrashService::save(report, file);
+    EXPECT_EQ(readText(file.path()), first);
+    EXPECT_EQ(first.find("null"), std::string::npos);
+
+    auto history = TrashService::history(dir.url());
+    ASSERT_EQ(history.size(), 1u);
+    const TrashReport& loaded = history[0];
+    EXPECT_EQ(loaded.id, report.id);
+    EXPECT_NEAR(secondsBetween(report.startedAt, loaded.startedAt), 0, 1e-5);
+    EXPECT_EQ(loaded.logWarning, report.logWarning);
+    EXPECT_EQ(loaded.movedCount(), 1);
+    const TrashOutcome& moved = loaded.outcomes.at(0);
+    EXPECT_EQ(moved.originalURL, report.outcomes[0].originalURL);
+    EXPECT_EQ(moved.trashURL, report.outcomes[0].trashURL);
+    EXPECT_EQ(moved.trashIdentity, report.outcomes[0].trashIdentity);
+    EXPECT_EQ(moved.originalParentIdentity, report.outcomes[0].originalParentIdentity);
+    EXPECT_EQ(moved.logicalSize, 123456789012);
+    EXPECT_TRUE(moved.restoredAt && loaded.finishedAt);
+    const TrashOutcome& plain = loaded.outcomes.at(1);
+    EXPECT_FALSE(plain.trashURL || plain.message || plain.trashIdentity || plain.restoredAt ||
+                 plain.originalParentIdentity);
+    EXPECT_EQ(loaded.outcomes.at(2).message, "Stopped before moving this item.");
+}
+
+TEST(TrashHistory, FilesLoadWithPythonsJsonModuleWithTheDocumentedKeys) {
+    TempDir dir;
+    TrashReport report = fullReport();
+    Url file = TrashService::reportFile(dir.url(), report.id);
+    TrashService::save(report, file);
+    writeFile(dir.at("check.py"), R"PY(
+import json, sys, time
+r = json.load(open(sys.argv[1], encoding="utf-8"))
+assert set(r) == {"id", "startedAt", "finishedAt", "outcomes", "logWarning"}, sorted(r)
+assert r["id"] == r["id"].upper() and len(r["id"]) == 36
+# Seconds since 2001-01-01 UTC, not the Unix epoch.
+assert abs(r["startedAt"] + 978307200 - time.time()) < 600, r["startedAt"]
+o = r["outcomes"]
+assert set(o[0]) == {"originalURL", "logicalSize", "status", "trashURL", "trashIdentity",
+                     "restoredAt", "originalParentIdentity"}, sorted(o[0])
+assert o[0]["originalURL"] == "file:///home/morvel/.cache/Caf%C3%A9%20data/", o[0]["originalURL"]
+assert isinstance(o[0]["logicalSize"], int) and o[0]["status"] == "moved"
+assert set(o[0]["trashIdentity"]) == {"device", "inode", "mode", "linkCount", "size",
+    "modifiedSeconds", "modifiedNanoseconds", "changedSeconds", "changedNanoseconds"}
+assert set(o[1]) == {"originalURL", "logicalSize", "status"}, sorted(o[1])
+print("ok")
+)PY");
+    auto result = runShell("python3 " + dir.at("check.py") + " " + file.path());
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output, "ok\n");
+}
+
+TEST(TrashHistory, ReadsOnlyDecodableJsonFilesNewestFirst) {
+    TempDir dir;
+    EXPECT_TRUE(TrashService::history(Url::file(dir.at("missing"), true)).empty());
+    const char* const outcome =
+        R"({"originalURL":"file:///h/a/","logicalSize":5,"status":"notAttempted"})";
+    const std::string older = "11111111-1111-4111-8111-111111111111";
+    const std::string newer = "00000000-0000-4000-8000-000000000000";
+    auto any = [] { return Uuid::random().uuidString(); };
+    // File names sort the other way round from the dates; unknown keys are ignored.
+    writeFile(dir.at(older + ".json"), reportJson(older, 100.5, outcome));
+    writeFile(dir.at(newer + ".json"),
+              reportJson(newer, 900, outcome).insert(1, R"("futureKey":[1,2],)"));
+    writeFile(dir.at("notes.txt"), reportJson(any(), 5, ""));
+    writeFile(dir.at("CAPS.JSON"), reportJson(any(), 5, ""));
+    writeFile(dir.at("half.json"), reportJson(any(), 5, "").substr(0, 30));
+    writeFile(
+        dir.at("status.json"),
+        reportJson(any(), 5, R"({"originalURL":"file:///a","logicalSize":5,"status":"Moved"})"));
+    writeFile(dir.at("identity.json"),
+              reportJson(any(), 5,
+                         R"({"originalURL":"file:///a","logicalSize":5,"status":"moved",)"
+                         R"("trashIdentity":{"device":1,"inode":2,"mode":3,"linkCount":1,)"
+                         R"("size":0,"modifiedSeconds":0,"modifiedNanoseconds":0,)"
+                         R"("changedSeconds":0}})"));
+    writeFile(dir.at("nosize.json"),
+              reportJson(any(), 5, R"({"originalURL":"file:///a","status":"moved"})"));
+    writeFile(dir.at("noid.json"), R"({"startedAt":5,"outcomes":[]})");
+    writeFile(dir.at("badid.json"), reportJson("not-a-uuid", 5, ""));
+    makeFolder(dir.at("folder.json"));
+
+    auto history = TrashService::history(dir.url());
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].id.uuidString(), newer);
+    EXPECT_EQ(history[1].id.uuidString(), older);
+    EXPECT_FALSE(history[1].finishedAt);
+    EXPECT_FALSE(history[0].outcomes.at(0).originalParentIdentity);
+    EXPECT_EQ(history[0].outcomes[0].originalURL, Url::file("/h/a", true));
+
+    // A folder that cannot be listed is an error, not an empty history.
+    setMode(dir.path(), 0311);
+    auto listed =
+        runUnprivileged([&] { return std::to_string(TrashService::history(dir.url()).size()); });
+    setMode(dir.path(), 0755);
+    EXPECT_FALSE(listed.succeeded) << listed.output;
+}

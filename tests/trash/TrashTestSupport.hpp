@@ -1,0 +1,61 @@
+#pragma once
+
+#include "core/common/CleanupProblem.hpp"
+#include "core/scan/FileNode.hpp"
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace varnok::testing {
+
+std::string readText(const std::string& path);
+// lstat succeeds: something, even a dangling link, is there.
+bool exists(const std::string& path);
+// A scanned file node with its current identity.
+FileNode fileNode(const std::string& path);
+
+// The message of the CleanupProblem `body` throws, "other error: ..." for any other error, or
+// "(accepted)".
+template <typename Body> std::string problemOf(Body body) {
+    try {
+        body();
+    } catch (const CleanupProblem& problem) {
+        return problem.message;
+    } catch (const std::exception& error) {
+        return std::string("other error: ") + error.what();
+    }
+    return "(accepted)";
+}
+
+// A small tmpfs mounted on an existing folder for the scope: a second file system whose space and
+// writability a test controls. Needs root; `mounted()` is false where mounting is not allowed.
+class TmpfsMount {
+public:
+    TmpfsMount(const std::string& folder, const std::string& size);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return folder_; }
+    // Remounts read-only (or writable again).
+    bool setReadOnly(bool readOnly);
+    // Fills the file system up with a file named `name` until writing fails for lack of space.
+    void fill(const std::string& name);
+
+private:
+    std::string folder_;
+    std::string size_;
+    bool mounted_ = false;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output; // stdout and stderr together
+};
+
+// Runs `command` with /bin/sh, feeding `input` on stdin.
+CommandResult runShell(const std::string& command, const std::string& input = "");
+
+} // namespace varnok::testing

@@ -1,0 +1,294 @@
+#include "core/cleanup/CleanupAnalysis.hpp"
+#include "core/cleanup/ConsumerCleanup.hpp"
+#include "core/common/Task.hpp"
+#include "core/scan/ScanEngine.hpp"
+#include "core/trash/TrashService.hpp"
+#include "platform/RunningApplications.hpp"
+#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+const std::string noLongerEligible =
+    "The selected path is no longer eligible. Scan and review it again.";
+const std::string cacheChanged =
+    "This cache or log changed or no longer matches the cleanup rule. Scan again.";
+const std::string cacheContentsChanged =
+    "Cache contents changed since the scan. Close the related app and scan again.";
+const std::string keptCopy =
+    "The kept copy is missing, changed or no longer identical. Find duplicates again.";
+const std::string overlapping =
+    "The selection contains overlapping or invalid items. Review it again.";
+const std::string keepSelected = "A copy marked Keep is also selected for cleanup. Remove it or "
+                                 "its parent folder from the queue.";
+
+// A home with a known cache and an old log, and a project with dependencies, in one scratch
+// folder.
+struct Fixture {
+    TempDir dir;
+    std::string home = makeFolder(dir.at("home"));
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", home + "/.local/share"};
+    ScopedRunningApplications nothingRuns{[] { return std::vector<RunningApplication>{}; }};
+    std::string cache = home + "/Library/Caches/com.spotify.client";
+    std::string log = home + "/Library/Logs/old.log";
+    std::string project = home + "/code/site";
+    std::string modules = project + "/node_modules";
+
+    Fixture() {
+        writeFile(cache + "/top.bin", "top level data");
+        writeFile(cache + "/sub/deep.bin", "deeper data");
+        writeFile(log, "an old log line");
+        setModifiedSecondsAgo(log, 40 * 86400.0);
+        writeFile(project + "/package.json", "{}");
+        writeFile(project + "/package-lock.json", "{}");
+        writeFile(modules + "/left-pad/index.js", "module.exports = 1;");
+    }
+
+    Url homeUrl() const { return Url::file(home, true); }
+
+    CleanupCandidate known(const std::string& path) const {
+        for (auto& candidate : ConsumerCleanup::scan(homeUrl(), nullptr).candidates) {
+            if (candidate.node.id.path() == path) {
+                return candidate;
+            }
+        }
+        ADD_FAILURE() << "not found by the cleanup scan: " << path;
+        return {};
+    }
+
+    CleanupCandidate dependencies() const {
+        auto tree = ScanEngine::scan(Url::file(home + "/code", true), nullptr);
+        for (auto& candidate : CleanupAnalysis::detect(tree.root, homeUrl())) {
+            if (candidate.node.id.path() == modules) {
+                return candidate;
+            }
+        }
+        ADD_FAILURE() << "node_modules not detected";
+        return {};
+    }
+
+    CleanupCandidate duplicate(const std::string& name, const std::string& keeperName) const {
+        std::string copy = writeFile(home + "/docs/" + name, "same bytes");
+        std::string kept = writeFile(home + "/docs/" + keeperName, "same bytes");
+        return CleanupCandidate(fileNode(copy), CleanupCategory::duplicates, home + "/docs", "",
+                                false, fileNode(kept));
+    }
+
+    std::string validate(const CleanupCandidate& candidate) const {
+        return problemOf([&] { TrashService::validate(candidate, homeUrl()); });
+    }
+};
+
+} // namespace
+
+TEST(TrashValidate, EveryItemMustStillBeAPlainEligibleItemInsideTheRoot) {
+    Fixture fixture;
+    CleanupCandidate cache = fixture.known(fixture.cache);
+    EXPECT_EQ(fixture.validate(cache), "(accepted)");
+    makeSymlink(fixture.home + "/Library", fixture.home + "/Lib");
+    const std::vector<std::function<void(CleanupCandidate&)>> spoilers{
+        [](CleanupCandidate& c) { c.isExample = true; },
+        [](CleanupCandidate& c) { c.node.logicalSize = 0; },
+        [](CleanupCandidate& c) { c.node.identity.reset(); },
+        [](CleanupCandidate& c) { c.node.hasReadErrors = true; },
+        // Only duplicates and old logs may be single files.
+        [&](CleanupCandidate& c) { c.node = fileNode(fixture.cache + "/top.bin"); },
+        // A path through a link, even to the real folder.
+        [&](CleanupCandidate& c) {
+            c.node.id = Url::file(fixture.home + "/Lib/Caches/com.spotify.client", true);
+        }};
+    for (const auto& spoil : spoilers) {
+        CleanupCandidate spoiled = cache;
+        spoil(spoiled);
+        EXPECT_EQ(fixture.validate(spoiled), noLongerEligible);
+    }
+    // Inside the root means below it by whole components; the root itself counts as inside.
+    EXPECT_EQ(problemOf([&] {
+                  TrashService::validate(cache, Url::file(fixture.home + "/Library/Cach", true));
+              }),
+              noLongerEligible);
+    CleanupCandidate deps = fixture.dependencies();
+    EXPECT_EQ(problemOf([&] { TrashService::validate(deps, deps.node.id); }), "(accepted)");
+
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(TrashService::validate(cache, fixture.homeUrl()), CancellationError);
+}
+
+TEST(TrashValidate, CachesAndLogsMustBeUnchangedReadableAndTheirAppsClosed) {
+    Fixture fixture;
+    CleanupCandidate cache = fixture.known(fixture.cache);
+    CleanupCandidate log = fixture.known(fixture.log);
+    EXPECT_EQ(fixture.validate(log), "(accepted)");
+    {
+        ScopedRunningApplications spotify([] {
+            RunningApplication app{"com.spotify.client", "Spotify", true, {}, {}};
+            RunningApplication helper{"com.spotify.client.helper", "Spotify Helper", false, {}, {}};
+            return std::vector<RunningApplication>{app, helper};
+        });
+        EXPECT_EQ(fixture.validate(cache),
+                  "Close Spotify, Spotify Helper and scan again before cleaning its cache.");
+    }
+    // Unreadable for the user who runs the check.
+    setMode(fixture.log, 0600);
+    setMode(fixture.cache + "/sub/deep.bin", 0600);
+    CleanupCandidate privateLog = fixture.known(fixture.log);
+    CleanupCandidate privateCache = fixture.known(fixture.cache);
+    EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateLog); }).output,
+              "This log cannot be read. It was not moved.");
+    EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateCache); }).output,
+              "A file inside this folder is unreadable. Review its permissions before cleanup.");
+
+    // A file written deep inside leaves the folder's own identity alone; one written directly
+    // inside changes it.
+    writeFile(fixture.cache + "/sub/new.bin", "fresh");
+    EXPECT_EQ(fixture.validate(privateCache), cacheContentsChanged);
+    writeFile(fixture.cache + "/new.bin", "fresh");
+    EXPECT_EQ(fixture.validate(privateCache), cacheChanged);
+    // A log that became recent no longer matches its rule.
+    setModifiedSecondsAgo(fixture.log, 60);
+    EXPECT_EQ(fixture.validate(privateLog), cacheChanged);
+
+    FileNode incomplete = ScanEngine::scan(Url::file(fixture.cache, true), nullptr).root;
+    EXPECT_EQ(TrashService::signature(incomplete).size(), 6u);
+    incomplete.children.back().identity.reset();
+    EXPECT_EQ(problemOf([&] { TrashService::signature(incomplete); }),
+              "This folder could not be fully verified. Scan it again.");
+}
+
+TEST(TrashValidate, DuplicatesNeedTheirKeptCopyIdenticalInsideTheRoot) {
+    Fixture fixture;
+    CleanupCandidate duplicate = fixture.duplicate("a.txt", "b.txt");
+    EXPECT_EQ(fixture.validate(duplicate), "(accepted)");
+    CleanupCandidate noKeeper = duplicate;
+    noKeeper.keeper.reset();
+    CleanupCandidate self = duplicate;
+    self.keeper = self.node;
+    EXPECT_EQ(fixture.validate(noKeeper), keptCopy);
+    EXPECT_EQ(fixture.validate(self), keptCopy);
+    EXPECT_EQ(problemOf([&] {
+                  TrashService::validate(duplicate, Url::file(fixture.home + "/docs/a.txt"));
+              }),
+              keptCopy);
+    writeFile(fixture.home + "/docs/b.txt", "other bytes");
+    CleanupCandidate different = duplicate;
+    different.keeper = fileNode(fixture.home + "/docs/b.txt");
+    EXPECT_EQ(fixture.validate(different), keptCopy);
+    std::filesystem::remove(fixture.home + "/docs/b.txt");
+    EXPECT_EQ(fixture.validate(duplicate), keptCopy);
+}
+
+TEST(TrashValidate, ProjectOutputMustStillBeDetectedAndUnchanged) {
+    Fixture fixture;
+    CleanupCandidate deps = fixture.dependencies();
+    EXPECT_EQ(fixture.validate(deps), "(accepted)");
+    writeFile(fixture.modules + "/left-pad/index.js", "module.exports = 2;");
+    EXPECT_EQ(fixture.validate(deps), "Files inside node_modules changed since the scan. Stop "
+                                      "related tools and scan again.");
+
+    deps = fixture.dependencies();
+    std::filesystem::rename(fixture.project + "/package.json", fixture.project + "/package.bak");
+    EXPECT_EQ(fixture.validate(deps),
+              "Project markers changed or the cleanup rule no longer matches. Scan again.");
+    std::filesystem::rename(fixture.project + "/package.bak", fixture.project + "/package.json");
+
+    std::filesystem::rename(fixture.modules, fixture.project + "/old_modules");
+    writeFile(fixture.modules + "/left-pad/index.js", "module.exports = 2;");
+    EXPECT_EQ(fixture.validate(deps),
+              "node_modules changed since the scan. Scan again before moving it.");
+
+    deps = fixture.dependencies();
+    deps.node.children.push_back(fileNode(fixture.project + "/package.json"));
+    deps.node.children.back().id = Url::file(fixture.modules + "/.env");
+    EXPECT_EQ(fixture.validate(deps), "This item contains protected data or is inside a "
+                                      "protected location. Review it manually.");
+}
+
+TEST(TrashPrepare, RefusesEmptyOverlappingAndKeptSelections) {
+    Fixture fixture;
+    auto prepare = [&](const std::vector<CleanupCandidate>& items) {
+        return problemOf([&] { TrashService::prepare(items, fixture.homeUrl()); });
+    };
+    EXPECT_EQ(prepare({}), "Select at least one item.");
+    CleanupCandidate cache = fixture.known(fixture.cache);
+    CleanupCandidate deps = fixture.dependencies();
+    CleanupCandidate respelled = cache;
+    respelled.node.id = Url::file(fixture.home + "/Library/./Caches/com.spotify.client");
+    CleanupCandidate inner = cache;
+    inner.node = fileNode(fixture.cache + "/top.bin");
+    CleanupCandidate link = deps;
+    link.node.isSymbolicLink = true;
+    for (const auto& selection : std::vector<std::vector<CleanupCandidate>>{
+             {cache, cache}, {cache, respelled}, {cache, inner}, {inner, cache}, {link}}) {
+        EXPECT_EQ(prepare(selection), overlapping);
+    }
+    CleanupCandidate a = fixture.duplicate("a", "keep-a");
+    CleanupCandidate ab = fixture.duplicate("ab", "keep-ab");
+    EXPECT_EQ(prepare({a, ab}), "(accepted)");
+    EXPECT_EQ(prepare({a, fixture.duplicate("keep-a", "a")}), keepSelected);
+    CleanupCandidate keptInFolder = fixture.duplicate("x.txt", "y.txt");
+    keptInFolder.keeper = fileNode(fixture.modules + "/left-pad/index.js");
+    EXPECT_EQ(prepare({keptInFolder, deps}), keepSelected);
+}
+
+TEST(TrashPrepare, StopsAtTheFirstItemThatFailsAndKeepsTheGivenOrder) {
+    Fixture fixture;
+    std::vector<CleanupCandidate> items{fixture.dependencies(), fixture.known(fixture.cache),
+                                        fixture.duplicate("1.txt", "k1.txt"),
+                                        fixture.known(fixture.log), fixture.duplicate("5", "k5")};
+    CleanupPlan plan = TrashService::prepare(items, fixture.homeUrl());
+    EXPECT_NE(plan.id, TrashService::prepare(items, fixture.homeUrl()).id);
+    ASSERT_EQ(plan.items.size(), 5u);
+    std::int64_t total = 0;
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(plan.items[i].node.id, items[i].node.id);
+        total += items[i].node.logicalSize;
+    }
+    EXPECT_EQ(plan.totalSize(), total);
+    EXPECT_EQ(plan.scanRoot, fixture.homeUrl());
+    EXPECT_LT(secondsBetween(plan.createdAt, std::chrono::system_clock::now()), 60);
+
+    // The third fails; the fourth would fail differently, but is never looked at.
+    writeFile(fixture.home + "/docs/k1.txt", "changed bytes");
+    setModifiedSecondsAgo(fixture.log, 60);
+    EXPECT_EQ(problemOf([&] { TrashService::prepare(items, fixture.homeUrl()); }),
+              "k1.txt changed or cannot be verified. Scan again.");
+}
+
+TEST(TrashExecute, FoldersThatChangeAfterReviewAreNotMoved) {
+    Fixture fixture;
+    const Url history = Url::file(fixture.dir.at("history"), true);
+    auto prepare = [&] {
+        return TrashService::prepare({fixture.known(fixture.cache), fixture.dependencies()},
+                                     fixture.homeUrl());
+    };
+    CleanupPlan plan = prepare();
+    // Changed between review and confirmation: the run does not start.
+    writeFile(fixture.cache + "/sub/late.bin", "written after the review");
+    EXPECT_EQ(problemOf([&] { TrashService::execute(plan, history); }), cacheContentsChanged);
+    EXPECT_FALSE(exists(history.path()));
+
+    // Changed while the run is under way: the second item is refused and stays.
+    TrashReport report = TrashService::execute(prepare(), history, [&](const Url& url) {
+        std::filesystem::remove(fixture.project + "/package-lock.json");
+        return TrashService::moveToTrash(url);
+    });
+    ASSERT_EQ(report.outcomes.size(), 2u);
+    EXPECT_EQ(report.outcomes[0].status, TrashStatus::moved);
+    EXPECT_TRUE(report.outcomes[0].trashURL->hasDirectoryPath());
+    EXPECT_TRUE(exists(report.outcomes[0].trashURL->path() + "/sub/late.bin"));
+    EXPECT_EQ(report.outcomes[1].status, TrashStatus::failed);
+    EXPECT_EQ(report.outcomes[1].message,
+              "Project markers changed or the cleanup rule no longer matches. Scan again.");
+    EXPECT_TRUE(exists(fixture.modules + "/left-pad/index.js"));
+}
