@@ -5,6 +5,7 @@
 namespace varnok {
 namespace {
 
+// "“name”" for a known path, nothing otherwise.
 std::string quotedName(const std::optional<std::string>& path) {
     if (!path) {
         return "";
@@ -17,11 +18,13 @@ std::string quotedName(const std::optional<std::string>& path) {
     if (slash != std::string::npos && name.size() > 1) {
         name = name.substr(slash + 1);
     }
-    return "\u201c" + name + "\u201d ";
+    return "\u201c" + name + "\u201d";
 }
 
 std::string describe(int code, const std::optional<std::string>& path) {
-    const std::string file = "The file " + quotedName(path);
+    // "The file “name” " with a known path, "The file " without.
+    const std::string name = quotedName(path);
+    const std::string file = name.empty() ? "The file " : "The file " + name + " ";
     switch (code) {
     case FileError::noSuchFile:
         return file + "doesn\u2019t exist.";
@@ -32,7 +35,8 @@ std::string describe(int code, const std::optional<std::string>& path) {
     case FileError::writeUnknown:
         return file + "couldn\u2019t be saved.";
     case FileError::writeNoPermission:
-        return "You don\u2019t have permission to save the file " + quotedName(path) + ".";
+        return name.empty() ? "You don\u2019t have permission to save the file."
+                            : "You don\u2019t have permission to save the file " + name + ".";
     case FileError::writeFileExists:
         return file + "couldn\u2019t be saved because a file with the same name already exists.";
     case FileError::writeOutOfSpace:
@@ -49,17 +53,6 @@ std::string describe(int code, const std::optional<std::string>& path) {
 FileError::FileError(int code, std::optional<std::string> path, int posixError)
     : code(code), path(std::move(path)), posixError(posixError) {
     description_ = describe(code, this->path);
-    // Without a path the sentence would read "The file couldn’t …" with a double space.
-    if (!this->path) {
-        auto pos = description_.find("  ");
-        if (pos != std::string::npos) {
-            description_.erase(pos, 1);
-        }
-        pos = description_.find(" .");
-        if (pos != std::string::npos) {
-            description_.erase(pos, 1);
-        }
-    }
 }
 
 FileError FileError::fromReadErrno(int errnoValue, std::optional<std::string> path) {
