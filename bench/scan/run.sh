@@ -1,0 +1,54 @@
+#!/bin/sh
+# Scan benchmark: times ombrelo-cli against du and ncdu on the same warm tree and reports the
+# ratios and peak memory. Usage: bench/scan/run.sh [TREE] [ENTRIES]
+# The tree (default /tmp/ombrelo-bench-tree, 1,000,000 entries) is generated once and reused.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+tree=${1:-/tmp/ombrelo-bench-tree}
+entries=${2:-1000000}
+runs=${RUNS:-5}
+
+for tool in ncdu hyperfine /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install ncdu hyperfine time)" >&2; exit 1; }
+done
+
+cmake -S "$root" --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target ombrelo-cli >/dev/null
+cli="$root/build/release/ombrelo-cli"
+
+[ -d "$tree" ] || python3 "$root/bench/scan/generate_tree.py" --entries "$entries" "$tree"
+du -s "$tree" >/dev/null   # warm the cache
+
+peak_kb() { /usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1; }
+
+json=$(mktemp)
+hyperfine --warmup 1 --runs "$runs" --export-json "$json" -N \
+    -n "du -s" "du -s $tree" \
+    -n "ncdu -0 -o /dev/null" "ncdu -0 -o /dev/null $tree" \
+    -n "ombrelo-cli scan --quiet" "$cli scan --quiet $tree" \
+    -n "ombrelo-cli scan --json" "sh -c '$cli scan --json $tree >/dev/null'" >&2
+
+count=$(find "$tree" | wc -l)
+echo "Tree: $tree, $count entries (including the root)"
+python3 - "$json" "$count" <<PY
+import json, sys
+data = json.load(open(sys.argv[1]))["results"]
+count = int(sys.argv[2])
+du = next(r["mean"] for r in data if r["command"] == "du -s")
+print(f"| command | mean (s) | ± (s) | × du -s |")
+print(f"|---|---|---|---|")
+for r in data:
+    print(f"| {r['command']} | {r['mean']:.2f} | {r['stddev']:.2f} | {r['mean'] / du:.2f} |")
+PY
+echo
+echo "| command | peak memory (MB) | bytes per entry |"
+echo "|---|---|---|"
+for spec in "du -s:du -s $tree" "ncdu:ncdu -0 -o /dev/null $tree" "ombrelo-cli scan --quiet:$cli scan --quiet $tree"; do
+    name=${spec%%:*}; cmd=${spec#*:}
+    kb=$(peak_kb $cmd)
+    echo "| $name | $((kb / 1024)) | $((kb * 1024 / count)) |"
+done
+sizes=$(mktemp -d)
+printf '#include "core/scan/FileNode.hpp"\n#include <cstdio>\nint main() { std::printf("%%zu", sizeof(varnok::FileNode)); }\n' > "$sizes/s.cpp"
+g++ -std=c++20 -I"$root" "$sizes/s.cpp" -o "$sizes/s" && echo && echo "sizeof(FileNode): $("$sizes/s") bytes"
+rm -rf "$json" "$sizes"

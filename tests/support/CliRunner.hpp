@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnok::testing {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs ombrelo-cli with `args` and the extra environment `environment` ("NAME=value"), capturing
+// both output streams.
+CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+
+} // namespace varnok::testing
