@@ -82,6 +82,5 @@ TEST(RestoreInterop, EmptiedTrashMakesTheItemUnavailable) {
     EXPECT_FALSE(availability.canRevealInTrash);
     EXPECT_THROW(TrashService::restore(item.report.id, item.original, item.history),
                  std::exception);
-    EXPECT_EQ(TrashService::history(item.history).at(0).outcomes.at(0).status,
-              TrashStatus::moved);
+    EXPECT_EQ(TrashService::history(item.history).at(0).outcomes.at(0).status, TrashStatus::moved);
 }
