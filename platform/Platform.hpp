@@ -105,6 +105,10 @@ public:
     virtual std::optional<Url> moveToTrash(const Url& url) = 0;
     // True only when the URL lies inside a Trash's folder of trashed items.
     virtual bool isInTrash(const Url& url) = 0;
+
+    // After an item has been put back from the Trash at `trashURL`, drops the Trash's own record
+    // of it so that file managers stop listing it. Touches nothing else. Throws FileError.
+    virtual void forgetTrashedItem(const Url& trashURL) = 0;
 };
 
 // Installs a platform for the lifetime of the scope.

@@ -54,6 +54,24 @@ public:
 
     // How long a reviewed plan may be carried out, in seconds.
     static constexpr double reviewLifetime = 300;
+
+    // True only when the URL lies inside a Trash (the platform's test).
+    static bool isInTrash(const Url& url);
+
+    // Puts the item that the report `reportID` moved from `originalURL` back there, under the
+    // single-operation lock, after proving that the Trash item and the original parent folder are
+    // the recorded objects and that nothing is at the original path. Never overwrites anything.
+    // Returns the updated report; throws CleanupProblem, FileError or CancellationError. An empty
+    // check means isInTrash.
+    static TrashReport restore(const Uuid& reportID, const Url& originalURL,
+                               const Url& logDirectory,
+                               const std::function<bool(const Url&)>& trashLocationCheck = {});
+
+    // The final move of a restore: one exclusive rename between two folders opened by descriptor
+    // and checked against the recorded identities.
+    static void restoreWithoutOverwrite(const Url& source, const Url& destination,
+                                        const FileIdentity& identity,
+                                        const FileIdentity& parentIdentity);
 };
 
 } // namespace varnok

@@ -311,4 +311,28 @@ bool LinuxPlatform::isInTrash(const Url& url) {
     return LinuxTrash::isInTrash(url);
 }
 
+void LinuxPlatform::forgetTrashedItem(const Url& trashURL) {
+    // Only the record of this very entry of a recognised Trash is ever touched.
+    auto record = LinuxTrash::infoFile(trashURL);
+    if (!record || record->lastPathComponent() != trashURL.lastPathComponent() + ".trashinfo") {
+        return;
+    }
+    const std::string infoPath = record->deletingLastPathComponent().path();
+    const std::string name = record->lastPathComponent();
+    Descriptor info(::open(infoPath.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (info.get() < 0) {
+        throw FileError::fromWriteErrno(errno, infoPath);
+    }
+    struct stat entry {};
+    if (::fstatat(info.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return;
+        }
+        throw FileError::fromWriteErrno(errno, record->path());
+    }
+    if (S_ISREG(entry.st_mode) && ::unlinkat(info.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
+        throw FileError::fromWriteErrno(errno, record->path());
+    }
+}
+
 } // namespace varnok

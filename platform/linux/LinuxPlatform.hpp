@@ -24,6 +24,7 @@ public:
     // The freedesktop.org Trash; see LinuxTrash.
     std::optional<Url> moveToTrash(const Url& url) override;
     bool isInTrash(const Url& url) override;
+    void forgetTrashedItem(const Url& trashURL) override;
 };
 
 // Opens a depth-first walk of `rootPath`; null when the folder cannot be opened (errno is set).
