@@ -1,6 +1,7 @@
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 #include "tests/support/CliRunner.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
@@ -13,7 +14,8 @@ TEST(RestoreCommand, RestoresByPathOnceAndExplainsRefusals) {
     TempDir dir;
     std::string home = makeFolder(dir.at("home"));
     std::string data = makeFolder(dir.at("home/.local/share"));
-    ScopedEnvironment environment{{{"HOME", home}, {"XDG_DATA_HOME", data}}};
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", data};
     std::string folder = makeFolder(dir.at("work/node_modules"));
     writeFile(folder + "/pkg/index.js", "js");
 

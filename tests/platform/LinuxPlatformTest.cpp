@@ -1,5 +1,6 @@
-#include "core/common/FileError.hpp"
 #include "platform/linux/LinuxPlatform.hpp"
+#include "core/common/FileError.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 
 #include <cstdlib>
@@ -13,7 +14,8 @@ using namespace varnok::testing;
 namespace {
 
 std::vector<std::string> walk(const std::string& root, const std::set<std::string>& skip = {},
-                              std::vector<std::string>* errors = nullptr, bool stopOnError = false) {
+                              std::vector<std::string>* errors = nullptr,
+                              bool stopOnError = false) {
     LinuxPlatform platform;
     std::vector<std::string> seen;
     auto enumerator = platform.enumerator(Url::file(root, true), [&](const std::string& path, int) {
@@ -31,28 +33,6 @@ std::vector<std::string> walk(const std::string& root, const std::set<std::strin
     }
     return seen;
 }
-
-struct EnvironmentOverride {
-    EnvironmentOverride(const char* name, const char* value) : name(name) {
-        if (const char* old = std::getenv(name)) {
-            previous = old;
-        }
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~EnvironmentOverride() {
-        if (previous) {
-            ::setenv(name, previous->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    const char* name;
-    std::optional<std::string> previous;
-};
 
 } // namespace
 
@@ -110,17 +90,17 @@ TEST(DirectoryEnumerator, ReportsUnreadableFoldersAndCanBeStopped) {
 TEST(LinuxPlatform, FoldersComeFromTheEnvironmentEachTime) {
     LinuxPlatform platform;
     {
-        EnvironmentOverride home("HOME", "/home/someone");
-        EnvironmentOverride data("XDG_DATA_HOME", nullptr);
+        ScopedEnv home("HOME", "/home/someone");
+        ScopedEnv data("XDG_DATA_HOME", std::nullopt);
         EXPECT_EQ(platform.homeDirectory(), Url::file("/home/someone", true));
         EXPECT_EQ(platform.applicationSupportDirectory(),
                   Url::file("/home/someone/.local/share", true));
-        EnvironmentOverride relative("XDG_DATA_HOME", "relative/data");
+        ScopedEnv relative("XDG_DATA_HOME", "relative/data");
         EXPECT_EQ(platform.applicationSupportDirectory().path(), "/home/someone/.local/share");
-        EnvironmentOverride absolute("XDG_DATA_HOME", "/data/");
+        ScopedEnv absolute("XDG_DATA_HOME", "/data/");
         EXPECT_EQ(platform.applicationSupportDirectory(), Url::file("/data", true));
     }
-    EnvironmentOverride tmp("TMPDIR", "");
+    ScopedEnv tmp("TMPDIR", "");
     EXPECT_EQ(platform.temporaryDirectory(), Url::file("/tmp", true));
 }
 
@@ -177,6 +157,6 @@ TEST(LinuxPlatform, PropertiesAndSymbolicLinks) {
     for (const auto& url : listed) {
         texts.insert(url.absoluteString());
     }
-    EXPECT_EQ(texts, (std::set<std::string>{"file://" + dir.at("alias"),
-                                            "file://" + dir.at("real/")}));
+    EXPECT_EQ(texts,
+              (std::set<std::string>{"file://" + dir.at("alias"), "file://" + dir.at("real/")}));
 }

@@ -6,14 +6,19 @@
 
 namespace varnok::testing {
 
-// Sets an environment variable for one test and puts the old value back.
+// Sets (or, with no value, unsets) an environment variable for one test and puts the old value
+// back.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             old_ = old;
         }
-        ::setenv(name, value.c_str(), 1);
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
     }
     ~ScopedEnv() {
         if (old_) {

@@ -1,6 +1,7 @@
 #include "core/trash/RecoveryAvailability.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
@@ -17,7 +18,8 @@ struct TrashedWithHistory {
     TempDir dir;
     std::string home = makeFolder(dir.at("home"));
     std::string data = makeFolder(dir.at("home/.local/share"));
-    ScopedEnvironment environment{{{"HOME", home}, {"XDG_DATA_HOME", data}}};
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", data};
     std::string work = makeFolder(dir.at("work"));
     Url original = Url::file(writeFile(work + "/r\xC3\xA9sum\xC3\xA9 #1.txt", "cv"));
     Url history = Url::file(makeFolder(dir.at("history")), true);
