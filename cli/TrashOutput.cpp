@@ -37,7 +37,8 @@ std::string localTime(varnok::Date date) {
     return text;
 }
 
-void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home) {
+void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home,
+                   const std::function<std::string(const varnok::TrashOutcome&)>& note) {
     using varnok::PathText::displayable;
     for (const varnok::TrashOutcome& outcome : report.outcomes) {
         std::printf("  %-15s %10s  %s\n", statusLabel(outcome.status).c_str(),
@@ -52,6 +53,9 @@ void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home) {
         }
         if (outcome.message) {
             std::printf("      %s\n", displayable(*outcome.message).c_str());
+        }
+        if (note) {
+            std::printf("      %s\n", displayable(note(outcome)).c_str());
         }
     }
     if (report.logWarning) {

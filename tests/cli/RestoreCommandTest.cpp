@@ -6,6 +6,7 @@
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace varnok;
 using namespace varnok::testing;
@@ -37,6 +38,14 @@ TEST(RestoreCommand, RestoresByPathOnceAndExplainsRefusals) {
     auto usage = runCli({"restore", "not-an-id", folder}, env);
     EXPECT_EQ(usage.exitCode, 2);
 
+    auto listed = runCli({"history", "--json"}, env);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    auto availability = nlohmann::json::parse(listed.out)[0]["outcomes"][0]["availability"];
+    EXPECT_EQ(availability["state"], "available");
+    EXPECT_EQ(availability["canRestore"], true);
+    EXPECT_EQ(availability["canRevealInTrash"], true);
+    EXPECT_EQ(availability["message"], "Ready to restore to the original location.");
+
     // The path is given without the trailing slash the stored folder URL has.
     auto run = runCli({"restore", report.id.uuidString(), folder}, env);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -50,4 +59,9 @@ TEST(RestoreCommand, RestoresByPathOnceAndExplainsRefusals) {
                              "in Finder."),
               std::string::npos)
         << again.err;
+
+    auto text = runCli({"history"}, env);
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("Recovery: This item was already restored."), std::string::npos)
+        << text.out;
 }
