@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utf8proc.h>
@@ -127,15 +129,46 @@ std::optional<std::string> judgedPath(const Url& url) {
     return FilePolicy::lowercased(PathText::standardize(raw));
 }
 
+// The temporary folder and the home Trash folders with their links resolved. Resolving costs a
+// dozen system calls, and the duplicate finder asks about every file, so the answer is kept per
+// thread for as long as the environment that names those folders and the platform stay the same.
+struct ResolvedLocations {
+    std::string temporary;
+    std::vector<std::string> homeTrashes;
+};
+
+const ResolvedLocations& resolvedLocations() {
+    struct Cache {
+        const Platform* platform = nullptr;
+        std::array<std::optional<std::string>, 3> environment;
+        ResolvedLocations locations;
+    };
+    thread_local Cache cache;
+    Platform& platform = Platform::current();
+    std::array<std::optional<std::string>, 3> environment;
+    const char* const names[] = {"TMPDIR", "HOME", "XDG_DATA_HOME"};
+    for (size_t i = 0; i < environment.size(); ++i) {
+        if (const char* value = std::getenv(names[i])) {
+            environment[i] = value;
+        }
+    }
+    if (cache.platform != &platform || cache.environment != environment) {
+        cache.platform = &platform;
+        cache.environment = environment;
+        cache.locations.temporary = FilePolicy::lowercased(PathText::standardize(
+            platform.resolvingSymlinks(platform.temporaryDirectory()).path()));
+        cache.locations.homeTrashes = FilePolicy::homeTrashPaths();
+    }
+    return cache.locations;
+}
+
 // Outside the operating system's own folders and outside every Trash.
 bool isAllowedLocation(const Url& url) {
     auto lowered = judgedPath(url);
     if (!lowered || *lowered == "/" || FilePolicy::isInTrash(url)) {
         return false;
     }
-    Platform& platform = Platform::current();
-    std::string temporary = FilePolicy::lowercased(
-        PathText::standardize(platform.resolvingSymlinks(platform.temporaryDirectory()).path()));
+    const std::string& temporary = resolvedLocations().temporary;
     // The temporary folder may lie below a system root (/private/var, /var/tmp). A temporary
     // folder that is a system root itself, or "/", would open the whole root, so it is ignored.
     if (temporary != "/" && !contains(systemRoots, temporary) &&
@@ -232,7 +265,7 @@ bool FilePolicy::isInTrash(const Url& url) {
             return true;
         }
     }
-    for (const std::string& trash : homeTrashPaths()) {
+    for (const std::string& trash : resolvedLocations().homeTrashes) {
         if (isAtOrInside(*lowered, trash)) {
             return true;
         }
