@@ -158,9 +158,14 @@ int hexValue(char c) {
 } // namespace
 
 std::string percentEncode(std::string_view path) {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(path.size() + 8);
+    appendPercentEncoded(out, path);
+    return out;
+}
+
+void appendPercentEncoded(std::string& out, std::string_view path) {
+    static constexpr char digits[] = "0123456789ABCDEF";
     for (unsigned char c : path) {
         if (keepsInPath(c)) {
             out += static_cast<char>(c);
@@ -170,7 +175,6 @@ std::string percentEncode(std::string_view path) {
             out += digits[c & 0xF];
         }
     }
-    return out;
 }
 
 std::optional<std::string> percentDecode(std::string_view text) {
@@ -316,6 +320,15 @@ std::string Url::path() const {
         result.pop_back();
     }
     return result;
+}
+
+void Url::appendAbsoluteString(std::string& out) const {
+    if (kind_ == Kind::file) {
+        out += "file://";
+        PathText::appendPercentEncoded(out, text_);
+    } else {
+        out += text_;
+    }
 }
 
 std::string Url::absoluteString() const {

@@ -33,6 +33,8 @@ public:
     // decoded path part of the text.
     std::string path() const;
     std::string absoluteString() const;
+    // Appends the absolute text to `out`, for writers of many URLs.
+    void appendAbsoluteString(std::string& out) const;
 
     std::string lastPathComponent() const;
     // The last path component of a file URL without copying it (for sorting many names).
@@ -74,6 +76,7 @@ std::string lastComponent(std::string_view path);
 std::string parent(std::string_view path);
 // `path` with every byte outside the unreserved and path-safe set percent-encoded.
 std::string percentEncode(std::string_view path);
+void appendPercentEncoded(std::string& out, std::string_view path);
 std::optional<std::string> percentDecode(std::string_view text);
 // Valid UTF-8 is kept; other bytes become U+FFFD, for display and JSON.
 std::string displayable(std::string_view text);

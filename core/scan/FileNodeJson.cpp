@@ -69,16 +69,12 @@ public:
     }
     void boolean(bool value) { raw(value ? "true" : "false"); }
     void string(std::string_view text) { raw(nlohmann::json(PathText::displayable(text)).dump()); }
-    // URL texts are percent-encoded ASCII and need no escaping.
-    void asciiString(std::string_view text) {
-        raw("\"");
-        raw(text);
-        raw("\"");
-    }
 
     void node(const FileNode& node) {
-        raw("{\"id\":");
-        asciiString(node.id.absoluteString());
+        // URL texts are percent-encoded ASCII and need no escaping.
+        raw("{\"id\":\"");
+        node.id.appendAbsoluteString(buffer_);
+        raw("\"");
         raw(",\"isDirectory\":");
         boolean(node.isDirectory);
         raw(",\"logicalSize\":");
