@@ -51,12 +51,4 @@ void printCandidateGroups(
     }
 }
 
-bool finishOutput() {
-    if (std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n", std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
 } // namespace ombrelo::cli

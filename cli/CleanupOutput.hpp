@@ -17,7 +17,4 @@ void printCandidateGroups(
     const std::function<std::string(const varnok::CleanupCandidate&)>& label,
     const std::function<std::vector<std::string>(const varnok::CleanupCandidate&)>& runningApps);
 
-// Flushes stdout; prints a message and returns false when the output could not be written.
-bool finishOutput();
-
 } // namespace ombrelo::cli

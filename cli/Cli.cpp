@@ -169,6 +169,14 @@ bool reportUnusableFolder(const std::string& path) {
     return false;
 }
 
+bool finishOutput() {
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 void printError(const std::exception& error) {
     std::string message = error.what();
     if (const auto* fileError = dynamic_cast<const varnok::FileError*>(&error)) {

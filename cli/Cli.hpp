@@ -77,6 +77,9 @@ varnok::Url folderArgument(const std::string& operand, const std::string& what =
 // folder, unreadable) and returns true; false when it looks usable.
 bool reportUnusableFolder(const std::string& path);
 
+// Flushes stdout; prints a message and returns false when the output could not be written.
+bool finishOutput();
+
 // "ombrelo-cli: MESSAGE" on stderr, with the system's reason for file errors.
 void printError(const std::exception& error);
 

@@ -179,12 +179,7 @@ int runDuplicates(const std::vector<std::string>& raw) {
         } else {
             printResult(folder, scan, result);
         }
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
-                         std::strerror(errno));
-            return static_cast<int>(exitFailure);
-        }
-        return static_cast<int>(exitSuccess);
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 

@@ -170,12 +170,7 @@ int runFind(const std::vector<std::string>& raw) {
                             formatCount(result.skippedCount).c_str());
             }
         }
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
-                         std::strerror(errno));
-            return static_cast<int>(exitFailure);
-        }
-        return static_cast<int>(exitSuccess);
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 

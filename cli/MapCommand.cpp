@@ -249,12 +249,7 @@ int runMap(const std::vector<std::string>& raw) {
                 std::printf("%s\n", line.c_str());
             }
         }
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
-                         std::strerror(errno));
-            return static_cast<int>(exitFailure);
-        }
-        return static_cast<int>(exitSuccess);
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 

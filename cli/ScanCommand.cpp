@@ -105,12 +105,7 @@ int runScan(const std::vector<std::string>& raw) {
         } else if (!args.has("quiet")) {
             printSummary(result);
         }
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "ombrelo-cli: cannot write the output: %s\n",
-                         std::strerror(errno));
-            return static_cast<int>(exitFailure);
-        }
-        return static_cast<int>(exitSuccess);
+        return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 

@@ -143,7 +143,9 @@ bool keepsInPath(unsigned char c) {
         return false;
     }
 }
-int hexValue(char c) {
+} // namespace
+
+int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -155,7 +157,6 @@ int hexValue(char c) {
     }
     return -1;
 }
-} // namespace
 
 std::string percentEncode(std::string_view path) {
     std::string out;
@@ -188,8 +189,8 @@ std::optional<std::string> percentDecode(std::string_view text) {
         if (i + 2 >= text.size()) {
             return std::nullopt;
         }
-        int high = hexValue(text[i + 1]);
-        int low = hexValue(text[i + 2]);
+        int high = hexDigitValue(text[i + 1]);
+        int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

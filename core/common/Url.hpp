@@ -78,6 +78,8 @@ std::string parent(std::string_view path);
 std::string percentEncode(std::string_view path);
 void appendPercentEncoded(std::string& out, std::string_view path);
 std::optional<std::string> percentDecode(std::string_view text);
+// The value of one hexadecimal digit in either case, or -1.
+int hexDigitValue(char c);
 // Valid UTF-8 is kept; other bytes become U+FFFD, for display and JSON.
 std::string displayable(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "core/trash/Uuid.hpp"
 
+#include "core/common/Url.hpp"
+
 #include <cerrno>
 #include <random>
 #include <sys/random.h>
@@ -33,18 +35,6 @@ namespace {
 bool isHyphenPosition(size_t i) {
     return i == 8 || i == 13 || i == 18 || i == 23;
 }
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 } // namespace
 
 std::optional<Uuid> Uuid::parse(std::string_view text) {
@@ -61,8 +51,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++i;
             continue;
         }
-        int high = hexValue(text[i]);
-        int low = hexValue(text[i + 1]);
+        int high = PathText::hexDigitValue(text[i]);
+        int low = PathText::hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

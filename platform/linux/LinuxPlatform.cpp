@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxPlatform.hpp"
 
+#include "platform/linux/Descriptor.hpp"
+
 #include "core/common/FileError.hpp"
 #include "platform/linux/LinuxTrash.hpp"
 
@@ -29,38 +31,6 @@ std::optional<std::string> absoluteEnvironment(const char* name) {
         return std::nullopt;
     }
     return std::string(value);
-}
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
-// Writes all of `bytes`; returns 0 or the errno.
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return 0;
 }
 
 // A fully written and flushed temporary file beside `path`. Returns its path; throws FileError.

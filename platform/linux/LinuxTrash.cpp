@@ -2,6 +2,7 @@
 
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/FileError.hpp"
+#include "platform/linux/Descriptor.hpp"
 #include "platform/linux/LinuxPlatform.hpp"
 
 #include <cerrno>
@@ -16,26 +17,6 @@
 
 namespace varnok {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 constexpr int pathFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // The info file name must fit a file name of 255 bytes.
@@ -182,20 +163,6 @@ std::string candidateName(const std::string& base, int attempt) {
     }
     std::string suffix = attempt == 1 ? extension : "." + std::to_string(attempt) + extension;
     return utf8Prefix(stem, maximumTrashName - suffix.size()) + suffix;
-}
-
-int writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return 0;
 }
 
 struct ChosenTrash {
