@@ -58,36 +58,37 @@ Paths paths(const std::vector<CleanupCandidate>& found) {
     return out;
 }
 
-TEST(CleanupAnalysis, DependencyFolderNeedsManifestAndLockfileBesideIt) {
+TEST(CleanupAnalysis, DependencyFoldersWithManifestAndLockfileLargestFirst) {
     Workspace w;
-    w.project("code/site");
-    auto found = w.detect("code");
-    ASSERT_EQ(found.size(), 1u);
+    const std::string locks[] = {"yarn.lock",      "package-lock.json", "npm-shrinkwrap.json",
+                                 "pnpm-lock.yaml", "bun.lock",          "bun.lockb"};
+    for (char name = 'a'; name <= 'f'; ++name) {
+        w.project(std::string(1, name), locks[name - 'a']);
+    }
+    writeFile(w.at("b/node_modules/big.bin"), std::string(5000, 'x'));
+    auto found = w.detect();
+    // Siblings are visited last first, so equal sizes come out in reverse name order.
+    Paths expected;
+    for (const char* name : {"b", "f", "e", "d", "c", "a"}) {
+        expected.push_back(w.at(name + std::string("/node_modules")));
+    }
+    EXPECT_EQ(paths(found), expected);
     EXPECT_EQ(found[0].category, CleanupCategory::dependencies);
-    EXPECT_EQ(found[0].node.id.path(), w.at("code/site/node_modules"));
-    EXPECT_EQ(found[0].projectPath, w.at("code/site"));
+    EXPECT_EQ(found[0].projectPath, w.at("b"));
     EXPECT_EQ(found[0].evidence, "Adjacent package.json and dependency lockfile.");
     EXPECT_FALSE(found[0].isExample);
     EXPECT_FALSE(found[0].keeper.has_value());
     // The scanned root itself is never a dependency folder.
-    EXPECT_TRUE(w.detect("code/site/node_modules").empty());
+    EXPECT_TRUE(w.detect("b/node_modules").empty());
+    // Cancelled, detection fails rather than returning part of its result.
+    ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(CleanupAnalysis::detect(scanned.root, w.homeUrl()), CancellationError);
 }
 
-TEST(CleanupAnalysis, EveryLockfileCountsAndLargestComeFirstThenVisitingOrder) {
-    Workspace w;
-    const std::string locks[] = {"package-lock.json", "npm-shrinkwrap.json", "pnpm-lock.yaml",
-                                 "bun.lock", "bun.lockb"};
-    for (char name = 'a'; name <= 'e'; ++name) {
-        w.project(std::string(1, name), locks[name - 'a']);
-    }
-    writeFile(w.at("b/node_modules/big.bin"), std::string(5000, 'x'));
-    // Siblings are visited last first, so equal sizes come out in reverse name order.
-    EXPECT_EQ(paths(w.detect()),
-              Paths({w.at("b/node_modules"), w.at("e/node_modules"), w.at("d/node_modules"),
-                     w.at("c/node_modules"), w.at("a/node_modules")}));
-}
-
-TEST(CleanupAnalysis, MissingOrFakeEvidenceSuggestsNothingAndIsNotSearched) {
+TEST(CleanupAnalysis, MissingOrFakeEvidenceAndProtectedContentsSuggestNothing) {
     Workspace w;
     w.project("manifest-only", "");
     writeFile(w.at("lock-only/yarn.lock"), "lock");
@@ -103,7 +104,23 @@ TEST(CleanupAnalysis, MissingOrFakeEvidenceSuggestsNothingAndIsNotSearched) {
     writeFile(w.at("folder-lock/node_modules/x/index.js"), "1");
     // A complete project nested inside an unproven node_modules is not reached.
     w.project("manifest-only/node_modules/inner");
-    EXPECT_TRUE(w.detect().empty());
+    // Secrets or history anywhere inside keep a folder from being suggested.
+    int count = 0;
+    for (std::string inside :
+         {"node_modules/.env", "node_modules/x/.ENV.local", "node_modules/x/.env.production",
+          "node_modules/x/y/.git/HEAD", "node_modules/.ssh/id", "node_modules/x/.Hg/store"}) {
+        const std::string project = "p" + std::to_string(count++);
+        w.project(project);
+        writeFile(w.at(project + "/" + inside), "secret");
+    }
+    w.project("plain");
+    writeFile(w.at("plain/node_modules/x/production.env"), "not a dotenv file");
+    writeFile(w.at("plain/node_modules/x/.environment"), "not a dotenv file");
+    EXPECT_EQ(paths(w.detect()), Paths({w.at("plain/node_modules")}));
+    // The node's own name does not count, only what it holds.
+    EXPECT_FALSE(CleanupAnalysis::containsProtectedData(folderNode("/p/.git", {})));
+    EXPECT_TRUE(
+        CleanupAnalysis::containsProtectedData(folderNode("/p", {folderNode("/p/.git", {})})));
 }
 
 TEST(CleanupAnalysis, NextOutputNeedsANextConfiguration) {
@@ -122,26 +139,6 @@ TEST(CleanupAnalysis, NextOutputNeedsANextConfiguration) {
     EXPECT_EQ(found[1].node.id.path(), w.at("web/.next"));
     EXPECT_EQ(found[1].category, CleanupCategory::builds);
     EXPECT_EQ(found[1].evidence, "Adjacent package.json and Next.js configuration.");
-}
-
-TEST(CleanupAnalysis, FoldersHoldingSecretsOrHistoryAreNotSuggested) {
-    Workspace w;
-    int count = 0;
-    for (std::string inside :
-         {"node_modules/.env", "node_modules/x/.ENV.local", "node_modules/x/.env.production",
-          "node_modules/x/y/.git/HEAD", "node_modules/.ssh/id", "node_modules/x/.Hg/store"}) {
-        const std::string project = "p" + std::to_string(count++);
-        w.project(project);
-        writeFile(w.at(project + "/" + inside), "secret");
-    }
-    w.project("plain");
-    writeFile(w.at("plain/node_modules/x/production.env"), "not a dotenv file");
-    writeFile(w.at("plain/node_modules/x/.environment"), "not a dotenv file");
-    EXPECT_EQ(paths(w.detect()), Paths({w.at("plain/node_modules")}));
-    // The node's own name does not count, only what it holds.
-    EXPECT_FALSE(CleanupAnalysis::containsProtectedData(folderNode("/p/.git", {})));
-    EXPECT_TRUE(
-        CleanupAnalysis::containsProtectedData(folderNode("/p", {folderNode("/p/.git", {})})));
 }
 
 TEST(CleanupAnalysis, OnlyThisHomesDerivedDataWithBytesAndNoHistoryIsXcodeOutput) {
@@ -191,16 +188,6 @@ TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {
     auto outcome = runUnprivileged([&] { return std::to_string(w.detect().size()); });
     ASSERT_TRUE(outcome.succeeded) << outcome.output;
     EXPECT_EQ(outcome.output, "0");
-}
-
-TEST(CleanupAnalysis, CancelledDetectionFails) {
-    Workspace w;
-    w.project("p");
-    ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
-    auto token = std::make_shared<CancellationToken>();
-    token->cancel();
-    CancellationScope scope(token);
-    EXPECT_THROW(CleanupAnalysis::detect(scanned.root, w.homeUrl()), CancellationError);
 }
 
 } // namespace

@@ -56,12 +56,10 @@ using Paths = std::vector<std::string>;
 TEST(ConsumerCleanupRules, GeneratedRowsAndLookupByStandardisedLocation) {
     const auto& rules = ConsumerCleanup::rules();
     ASSERT_EQ(rules.size(), 21u);
-    EXPECT_EQ(rules[0].path, "Library/Caches/com.figma.Desktop");
     EXPECT_EQ(rules[9].path, "Library/Application Support/Figma/Cache");
     EXPECT_EQ(rules[9].title, "Figma \u00B7 Cache");
     EXPECT_EQ(rules[9].category, CleanupCategory::appCaches);
     EXPECT_EQ(rules[13].category, CleanupCategory::aiCaches);
-    EXPECT_EQ(rules[16].bundleIDs, std::vector<std::string>{"com.tinyspeck.slackmacgap"});
     EXPECT_EQ(rules[20].title, "discord \u00B7 GPUCache");
     EXPECT_EQ(rules[20].category, CleanupCategory::communicationCaches);
     EXPECT_TRUE(ConsumerCleanup::isConsumer(CleanupCategory::oldLogs));
@@ -102,11 +100,8 @@ TEST(ConsumerCleanupScan, CandidatesComeLargestFirstThenInDiscoveryOrder) {
     const auto& candidate = result.candidates.at(0);
     EXPECT_EQ(candidate.node.logicalSize, 150);
     EXPECT_EQ(candidate.category, CleanupCategory::browserCaches);
-    EXPECT_EQ(candidate.projectPath, h.home());
     EXPECT_EQ(candidate.evidence, "Known cache location: Library/Caches/Firefox. Close the related "
                                   "app before removal.");
-    EXPECT_FALSE(candidate.isExample);
-    EXPECT_FALSE(candidate.keeper);
 }
 
 TEST(ConsumerCleanupScan, OnlyCachesOfPlainFilesAtRealLocationsAreSuggested) {

@@ -53,10 +53,10 @@ private:
     pid_t pid_ = 0;
 };
 
-TEST(CleanupScanCommand, JsonListsCandidatesWithTheirRunningAppsAndWritesNothing) {
+TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
     TempDir dir;
     const std::string home = dir.at("home");
-    writeFile(home + "/Library/Caches/Firefox/data", std::string(200, 'f'));
+    writeFile(home + "/Library/Caches/Firefox/data", std::string(2000, 'f'));
     writeFile(home + "/Library/Application Support/Slack/Cache/data", std::string(100, 's'));
     setModifiedSecondsAgo(writeFile(home + "/Library/Logs/old.log", "log"), 40 * 86400.0);
     const auto before = snapshot(home);
@@ -82,23 +82,16 @@ TEST(CleanupScanCommand, JsonListsCandidatesWithTheirRunningAppsAndWritesNothing
     EXPECT_EQ(candidates[1]["runningApps"], nlohmann::json::array({"Slack"}));
     EXPECT_EQ(candidates[2]["category"], "Old logs & crash reports");
 
-    EXPECT_EQ(snapshot(home), before);
-}
-
-TEST(CleanupScanCommand, TextGroupsByCategoryAndDefaultsToTheHomeFolder) {
-    TempDir dir;
-    const std::string home = dir.at("home");
-    writeFile(home + "/Library/Caches/Firefox/data", std::string(2000, 'f'));
-    writeFile(home + "/Library/Caches/com.spotify.client/data", "s");
-    writeFile(home + "/Library/Application Support/Slack/Cache/data", "s");
-
-    auto run = runCli({"cleanup-scan"}, {"HOME=" + home});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // As text, grouped by category, in the user's home folder when none is given.
+    auto text = runCli({"cleanup-scan"}, {"HOME=" + home});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
     for (const char* line :
-         {"Browser caches: 1 item, 2.0 kB", "Firefox cache", "App caches: 1 item",
-          "Slack \u00B7 Cache", "3 supported folders checked, 3 files."}) {
-        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+         {"Browser caches: 1 item, 2.0 kB", "Firefox cache", "Chat app caches: 1 item",
+          "Slack \u00B7 Cache", "Open now, close first: Slack",
+          "3 supported folders checked, 3 files."}) {
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
+    EXPECT_EQ(snapshot(home), before);
 }
 
 TEST(CleanupScanCommand, BadHomeFoldersAreRefused) {

@@ -37,10 +37,9 @@ TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
     EXPECT_FALSE(userFile("/Users/../usr/share/clip.mov"));
     EXPECT_FALSE(cleanupFolder("/home/./../etc/build"));
     // Nor does anything that is not an absolute file URL get through.
-    auto web = Url::parse("https://example.com/Movies/clip.mov");
-    ASSERT_TRUE(web.has_value());
-    EXPECT_FALSE(FilePolicy::allowsUserFile(*web));
-    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(*web, home));
+    const Url web = Url::parse("https://example.com/Movies/clip.mov").value();
+    EXPECT_FALSE(FilePolicy::allowsUserFile(web));
+    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(web, home));
     EXPECT_FALSE(FilePolicy::allowsUserFile(Url()));
     EXPECT_FALSE(userFile("Movies/clip.mov"));
 }
