@@ -3,6 +3,7 @@
 #include "core/scan/ScanEngine.hpp"
 #include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
+#include "tests/support/TreeFixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -26,10 +27,9 @@ public:
     Url homeUrl() const { return Url::file(dir.at("home"), true); }
 
     // Scans `relative` and runs detection on it.
-    std::vector<CleanupCandidate> detect(const std::string& relative = "",
-                                         std::optional<Url> home = std::nullopt) const {
+    std::vector<CleanupCandidate> detect(const std::string& relative = "") const {
         ScanResult scanned = ScanEngine::scan(Url::file(dir.at(relative), true), {});
-        return CleanupAnalysis::detect(scanned.root, home.value_or(homeUrl()));
+        return CleanupAnalysis::detect(scanned.root, homeUrl());
     }
 
     // A JavaScript project with an installed dependency folder.
@@ -48,37 +48,47 @@ private:
     ScopedEnv data_;
 };
 
-std::vector<std::string> paths(const std::vector<CleanupCandidate>& found) {
-    std::vector<std::string> out;
+using Paths = std::vector<std::string>;
+
+Paths paths(const std::vector<CleanupCandidate>& found) {
+    Paths out;
     for (const auto& candidate : found) {
         out.push_back(candidate.node.id.path());
     }
     return out;
 }
 
-using Paths = std::vector<std::string>;
-
-TEST(CleanupAnalysis, DependencyFolderNeedsManifestAndLockfileBesideIt) {
+TEST(CleanupAnalysis, DependencyFoldersWithManifestAndLockfileLargestFirst) {
     Workspace w;
-    w.project("code/site");
-    auto found = w.detect("code");
-    ASSERT_EQ(found.size(), 1u);
+    const std::string locks[] = {"yarn.lock",      "package-lock.json", "npm-shrinkwrap.json",
+                                 "pnpm-lock.yaml", "bun.lock",          "bun.lockb"};
+    for (char name = 'a'; name <= 'f'; ++name) {
+        w.project(std::string(1, name), locks[name - 'a']);
+    }
+    writeFile(w.at("b/node_modules/big.bin"), std::string(5000, 'x'));
+    auto found = w.detect();
+    // Siblings are visited last first, so equal sizes come out in reverse name order.
+    Paths expected;
+    for (const char* name : {"b", "f", "e", "d", "c", "a"}) {
+        expected.push_back(w.at(name + std::string("/node_modules")));
+    }
+    EXPECT_EQ(paths(found), expected);
     EXPECT_EQ(found[0].category, CleanupCategory::dependencies);
-    EXPECT_EQ(found[0].node.id.path(), w.at("code/site/node_modules"));
-    EXPECT_EQ(found[0].projectPath, w.at("code/site"));
+    EXPECT_EQ(found[0].projectPath, w.at("b"));
     EXPECT_EQ(found[0].evidence, "Adjacent package.json and dependency lockfile.");
     EXPECT_FALSE(found[0].isExample);
     EXPECT_FALSE(found[0].keeper.has_value());
-
-    for (std::string lock :
-         {"package-lock.json", "npm-shrinkwrap.json", "pnpm-lock.yaml", "bun.lock", "bun.lockb"}) {
-        Workspace other;
-        other.project("p", lock);
-        EXPECT_EQ(other.detect().size(), 1u) << lock;
-    }
+    // The scanned root itself is never a dependency folder.
+    EXPECT_TRUE(w.detect("b/node_modules").empty());
+    // Cancelled, detection fails rather than returning part of its result.
+    ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(CleanupAnalysis::detect(scanned.root, w.homeUrl()), CancellationError);
 }
 
-TEST(CleanupAnalysis, MissingOrFakeEvidenceSuggestsNothingAndIsNotSearched) {
+TEST(CleanupAnalysis, MissingOrFakeEvidenceAndProtectedContentsSuggestNothing) {
     Workspace w;
     w.project("manifest-only", "");
     writeFile(w.at("lock-only/yarn.lock"), "lock");
@@ -94,7 +104,23 @@ TEST(CleanupAnalysis, MissingOrFakeEvidenceSuggestsNothingAndIsNotSearched) {
     writeFile(w.at("folder-lock/node_modules/x/index.js"), "1");
     // A complete project nested inside an unproven node_modules is not reached.
     w.project("manifest-only/node_modules/inner");
-    EXPECT_TRUE(w.detect().empty());
+    // Secrets or history anywhere inside keep a folder from being suggested.
+    int count = 0;
+    for (std::string inside :
+         {"node_modules/.env", "node_modules/x/.ENV.local", "node_modules/x/.env.production",
+          "node_modules/x/y/.git/HEAD", "node_modules/.ssh/id", "node_modules/x/.Hg/store"}) {
+        const std::string project = "p" + std::to_string(count++);
+        w.project(project);
+        writeFile(w.at(project + "/" + inside), "secret");
+    }
+    w.project("plain");
+    writeFile(w.at("plain/node_modules/x/production.env"), "not a dotenv file");
+    writeFile(w.at("plain/node_modules/x/.environment"), "not a dotenv file");
+    EXPECT_EQ(paths(w.detect()), Paths({w.at("plain/node_modules")}));
+    // The node's own name does not count, only what it holds.
+    EXPECT_FALSE(CleanupAnalysis::containsProtectedData(folderNode("/p/.git", {})));
+    EXPECT_TRUE(
+        CleanupAnalysis::containsProtectedData(folderNode("/p", {folderNode("/p/.git", {})})));
 }
 
 TEST(CleanupAnalysis, NextOutputNeedsANextConfiguration) {
@@ -115,97 +141,39 @@ TEST(CleanupAnalysis, NextOutputNeedsANextConfiguration) {
     EXPECT_EQ(found[1].evidence, "Adjacent package.json and Next.js configuration.");
 }
 
-TEST(CleanupAnalysis, FoldersHoldingSecretsOrHistoryAreNotSuggested) {
-    for (std::string inside :
-         {"node_modules/.env", "node_modules/x/.ENV.local", "node_modules/x/.env.production",
-          "node_modules/x/y/.git/HEAD", "node_modules/.ssh/id", "node_modules/x/.Hg/store"}) {
-        Workspace w;
-        w.project("p");
-        writeFile(w.at("p/" + inside), "secret");
-        EXPECT_TRUE(w.detect().empty()) << inside;
-    }
+TEST(CleanupAnalysis, OnlyThisHomesDerivedDataWithBytesAndNoHistoryIsXcodeOutput) {
     Workspace w;
-    w.project("p");
-    writeFile(w.at("p/node_modules/x/production.env"), "not a dotenv file");
-    writeFile(w.at("p/node_modules/x/.environment"), "not a dotenv file");
-    EXPECT_EQ(w.detect().size(), 1u);
-}
-
-TEST(CleanupAnalysis, ContainsProtectedDataIgnoresTheNodeItself) {
-    FileNode git;
-    git.id = Url::file("/p/.git", true);
-    git.isDirectory = true;
-    EXPECT_FALSE(CleanupAnalysis::containsProtectedData(git));
-    FileNode parent;
-    parent.id = Url::file("/p", true);
-    parent.isDirectory = true;
-    parent.children.push_back(git);
-    EXPECT_TRUE(CleanupAnalysis::containsProtectedData(parent));
-}
-
-TEST(CleanupAnalysis, OnlyThisHomesDerivedDataIsXcodeOutput) {
-    Workspace w;
-    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App-abc/Build/x.o"), "object");
+    const std::string derived = "home/Library/Developer/Xcode/DerivedData";
+    makeFolder(w.at(derived + "/App/Build"));
+    EXPECT_TRUE(w.detect().empty()) << "no bytes";
+    writeFile(w.at(derived + "/App/Build/x.o"), "object");
     writeFile(w.at("other/Library/Developer/Xcode/DerivedData/App-abc/x.o"), "object");
     writeFile(w.at("home/code/DerivedData/x.o"), "object");
     auto found = w.detect();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].category, CleanupCategory::xcode);
-    EXPECT_EQ(found[0].node.id.path(), w.at("home/Library/Developer/Xcode/DerivedData"));
+    EXPECT_EQ(found[0].node.id.path(), w.at(derived));
     EXPECT_EQ(found[0].projectPath, w.at("home/Library/Developer/Xcode"));
     EXPECT_EQ(found[0].evidence, "Exact Xcode DerivedData location in the current user's Library.");
-    // Scanned as the root itself, it still matches.
-    EXPECT_EQ(w.detect("home/Library/Developer/Xcode/DerivedData").size(), 1u);
-    // Another user's DerivedData is never Xcode output, even when scanned directly.
+    // Scanned as the root itself it still matches; another home's never does.
+    EXPECT_EQ(w.detect(derived).size(), 1u);
     EXPECT_TRUE(w.detect("other/Library/Developer/Xcode/DerivedData").empty());
-}
-
-TEST(CleanupAnalysis, DerivedDataMustHoldBytesAndNoHistory) {
-    Workspace w;
-    makeFolder(w.at("home/Library/Developer/Xcode/DerivedData/App/Build"));
-    EXPECT_TRUE(w.detect().empty());
-    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App/Build/x.o"), "object");
-    EXPECT_EQ(w.detect().size(), 1u);
-    writeFile(w.at("home/Library/Developer/Xcode/DerivedData/App/SourcePackages/kit/.git/HEAD"),
-              "ref");
+    writeFile(w.at(derived + "/App/SourcePackages/kit/.git/HEAD"), "ref");
     EXPECT_TRUE(w.detect().empty());
 }
 
-TEST(CleanupAnalysis, RootIsNeverADependencyFolder) {
-    Workspace w;
-    w.project("p");
-    EXPECT_TRUE(w.detect("p/node_modules").empty());
-}
-
-TEST(CleanupAnalysis, PackagesAndPodsAreNotSearched) {
+TEST(CleanupAnalysis, PackagesProtectedFoldersAndTrashesAreNotSearched) {
     Workspace w;
     for (std::string folder : {"Pods", "Tool.app", "Photos.photoslibrary", "Kit.Framework",
-                               "App.xcodeproj", ".svn", ".config", "Applications"}) {
+                               "App.xcodeproj", ".svn", ".config", "Applications", "Library"}) {
         w.project("p/" + folder + "/web");
     }
-    w.project("p/Library/web");
-    EXPECT_EQ(paths(w.detect("p")), Paths({}));
-}
-
-TEST(CleanupAnalysis, NothingInALinuxTrashIsFound) {
-    Workspace w;
     w.project("home/.local/share/Trash/files/web");
     w.project("disk/.Trash-1000/files/web");
     w.project("disk/.Trash/1000/files/web");
     w.project("disk/.Trashes/501/web");
     w.project("disk/Trash/web");
     EXPECT_EQ(paths(w.detect()), Paths({w.at("disk/Trash/web/node_modules")}));
-}
-
-TEST(CleanupAnalysis, LargestFirstAndTiesInVisitingOrder) {
-    Workspace w;
-    for (std::string name : {"a", "b", "c"}) {
-        w.project(name);
-    }
-    writeFile(w.at("b/node_modules/big.bin"), std::string(5000, 'x'));
-    // Siblings are visited last first, so equal sizes come out in reverse name order.
-    EXPECT_EQ(paths(w.detect()),
-              Paths({w.at("b/node_modules"), w.at("c/node_modules"), w.at("a/node_modules")}));
 }
 
 TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {
@@ -217,22 +185,9 @@ TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {
     makeFolder(w.at("locked/node_modules/private"));
     setMode(w.at("locked/node_modules/private"), 0700);
     EXPECT_EQ(w.detect().size(), 1u) << "as root everything is readable";
-    auto outcome = runUnprivileged([&] {
-        ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
-        return std::to_string(CleanupAnalysis::detect(scanned.root, w.homeUrl()).size());
-    });
+    auto outcome = runUnprivileged([&] { return std::to_string(w.detect().size()); });
     ASSERT_TRUE(outcome.succeeded) << outcome.output;
     EXPECT_EQ(outcome.output, "0");
-}
-
-TEST(CleanupAnalysis, CancelledDetectionFails) {
-    Workspace w;
-    w.project("p");
-    ScanResult scanned = ScanEngine::scan(w.dir.url(), {});
-    auto token = std::make_shared<CancellationToken>();
-    token->cancel();
-    CancellationScope scope(token);
-    EXPECT_THROW(CleanupAnalysis::detect(scanned.root, w.homeUrl()), CancellationError);
 }
 
 } // namespace

@@ -18,36 +18,31 @@ CleanupCandidate candidate(const std::string& path, std::int64_t size = 1,
     return CleanupCandidate(node, CleanupCategory::appCaches, "/h", "Known cache location.");
 }
 
-std::vector<std::string> paths(const CleanupQueue& queue) {
-    std::vector<std::string> out;
+using Paths = std::vector<std::string>;
+
+Paths paths(const CleanupQueue& queue) {
+    Paths out;
     for (const auto& item : queue.items()) {
         out.push_back(item.node.id.path());
     }
     return out;
 }
 
-using Paths = std::vector<std::string>;
-
-TEST(CleanupQueue, EnclosingFolderWins) {
+TEST(CleanupQueue, EnclosingFolderWinsInEitherOrder) {
     CleanupQueue queue;
+    queue.add(candidate("/h/a/one"));
+    queue.add(candidate("/h/z"));
+    queue.add(candidate("/h/a/two/deep"));
     queue.add(candidate("/h/a"));
     queue.add(candidate("/h/a/file", 1, false));
-    EXPECT_EQ(paths(queue), Paths({"/h/a"}));
-
-    CleanupQueue reversed;
-    reversed.add(candidate("/h/a/one"));
-    reversed.add(candidate("/h/z"));
-    reversed.add(candidate("/h/a/two/deep"));
-    reversed.add(candidate("/h/a"));
-    EXPECT_EQ(paths(reversed), Paths({"/h/z", "/h/a"}));
+    EXPECT_EQ(paths(queue), Paths({"/h/z", "/h/a"}));
 }
 
 TEST(CleanupQueue, SamePathInAnySpellingIsQueuedOnce) {
     CleanupQueue queue;
-    queue.add(candidate("/h/a/b"));
-    queue.add(candidate("/h/a/b"));
-    queue.add(candidate("/h/a/./b/"));
-    queue.add(candidate("/h/a/c/../b"));
+    for (const char* path : {"/h/a/b", "/h/a/b", "/h/a/./b/", "/h/a/c/../b"}) {
+        queue.add(candidate(path));
+    }
     queue.add(candidate("/h/a/b", 1, false));
     EXPECT_EQ(paths(queue), Paths({"/h/a/b"}));
     // A shared prefix without a separator is a different item.
@@ -74,10 +69,11 @@ TEST(CleanupQueue, LinksAndItemsWithReadErrorsAreNeverQueued) {
     EXPECT_EQ(paths(queue), Paths({"/h/damaged/inner"}));
 }
 
-TEST(CleanupQueue, RemoveMatchesTheUrlExactly) {
+TEST(CleanupQueue, RemoveMatchesTheUrlExactlyAndTotalCountsLogicalBytes) {
     CleanupQueue queue;
-    queue.add(candidate("/h/a"));
-    queue.add(candidate("/h/b"));
+    queue.add(candidate("/h/a", 3'000'000'000));
+    queue.add(candidate("/h/b", 5'000'000'000));
+    EXPECT_EQ(queue.totalSize(), 8'000'000'000);
     queue.remove(Url::file("/h/./a", true));
     queue.remove(Url::file("/h/a", false));
     EXPECT_EQ(queue.items().size(), 2u);
@@ -85,17 +81,7 @@ TEST(CleanupQueue, RemoveMatchesTheUrlExactly) {
     EXPECT_EQ(paths(queue), Paths({"/h/b"}));
     queue.clear();
     EXPECT_TRUE(queue.items().empty());
-}
-
-TEST(CleanupQueue, TotalSizeCountsLogicalBytes) {
-    CleanupQueue queue;
     EXPECT_EQ(queue.totalSize(), 0);
-    queue.add(candidate("/h/a", 3'000'000'000));
-    queue.add(candidate("/h/b", 5'000'000'000));
-    EXPECT_EQ(queue.totalSize(), 8'000'000'000);
-    CleanupQueue copy = queue;
-    copy.clear();
-    EXPECT_EQ(queue.totalSize(), 8'000'000'000);
 }
 
 } // namespace

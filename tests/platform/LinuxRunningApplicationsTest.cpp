@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -43,22 +45,18 @@ void addProcess(const TempDir& proc, int pid, int parentPid, const std::string& 
     }
 }
 
-std::string describe(const LinuxProcessRecord& r) {
-    return std::to_string(r.pid) + " " + r.bundleIdentifier + " " + r.name +
-           (r.isRegular ? " regular" : " background");
-}
+using Lines = std::vector<std::string>;
 
-std::vector<std::string> listing(const TempDir& proc) {
-    std::vector<std::string> out;
-    for (const auto& record : LinuxRunningApplications::processes(proc.path())) {
-        out.push_back(describe(record));
+Lines listing(const TempDir& proc) {
+    Lines out;
+    for (const auto& r : LinuxRunningApplications::processes(proc.path())) {
+        out.push_back(std::to_string(r.pid) + " " + r.bundleIdentifier + " " + r.name +
+                      (r.isRegular ? " regular" : " background"));
     }
     return out;
 }
 
-using Lines = std::vector<std::string>;
-
-TEST(LinuxRunningApplications, MainProcessesAndTheirHelpers) {
+TEST(LinuxRunningApplications, RecognisesAppsAndTheirHelpersFromProc) {
     TempDir proc;
     const std::string slack = "/usr/lib/slack/slack";
     addProcess(proc, 100, 1, "slack", slack, slack);
@@ -74,19 +72,6 @@ TEST(LinuxRunningApplications, MainProcessesAndTheirHelpers) {
     // Nothing known.
     addProcess(proc, 400, 1, "bash", "/usr/bin/bash", "bash");
     addProcess(proc, 401, 400, "vim", "/usr/bin/vim", "vim");
-    EXPECT_EQ(listing(proc), Lines({
-                                 "100 com.tinyspeck.slackmacgap Slack regular",
-                                 "101 com.tinyspeck.slackmacgap.helper Slack Helper background",
-                                 "102 com.tinyspeck.slackmacgap.helper Slack Helper background",
-                                 "200 org.mozilla.firefox Firefox regular",
-                                 "201 org.mozilla.firefox.helper Firefox Helper background",
-                                 "300 us.zoom.xos Zoom regular",
-                                 "301 us.zoom.xos.helper Zoom Helper background",
-                             }));
-}
-
-TEST(LinuxRunningApplications, RecognisesPackagesExecutablesAndTruncatedNames) {
-    TempDir proc;
     // Flatpak and Snap ids win over a generic executable.
     addProcess(proc, 10, 1, "bwrap", "/usr/bin/bwrap", "bwrap", "FLATPAK_ID=com.slack.Slack");
     addProcess(proc, 11, 1, "spotify", "/snap/spotify/1/spotify", "spotify", "SNAP_NAME=spotify");
@@ -112,55 +97,21 @@ TEST(LinuxRunningApplications, RecognisesPackagesExecutablesAndTruncatedNames) {
                                  "13 com.microsoft.edgemac Microsoft Edge regular",
                                  "14 com.hnc.Discord Discord regular",
                                  "19 org.videolan.vlc VLC regular",
+                                 "100 com.tinyspeck.slackmacgap Slack regular",
+                                 "101 com.tinyspeck.slackmacgap.helper Slack Helper background",
+                                 "102 com.tinyspeck.slackmacgap.helper Slack Helper background",
+                                 "200 org.mozilla.firefox Firefox regular",
+                                 "201 org.mozilla.firefox.helper Firefox Helper background",
+                                 "300 us.zoom.xos Zoom regular",
+                                 "301 us.zoom.xos.helper Zoom Helper background",
                              }));
     EXPECT_TRUE(LinuxRunningApplications::processes(proc.at("nothing")).empty());
 }
 
-// A shell copied under an application's name, so that /proc reports it as that application.
-class NamedShell {
-public:
-    NamedShell(const TempDir& dir, const std::string& name, std::string script)
-        : path_(dir.at(name)), script_(std::move(script)) {
-        std::filesystem::copy_file("/bin/sh", path_);
-        std::string flag = "-c";
-        char* argv[] = {path_.data(), flag.data(), script_.data(), nullptr};
-        if (::posix_spawn(&pid_, path_.c_str(), nullptr, nullptr, argv, environ) != 0) {
-            throw std::runtime_error("cannot start " + path_);
-        }
-    }
-    ~NamedShell() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL); // the test's own child
-            reap();
-        }
-    }
-    // Waits for the child; its exit code, or -1 when a signal ended it.
-    int reap() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    std::string path_;
-    std::string script_;
-    pid_t pid_ = 0;
-};
-
-const RunningApplication* find(const std::vector<RunningApplication>& list, const std::string& id) {
-    for (const auto& app : list) {
-        if (app.bundleIdentifier == id) {
-            return &app;
-        }
-    }
-    return nullptr;
-}
-
-// Polls until the process has been seen to end; not a timing assertion, only a bound.
-bool ends(const RunningApplication& app) {
+// Polls until `condition` holds; not a timing assertion, only a bound.
+bool eventually(const std::function<bool()>& condition) {
     for (int i = 0; i < 500; ++i) {
-        if (app.isTerminated()) {
+        if (condition()) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -170,49 +121,54 @@ bool ends(const RunningApplication& app) {
 
 TEST(LinuxRunningApplications, OnlyTheMainProcessIsAskedToQuit) {
     TempDir dir;
-    // A shell named like the app, with a child of its own that it ends and reaps when asked to
-    // quit, so that nothing outlives the test.
-    NamedShell discord(dir, "Discord", "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait");
-    const RunningApplication* helper = nullptr;
+    // A shell copied under the app's name, with a child of its own that it ends and reaps when
+    // asked to quit, so that nothing outlives the test.
+    std::string path = dir.at("Discord"), flag = "-c",
+                script = "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait";
+    std::filesystem::copy_file("/bin/sh", path);
+    char* argv[] = {path.data(), flag.data(), script.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    struct Reaper {
+        pid_t& pid;
+        ~Reaper() {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL); // the test's own child
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{pid};
+
+    // With no fixed source installed, the list is the system's.
     std::vector<RunningApplication> list;
-    for (int i = 0; i < 500 && helper == nullptr; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        list = RunningApplications::system();
-        helper = find(list, "com.hnc.Discord.helper");
-    }
-    ASSERT_NE(helper, nullptr);
+    auto find = [&list](const std::string& id) -> const RunningApplication* {
+        auto it = std::find_if(list.begin(), list.end(), [&](const RunningApplication& app) {
+            return app.bundleIdentifier == id;
+        });
+        return it == list.end() ? nullptr : &*it;
+    };
+    ASSERT_TRUE(eventually([&] {
+        list = RunningApplications::current();
+        return find("com.hnc.Discord.helper") != nullptr;
+    }));
+    const RunningApplication* helper = find("com.hnc.Discord.helper");
     EXPECT_FALSE(helper->isRegular);
     EXPECT_FALSE(helper->terminate());
     EXPECT_FALSE(helper->isTerminated());
-    const RunningApplication* main = find(list, "com.hnc.Discord");
+    const RunningApplication* main = find("com.hnc.Discord");
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(main->localizedName, "Discord");
     EXPECT_TRUE(main->isRegular);
     EXPECT_FALSE(main->isTerminated());
     EXPECT_TRUE(main->terminate());
-    EXPECT_TRUE(ends(*main));
-    EXPECT_TRUE(ends(*helper));
-    EXPECT_EQ(discord.reap(), 0);
+    EXPECT_TRUE(eventually(main->isTerminated));
+    EXPECT_TRUE(eventually(helper->isTerminated));
+    int status = 0;
+    ::waitpid(std::exchange(pid, 0), &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ended by a signal";
     // Once it is gone and reaped, its pid may name another process: nothing reaches that one.
     EXPECT_FALSE(main->terminate());
     EXPECT_TRUE(main->isTerminated());
-}
-
-TEST(RunningApplications, AFixedSourceReplacesTheSystemList) {
-    {
-        ScopedRunningApplications fixed([] {
-            RunningApplication app;
-            app.bundleIdentifier = "com.example.fixed";
-            return std::vector<RunningApplication>{app};
-        });
-        auto list = RunningApplications::current();
-        ASSERT_EQ(list.size(), 1u);
-        EXPECT_EQ(list[0].bundleIdentifier, "com.example.fixed");
-    }
-    auto list = RunningApplications::current();
-    EXPECT_TRUE(std::none_of(list.begin(), list.end(), [](const RunningApplication& app) {
-        return app.bundleIdentifier == "com.example.fixed";
-    }));
 }
 
 } // namespace

@@ -11,23 +11,16 @@ using namespace varnok::testing;
 
 namespace {
 
-Url folder(const std::string& path) {
-    return Url::file(path, true);
-}
-Url file(const std::string& path) {
-    return Url::file(path, false);
-}
+const Url home = Url::file("/Users/morvel", true);
 
-const Url home = folder("/Users/morvel");
-
-bool cleanupFolder(const std::string& path) {
-    return FilePolicy::allowsCleanupFolder(folder(path), home);
+bool cleanupFolder(const std::string& path, const Url& under = home) {
+    return FilePolicy::allowsCleanupFolder(Url::file(path, true), under);
 }
 bool userFile(const std::string& path) {
-    return FilePolicy::allowsUserFile(file(path));
+    return FilePolicy::allowsUserFile(Url::file(path, false));
 }
 
-TEST(FilePolicy, SystemRootsAreRefusedInAnyCase) {
+TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
     for (std::string path : {"/System/Library/Caches/x", "/usr/local/lib/x", "/USR/LOCAL/x",
                              "/Applications/Tool.app", "/applications/x", "/etc/x", "/var/log/x",
                              "/private/etc/x", "/dev/x", "/bin/x", "/sbin/x", "/Library/x"}) {
@@ -36,37 +29,38 @@ TEST(FilePolicy, SystemRootsAreRefusedInAnyCase) {
     }
     // A root itself is refused; a name that merely begins like a root is not.
     EXPECT_FALSE(cleanupFolder("/usr"));
+    EXPECT_FALSE(cleanupFolder("/"));
     EXPECT_TRUE(cleanupFolder("/usrlocal"));
     EXPECT_TRUE(cleanupFolder("/Volumes/Backup/project/build"));
     EXPECT_TRUE(userFile("/Volumes/Backup/clip.mov"));
-    EXPECT_TRUE(userFile("/Users/morvel/Movies/clip.mov"));
     // Lexical tricks do not escape the roots.
     EXPECT_FALSE(userFile("/Users/../usr/share/clip.mov"));
     EXPECT_FALSE(cleanupFolder("/home/./../etc/build"));
-}
-
-TEST(FilePolicy, RefusesWhatIsNotAnAbsoluteFileUrl) {
-    auto web = Url::parse("https://example.com/Movies/clip.mov");
-    ASSERT_TRUE(web.has_value());
-    EXPECT_FALSE(FilePolicy::allowsUserFile(*web));
-    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(*web, home));
+    // Nor does anything that is not an absolute file URL get through.
+    const Url web = Url::parse("https://example.com/Movies/clip.mov").value();
+    EXPECT_FALSE(FilePolicy::allowsUserFile(web));
+    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(web, home));
     EXPECT_FALSE(FilePolicy::allowsUserFile(Url()));
-    EXPECT_FALSE(FilePolicy::allowsUserFile(Url::file("Movies/clip.mov", false)));
-    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(folder("/"), home));
+    EXPECT_FALSE(userFile("Movies/clip.mov"));
 }
 
-TEST(FilePolicy, TemporaryFolderBelowASystemRootIsAllowed) {
-    ScopedEnv tmp("TMPDIR", "/private/var/folders/xy/T");
-    EXPECT_TRUE(userFile("/private/var/folders/xy/T/clip.mov"));
-    EXPECT_TRUE(userFile("/PRIVATE/var/folders/xy/t/clip.mov"));
-    EXPECT_TRUE(cleanupFolder("/private/var/folders/xy/T/project/node_modules"));
-    // Only inside it: the folder itself and its siblings stay refused.
-    EXPECT_FALSE(cleanupFolder("/private/var/folders/xy/T"));
-    EXPECT_FALSE(userFile("/private/var/folders/xy/Tx/clip.mov"));
-    EXPECT_FALSE(userFile("/private/var/folders/xy/other.mov"));
-}
-
-TEST(FilePolicy, TemporaryFolderIsJudgedWithItsLinksResolved) {
+TEST(FilePolicy, TemporaryFolderOpensOnlyWhatIsInsideIt) {
+    {
+        ScopedEnv tmp("TMPDIR", "/private/var/folders/xy/T");
+        EXPECT_TRUE(userFile("/private/var/folders/xy/T/clip.mov"));
+        EXPECT_TRUE(userFile("/PRIVATE/var/folders/xy/t/clip.mov"));
+        EXPECT_TRUE(cleanupFolder("/private/var/folders/xy/T/project/node_modules"));
+        EXPECT_FALSE(cleanupFolder("/private/var/folders/xy/T"));
+        EXPECT_FALSE(userFile("/private/var/folders/xy/Tx/clip.mov"));
+        EXPECT_FALSE(userFile("/private/var/folders/xy/other.mov"));
+    }
+    // A temporary folder that is itself a system root opens nothing.
+    for (const char* value : {"/usr", "/", "/var"}) {
+        ScopedEnv tmp("TMPDIR", value);
+        EXPECT_FALSE(userFile("/usr/share/clip.mov")) << value;
+        EXPECT_FALSE(userFile("/var/tmp/clip.mov")) << value;
+    }
+    // It is judged with its links resolved.
     TempDir scratch;
     std::string real = "/var/tmp/varnok-policy-XXXXXX";
     ASSERT_NE(::mkdtemp(real.data()), nullptr);
@@ -79,66 +73,37 @@ TEST(FilePolicy, TemporaryFolderIsJudgedWithItsLinksResolved) {
     ::rmdir(real.c_str());
 }
 
-TEST(FilePolicy, TemporaryFolderThatIsASystemRootOpensNothing) {
-    for (const char* value : {"/usr", "/", "/var"}) {
-        ScopedEnv tmp("TMPDIR", value);
-        EXPECT_FALSE(userFile("/usr/share/clip.mov")) << value;
-        EXPECT_FALSE(userFile("/var/tmp/clip.mov")) << value;
-    }
-}
-
 TEST(FilePolicy, CleanupFoldersExamineOnlyTheParents) {
-    EXPECT_TRUE(cleanupFolder("/Users/morvel/code/site/node_modules"));
-    EXPECT_TRUE(cleanupFolder("/Users/morvel/code/site/.next"));
-    EXPECT_TRUE(cleanupFolder("/Users/morvel/code/Tool.app"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/code/site/node_modules/left-pad"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/code/ios/Pods/Alamofire"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/code/App.xcodeproj/build"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/code/App.XcodeProj/build"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/.config/app/cache"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/code/site/.git/objects"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/LIBRARY/Caches/build"));
+    for (std::string path : {"code/site/node_modules", "code/site/.next", "code/Tool.app",
+                             "Library/Developer/Xcode/DerivedData"}) {
+        EXPECT_TRUE(cleanupFolder("/Users/morvel/" + path)) << path;
+    }
+    for (std::string path :
+         {"code/site/node_modules/left-pad", "code/ios/Pods/Alamofire", "code/App.xcodeproj/build",
+          "code/App.XcodeProj/build", ".config/app/cache", "code/site/.git/objects",
+          "LIBRARY/Caches/build", "Library/Developer/Xcode/DerivedData/App-abc",
+          "library/developer/xcode/deriveddata"}) {
+        EXPECT_FALSE(cleanupFolder("/Users/morvel/" + path)) << path;
+    }
     EXPECT_FALSE(cleanupFolder("/Volumes/Disk/Applications/thing/build"));
-}
-
-TEST(FilePolicy, DerivedDataOfThisHomeIsTheOnlyExceptionInLibrary) {
-    EXPECT_TRUE(cleanupFolder("/Users/morvel/Library/Developer/Xcode/DerivedData"));
-    EXPECT_TRUE(FilePolicy::allowsCleanupFolder(
-        folder("/Users/morvel/Library/Developer/Xcode/DerivedData"), folder("/Users/./morvel/")));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/Library/Developer/Xcode/DerivedData/App-abc"));
-    EXPECT_FALSE(cleanupFolder("/Users/morvel/library/developer/xcode/deriveddata"));
+    // DerivedData is the exception only in this home, however the home is spelled.
+    EXPECT_TRUE(cleanupFolder("/Users/morvel/Library/Developer/Xcode/DerivedData",
+                              Url::file("/Users/./morvel/", true)));
     EXPECT_FALSE(cleanupFolder("/Users/other/Library/Developer/Xcode/DerivedData"));
 }
 
 TEST(FilePolicy, UserFilesRefuseProjectCredentialAndHiddenFiles) {
-    for (std::string path : {
-             "/Users/morvel/code/site/package.json",
-             "/Users/morvel/code/site/MAKEFILE",
-             "/Users/morvel/code/site/Makefile",
-             "/Users/morvel/code/site/Dockerfile",
-             "/Users/morvel/keys/id_ed25519",
-             "/Users/morvel/data/app.sqlite-wal",
-             "/Users/morvel/data/app.db-SHM",
-             "/Users/morvel/data/app.db",
-             "/Users/morvel/data/App.SQLite3",
-             "/Users/morvel/code/main.CPP",
-             "/Users/morvel/code/config.yml",
-             "/Users/morvel/Documents/.hidden.mov",
-             "/Users/morvel/.cache/clip.mov",
-             "/Users/morvel/Pictures/Photos Library.photoslibrary/originals/a.jpg",
-             "/Users/morvel/Library/Mail/a.pdf",
-             "/Users/morvel/code/node_modules/x/readme.md",
-         }) {
-        EXPECT_FALSE(userFile(path)) << path;
+    for (std::string path : {"code/site/package.json", "code/site/MAKEFILE", "code/site/Makefile",
+                             "code/site/Dockerfile", "keys/id_ed25519", "data/app.sqlite-wal",
+                             "data/app.db-SHM", "data/app.db", "data/App.SQLite3", "code/main.CPP",
+                             "code/config.yml", "Documents/.hidden.mov", ".cache/clip.mov",
+                             "Pictures/Photos Library.photoslibrary/originals/a.jpg",
+                             "Library/Mail/a.pdf", "code/node_modules/x/readme.md"}) {
+        EXPECT_FALSE(userFile("/Users/morvel/" + path)) << path;
     }
-    for (std::string path : {
-             "/Users/morvel/Movies/clip.mov",
-             "/Users/morvel/Documents/notes",
-             "/Users/morvel/Documents/archive.tar.gz",
-             "/Users/morvel/Documents/wal",
-             "/Users/morvel/Documents/package.json.bak",
-         }) {
-        EXPECT_TRUE(userFile(path)) << path;
+    for (std::string path : {"Movies/clip.mov", "Documents/notes", "Documents/archive.tar.gz",
+                             "Documents/wal", "Documents/package.json.bak"}) {
+        EXPECT_TRUE(userFile("/Users/morvel/" + path)) << path;
     }
 }
 
@@ -153,38 +118,28 @@ TEST(FilePolicy, LowerCasingIsUnicodeAware) {
 
 TEST(FilePolicy, NothingInsideALinuxTrashIsOffered) {
     TempDir scratch;
+    makeFolder(scratch.at("real"));
+    makeSymlink(scratch.at("real"), scratch.at("data"));
     ScopedEnv homeEnv("HOME", scratch.at("home"));
     ScopedEnv dataEnv("XDG_DATA_HOME", scratch.at("data"));
-    const Url linuxHome = folder(scratch.at("home"));
-    auto allowsFolder = [&](const std::string& path) {
-        return FilePolicy::allowsCleanupFolder(folder(path), linuxHome);
-    };
+    const Url linuxHome = Url::file(scratch.at("home"), true);
 
+    // The home Trash also when reached by its resolved path.
     for (std::string trash :
-         {scratch.at("data/Trash"), scratch.at("home/.local/share/Trash"),
+         {scratch.at("data/Trash"), scratch.at("real/Trash"), scratch.at("home/.local/share/Trash"),
           std::string("/media/disk/.Trash-1000"), std::string("/media/disk/.Trash-0"),
           std::string("/media/disk/.Trash/1000")}) {
-        EXPECT_FALSE(allowsFolder(trash)) << trash;
-        EXPECT_FALSE(allowsFolder(trash + "/files/site/node_modules")) << trash;
-        EXPECT_FALSE(allowsFolder(trash + "/files/build")) << trash;
-        EXPECT_FALSE(FilePolicy::allowsUserFile(file(trash + "/files/clip.mov"))) << trash;
-        EXPECT_TRUE(FilePolicy::isInTrash(folder(trash + "/files"))) << trash;
+        EXPECT_FALSE(cleanupFolder(trash, linuxHome)) << trash;
+        EXPECT_FALSE(cleanupFolder(trash + "/files/site/node_modules", linuxHome)) << trash;
+        EXPECT_FALSE(cleanupFolder(trash + "/files/build", linuxHome)) << trash;
+        EXPECT_FALSE(userFile(trash + "/files/clip.mov")) << trash;
+        EXPECT_TRUE(FilePolicy::isInTrash(Url::file(trash + "/files", true))) << trash;
     }
     // Names that only resemble a Trash folder are ordinary folders.
-    EXPECT_TRUE(allowsFolder(scratch.at("home/Documents/Trash/build")));
-    EXPECT_TRUE(allowsFolder("/media/disk/.Trash-old/node_modules"));
-    EXPECT_TRUE(allowsFolder(scratch.at("data/Trashcan/build")));
-    EXPECT_TRUE(FilePolicy::allowsUserFile(file(scratch.at("data/Trashed.mov"))));
-}
-
-TEST(FilePolicy, HomeTrashReachedThroughALinkIsProtected) {
-    TempDir scratch;
-    makeFolder(scratch.at("real/Trash/files/build"));
-    makeSymlink(scratch.at("real"), scratch.at("data"));
-    ScopedEnv dataEnv("XDG_DATA_HOME", scratch.at("data"));
-    EXPECT_FALSE(FilePolicy::allowsCleanupFolder(folder(scratch.at("real/Trash/files/build")),
-                                                 folder(scratch.at("home"))));
-    EXPECT_FALSE(FilePolicy::allowsUserFile(file(scratch.at("real/Trash/files/clip.mov"))));
+    EXPECT_TRUE(cleanupFolder(scratch.at("home/Documents/Trash/build"), linuxHome));
+    EXPECT_TRUE(cleanupFolder("/media/disk/.Trash-old/node_modules", linuxHome));
+    EXPECT_TRUE(cleanupFolder(scratch.at("data/Trashcan/build"), linuxHome));
+    EXPECT_TRUE(userFile(scratch.at("data/Trashed.mov")));
 }
 
 } // namespace
