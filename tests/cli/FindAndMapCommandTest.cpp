@@ -81,13 +81,9 @@ TEST(FindCommand, TextListingShowsSizeDateAndPath) {
 
 TEST(FindAndMapCommands, BadInputIsExplained) {
     Sample sample;
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-        std::string message;
-    };
     const std::string& root = sample.root;
-    for (const Case& c : std::vector<Case>{
+    for (const auto& [args, code, message] :
+         std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
              {{"find", root, "--kind", "Pictures"},
               2,
               "Files, Folders, Videos, Archives, Applications"},
@@ -100,9 +96,9 @@ TEST(FindAndMapCommands, BadInputIsExplained) {
              {{"map", root, "--depth", "5"}, 2, ""},
              {{"map"}, 2, ""},
          }) {
-        auto run = runCli(c.args);
-        EXPECT_EQ(run.exitCode, c.code) << c.args.back() << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        auto run = runCli(args);
+        EXPECT_EQ(run.exitCode, code) << args.back() << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
 }
 

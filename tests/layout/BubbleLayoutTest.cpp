@@ -11,10 +11,10 @@ using namespace varnok::testing;
 
 namespace {
 
-void expectCircle(const PackedCircle& c, double x, double y, double radius) {
-    EXPECT_NEAR(c.center.x, x, 1e-9);
-    EXPECT_NEAR(c.center.y, y, 1e-9);
-    EXPECT_NEAR(c.radius, radius, 1e-9);
+void expectCircle(const PackedCircle& c, const PackedCircle& expected) {
+    EXPECT_NEAR(c.center.x, expected.center.x, 1e-9);
+    EXPECT_NEAR(c.center.y, expected.center.y, 1e-9);
+    EXPECT_NEAR(c.radius, expected.radius, 1e-9);
 }
 
 double gap(const PackedCircle& a, const PackedCircle& b) {
@@ -40,8 +40,7 @@ TEST(BubblePack, KnownPackingsComeBackInTheWeightsOrder) {
         auto circles = BubbleLayout::pack(c.weights);
         ASSERT_EQ(circles.size(), c.circles.size());
         for (size_t i = 0; i < circles.size(); ++i) {
-            expectCircle(circles[i], c.circles[i].center.x, c.circles[i].center.y,
-                         c.circles[i].radius);
+            expectCircle(circles[i], c.circles[i]);
         }
     }
 }
@@ -84,7 +83,7 @@ TEST(BubblePack, CirclesNeverOverlapAndFillTheUnitCircleOnRandomWeights) {
 TEST(BubbleLayout, TheFirstLevelFillsTheCanvasCircle) {
     auto bubbles = BubbleLayout::make(filesIn("/d", {7}), {100, 60}, 2, 300);
     ASSERT_EQ(bubbles.size(), 1u);
-    expectCircle(bubbles[0].circle, 50, 30, 27);
+    expectCircle(bubbles[0].circle, {{50, 30}, 27});
     auto tiny = BubbleLayout::make(filesIn("/d", {7, 3}), {4, 4}, 2, 300);
     ASSERT_EQ(tiny.size(), 2u);
     EXPECT_EQ(tiny[0].circle.radius, 0);
@@ -103,8 +102,8 @@ TEST(BubbleLayout, FoldersOpenWhenTheirBubbleIsLargeEnough) {
     EXPECT_TRUE(large[0].expanded);
     // The children are two halves of the inner circle: radius 0.76 × 49, centre pushed down.
     double inner = 0.76 * 49;
-    expectCircle(large[1].circle, 52 - inner / 2, 52 + 0.14 * 49, inner / 2);
-    expectCircle(large[2].circle, 52 + inner / 2, 52 + 0.14 * 49, inner / 2);
+    expectCircle(large[1].circle, {{52 - inner / 2, 52 + 0.14 * 49}, inner / 2});
+    expectCircle(large[2].circle, {{52 + inner / 2, 52 + 0.14 * 49}, inner / 2});
     EXPECT_EQ(large[1].depth, 2);
     EXPECT_EQ(large[1].ancestors.front(), &nodes[0]);
 
