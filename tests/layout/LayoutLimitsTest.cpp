@@ -88,7 +88,9 @@ TEST(LayoutLimits, DepthIsClampedAndFlameRowsFollowIt) {
 
 TEST(LayoutLimits, BudgetsAndSiblingLimitsMakeGroupsThatNeverOpen) {
     // Empty entries get no tile and count against no limit.
-    auto tiles = TreemapLayout::make(filesIn("/d", {5, 3, 0, 0, 0}), {100, 100}, 1, 2, 2);
+    // The results point into the nodes given, so each list of nodes outlives its result.
+    auto someEmpty = filesIn("/d", {5, 3, 0, 0, 0});
+    auto tiles = TreemapLayout::make(someEmpty, {100, 100}, 1, 2, 2);
     ASSERT_EQ(tiles.size(), 2u);
     EXPECT_EQ(tiles[1].node->name(), "f1");
     EXPECT_EQ(SunburstLayout::make({chain(5)}, 3, 2, 60).size(), 2u);
@@ -113,8 +115,8 @@ TEST(LayoutLimits, BudgetsAndSiblingLimitsMakeGroupsThatNeverOpen) {
     EXPECT_FALSE(tiles[0].expanded);
     EXPECT_EQ(SunburstLayout::make(folders, 3, 900, 1).size(), 1u);
 
-    auto segments =
-        SunburstLayout::make(filesIn("/d", {100, 90, 80, 70, 60, 50, 40, 30, 20, 10}), 3, 900, 4);
+    auto ten = filesIn("/d", {100, 90, 80, 70, 60, 50, 40, 30, 20, 10});
+    auto segments = SunburstLayout::make(ten, 3, 900, 4);
     ASSERT_EQ(segments.size(), 4u);
     ASSERT_TRUE(segments[3].group);
     EXPECT_EQ(segments[3].node->id.absoluteString().rfind("varnok-group://sunburst/file:///d/", 0),
@@ -122,13 +124,13 @@ TEST(LayoutLimits, BudgetsAndSiblingLimitsMakeGroupsThatNeverOpen) {
     EXPECT_NEAR(segments[3].end - segments[3].start, SunburstLayout::fullTurn * 280 / 550, 1e-12);
 
     // Flame charts keep 40 bars under one parent, bubble maps 24 bubbles on one level.
-    auto bars =
-        FlameLayout::make(filesIn("/d", std::vector<std::int64_t>(45, 10)), 800, 20, 3, 900);
+    auto many = filesIn("/d", std::vector<std::int64_t>(45, 10));
+    auto bars = FlameLayout::make(many, 800, 20, 3, 900);
     ASSERT_EQ(bars.size(), 40u);
     ASSERT_TRUE(bars[39].group);
     EXPECT_EQ(bars[39].group->members.size(), 6u);
-    auto bubbles =
-        BubbleLayout::make(filesIn("/d", std::vector<std::int64_t>(30, 100)), {800, 800}, 2, 300);
+    many = filesIn("/d", std::vector<std::int64_t>(30, 100));
+    auto bubbles = BubbleLayout::make(many, {800, 800}, 2, 300);
     ASSERT_EQ(bubbles.size(), 24u);
     EXPECT_EQ(bubbles[23].node->logicalSize, 700);
     EXPECT_EQ(bubbles[23].node->id.absoluteString().rfind("varnok-group://sunburst/file:///d/", 0),
