@@ -1,38 +1,11 @@
+#include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
 
-#include <array>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace varnok::testing;
-
-namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string output;
-};
-
-// Runs the command line tool with `arguments` (already quoted); stdout and stderr together.
-CliRun runCli(const std::string& arguments) {
-    CliRun run;
-    std::string command = std::string(OMBRELO_CLI_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buffer{};
-    while (std::size_t count = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-        run.output.append(buffer.data(), count);
-    }
-    int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-} // namespace
 
 TEST(DuplicatesCommand, ListsSetsLargestFirstWithTotals) {
     TempDir dir;
@@ -41,29 +14,29 @@ TEST(DuplicatesCommand, ListsSetsLargestFirstWithTotals) {
     writeFile(dir.at("big1.txt"), "a larger copy");
     writeFile(dir.at("big2.txt"), "a larger copy");
     writeFile(dir.at("other.txt"), "a larger cop!");
-    makeSymlink(dir.path(), dir.at("../" + dir.url().lastPathComponent() + "-link"));
+    makeSymlink(dir.path(), dir.path() + "-link");
 
     // Given through a link, the folder is searched at its real location.
-    CliRun run = runCli("duplicates '" + dir.path() + "-link'");
+    CliRun run = runCli({"duplicates", dir.path() + "-link"});
     ::unlink((dir.path() + "-link").c_str());
-    ASSERT_EQ(run.status, 0) << run.output;
-    auto big = run.output.find(dir.at("big1.txt") + "\n    " + dir.at("big2.txt"));
-    auto small = run.output.find(dir.at("a/c.txt") + "\n    " + dir.at("b.txt"));
-    ASSERT_NE(big, std::string::npos) << run.output;
-    ASSERT_NE(small, std::string::npos) << run.output;
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto big = run.out.find(dir.at("big1.txt") + "\n    " + dir.at("big2.txt"));
+    auto small = run.out.find(dir.at("a/c.txt") + "\n    " + dir.at("b.txt"));
+    ASSERT_NE(big, std::string::npos) << run.out;
+    ASSERT_NE(small, std::string::npos) << run.out;
     EXPECT_LT(big, small);
-    EXPECT_NE(run.output.find("2 sets of identical files; 18 bytes could be freed"),
+    EXPECT_NE(run.out.find("2 sets of identical files; 18 bytes could be freed"),
               std::string::npos);
-    EXPECT_NE(run.output.find("Hashed:  5 files, 49 bytes"), std::string::npos) << run.output;
+    EXPECT_NE(run.out.find("Hashed:  5 files, 49 bytes"), std::string::npos) << run.out;
 }
 
 TEST(DuplicatesCommand, PrintsTheResultAsJson) {
     TempDir dir;
     writeFile(dir.at("one"), "same");
     writeFile(dir.at("two"), "same");
-    CliRun run = runCli("duplicates --json --jobs 2 '" + dir.path() + "'");
-    ASSERT_EQ(run.status, 0) << run.output;
-    auto json = nlohmann::json::parse(run.output);
+    CliRun run = runCli({"duplicates", "--json", "--jobs", "2", dir.path()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto json = nlohmann::json::parse(run.out);
     ASSERT_EQ(json["groups"].size(), 1u);
     EXPECT_EQ(json["groups"][0]["id"], "file://" + dir.at("one"));
     EXPECT_EQ(json["groups"][0]["extraSize"], 4);
@@ -77,12 +50,16 @@ TEST(DuplicatesCommand, PrintsTheResultAsJson) {
 
 TEST(DuplicatesCommand, ExplainsBadInput) {
     TempDir dir;
-    CliRun missing = runCli("duplicates '" + dir.at("nothing") + "'");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.output.find("does not exist"), std::string::npos) << missing.output;
-    CliRun file = runCli("duplicates '" + writeFile(dir.at("f"), "x") + "'");
-    EXPECT_EQ(file.status, 1);
-    EXPECT_NE(file.output.find("is not a folder"), std::string::npos) << file.output;
-    EXPECT_EQ(runCli("duplicates").status, 2);
-    EXPECT_EQ(runCli("duplicates --jobs 0 '" + dir.path() + "'").status, 2);
+    writeFile(dir.at("f"), "x");
+    for (auto [args, code, message] :
+         std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+             {{"duplicates", dir.at("nothing")}, 1, "does not exist"},
+             {{"duplicates", dir.at("f")}, 1, "is not a folder"},
+             {{"duplicates"}, 2, ""},
+             {{"duplicates", "--jobs", "0", dir.path()}, 2, ""},
+         }) {
+        CliRun run = runCli(args);
+        EXPECT_EQ(run.exitCode, code) << args.back();
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
 }

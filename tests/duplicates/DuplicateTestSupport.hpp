@@ -3,8 +3,13 @@
 #include "core/scan/FileNode.hpp"
 #include "core/scan/ScanEngine.hpp"
 
+#include <fcntl.h>
+#include <functional>
+#include <linux/fs.h>
 #include <string>
-#include <sys/stat.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace varnok::testing {
 
@@ -24,8 +29,32 @@ inline FileNode scannedTree(const std::string& folder) {
 }
 
 // Sets a user.* extended attribute; false when the file system of the folder has none.
-bool setUserAttribute(const std::string& path, const std::string& name, const std::string& value);
+inline bool setUserAttribute(const std::string& path, const std::string& name,
+                             const std::string& value) {
+    return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;
+}
+
 // Sets the no-dump file flag; false when the file system cannot keep it.
-bool setNoDumpFlag(const std::string& path);
+inline bool setNoDumpFlag(const std::string& path) {
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+    flags |= FS_NODUMP_FL;
+    done = done && ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+    return done;
+}
+
+// The description of what `body` throws, or "no failure".
+inline std::string failureOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no failure";
+}
 
 } // namespace varnok::testing

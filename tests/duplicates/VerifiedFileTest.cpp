@@ -10,37 +10,25 @@
 using namespace varnok;
 using namespace varnok::testing;
 
-namespace {
-
-std::string openFailure(const FileNode& node) {
-    try {
-        VerifiedFile::open(node);
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "opened";
-}
-
-} // namespace
-
 TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
     TempDir dir;
     int descriptorsBefore = openDescriptorCount();
+    auto openFailure = [](const FileNode& node) {
+        return failureOf([&] { VerifiedFile::open(node); });
+    };
 
     FileNode changed = scannedFile(writeFile(dir.at("changed.txt"), "one"));
     writeFile(dir.at("changed.txt"), "two");
     setModifiedSecondsAgo(dir.at("changed.txt"), 100);
     EXPECT_EQ(openFailure(changed), "changed.txt changed or cannot be verified. Scan again.");
 
-    makeFolder(dir.at("real"));
     writeFile(dir.at("real/inner.txt"), "x");
     makeSymlink(dir.at("real"), dir.at("link"));
     EXPECT_EQ(openFailure(scannedFile(dir.at("link/inner.txt"))),
               "inner.txt changed or cannot be verified. Scan again.");
 
     // A file with a size but no blocks on disk may be a placeholder whose contents are elsewhere.
-    std::string sparse = dir.at("sparse.bin");
-    writeFile(sparse, "");
+    std::string sparse = writeFile(dir.at("sparse.bin"), "");
     ASSERT_EQ(::truncate(sparse.c_str(), 1 << 20), 0);
     EXPECT_EQ(openFailure(scannedFile(sparse)),
               "Cloud-only or unreadable files are excluded from duplicate cleanup.");
@@ -51,23 +39,18 @@ TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
     auto child = runUnprivileged([&] { return openFailure(secretNode); });
     EXPECT_EQ(child.output, "The selected file cannot be opened safely.");
 
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
-}
-
-TEST(VerifiedFile, VerifyRejectsAHandleToAnotherObject) {
-    TempDir dir;
+    // An open handle verifies only against the object it was opened for.
     FileNode first = scannedFile(writeFile(dir.at("first.txt"), "same"));
     FileNode second = scannedFile(writeFile(dir.at("second.txt"), "same"));
-    FileHandle handle = VerifiedFile::open(first);
-    try {
-        VerifiedFile::verify(handle, second);
-        FAIL() << "a handle to another file verified";
-    } catch (const CleanupProblem& problem) {
-        EXPECT_EQ(problem.message, "The opened file changed during verification.");
+    {
+        FileHandle handle = VerifiedFile::open(first);
+        EXPECT_EQ(failureOf([&] { VerifiedFile::verify(handle, second); }),
+                  "The opened file changed during verification.");
+        FileNode unrecorded = first;
+        unrecorded.identity.reset();
+        EXPECT_THROW(VerifiedFile::verify(handle, unrecorded), CleanupProblem);
     }
-    FileNode unrecorded = first;
-    unrecorded.identity.reset();
-    EXPECT_THROW(VerifiedFile::verify(handle, unrecorded), CleanupProblem);
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
 TEST(VerifiedFile, MetadataHoldsOwnerModeFlagsAndEveryAttribute) {
@@ -75,10 +58,9 @@ TEST(VerifiedFile, MetadataHoldsOwnerModeFlagsAndEveryAttribute) {
     std::string path = writeFile(dir.at("plain.txt"), "contents");
     setMode(path, 0640);
     ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-    FileNode node = scannedFile(path);
     VerifiedFile::Metadata plain;
     {
-        FileHandle handle = VerifiedFile::open(node);
+        FileHandle handle = VerifiedFile::open(scannedFile(path));
         plain = VerifiedFile::metadata(handle);
     }
     EXPECT_EQ(plain.owner, 65534u);

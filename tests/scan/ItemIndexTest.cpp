@@ -29,18 +29,19 @@ FileNode symlink(const std::string& path, std::int64_t size) {
     return node;
 }
 
-std::vector<std::string> paths(const std::vector<const FileNode*>& nodes) {
-    std::vector<std::string> out;
-    for (const FileNode* node : nodes) {
-        out.push_back(node->id.path());
+// What `ItemIndex::find` lists below `root`: paths relative to it, separated by spaces.
+std::string find(const FileNode& root, std::optional<ItemKind> kind,
+                 ItemSort sort = ItemSort::largest, std::string_view search = "",
+                 ItemScope scope = ItemScope::descendants) {
+    std::string text;
+    for (const FileNode* node : ItemIndex::find(root, kind, sort, search, scope)) {
+        text += (text.empty() ? "" : " ") + node->id.path().substr(root.id.path().size() + 1);
     }
-    return out;
+    return text;
 }
 
-std::vector<std::string> find(const FileNode& root, std::optional<ItemKind> kind,
-                              ItemSort sort = ItemSort::largest, std::string_view search = "",
-                              ItemScope scope = ItemScope::descendants) {
-    return paths(ItemIndex::find(root, kind, sort, search, scope));
+std::string search(const FileNode& root, std::string_view text) {
+    return find(root, std::nullopt, ItemSort::largest, text);
 }
 
 // /h
@@ -69,67 +70,51 @@ TEST(ItemKind, TextValuesRoundTripExactly) {
     for (ItemSort sort : allItemSorts) {
         EXPECT_EQ(itemSortFromText(textValue(sort)), sort);
     }
-    EXPECT_EQ(textValue(ItemKind::applications), "Applications");
-    EXPECT_EQ(textValue(ItemSort::type), "Type");
     EXPECT_FALSE(itemKindFromText("files"));
     EXPECT_FALSE(itemKindFromText("Files "));
     EXPECT_FALSE(itemSortFromText("largest"));
 }
 
-TEST(ItemIndex, KindsFollowFolderFlagAndExtension) {
+TEST(ItemIndex, KindsFollowFolderFlagAndExtensionInTheChosenScope) {
     FileNode root = sampleTree();
-    EXPECT_EQ(find(root, ItemKind::videos), (std::vector<std::string>{"/h/Movies/clip.MKV"}))
+    EXPECT_EQ(find(root, ItemKind::videos), "Movies/clip.MKV")
         << "a folder named Clip.mov is not a video";
-    EXPECT_EQ(find(root, ItemKind::applications), (std::vector<std::string>{"/h/Tool.APP"}))
+    EXPECT_EQ(find(root, ItemKind::applications), "Tool.APP")
         << "a file named tool.app is not an application";
-    EXPECT_EQ(find(root, ItemKind::archives), (std::vector<std::string>{"/h/Backup.tar.GZ"}));
-    EXPECT_EQ(find(root, ItemKind::folders),
-              (std::vector<std::string>{"/h/Movies", "/h/Tool.APP", "/h/Movies/Clip.mov"}));
-    EXPECT_EQ(find(root, ItemKind::files).size(), 6u) << "every file but the link";
-    EXPECT_EQ(find(root, std::nullopt).size(), 9u);
-}
-
-TEST(ItemIndex, DirectChildrenOnly) {
-    FileNode root = sampleTree();
+    EXPECT_EQ(find(root, ItemKind::archives), "Backup.tar.GZ");
+    EXPECT_EQ(find(root, ItemKind::folders), "Movies Tool.APP Movies/Clip.mov");
+    EXPECT_EQ(find(root, ItemKind::files),
+              "Movies/clip.MKV Backup.tar.GZ Tool.APP/bin notes tool.app Movies/Clip.mov/x")
+        << "every file but the link";
+    EXPECT_EQ(find(root, std::nullopt),
+              "Movies Movies/clip.MKV Backup.tar.GZ Tool.APP Tool.APP/bin notes tool.app "
+              "Movies/Clip.mov Movies/Clip.mov/x");
     EXPECT_EQ(find(root, ItemKind::files, ItemSort::largest, "", ItemScope::directChildren),
-              (std::vector<std::string>{"/h/Backup.tar.GZ", "/h/notes", "/h/tool.app"}));
-    EXPECT_TRUE(find(fileNode("/h/f", 3), std::nullopt).empty());
-    EXPECT_TRUE(find(folderNode("/h", {}), std::nullopt).empty());
+              "Backup.tar.GZ notes tool.app");
+    EXPECT_EQ(find(fileNode("/h/f", 3), std::nullopt), "");
+    EXPECT_EQ(find(folderNode("/h", {}), std::nullopt), "");
 }
 
 TEST(ItemIndex, SearchLooksAtTheWholePathIgnoringCase) {
     FileNode root = sampleTree();
-    EXPECT_EQ(find(root, std::nullopt, ItemSort::largest, "MOVIES/"),
-              (std::vector<std::string>{"/h/Movies/clip.MKV", "/h/Movies/Clip.mov",
-                                        "/h/Movies/Clip.mov/x"}));
-    EXPECT_EQ(find(root, std::nullopt, ItemSort::largest, "h/movies").size(), 4u);
-    EXPECT_TRUE(find(root, std::nullopt, ItemSort::largest, "link").empty())
-        << "symbolic links are never listed";
+    EXPECT_EQ(search(root, "MOVIES/"), "Movies/clip.MKV Movies/Clip.mov Movies/Clip.mov/x");
+    EXPECT_EQ(search(root, "h/movies"), "Movies Movies/clip.MKV Movies/Clip.mov Movies/Clip.mov/x");
+    EXPECT_EQ(search(root, "link"), "") << "symbolic links are never listed";
 
-    FileNode accents = folderNode("/h", {fileNode("/h/\xC3\x89T\xC3\x89.txt", 1), // ÉTÉ
-                                         fileNode("/h/Stra\xC3\x9F"
-                                                  "e",
-                                                  2),                          // Straße
-                                         fileNode("/h/e\xCC\x81t\xC3\xA9", 3), // e + ◌́ ...
-                                         fileNode("/h/bad\xFF.txt", 4)});
-    EXPECT_EQ(find(accents, std::nullopt, ItemSort::largest, "\xC3\xA9t\xC3\xA9").size(), 2u)
+    FileNode accents =
+        folderNode("/h", {fileNode("/h/\u00C9T\u00C9.txt", 1), fileNode("/h/Stra\u00DFe", 2),
+                          fileNode("/h/e\u0301t\u00E9", 3), fileNode("/h/bad\xFF.txt", 4)});
+    EXPECT_EQ(search(accents, "\u00E9t\u00E9"), "e\u0301t\u00E9 \u00C9T\u00C9.txt")
         << "upper case and decomposed forms match";
-    EXPECT_EQ(find(accents, std::nullopt, ItemSort::largest, "STRASSE").size(), 1u);
-    EXPECT_EQ(find(accents, std::nullopt, ItemSort::largest, "BAD").size(), 1u);
+    EXPECT_EQ(search(accents, "STRASSE"), "Stra\u00DFe");
+    EXPECT_EQ(search(accents, "BAD"), "bad\xFF.txt");
 }
 
 TEST(ItemIndex, SearchAgreesWithFoldingEveryWholePathOnRandomTrees) {
     // Names that fold in interesting ways, in precomposed and decomposed forms.
-    const std::vector<std::string> names{"Cr\xC3\xA8me",
-                                         "CRE\xCC\x80ME",
-                                         "\xC3\x89t\xC3\xA9",
-                                         "Stra\xC3\x9F"
-                                         "e",
-                                         "STRASSE",
-                                         "\xE6\x97\xA5\xE6\x9C\xAC",
-                                         "a b",
-                                         "Ab",
-                                         "x.MP4"};
+    const std::vector<std::string> names{"Cr\u00E8me",  "CRE\u0300ME", "\u00C9t\u00E9",
+                                         "Stra\u00DFe", "STRASSE",     "\u65E5\u672C",
+                                         "a b",         "Ab",          "x.MP4"};
     std::mt19937 random(17);
     std::function<FileNode(const std::string&, int)> grow = [&](const std::string& path,
                                                                 int levels) {
@@ -142,7 +127,7 @@ TEST(ItemIndex, SearchAgreesWithFoldingEveryWholePathOnRandomTrees) {
         return folderNode(path, std::move(children));
     };
     for (int round = 0; round < 40; ++round) {
-        FileNode root = grow("/Top Cr\xC3\xA8me", 4);
+        FileNode root = grow("/Top Cr\u00E8me", 4);
         std::vector<const FileNode*> all =
             ItemIndex::find(root, std::nullopt, ItemSort::largest, "", ItemScope::descendants);
         // Needles cut from the folded path of some node, so that they often straddle a "/".
@@ -165,27 +150,16 @@ TEST(ItemIndex, SearchAgreesWithFoldingEveryWholePathOnRandomTrees) {
     }
 }
 
-TEST(ItemIndex, DateSortsPutUndatedItemsLastAndBreakTiesByPath) {
+TEST(ItemIndex, SortsAreStableWithThePathAsTieBreak) {
     FileNode root =
-        folderNode("/h", {dated(fileNode("/h/b", 1), 200), dated(fileNode("/h/a", 1), 200),
-                          dated(fileNode("/h/c", 1), 100), fileNode("/h/d", 1),
-                          dated(fileNode("/h/e", 1), 300)});
-    EXPECT_EQ(find(root, std::nullopt, ItemSort::oldest),
-              (std::vector<std::string>{"/h/c", "/h/a", "/h/b", "/h/e", "/h/d"}));
-    EXPECT_EQ(find(root, std::nullopt, ItemSort::newest),
-              (std::vector<std::string>{"/h/e", "/h/a", "/h/b", "/h/c", "/h/d"}));
-}
-
-TEST(ItemIndex, LargestAndTypeSorts) {
-    FileNode root =
-        folderNode("/h", {fileNode("/h/z.txt", 5), fileNode("/h/a.TXT", 5), fileNode("/h/b.txt", 9),
-                          fileNode("/h/noext", 1), fileNode("/h/y.txt", 5)});
-    EXPECT_EQ(
-        find(root, std::nullopt, ItemSort::largest),
-        (std::vector<std::string>{"/h/b.txt", "/h/a.TXT", "/h/y.txt", "/h/z.txt", "/h/noext"}));
-    EXPECT_EQ(
-        find(root, std::nullopt, ItemSort::type),
-        (std::vector<std::string>{"/h/noext", "/h/a.TXT", "/h/b.txt", "/h/y.txt", "/h/z.txt"}))
+        folderNode("/h", {dated(fileNode("/h/b.txt", 5), 200), dated(fileNode("/h/a.TXT", 5), 200),
+                          dated(fileNode("/h/c.txt", 9), 100), fileNode("/h/noext", 1),
+                          dated(fileNode("/h/e.txt", 5), 300)});
+    EXPECT_EQ(find(root, std::nullopt, ItemSort::oldest), "c.txt a.TXT b.txt e.txt noext")
+        << "undated items come last";
+    EXPECT_EQ(find(root, std::nullopt, ItemSort::newest), "e.txt a.TXT b.txt c.txt noext");
+    EXPECT_EQ(find(root, std::nullopt, ItemSort::largest), "c.txt a.TXT b.txt e.txt noext");
+    EXPECT_EQ(find(root, std::nullopt, ItemSort::type), "noext a.TXT b.txt c.txt e.txt")
         << "extensions compare as stored: TXT before txt";
 }
 
@@ -213,7 +187,7 @@ TEST(ItemIndex, CancellationEndsTheCallWithTheError) {
     canceller.join();
 }
 
-TEST(ScanHighlights, CountsFilesAndLargeFilesButNotLinks) {
+TEST(ScanHighlights, CountsFilesAndLargeFilesButNotLinksEvenInDeepTrees) {
     FileNode root = folderNode(
         "/h", {fileNode("/h/exact", 100000000), fileNode("/h/under", 99999999),
                folderNode("/h/sub", {fileNode("/h/sub/huge", 300000000), fileNode("/h/sub/x", 1)}),
@@ -223,9 +197,8 @@ TEST(ScanHighlights, CountsFilesAndLargeFilesButNotLinks) {
     EXPECT_EQ(highlights.largeFileCount, 2);
     EXPECT_EQ(highlights.largeFileBytes, 400000000);
     EXPECT_EQ(ScanHighlights::summarize(folderNode("/h", {})), ScanHighlights{});
-}
 
-TEST(ScanHighlights, DeepTreesDoNotExhaustTheStack) {
+    // Ten thousand levels would exhaust the stack of a recursive walk.
     FileNode node = fileNode("/d/f", 200000000);
     for (int i = 0; i < 10000; ++i) {
         std::vector<FileNode> only;
@@ -233,7 +206,5 @@ TEST(ScanHighlights, DeepTreesDoNotExhaustTheStack) {
         node = folderNode("/d", std::move(only));
     }
     EXPECT_EQ(ScanHighlights::summarize(node).largeFileCount, 1);
-    EXPECT_EQ(ItemIndex::find(node, ItemKind::files, ItemSort::largest, "", ItemScope::descendants)
-                  .size(),
-              1u);
+    EXPECT_EQ(find(node, ItemKind::files), "f");
 }
