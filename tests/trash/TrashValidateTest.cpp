@@ -2,15 +2,10 @@
 #include "core/cleanup/ConsumerCleanup.hpp"
 #include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
-#include "core/trash/TrashService.hpp"
 #include "platform/RunningApplications.hpp"
-#include "tests/support/ScopedEnv.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace varnok;
 using namespace varnok::testing;
@@ -30,13 +25,8 @@ const std::string overlapping =
 const std::string keepSelected = "A copy marked Keep is also selected for cleanup. Remove it or "
                                  "its parent folder from the queue.";
 
-// A home with a known cache and an old log, and a project with dependencies, in one scratch
-// folder.
-struct Fixture {
-    TempDir dir;
-    std::string home = makeFolder(dir.at("home"));
-    ScopedEnv homeVariable{"HOME", home};
-    ScopedEnv dataVariable{"XDG_DATA_HOME", home + "/.local/share"};
+// A home with a known cache and an old log, and a project with dependencies.
+struct Fixture : ScratchHome {
     ScopedRunningApplications nothingRuns{[] { return std::vector<RunningApplication>{}; }};
     std::string cache = home + "/Library/Caches/com.spotify.client";
     std::string log = home + "/Library/Logs/old.log";
@@ -170,22 +160,22 @@ TEST(TrashValidate, DuplicatesNeedTheirKeptCopyIdenticalInsideTheRoot) {
     Fixture fixture;
     CleanupCandidate duplicate = fixture.duplicate("a.txt", "b.txt");
     EXPECT_EQ(fixture.validate(duplicate), "(accepted)");
-    CleanupCandidate noKeeper = duplicate;
-    noKeeper.keeper.reset();
-    CleanupCandidate self = duplicate;
-    self.keeper = self.node;
-    EXPECT_EQ(fixture.validate(noKeeper), keptCopy);
-    EXPECT_EQ(fixture.validate(self), keptCopy);
+    // With the scan root narrowed to the copy, the kept one lies outside.
     EXPECT_EQ(problemOf([&] {
                   TrashService::validate(duplicate, Url::file(fixture.home + "/docs/a.txt"));
               }),
               keptCopy);
-    writeFile(fixture.home + "/docs/b.txt", "other bytes");
-    CleanupCandidate different = duplicate;
-    different.keeper = fileNode(fixture.home + "/docs/b.txt");
-    EXPECT_EQ(fixture.validate(different), keptCopy);
-    std::filesystem::remove(fixture.home + "/docs/b.txt");
-    EXPECT_EQ(fixture.validate(duplicate), keptCopy);
+    const std::string kept = fixture.home + "/docs/b.txt";
+    const std::vector<std::function<void(CleanupCandidate&)>> spoilers{
+        [](CleanupCandidate& c) { c.keeper.reset(); },
+        [](CleanupCandidate& c) { c.keeper = c.node; },
+        [&](CleanupCandidate& c) { writeFile(kept, "other bytes"), c.keeper = fileNode(kept); },
+        [&](CleanupCandidate&) { std::filesystem::remove(kept); }};
+    for (const auto& spoil : spoilers) {
+        CleanupCandidate spoiled = duplicate;
+        spoil(spoiled);
+        EXPECT_EQ(fixture.validate(spoiled), keptCopy);
+    }
 }
 
 TEST(TrashValidate, ProjectOutputMustStillBeDetectedAndUnchanged) {
@@ -255,8 +245,6 @@ TEST(TrashPrepare, StopsAtTheFirstItemThatFailsAndKeepsTheGivenOrder) {
         total += items[i].node.logicalSize;
     }
     EXPECT_EQ(plan.totalSize(), total);
-    EXPECT_EQ(plan.scanRoot, fixture.homeUrl());
-    EXPECT_LT(secondsBetween(plan.createdAt, std::chrono::system_clock::now()), 60);
 
     // The third fails; the fourth would fail differently, but is never looked at.
     writeFile(fixture.home + "/docs/k1.txt", "changed bytes");
