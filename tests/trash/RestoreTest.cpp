@@ -151,7 +151,17 @@ TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
     EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
 }
 
-TEST(Restore, ChangedParentOrTrashItemIsRefused) {
+TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
+    {
+        // Put back by trash-restore.
+        MovedItem item;
+        auto restored = item.trashCli("cd '" + item.dir.at("docs") + "' && trash-restore", "0\n");
+        ASSERT_EQ(restored.status, 0) << restored.output;
+        EXPECT_EQ(readText(item.original.path()), "precious");
+        EXPECT_EQ(item.availability(),
+                  (RecoveryAvailability{State::alreadyRestored, false,
+                                        "This item is already at its original location."}));
+    }
     {
         MovedItem item;
         ASSERT_EQ(::rename(item.dir.at("docs").c_str(), item.dir.at("docs-old").c_str()), 0);
@@ -172,7 +182,7 @@ TEST(Restore, ChangedParentOrTrashItemIsRefused) {
     }
     {
         MovedItem item;
-        auto emptied = item.trashCli("trash-empty");
+        auto emptied = item.trashCli("trash-empty"); // trash-cli empties the Trash
         ASSERT_EQ(emptied.status, 0) << emptied.output;
         EXPECT_EQ(item.availability(),
                   (RecoveryAvailability{State::unavailable, false,
@@ -191,16 +201,6 @@ TEST(Restore, ChangedParentOrTrashItemIsRefused) {
         EXPECT_EQ(RecoveryAvailability::inspect(item.stored(), broken).message,
                   "Ombrelo could not verify access to this Trash item. Check it in Finder.");
     }
-}
-
-TEST(Restore, ItemPutBackByTrashRestoreIsAlreadyRestored) {
-    MovedItem item;
-    auto restored = item.trashCli("cd '" + item.dir.at("docs") + "' && trash-restore", "0\n");
-    ASSERT_EQ(restored.status, 0) << restored.output;
-    EXPECT_EQ(readText(item.original.path()), "precious");
-    EXPECT_EQ(item.availability(),
-              (RecoveryAvailability{State::alreadyRestored, false,
-                                    "This item is already at its original location."}));
 }
 
 TEST(Restore, ATrashOnAnotherFileSystemIsRefusedAndTheOutcomeStaysMoved) {
