@@ -1,20 +1,14 @@
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 
 using namespace varnok::testing;
 
 namespace {
 
 // A scratch home with a Spotify cache and a folder of duplicates; the tool runs with it as HOME.
-struct CliFixture {
-    TempDir dir;
-    std::string home = makeFolder(dir.at("home"));
-    std::string data = home + "/.local/share";
+struct CliFixture : ScratchHome {
     std::string cache = home + "/Library/Caches/com.spotify.client";
     std::string photos = makeFolder(dir.at("photos"));
 
@@ -25,26 +19,24 @@ struct CliFixture {
         writeFile(photos + "/c.jpg", "same picture");
     }
 
-    CliRun run(const std::vector<std::string>& args) const {
-        return runCli(args, {"HOME=" + home, "XDG_DATA_HOME=" + data});
-    }
+    CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
 };
 
 } // namespace
 
-TEST(CleanCommand, MovesConfirmedSuggestionsAndRecordsThem) {
+TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
     CliFixture fixture;
     // Without a terminal and without --yes, nothing moves.
     CliRun declined = fixture.run({"clean", "--all"});
     EXPECT_EQ(declined.exitCode, 1);
-    EXPECT_NE(declined.err.find("use --yes"), std::string::npos) << declined.err;
-    EXPECT_NE(declined.out.find("Spotify cache (App caches)"), std::string::npos) << declined.out;
+    EXPECT_CONTAINS(declined.err, "use --yes");
+    EXPECT_CONTAINS(declined.out, "Spotify cache (App caches)");
     EXPECT_TRUE(exists(fixture.cache));
 
     CliRun moved = fixture.run({"clean", "--yes", fixture.cache});
     EXPECT_EQ(moved.exitCode, 0) << moved.err;
-    EXPECT_NE(moved.out.find("Sent to Trash"), std::string::npos) << moved.out;
-    EXPECT_NE(moved.out.find(fixture.data + "/Trash/files/com.spotify.client"), std::string::npos);
+    EXPECT_CONTAINS(moved.out, "Sent to Trash");
+    EXPECT_CONTAINS(moved.out, fixture.data + "/Trash/files/com.spotify.client");
     EXPECT_FALSE(exists(fixture.cache));
 
     CliRun history = fixture.run({"history", "--json"});
@@ -52,13 +44,32 @@ TEST(CleanCommand, MovesConfirmedSuggestionsAndRecordsThem) {
     auto reports = nlohmann::json::parse(history.out);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0]["outcomes"][0]["status"], "moved");
-    EXPECT_EQ(reports[0]["outcomes"][0]["originalURL"], "file://" + fixture.cache + "/");
+    const std::string url = "file://" + fixture.cache + "/";
+    EXPECT_EQ(reports[0]["outcomes"][0]["originalURL"], url);
     EXPECT_TRUE(reports[0].contains("finishedAt"));
+    EXPECT_EQ(reports[0]["outcomes"][0]["availability"],
+              (nlohmann::json{{"state", "available"},
+                              {"canRestore", true},
+                              {"canRevealInTrash", true},
+                              {"message", "Ready to restore to the original location."}}));
 
     CliRun listing = fixture.run({"history"});
     EXPECT_EQ(listing.exitCode, 0);
-    EXPECT_NE(listing.out.find("Sent to Trash"), std::string::npos) << listing.out;
-    EXPECT_NE(listing.out.find("1 of 1 item moved"), std::string::npos) << listing.out;
+    EXPECT_CONTAINS(listing.out, "Sent to Trash");
+    EXPECT_CONTAINS(listing.out, "1 of 1 item moved");
+
+    // Restored by path, without the trailing slash of the stored folder URL, then by that URL.
+    const std::string id = reports[0]["id"];
+    EXPECT_EQ(fixture.run({"restore", "not-an-id", fixture.cache}).exitCode, 2);
+    CliRun restored = fixture.run({"restore", id, fixture.cache});
+    EXPECT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_CONTAINS(restored.out, "Restored " + fixture.cache);
+    EXPECT_EQ(readText(fixture.cache + "/sub/data.bin"), "cached bytes");
+    CliRun again = fixture.run({"restore", id, url});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_CONTAINS(again.err,
+                    "This history entry cannot be restored automatically. Check Trash in Finder.");
+    EXPECT_CONTAINS(fixture.run({"history"}).out, "Recovery: This item was already restored.");
 }
 
 TEST(CleanCommand, RefusalsMoveNothing) {
@@ -76,14 +87,12 @@ TEST(CleanCommand, RefusalsMoveNothing) {
     }
     CliRun unknown = fixture.run({"clean", "--yes", fixture.home + "/Library"});
     EXPECT_EQ(unknown.exitCode, 1);
-    EXPECT_NE(unknown.err.find("is not a cleanup suggestion"), std::string::npos);
+    EXPECT_CONTAINS(unknown.err, "is not a cleanup suggestion");
 
     CliRun twice = fixture.run({"clean", "--yes", fixture.cache, fixture.cache + "/"});
     EXPECT_EQ(twice.exitCode, 1);
-    EXPECT_NE(twice.err.find("The selection contains overlapping or invalid items. Review it "
-                             "again."),
-              std::string::npos)
-        << twice.err;
+    EXPECT_CONTAINS(twice.err, "The selection contains overlapping or invalid items. Review it "
+                               "again.");
     EXPECT_TRUE(exists(fixture.cache + "/sub/data.bin"));
 
     CliRun empty = fixture.run({"history", "--json"});
@@ -105,10 +114,10 @@ TEST(CleanCommand, ARunThatStopsEarlyExitsWithFourAndSavesItsReport) {
     CliRun run = fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--keep",
                               fixture.photos + "/c.jpg", "--all", "--yes"});
     EXPECT_EQ(run.exitCode, 4) << run.err << run.out;
-    EXPECT_NE(run.out.find("Keeps: " + fixture.photos + "/c.jpg"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Not moved"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Not attempted"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("no usable Trash folder"), std::string::npos) << run.out;
+    EXPECT_CONTAINS(run.out, "Keeps: " + fixture.photos + "/c.jpg");
+    EXPECT_CONTAINS(run.out, "Not moved");
+    EXPECT_CONTAINS(run.out, "Not attempted");
+    EXPECT_CONTAINS(run.out, "no usable Trash folder");
     EXPECT_TRUE(exists(mountPoint + "/a.jpg"));
     EXPECT_FALSE(exists(fixture.photos + "/a.jpg"));
     EXPECT_TRUE(exists(fixture.photos + "/c.jpg") && exists(fixture.photos + "/d.jpg"));

@@ -1,14 +1,10 @@
 #include "platform/linux/LinuxTrash.hpp"
 #include "core/common/FileError.hpp"
 #include "platform/Platform.hpp"
-#include "tests/support/ScopedEnv.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <regex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -22,44 +18,31 @@ size_t entryCount(const std::string& folder) {
     return static_cast<size_t>(std::distance(it, std::filesystem::directory_iterator()));
 }
 
-// A home whose data folder, and so its Trash, is on the same file system as the test items.
-struct ScratchHome {
-    TempDir dir;
-    std::string home = makeFolder(dir.at("home"));
-    std::string data = makeFolder(dir.at("home/.local/share"));
-    std::string trash = data + "/Trash";
-    ScopedEnv homeVariable{"HOME", home};
-    ScopedEnv dataVariable{"XDG_DATA_HOME", data};
-
-    CommandResult trashCli(const std::string& command, const std::string& input = "") const {
-        return runShell("HOME='" + home + "' XDG_DATA_HOME='" + data + "' " + command, input);
-    }
-};
-
 } // namespace
 
-TEST(LinuxTrash, MovesItemsIntoTheHomeTrashWithTheirRecords) {
+TEST(LinuxTrash, MovesItemsIntoTheHomeTrashWhereTrashCliFindsThem) {
     ScratchHome scratch;
-    std::string file = writeFile(scratch.dir.at("work/n\xC3\xA9v %41 #x.tar.gz"), "12345");
-    std::string folder = makeFolder(scratch.dir.at("work/cache dir"));
+    std::string work = makeFolder(scratch.dir.at("work"));
+    std::string file = writeFile(work + "/n\xC3\xA9v %41 #x+1.tar.gz", "12345");
+    std::string folder = makeFolder(work + "/cache dir");
     writeFile(folder + "/inner/blob", "abc");
     auto folderIdentity = FileIdentity::capture(Url::file(folder));
 
     Url movedFile = LinuxTrash::moveToTrash(Url::file(file, false));
     Url movedFolder = Platform::current().moveToTrash(Url::file(folder, true)).value();
-    EXPECT_EQ(movedFile, Url::file(scratch.trash + "/files/n\xC3\xA9v %41 #x.tar.gz", false));
+    EXPECT_EQ(movedFile, Url::file(scratch.trash + "/files/n\xC3\xA9v %41 #x+1.tar.gz", false));
     EXPECT_EQ(movedFolder, Url::file(scratch.trash + "/files/cache dir", true));
     EXPECT_FALSE(exists(file) || exists(folder));
     EXPECT_TRUE(FileIdentity::capture(movedFolder).sameObject(folderIdentity));
     EXPECT_EQ(readText(movedFolder.path() + "/inner/blob"), "abc");
 
-    std::string record = readText(scratch.trash + "/info/n\xC3\xA9v %41 #x.tar.gz.trashinfo");
+    std::string record = readText(scratch.trash + "/info/n\xC3\xA9v %41 #x+1.tar.gz.trashinfo");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(record, match,
                                  std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate="
                                             "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
         << record;
-    EXPECT_EQ(match[1].str(), scratch.dir.path() + "/work/n%C3%A9v%20%2541%20%23x.tar.gz");
+    EXPECT_EQ(match[1].str(), scratch.dir.path() + "/work/n%C3%A9v%20%2541%20%23x%2B1.tar.gz");
 
     // Only what lies inside files/ is in the Trash, also when reached through a link.
     EXPECT_TRUE(LinuxTrash::isInTrash(movedFile));
@@ -73,6 +56,17 @@ TEST(LinuxTrash, MovesItemsIntoTheHomeTrashWithTheirRecords) {
     }
     EXPECT_EQ(LinuxTrash::infoFile(Url::file(movedFolder.path() + "/inner/blob")),
               Url::file(scratch.trash + "/info/cache dir.trashinfo", false));
+
+    auto list = scratch.trashCli("trash-list");
+    EXPECT_CONTAINS(list.output, " " + file + "\n");
+    EXPECT_CONTAINS(list.output, " " + folder + "\n");
+    for (int i = 0; i < 2; ++i) {
+        auto restored = scratch.trashCli("cd '" + work + "' && trash-restore", "0\n");
+        EXPECT_EQ(restored.status, 0) << restored.output;
+    }
+    EXPECT_EQ(readText(file), "12345");
+    EXPECT_EQ(readText(folder + "/inner/blob"), "abc");
+    EXPECT_EQ(entryCount(scratch.trash + "/info"), 0u);
 }
 
 TEST(LinuxTrash, ClashesTakeTheNextNameAndFailuresLeaveNoRecord) {
@@ -101,35 +95,9 @@ TEST(LinuxTrash, ClashesTakeTheNextNameAndFailuresLeaveNoRecord) {
     const size_t records = entryCount(scratch.trash + "/info");
     EXPECT_EQ(records + 1, entryCount(scratch.trash + "/files"));
     EXPECT_THROW(LinuxTrash::moveToTrash(Url::file(work + "/missing")), FileError);
-    EXPECT_NE(problemOf([&] {
-                  LinuxTrash::moveToTrash(Url::file(scratch.home, true));
-              }).find("because it holds the Trash"),
-              std::string::npos);
+    EXPECT_CONTAINS(problemOf([&] { LinuxTrash::moveToTrash(Url::file(scratch.home, true)); }),
+                    "because it holds the Trash");
     EXPECT_EQ(entryCount(scratch.trash + "/info"), records);
-}
-
-TEST(LinuxTrash, TrashListSeesAndTrashRestorePutsBackWhatWasMoved) {
-    ScratchHome scratch;
-    if (runShell("command -v trash-list").status != 0) {
-        GTEST_SKIP() << "trash-cli is not installed";
-    }
-    std::string work = makeFolder(scratch.dir.at("work"));
-    std::string file = writeFile(work + "/r\xC3\xA9sum\xC3\xA9 %41 #1+2.txt", "cv");
-    std::string folder = makeFolder(work + "/node_modules");
-    writeFile(folder + "/x/index.js", "js");
-    LinuxTrash::moveToTrash(Url::file(file));
-    LinuxTrash::moveToTrash(Url::file(folder, true));
-
-    auto list = scratch.trashCli("trash-list");
-    EXPECT_NE(list.output.find(" " + file + "\n"), std::string::npos) << list.output;
-    EXPECT_NE(list.output.find(" " + folder + "\n"), std::string::npos) << list.output;
-    for (int i = 0; i < 2; ++i) {
-        auto restored = scratch.trashCli("cd '" + work + "' && trash-restore", "0\n");
-        EXPECT_EQ(restored.status, 0) << restored.output;
-    }
-    EXPECT_EQ(readText(file), "cv");
-    EXPECT_EQ(readText(folder + "/x/index.js"), "js");
-    EXPECT_EQ(entryCount(scratch.trash + "/info"), 0u);
 }
 
 TEST(LinuxTrash, ItemsOnAnotherMountGoToThatMountsTrashOrNowhere) {
@@ -143,8 +111,7 @@ TEST(LinuxTrash, ItemsOnAnotherMountGoToThatMountsTrashOrNowhere) {
     std::string first = writeFile(top + "/docs/a b.txt", "1");
     Url moved = LinuxTrash::moveToTrash(Url::file(first));
     EXPECT_EQ(moved, Url::file(own + "/files/a b.txt"));
-    EXPECT_NE(readText(own + "/info/a b.txt.trashinfo").find("\nPath=docs/a%20b.txt\n"),
-              std::string::npos);
+    EXPECT_CONTAINS(readText(own + "/info/a b.txt.trashinfo"), "\nPath=docs/a%20b.txt\n");
     EXPECT_TRUE(LinuxTrash::isInTrash(moved));
     EXPECT_FALSE(exists(scratch.trash));
 
@@ -165,11 +132,9 @@ TEST(LinuxTrash, ItemsOnAnotherMountGoToThatMountsTrashOrNowhere) {
     Url shared = LinuxTrash::moveToTrash(Url::file(fourth));
     EXPECT_EQ(shared.path(), top + "/.Trash/" + std::to_string(::getuid()) + "/files/d.txt");
     EXPECT_TRUE(LinuxTrash::isInTrash(shared));
-    if (runShell("command -v trash-list").status == 0) {
-        auto list = scratch.trashCli("trash-list");
-        for (const std::string& path : {first, second, third, fourth}) {
-            EXPECT_NE(list.output.find(" " + path + "\n"), std::string::npos) << list.output;
-        }
+    auto list = scratch.trashCli("trash-list");
+    for (const std::string& path : {first, second, third, fourth}) {
+        EXPECT_CONTAINS(list.output, " " + path + "\n");
     }
 
     // A read-only file system without a Trash: refused, never copied elsewhere.

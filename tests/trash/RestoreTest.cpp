@@ -1,17 +1,11 @@
-#include "core/common/CleanupProblem.hpp"
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/trash/OperationLock.hpp"
 #include "core/trash/RecoveryAvailability.hpp"
-#include "core/trash/TrashService.hpp"
+#include "platform/Platform.hpp"
 #include "platform/linux/LinuxPlatform.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
-#include <atomic>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <sstream>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,74 +14,44 @@ using namespace varnok::testing;
 
 namespace {
 
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
 using State = RecoveryAvailability::State;
+const std::string notAutomatic =
+    "This history entry cannot be restored automatically. Check Trash in Finder.";
 
-// A cleanup that moved docs/a.txt into a stand-in Trash folder, with its history file written.
-struct MovedItem {
-    explicit MovedItem(const std::string& trashRoot = {}) {
-        const std::string trashFolder =
-            trashRoot.empty() ? dir.at("Trash/files") : makeFolder(trashRoot + "/files");
-        makeFolder(trashFolder);
-        original = Url::file(writeFile(dir.at("docs/a.txt"), "precious"));
-        trash = Url::file(trashFolder + "/a.txt");
-        TrashOutcome outcome;
-        outcome.originalURL = original;
-        outcome.logicalSize = 8;
-        outcome.originalParentIdentity = FileIdentity::capture(Url::file(dir.at("docs"), true));
-        if (::rename(original.path().c_str(), trash.path().c_str()) != 0) {
-            // Another file system: the stand-in Trash gets its own copy of the bytes.
-            writeFile(trash.path(), "precious");
-            ::unlink(original.path().c_str());
-        }
-        outcome.trashURL = trash;
-        outcome.trashIdentity = FileIdentity::capture(trash);
-        outcome.status = TrashStatus::moved;
-        report.id = Uuid::random();
-        report.startedAt = std::chrono::system_clock::now();
-        report.finishedAt = report.startedAt;
-        report.outcomes.push_back(outcome);
-        history = Url::file(makeFolder(dir.at("history")), true);
-        save();
-    }
-
-    void save() { TrashService::save(report, reportFile()); }
-    Url reportFile() const { return TrashService::reportFile(history, report.id); }
-    std::string reportText() const { return contents(reportFile().path()); }
-    TrashOutcome stored() const { return TrashService::history(history).at(0).outcomes.at(0); }
-    TrashReport restore() {
-        return TrashService::restore(report.id, original, history, isInStandInTrash);
-    }
-    RecoveryAvailability availability() const {
-        return RecoveryAvailability::inspect(stored(), isInStandInTrash);
-    }
-
-    TrashLocationCheck isInStandInTrash = [this](const Url& url) {
-        return PathText::isInside(url.path(), trash.deletingLastPathComponent().path());
-    };
-    TempDir dir;
-    Url original;
-    Url trash;
-    Url history;
+// Moves `item` with the platform's Trash and saves, in `history`, a finished report whose only
+// outcome is that move.
+TrashReport recordMove(const Url& item, const Url& history) {
+    TrashOutcome outcome;
+    outcome.originalURL = item;
+    outcome.originalParentIdentity = FileIdentity::capture(item.deletingLastPathComponent());
+    outcome.trashURL = Platform::current().moveToTrash(item);
+    outcome.trashIdentity = FileIdentity::capture(*outcome.trashURL);
+    outcome.status = TrashStatus::moved;
     TrashReport report;
-};
-
-std::string refusal(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CleanupProblem& problem) {
-        return problem.message;
-    } catch (const std::exception& error) {
-        return std::string("other: ") + error.what();
-    }
-    return "no refusal";
+    report.id = Uuid::random();
+    report.startedAt = std::chrono::system_clock::now();
+    report.finishedAt = report.startedAt;
+    report.outcomes.push_back(outcome);
+    Platform::current().createDirectory(history, true);
+    TrashService::save(report, TrashService::reportFile(history, report.id));
+    return report;
 }
+
+// docs/a.txt moved to the Trash of a scratch home, the move saved in history/.
+struct MovedItem : ScratchHome {
+    Url original = Url::file(writeFile(dir.at("docs/a.txt"), "precious"));
+    Url history = Url::file(dir.at("history"), true);
+    TrashReport report = recordMove(original, history);
+    Url trashed = *report.outcomes[0].trashURL;
+
+    void save() const { TrashService::save(report, TrashService::reportFile(history, report.id)); }
+    std::string reportText() const {
+        return readText(TrashService::reportFile(history, report.id).path());
+    }
+    TrashOutcome stored() const { return TrashService::history(history).at(0).outcomes.at(0); }
+    TrashReport restore() const { return TrashService::restore(report.id, original, history); }
+    RecoveryAvailability availability() const { return RecoveryAvailability::inspect(stored()); }
+};
 
 // Fails a chosen call of a chosen platform service, or runs a hook inside it.
 class FaultyPlatform : public LinuxPlatform {
@@ -112,23 +76,29 @@ public:
 
 } // namespace
 
-TEST(Restore, PutsTheItemBackAndRecordsIt) {
+TEST(Restore, PutsTheItemBackOnceAndLeavesNothingInTrashList) {
     MovedItem item;
-    EXPECT_EQ(item.availability().state, State::available);
-    EXPECT_TRUE(item.availability().canRestore());
-    EXPECT_EQ(item.availability().message, "Ready to restore to the original location.");
+    EXPECT_EQ(item.availability(),
+              (RecoveryAvailability{State::available, true,
+                                    "Ready to restore to the original location."}));
+    EXPECT_CONTAINS(item.trashCli("trash-list").output, item.original.path());
+    EXPECT_EQ(problemOf([&] {
+                  TrashService::restore(item.report.id, Url::file(item.dir.at("docs/b.txt")),
+                                        item.history);
+              }),
+              notAutomatic);
 
     TrashReport updated = item.restore();
-    EXPECT_EQ(contents(item.original.path()), "precious");
-    EXPECT_FALSE(LinuxPlatform().fileExists(item.trash));
+    EXPECT_EQ(readText(item.original.path()), "precious");
+    EXPECT_FALSE(exists(item.trashed.path()));
     EXPECT_EQ(updated.outcomes[0].status, TrashStatus::restored);
     EXPECT_TRUE(updated.outcomes[0].restoredAt.has_value());
     EXPECT_EQ(item.stored().status, TrashStatus::restored);
+    EXPECT_EQ(item.trashCli("trash-list").output, "") << "no ghost entry is left behind";
 
     EXPECT_EQ(item.availability(), (RecoveryAvailability{State::alreadyRestored, false,
                                                          "This item was already restored."}));
-    EXPECT_EQ(refusal([&] { item.restore(); }),
-              "This history entry cannot be restored automatically. Check Trash in Finder.");
+    EXPECT_EQ(problemOf([&] { item.restore(); }), notAutomatic);
 }
 
 TEST(Restore, EntriesThatCannotBeRestoredAutomatically) {
@@ -137,25 +107,16 @@ TEST(Restore, EntriesThatCannotBeRestoredAutomatically) {
         MovedItem item;
         item.report.outcomes[0].status = status;
         item.save();
-        EXPECT_EQ(refusal([&] { item.restore(); }),
-                  "This history entry cannot be restored automatically. Check Trash in Finder.");
+        EXPECT_EQ(problemOf([&] { item.restore(); }), notAutomatic);
     }
     MovedItem older;
     older.report.outcomes[0].originalParentIdentity.reset();
     older.save();
     const std::string before = older.reportText();
-    EXPECT_EQ(refusal([&] { older.restore(); }),
-              "This history entry cannot be restored automatically. Check Trash in Finder.");
+    EXPECT_EQ(problemOf([&] { older.restore(); }), notAutomatic);
     EXPECT_EQ(older.availability().message,
               "This older entry cannot be verified for automatic recovery. Check Trash in Finder.");
     EXPECT_EQ(older.reportText(), before);
-
-    MovedItem other;
-    EXPECT_EQ(refusal([&] {
-                  TrashService::restore(other.report.id, Url::file(other.dir.at("docs/b.txt")),
-                                        other.history, other.isInStandInTrash);
-              }),
-              "This history entry cannot be restored automatically. Check Trash in Finder.");
 }
 
 TEST(Restore, NeverOverwritesAnItemAtTheOriginalPath) {
@@ -164,11 +125,11 @@ TEST(Restore, NeverOverwritesAnItemAtTheOriginalPath) {
     const std::string before = item.reportText();
     EXPECT_EQ(item.availability().state, State::originalOccupied);
     EXPECT_TRUE(item.availability().canRevealInTrash);
-    EXPECT_EQ(refusal([&] { item.restore(); }),
+    EXPECT_EQ(problemOf([&] { item.restore(); }),
               "An item already exists at the original path. Nothing will be overwritten.");
-    EXPECT_EQ(contents(item.original.path()), "newer work");
+    EXPECT_EQ(readText(item.original.path()), "newer work");
     EXPECT_EQ(item.reportText(), before) << "a refusal before marking writes nothing";
-    EXPECT_EQ(contents(item.trash.path()), "precious");
+    EXPECT_EQ(readText(item.trashed.path()), "precious");
 }
 
 TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
@@ -182,44 +143,54 @@ TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
         }
     };
     ScopedPlatform scope(platform);
-    std::string message = refusal([&] { item.restore(); });
+    std::string message = problemOf([&] { item.restore(); });
     EXPECT_EQ(message.rfind("Restore was refused (system error 17).", 0), 0u) << message;
-    EXPECT_EQ(contents(item.original.path()), "appeared");
-    EXPECT_EQ(contents(item.trash.path()), "precious");
-    auto stored = item.stored();
-    EXPECT_EQ(stored.status, TrashStatus::moved);
-    EXPECT_EQ(*stored.message, "Restore did not finish: " + message);
+    EXPECT_EQ(readText(item.original.path()), "appeared");
+    EXPECT_EQ(readText(item.trashed.path()), "precious");
+    EXPECT_EQ(item.stored().status, TrashStatus::moved);
+    EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
 }
 
-TEST(Restore, ChangedParentOrTrashItemIsRefused) {
+TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
+    {
+        // Put back by trash-restore.
+        MovedItem item;
+        auto restored = item.trashCli("cd '" + item.dir.at("docs") + "' && trash-restore", "0\n");
+        ASSERT_EQ(restored.status, 0) << restored.output;
+        EXPECT_EQ(readText(item.original.path()), "precious");
+        EXPECT_EQ(item.availability(),
+                  (RecoveryAvailability{State::alreadyRestored, false,
+                                        "This item is already at its original location."}));
+    }
     {
         MovedItem item;
         ASSERT_EQ(::rename(item.dir.at("docs").c_str(), item.dir.at("docs-old").c_str()), 0);
         makeFolder(item.dir.at("docs"));
-        EXPECT_EQ(item.availability().message,
-                  "The original folder is unavailable or has changed. You can find the item in "
-                  "Trash and recover it manually.");
-        EXPECT_TRUE(item.availability().canRevealInTrash);
-        EXPECT_EQ(refusal([&] { item.restore(); }),
+        EXPECT_EQ(item.availability(),
+                  (RecoveryAvailability{State::unavailable, true,
+                                        "The original folder is unavailable or has changed. You "
+                                        "can find the item in Trash and recover it manually."}));
+        EXPECT_EQ(problemOf([&] { item.restore(); }),
                   "The original parent folder is missing or changed. Restore manually in Finder.");
     }
     {
         MovedItem item;
-        writeFile(item.trash.path(), "edited in the Trash");
+        writeFile(item.trashed.path(), "edited in the Trash");
         EXPECT_EQ(item.availability().state, State::changed);
-        EXPECT_EQ(refusal([&] { item.restore(); }),
+        EXPECT_EQ(problemOf([&] { item.restore(); }),
                   "The item in Trash was changed, replaced or removed. Check it in Finder.");
     }
     {
         MovedItem item;
-        ASSERT_EQ(::unlink(item.trash.path().c_str()), 0); // the Trash was emptied
-        auto availability = item.availability();
-        EXPECT_EQ(availability.state, State::unavailable);
-        EXPECT_FALSE(availability.canRevealInTrash);
-        EXPECT_EQ(availability.message,
-                  "The saved Trash item is unavailable. It may have been moved, Trash may have "
-                  "been emptied, or access may be restricted.");
-        EXPECT_NE(refusal([&] { item.restore(); }), "no refusal");
+        auto emptied = item.trashCli("trash-empty"); // trash-cli empties the Trash
+        ASSERT_EQ(emptied.status, 0) << emptied.output;
+        EXPECT_EQ(item.availability(),
+                  (RecoveryAvailability{State::unavailable, false,
+                                        "The saved Trash item is unavailable. It may have been "
+                                        "moved, Trash may have been emptied, or access may be "
+                                        "restricted."}));
+        EXPECT_NE(problemOf([&] { item.restore(); }), "(accepted)");
+        EXPECT_EQ(item.stored().status, TrashStatus::moved);
     }
     {
         MovedItem item;
@@ -232,33 +203,26 @@ TEST(Restore, ChangedParentOrTrashItemIsRefused) {
     }
 }
 
-TEST(Restore, ItemPutBackByHandIsAlreadyRestored) {
+TEST(Restore, ATrashOnAnotherFileSystemIsRefusedAndTheOutcomeStaysMoved) {
     MovedItem item;
-    ASSERT_EQ(::rename(item.trash.path().c_str(), item.original.path().c_str()), 0);
-    EXPECT_EQ(item.availability(),
-              (RecoveryAvailability{State::alreadyRestored, false,
-                                    "This item is already at its original location."}));
-}
-
-TEST(Restore, CrossVolumeMoveIsRefusedAndTheOutcomeStaysMoved) {
-    TempDir shm; // the temporary folder's file system
-    char pattern[] = "/dev/shm/varnok-trash-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    struct stat a {
-    }, b{};
-    ::stat(pattern, &a);
-    ::stat(shm.path().c_str(), &b);
-    ASSERT_NE(a.st_dev, b.st_dev) << "/dev/shm must be another file system for this test";
-    MovedItem item(pattern);
-    std::string message = refusal([&] { item.restore(); });
+    TmpfsMount mount(makeFolder(item.dir.at("other")), "1m");
+    if (!mount.mounted()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    TrashOutcome& outcome = item.report.outcomes[0];
+    outcome.trashURL = Url::file(writeFile(mount.path() + "/a.txt", "precious"));
+    outcome.trashIdentity = FileIdentity::capture(*outcome.trashURL);
+    item.save();
+    std::string message = problemOf([&] {
+        TrashService::restore(item.report.id, item.original, item.history,
+                              [](const Url&) { return true; });
+    });
     EXPECT_EQ(message, "Restore was refused (system error 18). An existing destination is never "
                        "overwritten; cross-volume or unsupported moves require Finder.");
     EXPECT_EQ(item.stored().status, TrashStatus::moved);
     EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
-    EXPECT_EQ(contents(item.trash.path()), "precious");
-    ::unlink(item.trash.path().c_str());
-    ::rmdir((std::string(pattern) + "/files").c_str());
-    ::rmdir(pattern);
+    EXPECT_EQ(readText(outcome.trashURL->path()), "precious");
+    EXPECT_FALSE(exists(item.original.path()));
 }
 
 TEST(Restore, OnlyOneFileOperationAtATime) {
@@ -267,20 +231,20 @@ TEST(Restore, OnlyOneFileOperationAtATime) {
     {
         OperationLock moveInProgress;
         ASSERT_TRUE(moveInProgress.owns());
-        std::thread([&] { message = refusal([&] { item.restore(); }); }).join();
+        std::thread([&] { message = problemOf([&] { item.restore(); }); }).join();
     }
     EXPECT_EQ(message, "Another file operation is running.");
     EXPECT_NO_THROW(item.restore());
 }
 
-TEST(Restore, HistorySaveFailures) {
+TEST(Restore, HistorySaveFailuresAndCancellation) {
     {
         MovedItem item;
         FaultyPlatform platform;
         platform.writesBeforeFailure = 1; // marking is saved; the final save fails
         ScopedPlatform scope(platform);
         TrashReport report = item.restore();
-        EXPECT_EQ(contents(item.original.path()), "precious");
+        EXPECT_EQ(readText(item.original.path()), "precious");
         EXPECT_EQ(report.outcomes[0].status, TrashStatus::restored);
         EXPECT_EQ(*report.outcomes[0].message,
                   "Restored, but history could not be updated. Check the original folder before "
@@ -294,20 +258,17 @@ TEST(Restore, HistorySaveFailures) {
         platform.writesBeforeFailure = 0; // marking cannot be saved: nothing moves
         ScopedPlatform scope(platform);
         EXPECT_THROW(item.restore(), FileError);
-        EXPECT_EQ(contents(item.trash.path()), "precious");
+        EXPECT_EQ(readText(item.trashed.path()), "precious");
         EXPECT_EQ(item.stored().status, TrashStatus::moved);
     }
-}
-
-TEST(Restore, CancelledBeforeMarkingWritesNothing) {
     MovedItem item;
     const std::string before = item.reportText();
     auto token = std::make_shared<CancellationToken>();
     token->cancel();
     CancellationScope scope(token);
     EXPECT_THROW(item.restore(), CancellationError);
-    EXPECT_EQ(item.reportText(), before);
-    EXPECT_TRUE(LinuxPlatform().fileExists(item.trash));
+    EXPECT_EQ(item.reportText(), before) << "cancelled before marking, nothing is written";
+    EXPECT_TRUE(exists(item.trashed.path()));
 }
 
 TEST(RecoveryAvailability, StatusesThatNeedNoLook) {
@@ -334,10 +295,11 @@ TEST(RecoveryAvailability, StatusesThatNeedNoLook) {
 TEST(RecoveryAvailability, UnexaminableOriginalLocation) {
     MovedItem item;
     setMode(item.dir.at("docs"), 0700);
+    setMode(item.trash, 0755); // the Trash item itself stays within the child's reach
+    setMode(item.trash + "/files", 0755);
     auto outcome = item.stored();
-    auto check = item.isInStandInTrash;
     auto result = runUnprivileged([&] {
-        auto verdict = RecoveryAvailability::inspect(outcome, check);
+        auto verdict = RecoveryAvailability::inspect(outcome);
         return verdict.message + (verdict.canRevealInTrash ? " [reveal]" : "");
     });
     ASSERT_TRUE(result.succeeded) << result.output;

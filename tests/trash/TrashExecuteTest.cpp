@@ -1,13 +1,10 @@
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
-#include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
-#include "tests/support/ScopedEnv.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
-#include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace varnok;
 using namespace varnok::testing;
@@ -16,16 +13,9 @@ namespace {
 
 constexpr TrashStatus moved = TrashStatus::moved, failed = TrashStatus::failed,
                       moving = TrashStatus::moving, notAttempted = TrashStatus::notAttempted;
-const std::string unverified = "Moved, but the Trash destination could not be verified. Remaining "
-                               "items were stopped; check Trash in Finder.";
 
-// Duplicate photos under a scan root, the kept copies in keep/ and the extra ones in copies/, with
-// a scratch home for the Trash.
-struct Fixture {
-    TempDir dir;
-    std::string home = makeFolder(dir.at("home"));
-    ScopedEnv homeVariable{"HOME", home};
-    ScopedEnv dataVariable{"XDG_DATA_HOME", makeFolder(home + "/.local/share")};
+// Duplicate photos under a scan root, the kept copies in keep/ and the extra ones in copies/.
+struct Fixture : ScratchHome {
     std::string root = makeFolder(dir.at("photos"));
     Url history = Url::file(dir.at("history"), true);
 
@@ -47,19 +37,13 @@ struct Fixture {
         return TrashService::reportFile(history, plan.id).path();
     }
 
-    // Checks that the report on disk tells what the returned one tells.
-    void expectOnDisk(const TrashReport& returned, const Url& folder) const {
-        auto disk = TrashService::history(folder);
-        ASSERT_FALSE(disk.empty());
-        EXPECT_EQ(disk[0].id, returned.id);
-        EXPECT_EQ(disk[0].logWarning, returned.logWarning);
-        EXPECT_TRUE(disk[0].finishedAt);
-        ASSERT_EQ(disk[0].outcomes.size(), returned.outcomes.size());
-        for (size_t i = 0; i < disk[0].outcomes.size(); ++i) {
-            EXPECT_EQ(disk[0].outcomes[i].status, returned.outcomes[i].status);
-            EXPECT_EQ(disk[0].outcomes[i].message, returned.outcomes[i].message);
-            EXPECT_EQ(disk[0].outcomes[i].trashIdentity, returned.outcomes[i].trashIdentity);
-        }
+    // Checks that the report on disk is, byte for byte, the returned one.
+    void expectOnDisk(const TrashReport& returned) const {
+        EXPECT_TRUE(returned.finishedAt);
+        Url copy = Url::file(dir.at("returned.json"));
+        TrashService::save(returned, copy);
+        EXPECT_EQ(readText(copy.path()),
+                  readText(TrashService::reportFile(history, returned.id).path()));
     }
 };
 
@@ -73,10 +57,22 @@ std::vector<TrashStatus> statuses(const TrashReport& report) {
 
 } // namespace
 
-TEST(TrashExecute, ACompleteRunMovesEveryItemAndRecordsWhereItWent) {
+TEST(TrashExecute, ACompleteRunMovesEveryItemAloneAndRecordsWhereItWent) {
     Fixture fixture;
     CleanupPlan plan = fixture.plan(2);
-    TrashReport report = TrashService::execute(plan, fixture.history);
+    CleanupPlan other = fixture.plan(0);
+    // Meanwhile no other run may start, from this thread or another.
+    std::vector<std::string> refusals;
+    TrashReport report = TrashService::execute(plan, fixture.history, [&](const Url& url) {
+        refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
+        TaskHandle::start([&] {
+            refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
+        }).wait();
+        return TrashService::moveToTrash(url);
+    });
+    EXPECT_EQ(refusals, std::vector<std::string>(4, "Another file operation is running."));
+    EXPECT_FALSE(exists(fixture.reportPath(other)));
+
     EXPECT_EQ(report.id, plan.id);
     EXPECT_EQ(statuses(report), (std::vector{moved, moved}));
     EXPECT_FALSE(report.logWarning);
@@ -90,12 +86,11 @@ TEST(TrashExecute, ACompleteRunMovesEveryItemAndRecordsWhereItWent) {
     }
     std::string text = readText(fixture.reportPath(plan));
     EXPECT_LT(text.find("\n  \"finishedAt\""), text.find("\n  \"id\"")) << text;
-    fixture.expectOnDisk(report, fixture.history);
+    fixture.expectOnDisk(report);
 
     // A plan with no items still leaves a complete, empty report.
-    CleanupPlan empty = fixture.plan(0);
-    EXPECT_TRUE(TrashService::execute(empty, fixture.history).outcomes.empty());
-    EXPECT_TRUE(exists(fixture.reportPath(empty)));
+    EXPECT_TRUE(TrashService::execute(other, fixture.history).outcomes.empty());
+    EXPECT_TRUE(exists(fixture.reportPath(other)));
 }
 
 TEST(TrashExecute, RefusesToStartWithoutMovingOrWritingAnything) {
@@ -138,69 +133,50 @@ TEST(TrashExecute, RefusesToStartWithoutMovingOrWritingAnything) {
     EXPECT_EQ(TrashService::execute(future, fixture.history).movedCount(), 1);
 }
 
-TEST(TrashExecute, OnlyOneFileOperationRunsAtATime) {
-    Fixture fixture;
-    CleanupPlan plan = fixture.plan(2);
-    CleanupPlan other = fixture.plan(0);
-    std::vector<std::string> refusals;
-    TrashReport report = TrashService::execute(plan, fixture.history, [&](const Url& url) {
-        refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
-        TaskHandle::start([&] {
-            refusals.push_back(problemOf([&] { TrashService::execute(other, fixture.history); }));
-        }).wait();
-        return TrashService::moveToTrash(url);
-    });
-    EXPECT_EQ(refusals, std::vector<std::string>(4, "Another file operation is running."));
-    EXPECT_EQ(statuses(report), (std::vector{moved, moved}));
-    EXPECT_FALSE(exists(fixture.reportPath(other)));
-}
-
 TEST(TrashExecute, TheFirstProblemStopsTheRunAndIsRecorded) {
     Fixture fixture;
+    auto run = [&](const TrashMover& mover) {
+        return TrashService::execute(fixture.plan(3), fixture.history, mover);
+    };
     // The second item changes while the first one moves.
-    CleanupPlan changing = fixture.plan(3);
-    TrashReport report = TrashService::execute(changing, fixture.history, [&](const Url& url) {
+    TrashReport report = run([&](const Url& url) {
         writeFile(fixture.copy(2), "picture 2, edited");
         return TrashService::moveToTrash(url);
     });
     EXPECT_EQ(statuses(report), (std::vector{moved, failed, notAttempted}));
     EXPECT_EQ(report.outcomes[1].message, "2.jpg changed or cannot be verified. Scan again.");
     EXPECT_TRUE(exists(fixture.copy(2)) && exists(fixture.copy(3)));
-    fixture.expectOnDisk(report, fixture.history);
+    fixture.expectOnDisk(report);
 
     // Cancelled while the first item moves.
-    CleanupPlan cancelled = fixture.plan(3);
     auto token = std::make_shared<CancellationToken>();
     {
         CancellationScope scope(token);
-        report = TrashService::execute(cancelled, fixture.history, [&](const Url& url) {
+        report = run([&](const Url& url) {
             token->cancel();
             return TrashService::moveToTrash(url);
         });
     }
     EXPECT_EQ(statuses(report), (std::vector{moved, failed, notAttempted}));
     EXPECT_EQ(report.outcomes[1].message, "Stopped before moving this item.");
-    fixture.expectOnDisk(report, fixture.history);
+    fixture.expectOnDisk(report);
 
     // A mover that refuses before acting leaves the item provably in place.
-    CleanupPlan refused = fixture.plan(2);
-    report = TrashService::execute(refused, fixture.history, [](const Url&) -> std::optional<Url> {
+    report = run([](const Url&) -> std::optional<Url> {
         throw FileError(FileError::writeVolumeReadOnly, "/somewhere/1.jpg");
     });
-    EXPECT_EQ(statuses(report), (std::vector{failed, notAttempted}));
+    EXPECT_EQ(statuses(report), (std::vector{failed, notAttempted, notAttempted}));
     EXPECT_EQ(report.outcomes[0].message,
               "The file \u201c1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
 
     // One that throws after the item left cannot say where it is: the move stays "moving".
-    CleanupPlan acted = fixture.plan(2);
-    report =
-        TrashService::execute(acted, fixture.history, [&](const Url& url) -> std::optional<Url> {
-            std::filesystem::rename(url.path(), fixture.dir.at("away.jpg"));
-            throw CleanupProblem("The mover lost track.");
-        });
-    EXPECT_EQ(statuses(report), (std::vector{moving, notAttempted}));
+    report = run([&](const Url& url) -> std::optional<Url> {
+        std::filesystem::rename(url.path(), fixture.dir.at("away.jpg"));
+        throw CleanupProblem("The mover lost track.");
+    });
+    EXPECT_EQ(statuses(report), (std::vector{moving, notAttempted, notAttempted}));
     EXPECT_EQ(report.outcomes[0].message, "The mover lost track.");
-    fixture.expectOnDisk(report, fixture.history);
+    fixture.expectOnDisk(report);
 }
 
 TEST(TrashExecute, AnUnverifiedDestinationStopsTheRunWithAWarning) {
@@ -217,13 +193,13 @@ TEST(TrashExecute, AnUnverifiedDestinationStopsTheRunWithAWarning) {
             return std::optional<Url>(Url::file(decoy));
         }};
     for (const TrashMover& mover : movers) {
-        CleanupPlan plan = fixture.plan(2);
-        TrashReport report = TrashService::execute(plan, fixture.history, mover);
+        TrashReport report = TrashService::execute(fixture.plan(2), fixture.history, mover);
         EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
         EXPECT_FALSE(report.outcomes[0].trashIdentity);
-        EXPECT_EQ(report.logWarning, unverified);
+        EXPECT_EQ(report.logWarning, "Moved, but the Trash destination could not be verified. "
+                                     "Remaining items were stopped; check Trash in Finder.");
         EXPECT_TRUE(exists(fixture.copy(2)));
-        fixture.expectOnDisk(report, fixture.history);
+        fixture.expectOnDisk(report);
     }
 }
 
@@ -243,7 +219,7 @@ TEST(TrashExecute, FailedHistorySavesAreReportedAndLoseNothing) {
     EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
     ASSERT_TRUE(report.logWarning && report.outcomes[0].trashURL);
     EXPECT_EQ(report.logWarning->rfind("History could not be saved completely: ", 0), 0u);
-    EXPECT_NE(report.logWarning->find("enough space"), std::string::npos) << *report.logWarning;
+    EXPECT_CONTAINS(*report.logWarning, "enough space");
     EXPECT_EQ(readText(report.outcomes[0].trashURL->path()), "picture 1");
     // The last version that reached the disk says the first item was on its way.
     auto disk = TrashService::history(history);
@@ -257,7 +233,7 @@ TEST(TrashExecute, FailedHistorySavesAreReportedAndLoseNothing) {
         return TrashService::moveToTrash(url);
     });
     EXPECT_EQ(statuses(report), (std::vector{moved}));
-    EXPECT_NE(report.logWarning.value_or("").find("read only"), std::string::npos);
+    EXPECT_CONTAINS(report.logWarning.value_or(""), "read only");
     EXPECT_TRUE(exists(report.outcomes[0].trashURL->path()));
 
     // A read-only history refuses the run before anything moves.

@@ -1,8 +1,5 @@
-#include "core/trash/TrashService.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace varnok;
@@ -45,44 +42,23 @@ std::string reportJson(const std::string& id, double startedAt, const std::strin
 
 } // namespace
 
-TEST(TrashHistory, SavedReportsReadBackWholeAndSaveToTheSameBytes) {
+TEST(TrashHistory, SavedReportsReadBackWholeAndLoadInPython) {
     TempDir dir;
     TrashReport report = fullReport();
     Url file = TrashService::reportFile(dir.url(), report.id);
     EXPECT_EQ(file.lastPathComponent(), report.id.uuidString() + ".json");
-    EXPECT_EQ(report.id.uuidString().find_first_of("abcdef"), std::string::npos);
 
     TrashService::save(report, file);
-    std::string first = readText(file.path());
-    TrashService::save(report, file);
-    EXPECT_EQ(readText(file.path()), first);
-    EXPECT_EQ(first.find("null"), std::string::npos);
-
+    const std::string saved = readText(file.path());
+    EXPECT_EQ(saved.find("null"), std::string::npos);
+    // What is read back saves to the same bytes: every field survives the trip unchanged.
     auto history = TrashService::history(dir.url());
     ASSERT_EQ(history.size(), 1u);
-    const TrashReport& loaded = history[0];
-    EXPECT_EQ(loaded.id, report.id);
-    EXPECT_NEAR(secondsBetween(report.startedAt, loaded.startedAt), 0, 1e-5);
-    EXPECT_EQ(loaded.logWarning, report.logWarning);
-    EXPECT_EQ(loaded.movedCount(), 1);
-    const TrashOutcome& moved = loaded.outcomes.at(0);
-    EXPECT_EQ(moved.originalURL, report.outcomes[0].originalURL);
-    EXPECT_EQ(moved.trashURL, report.outcomes[0].trashURL);
-    EXPECT_EQ(moved.trashIdentity, report.outcomes[0].trashIdentity);
-    EXPECT_EQ(moved.originalParentIdentity, report.outcomes[0].originalParentIdentity);
-    EXPECT_EQ(moved.logicalSize, 123456789012);
-    EXPECT_TRUE(moved.restoredAt && loaded.finishedAt);
-    const TrashOutcome& plain = loaded.outcomes.at(1);
-    EXPECT_FALSE(plain.trashURL || plain.message || plain.trashIdentity || plain.restoredAt ||
-                 plain.originalParentIdentity);
-    EXPECT_EQ(loaded.outcomes.at(2).message, "Stopped before moving this item.");
-}
+    EXPECT_EQ(history[0].movedCount(), 1);
+    TrashService::save(history[0], file);
+    EXPECT_EQ(readText(file.path()), saved);
 
-TEST(TrashHistory, FilesLoadWithPythonsJsonModuleWithTheDocumentedKeys) {
-    TempDir dir;
-    TrashReport report = fullReport();
-    Url file = TrashService::reportFile(dir.url(), report.id);
-    TrashService::save(report, file);
+    // Other programs read the same file with Python's json module.
     writeFile(dir.at("check.py"), R"PY(
 import json, sys, time
 r = json.load(open(sys.argv[1], encoding="utf-8"))
@@ -112,27 +88,28 @@ TEST(TrashHistory, ReadsOnlyDecodableJsonFilesNewestFirst) {
         R"({"originalURL":"file:///h/a/","logicalSize":5,"status":"notAttempted"})";
     const std::string older = "11111111-1111-4111-8111-111111111111";
     const std::string newer = "00000000-0000-4000-8000-000000000000";
-    auto any = [] { return Uuid::random().uuidString(); };
     // File names sort the other way round from the dates; unknown keys are ignored.
     writeFile(dir.at(older + ".json"), reportJson(older, 100.5, outcome));
     writeFile(dir.at(newer + ".json"),
               reportJson(newer, 900, outcome).insert(1, R"("futureKey":[1,2],)"));
-    writeFile(dir.at("notes.txt"), reportJson(any(), 5, ""));
-    writeFile(dir.at("CAPS.JSON"), reportJson(any(), 5, ""));
-    writeFile(dir.at("half.json"), reportJson(any(), 5, "").substr(0, 30));
-    writeFile(
-        dir.at("status.json"),
-        reportJson(any(), 5, R"({"originalURL":"file:///a","logicalSize":5,"status":"Moved"})"));
-    writeFile(dir.at("identity.json"),
-              reportJson(any(), 5,
-                         R"({"originalURL":"file:///a","logicalSize":5,"status":"moved",)"
-                         R"("trashIdentity":{"device":1,"inode":2,"mode":3,"linkCount":1,)"
-                         R"("size":0,"modifiedSeconds":0,"modifiedNanoseconds":0,)"
-                         R"("changedSeconds":0}})"));
-    writeFile(dir.at("nosize.json"),
-              reportJson(any(), 5, R"({"originalURL":"file:///a","status":"moved"})"));
-    writeFile(dir.at("noid.json"), R"({"startedAt":5,"outcomes":[]})");
-    writeFile(dir.at("badid.json"), reportJson("not-a-uuid", 5, ""));
+    // Skipped: other names, broken JSON, unknown statuses, incomplete identities, missing keys.
+    const std::string id = Uuid::random().uuidString();
+    const std::string entry = R"({"originalURL":"file:///a","logicalSize":5,"status":)";
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+             {"notes.txt", reportJson(id, 5, "")},
+             {"CAPS.JSON", reportJson(id, 5, "")},
+             {"half.json", reportJson(id, 5, "").substr(0, 30)},
+             {"status.json", reportJson(id, 5, entry + R"("Moved"})")},
+             {"identity.json",
+              reportJson(id, 5,
+                         entry + R"("moved","trashIdentity":{"device":1,"inode":2,"mode":3,)"
+                                 R"("linkCount":1,"size":0,"modifiedSeconds":0,)"
+                                 R"("modifiedNanoseconds":0,"changedSeconds":0}})")},
+             {"nosize.json", reportJson(id, 5, R"({"originalURL":"file:///a","status":"moved"})")},
+             {"noid.json", R"({"startedAt":5,"outcomes":[]})"},
+             {"badid.json", reportJson("not-a-uuid", 5, "")}}) {
+        writeFile(dir.at(name), text);
+    }
     makeFolder(dir.at("folder.json"));
 
     auto history = TrashService::history(dir.url());

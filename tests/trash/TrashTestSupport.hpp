@@ -2,10 +2,16 @@
 
 #include "core/common/CleanupProblem.hpp"
 #include "core/scan/FileNode.hpp"
+#include "core/trash/TrashService.hpp"
+#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/TestSupport.hpp"
 
-#include <map>
-#include <optional>
+#include <gtest/gtest.h>
 #include <string>
+#include <vector>
+
+// Fails, showing both texts, unless `part` occurs in `text`.
+#define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::testing::IsSubstring, part, text)
 
 namespace varnok::testing {
 
@@ -28,6 +34,34 @@ template <typename Body> std::string problemOf(Body body) {
     return "(accepted)";
 }
 
+struct CommandResult {
+    int status = -1;
+    std::string output; // stdout and stderr together
+};
+
+// Runs `command` with /bin/sh, feeding `input` on stdin.
+CommandResult runShell(const std::string& command, const std::string& input = "");
+
+// A scratch home, set as HOME and XDG_DATA_HOME for the scope, whose Trash is on the same file
+// system as the other scratch folders.
+struct ScratchHome {
+    TempDir dir;
+    std::string home = makeFolder(dir.at("home"));
+    std::string data = makeFolder(home + "/.local/share");
+    std::string trash = data + "/Trash";
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", data};
+
+    // The same variables for a child process.
+    std::vector<std::string> environment() const {
+        return {"HOME=" + home, "XDG_DATA_HOME=" + data};
+    }
+    // Runs a trash-cli command against this home.
+    CommandResult trashCli(const std::string& command, const std::string& input = "") const {
+        return runShell("HOME='" + home + "' XDG_DATA_HOME='" + data + "' " + command, input);
+    }
+};
+
 // A small tmpfs mounted on an existing folder for the scope: a second file system whose space and
 // writability a test controls. Needs root; `mounted()` is false where mounting is not allowed.
 class TmpfsMount {
@@ -49,13 +83,5 @@ private:
     std::string size_;
     bool mounted_ = false;
 };
-
-struct CommandResult {
-    int status = -1;
-    std::string output; // stdout and stderr together
-};
-
-// Runs `command` with /bin/sh, feeding `input` on stdin.
-CommandResult runShell(const std::string& command, const std::string& input = "");
 
 } // namespace varnok::testing
