@@ -28,10 +28,9 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 
 def build_cli(build_dir):
     cli = os.path.join(build_dir, "ombrelo-cli")
-    # GCC 12 at -O3 warns falsely (-Wrestrict) inside libstdc++ string code; not an error here.
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
-                    "-DCMAKE_BUILD_TYPE=Release", "-DOMBRELO_TESTS=OFF",
-                    "-DCMAKE_CXX_FLAGS=-Wno-error=restrict"], check=True, stdout=subprocess.DEVNULL)
+                    "-DCMAKE_BUILD_TYPE=Release", "-DOMBRELO_TESTS=OFF"], check=True,
+                   stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "--target", "ombrelo-cli", "-j2"], check=True,
                    stdout=subprocess.DEVNULL)
     return cli
