@@ -1,5 +1,6 @@
 #include "cli/CleanupOutput.hpp"
 #include "cli/Cli.hpp"
+#include "cli/FolderScan.hpp"
 
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/scan/ScanEngine.hpp"
@@ -42,8 +43,11 @@ int runDetect(const std::vector<std::string>& raw) {
     // folder must not make that folder look like an ordinary one.
     varnok::Url folder = varnok::Platform::current().resolvingSymlinks(
         folderArgument(args.operands()[0], "the folder"));
-    varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
-                                          : varnok::Platform::current().homeDirectory();
+    // The home is resolved the same way, so that its DerivedData folder is recognised in the
+    // tree, which holds real paths.
+    varnok::Url home = varnok::Platform::current().resolvingSymlinks(
+        args.value("home") ? folderArgument(*args.value("home"), "the home folder")
+                           : varnok::Platform::current().homeDirectory());
     if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
@@ -52,11 +56,7 @@ int runDetect(const std::vector<std::string>& raw) {
         std::vector<varnok::CleanupCandidate> found;
         {
             ProgressLine line;
-            scanned = varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
-                line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
-                            formatCount(progress.folderCount) + " folders  " +
-                            progress.currentPath);
-            });
+            scanned = scanWithProgress(folder);
             line.update("Looking for recreatable developer output");
             found = varnok::CleanupAnalysis::detect(scanned.root, home);
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -29,6 +30,13 @@ constexpr std::array<std::string_view, 8> bundleSuffixes = {
 constexpr std::array<std::string_view, 10> systemRoots = {
     "/system",  "/library", "/bin",          "/sbin", "/usr",
     "/private", "/dev",     "/applications", "/etc",  "/var",
+};
+
+// The operating system's own folders on Linux that the table above does not name: boot files,
+// libraries, add-on software, kernel and runtime file systems. Refused after the table's roots.
+constexpr std::array<std::string_view, 12> linuxSystemRoots = {
+    "/boot", "/lib", "/lib32", "/lib64", "/libx32", "/opt",
+    "/proc", "/sys", "/run",   "/srv",   "/snap",   "/lost+found",
 };
 
 constexpr std::array<std::string_view, 19> projectFileNames = {
@@ -100,13 +108,12 @@ std::vector<std::string_view> components(std::string_view path) {
 }
 
 bool isSystemRootOrBelow(std::string_view lowered) {
-    for (std::string_view root : systemRoots) {
-        if (lowered == root || (startsWith(lowered, root) && lowered.size() > root.size() &&
-                                lowered[root.size()] == '/')) {
-            return true;
-        }
-    }
-    return false;
+    auto atOrBelow = [&](std::string_view root) {
+        return lowered == root || (startsWith(lowered, root) && lowered.size() > root.size() &&
+                                   lowered[root.size()] == '/');
+    };
+    return std::any_of(systemRoots.begin(), systemRoots.end(), atOrBelow) ||
+           std::any_of(linuxSystemRoots.begin(), linuxSystemRoots.end(), atOrBelow);
 }
 
 bool isAtOrInside(std::string_view path, std::string_view folder) {
@@ -131,7 +138,8 @@ std::optional<std::string> judgedPath(const Url& url) {
 
 // The temporary folder and the home Trash folders with their links resolved. Resolving costs a
 // dozen system calls, and the duplicate finder asks about every file, so the answer is kept per
-// thread for as long as the environment that names those folders and the platform stay the same.
+// thread while the environment that names those folders and the platform stay the same, and for
+// at most a second, so that links changed on disk are seen soon.
 struct ResolvedLocations {
     std::string temporary;
     std::vector<std::string> homeTrashes;
@@ -141,6 +149,7 @@ const ResolvedLocations& resolvedLocations() {
     struct Cache {
         const Platform* platform = nullptr;
         std::array<std::optional<std::string>, 3> environment;
+        std::chrono::steady_clock::time_point resolvedAt;
         ResolvedLocations locations;
     };
     thread_local Cache cache;
@@ -152,9 +161,12 @@ const ResolvedLocations& resolvedLocations() {
             environment[i] = value;
         }
     }
-    if (cache.platform != &platform || cache.environment != environment) {
+    const auto now = std::chrono::steady_clock::now();
+    if (cache.platform != &platform || cache.environment != environment ||
+        now - cache.resolvedAt > std::chrono::seconds(1)) {
         cache.platform = &platform;
         cache.environment = environment;
+        cache.resolvedAt = now;
         cache.locations.temporary = FilePolicy::lowercased(PathText::standardize(
             platform.resolvingSymlinks(platform.temporaryDirectory()).path()));
         cache.locations.homeTrashes = FilePolicy::homeTrashPaths();
@@ -172,7 +184,7 @@ bool isAllowedLocation(const Url& url) {
     // The temporary folder may lie below a system root (/private/var, /var/tmp). A temporary
     // folder that is a system root itself, or "/", would open the whole root, so it is ignored.
     if (temporary != "/" && !contains(systemRoots, temporary) &&
-        startsWith(*lowered, temporary + "/")) {
+        !contains(linuxSystemRoots, temporary) && startsWith(*lowered, temporary + "/")) {
         return true;
     }
     return !isSystemRootOrBelow(*lowered);

@@ -64,6 +64,20 @@ std::optional<FileIdentity> verifiedDestination(const CleanupCandidate& item,
     return arrived;
 }
 
+// What a failed item's outcome says. A mover given by a caller may throw anything; once the
+// report exists, every failure is recorded rather than thrown.
+std::string failureMessage(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CancellationError&) {
+        return "Stopped before moving this item.";
+    } catch (const std::exception& error) {
+        return PathText::displayable(error.what());
+    } catch (...) {
+        return "The item could not be moved to the Trash.";
+    }
+}
+
 // Runs the items of a started run; never throws.
 void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file,
                TrashReport& report) {
@@ -91,7 +105,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file
             }
             Task::checkCancellation();
             trashURL = mover(item.node.id);
-        } catch (const std::exception& error) {
+        } catch (...) {
             // Moving is kept only when the item may already have left: an item proven unchanged
             // at its place has certainly not been moved.
             auto now = identityAt(item.node.id);
@@ -99,9 +113,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file
             if (outcome.status != TrashStatus::moving || inPlace) {
                 outcome.status = TrashStatus::failed;
             }
-            outcome.message = dynamic_cast<const CancellationError*>(&error)
-                                  ? std::string("Stopped before moving this item.")
-                                  : PathText::displayable(error.what());
+            outcome.message = failureMessage(std::current_exception());
             return;
         }
 

@@ -251,9 +251,18 @@ void LinuxPlatform::writeAtomically(const Url& file, std::string_view bytes) {
 
 std::string LinuxPlatform::readFile(const Url& file) {
     const std::string path = file.path();
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO in its place cannot hang the reader; only regular files are
+    // read, so that a device cannot feed it without end.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         throw FileError::fromReadErrno(errno, path);
+    }
+    struct stat record {};
+    if (::fstat(fd.get(), &record) != 0) {
+        throw FileError::fromReadErrno(errno, path);
+    }
+    if (!S_ISREG(record.st_mode)) {
+        throw FileError(FileError::readUnknown, path);
     }
     std::string contents;
     char buffer[64 * 1024];

@@ -185,9 +185,26 @@ struct Process {
     std::uint64_t startTime = 0;
     const AppMapping* own = nullptr;
     bool hasHelperType = false;
+    // The folder of the process's program; empty when it cannot be read.
+    std::string programFolder;
 };
 
-const AppMapping* recognise(const std::string& directory) {
+// The program a process runs, as /proc shows it; a program replaced by an upgrade still counts.
+std::string programPath(const std::string& directory) {
+    char target[4096];
+    ssize_t length = ::readlink((directory + "/exe").c_str(), target, sizeof target - 1);
+    if (length <= 0) {
+        return {};
+    }
+    std::string exe(target, static_cast<size_t>(length));
+    constexpr std::string_view deleted = " (deleted)";
+    if (exe.size() > deleted.size() && exe.substr(exe.size() - deleted.size()) == deleted) {
+        exe.resize(exe.size() - deleted.size());
+    }
+    return exe;
+}
+
+const AppMapping* recognise(const std::string& directory, const std::string& program) {
     if (auto environment = readSmallFile(directory + "/environ")) {
         for (const std::string& variable : splitNul(*environment)) {
             for (std::string_view key : {"FLATPAK_ID=", "SNAP_NAME="}) {
@@ -199,15 +216,8 @@ const AppMapping* recognise(const std::string& directory) {
             }
         }
     }
-    char target[4096];
-    ssize_t length = ::readlink((directory + "/exe").c_str(), target, sizeof target - 1);
-    if (length > 0) {
-        std::string exe(target, static_cast<size_t>(length));
-        constexpr std::string_view deleted = " (deleted)";
-        if (exe.size() > deleted.size() && exe.substr(exe.size() - deleted.size()) == deleted) {
-            exe.resize(exe.size() - deleted.size());
-        }
-        if (const AppMapping* app = byProcessName(exe.substr(exe.rfind('/') + 1), false)) {
+    if (!program.empty()) {
+        if (const AppMapping* app = byProcessName(program.substr(program.rfind('/') + 1), false)) {
             return app;
         }
     }
@@ -239,7 +249,11 @@ std::optional<Process> readProcess(const std::string& procRoot, int pid, long lo
     process.pid = pid;
     process.parentPid = static_cast<int>(*parent);
     process.startTime = stat->startTime;
-    process.own = recognise(directory);
+    const std::string program = programPath(directory);
+    process.own = recognise(directory, program);
+    if (!program.empty()) {
+        process.programFolder = program.substr(0, program.rfind('/'));
+    }
     if (auto cmdline = readSmallFile(directory + "/cmdline")) {
         for (const std::string& argument : splitNul(*cmdline)) {
             if (argument.compare(0, 7, "--type=") == 0) {
@@ -343,12 +357,22 @@ std::vector<LinuxProcessRecord> LinuxRunningApplications::processes(const std::s
     for (const Process& process : all) {
         byPid[process.pid] = &process;
     }
-    // The application a process works for: its own, or the nearest ancestor's.
+    // The application a process works for: the one its own program is. A process of another
+    // program works for its nearest recognised ancestor only when it is one of that
+    // application's own helpers: it says so (--type=), or its program sits beside the
+    // application's. Anything else an application starts (a shell, a document viewer) is not
+    // that application.
     auto owner = [&](const Process& process) -> const AppMapping* {
+        if (process.own != nullptr) {
+            return process.own;
+        }
         const Process* current = &process;
         for (int depth = 0; current != nullptr && depth < 64; ++depth) {
             if (current->own != nullptr) {
-                return current->own;
+                bool helper =
+                    process.hasHelperType || (!process.programFolder.empty() &&
+                                              process.programFolder == current->programFolder);
+                return helper ? current->own : nullptr;
             }
             auto parent = byPid.find(current->parentPid);
             current = parent == byPid.end() ? nullptr : parent->second;

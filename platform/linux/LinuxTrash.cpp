@@ -261,7 +261,7 @@ Url LinuxTrash::moveToTrash(const Url& item) {
     const std::string parentPath = PathText::parent(path);
     const std::string base = PathText::lastComponent(path);
 
-    Descriptor parent(::open(parentPath.c_str(), pathFlags));
+    Descriptor parent(::open(parentPath.c_str(), pathFlags | O_NOFOLLOW));
     if (parent.get() < 0) {
         throw FileError::fromReadErrno(errno, path);
     }
@@ -311,7 +311,9 @@ Url LinuxTrash::moveToTrash(const Url& item) {
         }
         if (failure == 0 && ::renameat2(parent.get(), base.c_str(), files.get(), name.c_str(),
                                         RENAME_NOREPLACE) == 0) {
-            return Url::file(join(join(trash.path, "files"), name), S_ISDIR(itemRecord.st_mode));
+            // Where the item really is: a home Trash reached through a link is named by its
+            // resolved path, which is what a later restore proves the item by.
+            return Url::file(join(join(trashResolved, "files"), name), S_ISDIR(itemRecord.st_mode));
         }
         if (failure == 0) {
             failure = errno;

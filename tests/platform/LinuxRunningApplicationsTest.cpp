@@ -66,6 +66,8 @@ TEST(LinuxRunningApplications, RecognisesAppsAndTheirHelpersFromProc) {
     const std::string firefox = "/usr/lib/firefox-esr/firefox-esr";
     addProcess(proc, 200, 1, "firefox-esr", firefox, "firefox-esr");
     addProcess(proc, 201, 200, "Web Content", firefox, "firefox-esr -contentproc");
+    // A document viewer that Firefox opened is not Firefox.
+    addProcess(proc, 202, 200, "evince", "/usr/bin/evince", "evince");
     // A helper with a name of its own is known by its parent.
     addProcess(proc, 300, 1, "zoom", "/opt/zoom/zoom", "zoom");
     addProcess(proc, 301, 300, "ZoomWebviewHos", "/opt/zoom/ZoomWebviewHost", "ZoomWebviewHost");
@@ -124,8 +126,10 @@ TEST(LinuxRunningApplications, OnlyTheMainProcessIsAskedToQuit) {
     // A shell copied under the app's name, with a child of its own that it ends and reaps when
     // asked to quit, so that nothing outlives the test.
     std::string path = dir.at("Discord"), flag = "-c",
-                script = "trap 'kill $!; wait; exit 0' TERM; /bin/sleep 60 & wait";
+                script = "trap 'kill $!; wait; exit 0' TERM; " + dir.at("worker") + " 60 & wait";
     std::filesystem::copy_file("/bin/sh", path);
+    // Its helper is a program installed beside it.
+    std::filesystem::copy_file("/bin/sleep", dir.at("worker"));
     char* argv[] = {path.data(), flag.data(), script.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);

@@ -23,7 +23,10 @@ bool userFile(const std::string& path) {
 TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
     for (std::string path : {"/System/Library/Caches/x", "/usr/local/lib/x", "/USR/LOCAL/x",
                              "/Applications/Tool.app", "/applications/x", "/etc/x", "/var/log/x",
-                             "/private/etc/x", "/dev/x", "/bin/x", "/sbin/x", "/Library/x"}) {
+                             "/private/etc/x", "/dev/x", "/bin/x", "/sbin/x", "/Library/x",
+                             // The system's own folders on Linux.
+                             "/boot/vmlinuz", "/opt/google/chrome", "/lib64/ld-linux", "/proc/1/x",
+                             "/sys/kernel/x", "/run/user/1000/doc/a", "/srv/www/x", "/snap/x"}) {
         EXPECT_FALSE(cleanupFolder(path)) << path;
         EXPECT_FALSE(userFile(path + ".mov")) << path;
     }
@@ -31,6 +34,7 @@ TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
     EXPECT_FALSE(cleanupFolder("/usr"));
     EXPECT_FALSE(cleanupFolder("/"));
     EXPECT_TRUE(cleanupFolder("/usrlocal"));
+    EXPECT_TRUE(cleanupFolder("/optional/project/build"));
     EXPECT_TRUE(cleanupFolder("/Volumes/Backup/project/build"));
     EXPECT_TRUE(userFile("/Volumes/Backup/clip.mov"));
     // Lexical tricks do not escape the roots.

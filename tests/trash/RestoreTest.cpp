@@ -307,3 +307,22 @@ TEST(RecoveryAvailability, UnexaminableOriginalLocation) {
     EXPECT_EQ(result.output, "Ombrelo could not check the original location. Review its access "
                              "before recovering this item. [reveal]");
 }
+
+TEST(Restore, WorksWhenTheDataFolderIsReachedThroughALink) {
+    // Dotfile managers often make ~/.local/share a link; the Trash then lies behind it.
+    TempDir dir;
+    std::string home = makeFolder(dir.at("home"));
+    makeFolder(dir.at("dotfiles/share"));
+    makeFolder(home + "/.local");
+    makeSymlink(dir.at("dotfiles/share"), home + "/.local/share");
+    ScopedEnv homeVariable{"HOME", home};
+    ScopedEnv dataVariable{"XDG_DATA_HOME", home + "/.local/share"};
+    Url original = Url::file(writeFile(dir.at("docs/a.txt"), "precious"));
+    Url history = Url::file(dir.at("history"), true);
+    TrashReport report = recordMove(original, history);
+
+    EXPECT_EQ(report.outcomes[0].trashURL->path(), dir.at("dotfiles/share/Trash/files/a.txt"));
+    EXPECT_TRUE(RecoveryAvailability::inspect(report.outcomes[0]).canRestore());
+    TrashService::restore(report.id, original, history);
+    EXPECT_EQ(readText(original.path()), "precious");
+}

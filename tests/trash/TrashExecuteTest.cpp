@@ -169,6 +169,12 @@ TEST(TrashExecute, TheFirstProblemStopsTheRunAndIsRecorded) {
     EXPECT_EQ(report.outcomes[0].message,
               "The file \u201c1.jpg\u201d couldn\u2019t be saved because the volume is read only.");
 
+    // Whatever a mover throws is recorded; the run still returns its report.
+    report = run([](const Url&) -> std::optional<Url> { throw 42; });
+    EXPECT_EQ(statuses(report), (std::vector{failed, notAttempted, notAttempted}));
+    EXPECT_EQ(report.outcomes[0].message, "The item could not be moved to the Trash.");
+    fixture.expectOnDisk(report);
+
     // One that throws after the item left cannot say where it is: the move stays "moving".
     report = run([&](const Url& url) -> std::optional<Url> {
         std::filesystem::rename(url.path(), fixture.dir.at("away.jpg"));

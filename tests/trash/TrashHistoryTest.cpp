@@ -111,6 +111,9 @@ TEST(TrashHistory, ReadsOnlyDecodableJsonFilesNewestFirst) {
         writeFile(dir.at(name), text);
     }
     makeFolder(dir.at("folder.json"));
+    // Neither a FIFO nor a link to a device may hang the reader or feed it without end.
+    ASSERT_EQ(::mkfifo(dir.at("fifo.json").c_str(), 0644), 0);
+    makeSymlink("/dev/zero", dir.at("zero.json"));
 
     auto history = TrashService::history(dir.url());
     ASSERT_EQ(history.size(), 2u);
