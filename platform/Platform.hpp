@@ -37,7 +37,9 @@ struct DirectoryEntry {
 };
 
 // Depth-first walk of one folder: every entry before its descendants, hidden entries included,
-// symbolic links never followed.
+// symbolic links never followed. An entry whose properties cannot be read comes without
+// properties and identity, and the walk never descends below it; the error handler hears only of
+// folders that cannot be opened or listed. The scan engine relies on both.
 class DirectoryEnumerator {
 public:
     virtual ~DirectoryEnumerator() = default;

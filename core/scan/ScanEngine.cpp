@@ -53,7 +53,6 @@ public:
 
     ScanResult run() {
         const auto started = Clock::now();
-        now_ = std::chrono::system_clock::now();
         Platform& platform = Platform::current();
 
         FileIdentity rootIdentity = FileIdentity::capture(root_);
@@ -71,11 +70,8 @@ public:
         }
 
         DirectoryEntry entry;
-        while (true) {
+        while (enumerator->next(entry)) {
             Task::checkCancellation();
-            if (!enumerator->next(entry)) {
-                break;
-            }
             read(entry, *enumerator);
         }
 
@@ -128,8 +124,9 @@ private:
         } else {
             ++progress_.fileCount;
             progress_.logicalSize += logical;
-            const Date modified = properties.contentModificationDate.value_or(now_);
-            const double days = secondsBetween(modified, now_) / 86400.0;
+            const Date now = std::chrono::system_clock::now();
+            const double days =
+                secondsBetween(properties.contentModificationDate.value_or(now), now) / 86400.0;
             ageSizes_[static_cast<size_t>(ScanEngine::ageBucket(days))] += logical;
             std::string_view name = entry.path;
             name.remove_prefix(name.rfind('/') + 1);
@@ -210,7 +207,6 @@ private:
     Url root_;
     std::string rootPath_;
     const ScanProgressHandler& handler_;
-    Date now_;
     std::vector<OpenFolder> stack_;
     std::vector<std::string> inaccessiblePaths_;
     std::int64_t skippedCount_ = 0;
