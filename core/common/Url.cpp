@@ -8,7 +8,7 @@ namespace varnok {
 
 namespace PathText {
 
-std::string standardize(std::string_view path) {
+std::vector<std::string_view> components(std::string_view path) {
     std::vector<std::string_view> parts;
     size_t i = 0;
     while (i < path.size()) {
@@ -19,17 +19,27 @@ std::string standardize(std::string_view path) {
         while (j < path.size() && path[j] != '/') {
             ++j;
         }
-        std::string_view part = path.substr(i, j - i);
-        if (part.empty() || part == ".") {
-            // nothing
-        } else if (part == "..") {
+        if (j > i) {
+            parts.push_back(path.substr(i, j - i));
+        }
+        i = j;
+    }
+    return parts;
+}
+
+std::string standardize(std::string_view path) {
+    std::vector<std::string_view> parts;
+    for (std::string_view part : components(path)) {
+        if (part == ".") {
+            continue;
+        }
+        if (part == "..") {
             if (!parts.empty()) {
                 parts.pop_back();
             }
-        } else {
-            parts.push_back(part);
+            continue;
         }
-        i = j;
+        parts.push_back(part);
     }
     if (parts.empty()) {
         return "/";

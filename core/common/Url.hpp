@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnok {
 
@@ -64,6 +65,8 @@ private:
 // Path text helpers. Paths are compared as exact text under Unicode canonical equivalence.
 namespace PathText {
 
+// The non-empty components of a path, in order, as views into it.
+std::vector<std::string_view> components(std::string_view path);
 // Lexically removes ".", ".." and repeated or trailing slashes of an absolute path.
 std::string standardize(std::string_view path);
 // The path in Unicode Normalization Form C; text that is not valid UTF-8 is returned unchanged.

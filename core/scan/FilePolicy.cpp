@@ -90,19 +90,8 @@ std::vector<std::string_view> components(std::string_view path) {
         return parts;
     }
     parts.push_back("/");
-    size_t i = 0;
-    while (i < path.size()) {
-        while (i < path.size() && path[i] == '/') {
-            ++i;
-        }
-        size_t j = i;
-        while (j < path.size() && path[j] != '/') {
-            ++j;
-        }
-        if (j > i) {
-            parts.push_back(path.substr(i, j - i));
-        }
-        i = j;
+    for (std::string_view part : PathText::components(path)) {
+        parts.push_back(part);
     }
     return parts;
 }
