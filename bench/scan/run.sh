@@ -44,8 +44,8 @@ PY
 echo
 echo "| command | peak memory (MB) | bytes per entry |"
 echo "|---|---|---|"
-for spec in "du -s:du -s $tree" "ncdu:ncdu -0 -o /dev/null $tree" "ombrelo-cli scan --quiet:$cli scan --quiet $tree"; do
-    name=${spec%%:*}; cmd=${spec#*:}
+for entry in "du -s:du -s $tree" "ncdu:ncdu -0 -o /dev/null $tree" "ombrelo-cli scan --quiet:$cli scan --quiet $tree"; do
+    name=${entry%%:*}; cmd=${entry#*:}
     kb=$(peak_kb $cmd)
     echo "| $name | $((kb / 1024)) | $((kb * 1024 / count)) |"
 done
