@@ -173,12 +173,19 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
         EXPECT_EQ(problemOf([&] { item.restore(); }),
                   "The original parent folder is missing or changed. Restore manually in Finder.");
     }
-    {
+    for (bool replace : {false, true}) {
         MovedItem item;
-        writeFile(item.trashed.path(), "edited in the Trash");
+        if (replace) {
+            // Another file with the same bytes under the same name is still another file.
+            ASSERT_EQ(::rename(item.trashed.path().c_str(), item.dir.at("moved-away").c_str()), 0);
+            writeFile(item.trashed.path(), "precious");
+        } else {
+            writeFile(item.trashed.path(), "edited in the Trash");
+        }
         EXPECT_EQ(item.availability().state, State::changed);
         EXPECT_EQ(problemOf([&] { item.restore(); }),
                   "The item in Trash was changed, replaced or removed. Check it in Finder.");
+        EXPECT_FALSE(exists(item.original.path()));
     }
     {
         MovedItem item;
