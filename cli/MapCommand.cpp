@@ -117,6 +117,10 @@ std::string formatted(const char* format, double a, double b, double c = 0, doub
     return text;
 }
 
+std::string rectText(const varnok::LayoutRect& r) {
+    return formatted("[%.0f, %.0f  %.0f x %.0f]", r.x, r.y, r.width, r.height);
+}
+
 struct Rendered {
     nlohmann::json placements = nlohmann::json::array();
     std::vector<std::string> lines;
@@ -169,9 +173,7 @@ int runMap(const std::vector<std::string>& raw) {
                 item["rect"] = rectJson(tile.rect);
                 item["expanded"] = tile.expanded;
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(
-                    lineFor(tile, formatted("[%.0f, %.0f  %.0f x %.0f]", tile.rect.x, tile.rect.y,
-                                            tile.rect.width, tile.rect.height)));
+                out.lines.push_back(lineFor(tile, rectText(tile.rect)));
             }
             if (svgFile) {
                 out.svg = MapPicture::treemap(tiles, canvas, heading);
@@ -203,9 +205,7 @@ int runMap(const std::vector<std::string>& raw) {
                 auto item = entryJson(bar);
                 item["rect"] = rectJson(bar.rect);
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(
-                    lineFor(bar, formatted("[%.0f, %.0f  %.0f x %.0f]", bar.rect.x, bar.rect.y,
-                                           bar.rect.width, bar.rect.height)));
+                out.lines.push_back(lineFor(bar, rectText(bar.rect)));
             }
             if (svgFile) {
                 out.svg = MapPicture::flame(bars, canvas, heading);

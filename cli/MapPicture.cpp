@@ -302,6 +302,15 @@ std::string ringPath(const Polar& p, double start, double end, double inner, dou
     return d;
 }
 
+// A tile or bar: the rectangle inset by half a pixel, so that neighbours show a gap.
+void drawRect(Svg& svg, const varnok::LayoutRect& r, const std::string& fill,
+              const std::string& tip) {
+    svg.shape("rect x=\"" + number(r.x + 0.5) + "\" y=\"" + number(r.y + 0.5) + "\" width=\"" +
+                  number(std::max(r.width - 1, 0.0)) + "\" height=\"" +
+                  number(std::max(r.height - 1, 0.0)) + "\" rx=\"2\" " + fill,
+              tip);
+}
+
 } // namespace
 
 std::string MapPicture::treemap(const std::vector<varnok::TreemapPlacement>& tiles,
@@ -312,11 +321,7 @@ std::string MapPicture::treemap(const std::vector<varnok::TreemapPlacement>& til
     svg.raw("<g transform=\"translate(0," + number(headingHeight) + ")\">\n");
     for (const auto& tile : tiles) {
         const auto& r = tile.rect;
-        svg.shape("rect x=\"" + number(r.x + 0.5) + "\" y=\"" + number(r.y + 0.5) + "\" width=\"" +
-                      number(std::max(r.width - 1, 0.0)) + "\" height=\"" +
-                      number(std::max(r.height - 1, 0.0)) + "\" rx=\"2\" " +
-                      fillAttributes(tile, colours),
-                  tooltip(tile));
+        drawRect(svg, r, fillAttributes(tile, colours), tooltip(tile));
         std::string ink = textColour(tile, colours);
         std::string size = formatBytes(tile.node->logicalSize);
         if (tile.expanded) {
@@ -414,11 +419,7 @@ std::string MapPicture::flame(const std::vector<varnok::FlamePlacement>& bars, L
     svg.raw("<g transform=\"translate(0," + number(headingHeight) + ")\">\n");
     for (const auto& bar : bars) {
         const auto& r = bar.rect;
-        svg.shape("rect x=\"" + number(r.x + 0.5) + "\" y=\"" + number(r.y + 0.5) + "\" width=\"" +
-                      number(std::max(r.width - 1, 0.0)) + "\" height=\"" +
-                      number(std::max(r.height - 1, 0.0)) + "\" rx=\"2\" " +
-                      fillAttributes(bar, colours),
-                  tooltip(bar));
+        drawRect(svg, r, fillAttributes(bar, colours), tooltip(bar));
         if (r.width < 36 || r.height < 16) {
             continue;
         }
