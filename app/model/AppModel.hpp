@@ -277,7 +277,8 @@ public:
     void selectAvailableCleanItems();
     void toggleQueue(const CleanupCandidate& candidate);
     void invalidateCleanReview(const QString& message);
-    // When a result sheet or the history closes.
+    // When the result sheet or the history has closed (after clearing cleanupReport or
+    // showRecovery): scans again if the suggestions are stale.
     void refreshAfterCleanup();
     void reveal(const FileNode& node);
     // Shows a file (a Trash item, for one) in the file manager without the checks of reveal().
@@ -309,6 +310,8 @@ private:
                     std::optional<ConsumerCleanup::Result> result, std::optional<QString> failure,
                     bool cancelled);
     void checkClosedApps(const QUuid& token);
+    void applyCleanupReport(const TrashReport& report);
+    void applyRestoredReport(const Uuid& reportID, const TrashReport& report);
     void cancelWorker();
     Url userHome() const;
     std::vector<CleanupAppSession> runningSessions() const;
