@@ -567,7 +567,7 @@ void AppModel::startScan(const Url& home, const QUuid& token) {
     run->task = TaskHandle::start([self, home, token] {
         auto progress = [self, token](const std::string& title, std::int64_t files) {
             post(self, [token, title = qText(title), files](AppModel& model) {
-                model.applyScanProgress(token, title, files);
+                model.scanProgressArrived(token, title, files);
             });
         };
         std::optional<ConsumerCleanup::Result> result;
@@ -588,7 +588,7 @@ void AppModel::startScan(const Url& home, const QUuid& token) {
     worker_ = std::move(run);
 }
 
-void AppModel::applyScanProgress(const QUuid& token, const QString& title, std::int64_t count) {
+void AppModel::scanProgressArrived(const QUuid& token, const QString& title, std::int64_t count) {
     if (!isScanning_ || cleanRunToken_ != token) {
         return;
     }
