@@ -174,7 +174,7 @@ private slots:
         gate().open();
     }
 
-    void superseededRunPublishesNothing() {
+    void supersededRunPublishesNothing() {
         ScratchHome first;
         // The first run reports files from its first location, then waits at the second.
         for (int i = 0; i < 30; ++i) {
