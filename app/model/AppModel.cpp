@@ -680,9 +680,11 @@ void AppModel::refreshCleanRunningApps() {
         const auto key = std::make_pair(candidate.category, owners);
         auto cached = cache.find(key);
         if (cached == cache.end()) {
+            // The owners of this one candidate, without copying its scanned tree.
+            const std::set<std::string> ids(rule->bundleIDs.begin(), rule->bundleIDs.end());
             QStringList names;
-            for (const auto& app : appsForCleanup({candidate}, running)) {
-                if (app.isRegular) {
+            for (const auto& app : running) {
+                if (app.isRegular && !terminated(app) && owns(app.bundleID, ids)) {
                     names.append(qText(app.name));
                 }
             }
