@@ -272,19 +272,20 @@ private slots:
 
     void aRealApplicationIsAskedToQuitAndTheCachesAreScannedAgain() {
         ScratchHome h;
-        const std::string spotifyPath = h.cache(spotify);
+        const std::string vlcPath = h.cache("Library/Caches/org.videolan.vlc");
         ModelFixture f;
         AppModel& model = *f.model;
         model.setCleanupAppProvider({});
         model.setCloseWaitAttempts(200);
 
-        // A child named like Spotify's main process that ignores the polite request for a while.
+        // A child named like VLC's main process that ignores the polite request for a while. (VLC:
+        // no other test cleans its cache while asking the system which applications run.)
         int ready[2];
         QVERIFY(::pipe(ready) == 0);
         const pid_t child = ::fork();
         if (child == 0) {
             ::signal(SIGTERM, SIG_IGN);
-            ::prctl(PR_SET_NAME, "spotify", 0, 0, 0);
+            ::prctl(PR_SET_NAME, "vlc", 0, 0, 0);
             (void)!::write(ready[1], "r", 1);
             ::usleep(600000);
             ::_exit(0);
@@ -295,8 +296,8 @@ private slots:
         ::close(ready[1]);
 
         QVERIFY(f.scan(h.url()));
-        const Url cache = f.candidate(spotifyPath)->id();
-        QCOMPARE(model.cleanRunning().at(cache), QStringList{"Spotify"});
+        const Url cache = f.candidate(vlcPath)->id();
+        QCOMPARE(model.cleanRunning().at(cache), QStringList{"VLC"});
         model.quitAppsAndRescan(model.appsForCleanup(model.candidates()));
         QTest::qWait(200);
         QVERIFY2(model.isWaitingForApps(), "the application ignores the request at first");
