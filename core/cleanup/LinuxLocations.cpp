@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace varnok::LinuxLocations {
 namespace {
@@ -57,6 +58,29 @@ constexpr std::array<Row, 14> browserRows = {{
      opera},
     {".var/app/org.mozilla.firefox/cache/mozilla/firefox", "Firefox (Flatpak) cache",
      Category::browserCaches, firefox},
+}};
+
+// Chromium-based browsers keep GPU shader caches and the service workers' response cache in
+// the profile, beside its cookies and history; only those subfolders are rows. Opera's folder is
+// its profile, the others hold a "Default" profile folder.
+struct ChromiumProfile {
+    const char* profile;
+    const char* title;
+    const char* owner;
+};
+
+constexpr std::array<ChromiumProfile, 6> chromiumProfiles = {{
+    {".config/google-chrome/Default/", "Chrome", chrome},
+    {".config/chromium/Default/", "Chromium", chromium},
+    {".config/microsoft-edge/Default/", "Edge", edge},
+    {".config/BraveSoftware/Brave-Browser/Default/", "Brave", brave},
+    {".config/vivaldi/Default/", "Vivaldi", vivaldi},
+    {".config/opera/", "Opera", opera},
+}};
+
+constexpr std::array<std::pair<const char*, const char*>, 2> chromiumProfileCaches = {{
+    {"GPUCache", "GPUCache"},
+    {"Service Worker/CacheStorage", "Service Worker cache"},
 }};
 
 // Electron applications keep everything in ~/.config/<folder>: Cookies, Local Storage and
@@ -142,6 +166,13 @@ std::vector<Cache> buildCaches() {
     std::vector<Cache> rows;
     for (const Row& row : browserRows) {
         rows.push_back({row.path, row.title, row.category, ownersOf(row.owner)});
+    }
+    for (const ChromiumProfile& browser : chromiumProfiles) {
+        for (const auto& [folder, title] : chromiumProfileCaches) {
+            rows.push_back({std::string(browser.profile) + folder,
+                            std::string(browser.title) + " \u00B7 " + title,
+                            CleanupCategory::browserCaches, ownersOf(browser.owner)});
+        }
     }
     auto addElectron = [&](const ElectronApp& app, const std::string& base,
                            const std::string& title) {

@@ -52,7 +52,7 @@ struct LinuxHome : ScratchHome {
                                  "Login Data", "Bookmarks"}) {
             put(std::string(".config/google-chrome/Default/") + file, 300, 60);
         }
-        put(".config/google-chrome/Default/GPUCache/data_0", 100);
+        cache(".config/google-chrome/Default/GPUCache", C::browserCaches, {{"data_0", 100}});
         cache(".cache/mozilla/firefox", C::browserCaches,
               {{"k1.default-release/cache2/entries/A1", 3000},
                {"k1.default-release/startupCache/scriptCache.bin", 500}});
