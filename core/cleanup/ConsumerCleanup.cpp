@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <set>
 #include <string_view>
 #include <sys/stat.h>
@@ -227,11 +228,15 @@ LocationState checkLocation(const Url& location) {
     return LocationState::ready;
 }
 
+// The entries of folders that log-folder patterns list, each folder listed once per scan; an
+// absent, unexpected or failed folder has none.
+using Listings = std::map<std::string, std::vector<std::string>>;
+
 // The folders a log-folder pattern names under the home, each "*" expanded by listing the real
 // folder above it. Absent or unexpected folders drop out silently; a folder that cannot be listed
 // is reported unreadable.
 std::vector<std::string> expand(const std::string& homePath, std::string_view pattern,
-                                ConsumerCleanup::Result& result) {
+                                Listings& listings, ConsumerCleanup::Result& result) {
     Platform& platform = Platform::current();
     std::vector<std::string> folders{homePath};
     for (std::string_view part : PathText::components(pattern)) {
@@ -241,19 +246,23 @@ std::vector<std::string> expand(const std::string& homePath, std::string_view pa
                 next.push_back(folder + "/" + std::string(part));
                 continue;
             }
-            const Url url = Url::file(folder, true);
-            guarded(url, result, [&] {
-                LocationState checked = checkLocation(url);
-                if (checked == LocationState::ready) {
-                    std::vector<std::string> names;
-                    for (const Url& entry : platform.contentsOfDirectory(url)) {
-                        names.push_back(PathText::standardize(entry.path()));
+            auto [listed, isNew] = listings.try_emplace(folder);
+            if (isNew) {
+                const Url url = Url::file(folder, true);
+                guarded(url, result, [&] {
+                    LocationState checked = checkLocation(url);
+                    if (checked == LocationState::ready) {
+                        std::vector<std::string> names;
+                        for (const Url& entry : platform.contentsOfDirectory(url)) {
+                            names.push_back(PathText::standardize(entry.path()));
+                        }
+                        std::sort(names.begin(), names.end());
+                        listed->second = std::move(names);
                     }
-                    std::sort(names.begin(), names.end());
-                    next.insert(next.end(), names.begin(), names.end());
-                }
-                return checked;
-            });
+                    return checked;
+                });
+            }
+            next.insert(next.end(), listed->second.begin(), listed->second.end());
         }
         folders = std::move(next);
     }
@@ -479,8 +488,9 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
     }
 
     const std::string homePath = homeUrl.standardized().path();
+    Listings listings;
     for (const LinuxLocations::LogFolder& folder : LinuxLocations::logFolders()) {
-        for (const std::string& path : expand(homePath, folder.pattern, result)) {
+        for (const std::string& path : expand(homePath, folder.pattern, listings, result)) {
             Task::checkCancellation();
             report(logsTitle, result.checkedFiles);
             if (auto scanned = scanLocation(Url::file(path, true), logsTitle)) {
@@ -492,6 +502,11 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
             }
         }
     }
+
+    // ~/.cache is read for its logs after its cache folders: a path unreadable in both is one.
+    std::set<std::string> seen;
+    std::erase_if(result.unreadable,
+                  [&](const std::string& path) { return !seen.insert(path).second; });
 
     std::stable_sort(result.candidates.begin(), result.candidates.end(),
                      [](const CleanupCandidate& a, const CleanupCandidate& b) {

@@ -195,6 +195,29 @@ TEST(LinuxHome, FindsEachCacheAndOldLogWithItsSizeAndNothingElse) {
               "pip download cache");
 }
 
+// ~/.cache is read for its cache folders and again for its logs.
+TEST(LinuxHome, AFolderUnreadableInACacheIsListedOnceAndKeepsTheCacheOut) {
+    ScratchHome h;
+    writeFile(h.home + "/.cache/pip/http/data", "cached");
+    setMode(makeFolder(h.home + "/.cache/pip/locked"), 0700);
+    writeFile(h.home + "/.config/Slack/Cache/data", "cached");
+    setMode(makeFolder(h.home + "/.config/Slack/Crashpad"), 0700);
+    auto outcome = runUnprivileged([&] {
+        auto result = ConsumerCleanup::scan(Url::file(h.home, true), {});
+        std::string out = ::testing::PrintToString(result.unreadable);
+        for (const auto& candidate : result.candidates) {
+            out += " " + candidate.node.id.lastPathComponent();
+        }
+        return out;
+    });
+    ASSERT_TRUE(outcome.succeeded) << outcome.output;
+    EXPECT_EQ(outcome.output,
+              ::testing::PrintToString(std::vector<std::string>{
+                  h.home + "/.cache/pip/locked", h.home + "/.config/Slack/Crashpad/completed",
+                  h.home + "/.config/Slack/Crashpad/pending"}) +
+                  " Cache");
+}
+
 TEST(LinuxHome, RowsStayExactLocationsAndAskTheirOwnersToClose) {
     LinuxHome h;
     const Url homeUrl = Url::file(h.home, true);
