@@ -195,6 +195,15 @@ std::optional<Match> match(const FileNode& node, std::string_view name, const Si
             return Match{CleanupCategory::builds, cache.evidence};
         }
     }
+    // The rules below look inside the folder; most folders hold none of their markers.
+    const bool venvOrBytecode = name == ".venv" || name == "venv" || name == "__pycache__";
+    if (!venvOrBytecode &&
+        std::none_of(node.children.begin(), node.children.end(), [](const FileNode& child) {
+            std::string_view file = child.id.lastPathComponentView();
+            return file == "CMakeCache.txt" || file == "CACHEDIR.TAG";
+        })) {
+        return std::nullopt;
+    }
     Contents inside = contentsOf(node);
     if ((name == ".venv" || name == "venv") && inside.files.count("pyvenv.cfg") > 0) {
         return Match{CleanupCategory::dependencies,

@@ -151,6 +151,16 @@ bool isOldLinuxLog(const FileNode& node, const Url& home, Date now) {
     return relative && LinuxLocations::logKind(*relative) && isOldFile(node, now);
 }
 
+// A quick test of the name alone, before the full test: log folders such as ~/.cache hold many
+// files and few logs.
+bool mayBeLog(std::string_view name) {
+    std::string lowered = FilePolicy::lowercased(name);
+    return LinuxLocations::isLogName(lowered) ||
+           std::any_of(logSuffixes.begin(), logSuffixes.end(),
+                       [&](std::string_view suffix) { return endsWith(lowered, suffix); }) ||
+           endsWith(lowered, ".dmp") || endsWith(lowered, ".extra") || endsWith(lowered, ".txt");
+}
+
 // Files held open by running processes, by the device and inode their identities record.
 class OpenFiles {
 public:
@@ -353,8 +363,8 @@ bool eligibleAsScanned(const FileNode& node, CleanupCategory category, const Url
     const std::string homePath = home.standardized().path();
     // A macOS location lies in Library; a Linux one is exactly a row of the Linux table, or a
     // file in one of the Linux log folders.
-    const bool inLibrary = startsWith(standardized.path(), homePath + "/Library/");
     const std::string path = standardized.path();
+    const bool inLibrary = startsWith(path, homePath + "/Library/");
     if (!inLibrary && !belowHome(path, homePath)) {
         return false;
     }
@@ -442,7 +452,7 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
         report(known.title, result.checkedFiles);
         auto scanned = scanLocation(location, known.title);
         if (scanned && eligible(scanned->root, known.category, homeUrl, now)) {
-            suggested.insert(PathText::standardize(location.path()));
+            suggested.insert(location.path());
             result.candidates.emplace_back(std::move(scanned->root), known.category, homeUrl.path(),
                                            "Known cache location: " + known.path +
                                                (known.bundleIDs.empty()
@@ -465,12 +475,13 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
             stack.pop_back();
             Task::checkCancellation();
             if (node->isDirectory) {
-                if (suggested.count(PathText::standardize(node->id.path())) == 0) {
+                if (suggested.empty() || suggested.count(node->id.path()) == 0) {
                     for (const FileNode& child : node->children) {
                         stack.push_back(&child);
                     }
                 }
-            } else if (eligibleAsScanned(*node, CleanupCategory::oldLogs, homeUrl, now) &&
+            } else if (mayBeLog(node->id.lastPathComponentView()) &&
+                       eligibleAsScanned(*node, CleanupCategory::oldLogs, homeUrl, now) &&
                        !openFiles.holds(*node->identity)) {
                 result.candidates.emplace_back(*node, CleanupCategory::oldLogs, homeUrl.path(),
                                                evidence(*node));
