@@ -27,6 +27,10 @@ std::vector<RunningApplication> RunningApplications::system() {
     return LinuxRunningApplications::list();
 }
 
+std::vector<OpenFile> RunningApplications::openFiles() {
+    return LinuxRunningApplications::openFiles("/proc");
+}
+
 void RunningApplications::setSource(Source source) {
     std::lock_guard lock(sourceLock);
     installedSource = source ? std::make_shared<const Source>(std::move(source)) : nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,6 +22,12 @@ struct RunningApplication {
     std::function<bool()> isTerminated;
 };
 
+// A file some process holds open, as stat reports it.
+struct OpenFile {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
 // The list of running applications. The system's list is the default; tests and the application
 // may install a fixed source instead.
 class RunningApplications {
@@ -33,6 +40,9 @@ public:
     static std::vector<RunningApplication> system();
     // Installs `source` for the whole process; an empty function restores the system's list.
     static void setSource(Source source);
+    // The regular files that the processes this user may inspect hold open: every process of
+    // the user, and every process at all for root.
+    static std::vector<OpenFile> openFiles();
 };
 
 // Installs a source of running applications for the lifetime of the scope.

@@ -2,18 +2,23 @@
 
 #include "core/cleanup/CleanupCandidate.hpp"
 
+#include <string_view>
 #include <vector>
 
 namespace varnok {
 
 // Recognises regenerable developer output in an already scanned tree, on positive evidence next to
-// it: the user's Xcode DerivedData, node_modules beside a manifest and a lockfile, and .next beside
-// a manifest and a Next.js configuration. Reads nothing from disk beyond what the file policy asks.
+// it or inside it: the user's Xcode DerivedData; node_modules beside a manifest and a lockfile; web
+// build output beside its configuration; Cargo, Maven, Gradle and CMake build folders; Python
+// virtual environments, bytecode and tool caches; and any folder tagged with a CACHEDIR.TAG.
+// Reads nothing from disk beyond what the file policy asks and the first line of a CACHEDIR.TAG.
 class CleanupAnalysis {
 public:
     // Every suggestion found in the tree, largest first; equal sizes keep the order they were met.
     // Throws CancellationError when the current task is cancelled.
     static std::vector<CleanupCandidate> detect(const FileNode& root, const Url& home);
+    // The names of the files beside a folder that any rule reads, the JavaScript ones first.
+    static const std::vector<std::string_view>& markerNames();
     // Whether anything below `node` (not the node itself) looks like source control, credentials
     // or an environment file.
     static bool containsProtectedData(const FileNode& node);

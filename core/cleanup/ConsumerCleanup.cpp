@@ -1,6 +1,7 @@
 #include "core/cleanup/ConsumerCleanup.hpp"
 
 #include "core/cleanup/CleanupAnalysis.hpp"
+#include "core/cleanup/LinuxLocations.hpp"
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
@@ -10,8 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 #include <string_view>
 #include <sys/stat.h>
+#include <utility>
 
 namespace varnok {
 namespace {
@@ -88,6 +92,9 @@ std::vector<ConsumerCleanup::Rule> buildRules() {
                              {std::string(app.bundleID)}});
         }
     }
+    for (const LinuxLocations::Cache& cache : LinuxLocations::caches()) {
+        rules.push_back({cache.path, cache.title, cache.category, cache.owners, true});
+    }
     return rules;
 }
 
@@ -107,6 +114,14 @@ bool isRegularWithOneLink(const FileIdentity& identity) {
     return identity.isRegularFile() && identity.linkCount == 1;
 }
 
+bool isOldFile(const FileNode& node, Date now) {
+    if (!node.identity || !isRegularWithOneLink(*node.identity)) {
+        return false;
+    }
+    double nowSeconds = std::chrono::duration<double>(now.time_since_epoch()).count();
+    return nowSeconds - thirtyDays > static_cast<double>(node.identity->modifiedSeconds);
+}
+
 bool isOldLog(const FileNode& node, const Url& home, Date now) {
     const std::string logs = under(home, logFolder);
     std::string name = FilePolicy::lowercased(node.id.lastPathComponentView());
@@ -117,12 +132,52 @@ bool isOldLog(const FileNode& node, const Url& home, Date now) {
     if (!startsWith(node.id.path(), logs + "/")) {
         return false;
     }
-    if (!node.identity || !isRegularWithOneLink(*node.identity)) {
-        return false;
-    }
-    double nowSeconds = std::chrono::duration<double>(now.time_since_epoch()).count();
-    return nowSeconds - thirtyDays > static_cast<double>(node.identity->modifiedSeconds);
+    return isOldFile(node, now);
 }
+
+// The path of `path` below the home folder path, or null when it is not below it.
+std::optional<std::string_view> belowHome(std::string_view path, const std::string& homePath) {
+    if (!startsWith(path, homePath) || path.size() <= homePath.size() + 1 ||
+        path[homePath.size()] != '/') {
+        return std::nullopt;
+    }
+    return path.substr(homePath.size() + 1);
+}
+
+// An old log or crash report in one of a Linux home's log folders.
+bool isOldLinuxLog(const FileNode& node, const Url& home, Date now) {
+    const std::string path = node.id.path();
+    auto relative = belowHome(path, PathText::standardize(home.path()));
+    return relative && LinuxLocations::logKind(*relative) && isOldFile(node, now);
+}
+
+// A quick test of the name alone, before the full test: log folders such as ~/.cache hold many
+// files and few logs.
+bool mayBeLog(std::string_view name) {
+    std::string lowered = FilePolicy::lowercased(name);
+    return LinuxLocations::isLogName(lowered) ||
+           std::any_of(logSuffixes.begin(), logSuffixes.end(),
+                       [&](std::string_view suffix) { return endsWith(lowered, suffix); }) ||
+           endsWith(lowered, ".dmp") || endsWith(lowered, ".extra") || endsWith(lowered, ".txt");
+}
+
+// Files held open by running processes, by the device and inode their identities record.
+class OpenFiles {
+public:
+    bool holds(const FileIdentity& identity) {
+        if (!keys_) {
+            keys_.emplace();
+            for (const OpenFile& file : RunningApplications::openFiles()) {
+                keys_->emplace(static_cast<std::uint32_t>(file.device), file.inode);
+            }
+        }
+        return keys_->count({static_cast<std::uint32_t>(identity.device), identity.inode}) > 0;
+    }
+
+private:
+    // Read on first use: most scans find no old log at all.
+    std::optional<std::set<std::pair<std::uint32_t, std::uint64_t>>> keys_;
+};
 
 // Every node of the folder, itself included, is a plain folder or a single-link regular file with
 // a readable identity, and none is named like private data.
@@ -181,6 +236,47 @@ LocationState checkLocation(const Url& location) {
         return LocationState::skipped;
     }
     return LocationState::ready;
+}
+
+// The entries of folders that log-folder patterns list, each folder listed once per scan; an
+// absent, unexpected or failed folder has none.
+using Listings = std::map<std::string, std::vector<std::string>>;
+
+// The folders a log-folder pattern names under the home, each "*" expanded by listing the real
+// folder above it. Absent or unexpected folders drop out silently; a folder that cannot be listed
+// is reported unreadable.
+std::vector<std::string> expand(const std::string& homePath, std::string_view pattern,
+                                Listings& listings, ConsumerCleanup::Result& result) {
+    Platform& platform = Platform::current();
+    std::vector<std::string> folders{homePath};
+    for (std::string_view part : PathText::components(pattern)) {
+        std::vector<std::string> next;
+        for (const std::string& folder : folders) {
+            if (part != "*") {
+                next.push_back(folder + "/" + std::string(part));
+                continue;
+            }
+            auto [listed, isNew] = listings.try_emplace(folder);
+            if (isNew) {
+                const Url url = Url::file(folder, true);
+                guarded(url, result, [&] {
+                    LocationState checked = checkLocation(url);
+                    if (checked == LocationState::ready) {
+                        std::vector<std::string> names;
+                        for (const Url& entry : platform.contentsOfDirectory(url)) {
+                            names.push_back(PathText::standardize(entry.path()));
+                        }
+                        std::sort(names.begin(), names.end());
+                        listed->second = std::move(names);
+                    }
+                    return checked;
+                });
+            }
+            next.insert(next.end(), listed->second.begin(), listed->second.end());
+        }
+        folders = std::move(next);
+    }
+    return folders;
 }
 
 } // namespace
@@ -255,14 +351,21 @@ ConsumerCleanup::runningApps(const CleanupCandidate& candidate, const Url& home,
     return names;
 }
 
-bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, const Url& home,
-                               Date now) {
+namespace {
+
+// Everything but the open-file test, which reads every process's descriptors and is therefore
+// made once per scan.
+bool eligibleAsScanned(const FileNode& node, CleanupCategory category, const Url& home, Date now) {
     if (!node.id.isFileUrl() || !home.isFileUrl()) {
         return false;
     }
     const Url standardized = node.id.standardized();
     const std::string homePath = home.standardized().path();
-    if (!startsWith(standardized.path(), homePath + "/Library/")) {
+    // A macOS location lies in Library; a Linux one is exactly a row of the Linux table, or a
+    // file in one of the Linux log folders.
+    const std::string path = standardized.path();
+    const bool inLibrary = startsWith(path, homePath + "/Library/");
+    if (!inLibrary && !belowHome(path, homePath)) {
         return false;
     }
     if (node.isSymbolicLink || node.hasReadErrors || node.logicalSize < 1 || !node.identity) {
@@ -270,12 +373,13 @@ bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, c
     }
     if (category == CleanupCategory::oldLogs) {
         // The cheap tests first: the log walk asks this of every file.
-        if (!isOldLog(node, home, now)) {
+        if (inLibrary ? !isOldLog(node, home, now) : !isOldLinuxLog(node, home, now)) {
             return false;
         }
     } else {
-        const Rule* owner = rule(standardized, home);
-        if (owner == nullptr || !(owner->category == category) || !node.isDirectory) {
+        const ConsumerCleanup::Rule* owner = ConsumerCleanup::rule(standardized, home);
+        if (owner == nullptr || (!inLibrary && !owner->linuxHome) ||
+            !(owner->category == category) || !node.isDirectory) {
             return false;
         }
     }
@@ -288,6 +392,16 @@ bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, c
         return true;
     }
     return !CleanupAnalysis::containsProtectedData(node) && holdsOnlyPlainCacheFiles(node);
+}
+
+} // namespace
+
+bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, const Url& home,
+                               Date now) {
+    if (!eligibleAsScanned(node, category, home, now)) {
+        return false;
+    }
+    return category != CleanupCategory::oldLogs || !OpenFiles().holds(*node.identity);
 }
 
 ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHandler& progress) {
@@ -330,24 +444,30 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
         return scanned;
     };
 
+    // Cache folders already suggested whole; the log walk leaves their files to them.
+    std::set<std::string> suggested;
     for (const Rule& known : rules()) {
         Task::checkCancellation();
         const Url location = Url::file(under(homeUrl, known.path), true);
         report(known.title, result.checkedFiles);
         auto scanned = scanLocation(location, known.title);
         if (scanned && eligible(scanned->root, known.category, homeUrl, now)) {
+            suggested.insert(location.path());
             result.candidates.emplace_back(std::move(scanned->root), known.category, homeUrl.path(),
                                            "Known cache location: " + known.path +
-                                               ". Close the related app before removal.");
+                                               (known.bundleIDs.empty()
+                                                    ? ". It is downloaded or rebuilt again when "
+                                                      "needed."
+                                                    : ". Close the related app before removal."));
         }
     }
 
     const std::string logsTitle(CleanupCategory(CleanupCategory::oldLogs).rawValue());
-    const Url logs = Url::file(under(homeUrl, logFolder), true);
-    report(logsTitle, result.checkedFiles);
-    if (auto scanned = scanLocation(logs, logsTitle)) {
+    OpenFiles openFiles;
+    // Every file below the root (not the root itself) that qualifies as an old log.
+    auto collectLogs = [&](const FileNode& root, const auto& evidence) {
         std::vector<const FileNode*> stack;
-        for (const FileNode& child : scanned->root.children) {
+        for (const FileNode& child : root.children) {
             stack.push_back(&child);
         }
         while (!stack.empty()) {
@@ -355,16 +475,49 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
             stack.pop_back();
             Task::checkCancellation();
             if (node->isDirectory) {
-                for (const FileNode& child : node->children) {
-                    stack.push_back(&child);
+                if (suggested.empty() || suggested.count(node->id.path()) == 0) {
+                    for (const FileNode& child : node->children) {
+                        stack.push_back(&child);
+                    }
                 }
-            } else if (eligible(*node, CleanupCategory::oldLogs, homeUrl, now)) {
-                result.candidates.emplace_back(
-                    *node, CleanupCategory::oldLogs, homeUrl.path(),
-                    "Log or crash report in your Library, last modified over 30 days ago.");
+            } else if (mayBeLog(node->id.lastPathComponentView()) &&
+                       eligibleAsScanned(*node, CleanupCategory::oldLogs, homeUrl, now) &&
+                       !openFiles.holds(*node->identity)) {
+                result.candidates.emplace_back(*node, CleanupCategory::oldLogs, homeUrl.path(),
+                                               evidence(*node));
+            }
+        }
+    };
+
+    const Url logs = Url::file(under(homeUrl, logFolder), true);
+    report(logsTitle, result.checkedFiles);
+    if (auto scanned = scanLocation(logs, logsTitle)) {
+        collectLogs(scanned->root, [](const FileNode&) {
+            return std::string(
+                "Log or crash report in your Library, last modified over 30 days ago.");
+        });
+    }
+
+    const std::string homePath = homeUrl.standardized().path();
+    Listings listings;
+    for (const LinuxLocations::LogFolder& folder : LinuxLocations::logFolders()) {
+        for (const std::string& path : expand(homePath, folder.pattern, listings, result)) {
+            Task::checkCancellation();
+            report(logsTitle, result.checkedFiles);
+            if (auto scanned = scanLocation(Url::file(path, true), logsTitle)) {
+                collectLogs(scanned->root, [&](const FileNode& node) {
+                    const std::string parent = PathText::parent(node.id.path());
+                    std::string where(belowHome(parent, homePath).value_or(""));
+                    return "Log or crash report in " + where + ", last modified over 30 days ago.";
+                });
             }
         }
     }
+
+    // ~/.cache is read for its logs after its cache folders: a path unreadable in both is one.
+    std::set<std::string> seen;
+    std::erase_if(result.unreadable,
+                  [&](const std::string& path) { return !seen.insert(path).second; });
 
     std::stable_sort(result.candidates.begin(), result.candidates.end(),
                      [](const CleanupCandidate& a, const CleanupCandidate& b) {

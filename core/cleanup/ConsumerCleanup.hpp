@@ -13,7 +13,8 @@
 namespace varnok {
 
 // The cleanup scan of a home folder: the caches of known applications and browsers, and old logs
-// and crash reports. Read-only; everything it finds becomes a CleanupCandidate.
+// and crash reports, in a macOS Library folder and in a Linux home. Read-only; everything it finds
+// becomes a CleanupCandidate.
 class ConsumerCleanup {
 public:
     // One known location.
@@ -22,8 +23,10 @@ public:
         std::string path;
         std::string title;
         CleanupCategory category;
-        // The applications that own the location.
+        // The applications that own the location; empty for a command-line tool's cache.
         std::vector<std::string> bundleIDs;
+        // A location of a Linux home (~/.cache, ~/.config/<App>/Cache) rather than of Library.
+        bool linuxHome = false;
     };
 
     struct Result {
@@ -38,7 +41,8 @@ public:
     // A location title and the files checked so far. Called on the scanning thread.
     using ProgressHandler = std::function<void(const std::string& title, std::int64_t files)>;
 
-    // The known locations of a macOS home folder, in the order they are scanned.
+    // The known locations in the order they are scanned: the macOS Library table, then the Linux
+    // one.
     static const std::vector<Rule>& rules();
     static const std::array<CleanupCategory, 5>& categories();
     static bool isConsumer(CleanupCategory category);
@@ -53,7 +57,7 @@ public:
     static std::vector<std::string> runningApps(const CleanupCandidate& candidate, const Url& home,
                                                 const std::vector<RunningApplication>& running);
     // Whether a scanned node may be suggested, or still cleaned, under `category`. `now` is the
-    // reference time of the age test for logs.
+    // reference time of the age test for logs. A log that a running process holds open never is.
     static bool eligible(const FileNode& node, CleanupCategory category, const Url& home, Date now);
     // Scans every known location and the log folder below `home`. Throws CleanupProblem when the
     // home folder is reached through a symbolic link, and CancellationError.

@@ -111,10 +111,6 @@ void validateKnownLocation(const CleanupCandidate& candidate, const Url& item, c
 }
 
 void validateProjectOutput(const CleanupCandidate& candidate, const Url& item) {
-    static constexpr const char* markerNames[] = {
-        "package.json",    "package-lock.json", "npm-shrinkwrap.json", "yarn.lock",
-        "pnpm-lock.yaml",  "bun.lock",          "bun.lockb",           "next.config.js",
-        "next.config.mjs", "next.config.ts",    "next.config.cjs"};
     const FileNode& node = candidate.node;
     const Url home = Platform::current().homeDirectory();
     if (!FilePolicy::allowsCleanupFolder(item, home) ||
@@ -132,7 +128,7 @@ void validateProjectOutput(const CleanupCandidate& candidate, const Url& item) {
     // The project as it is now: the item beside its current marker files.
     const Url parent = item.deletingLastPathComponent();
     std::vector<FileNode> children{node};
-    for (const char* marker : markerNames) {
+    for (std::string_view marker : CleanupAnalysis::markerNames()) {
         Url url = parent.appendingPathComponent(marker);
         FileIdentity identity;
         try {

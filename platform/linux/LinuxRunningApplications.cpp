@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -54,6 +55,50 @@ const std::vector<AppMapping>& mappings() {
          "Discord",
          {"Discord", "discord"},
          {"com.discordapp.Discord", "discord"}},
+        {"com.microsoft.VSCode", "Visual Studio Code", {"code"}, {"com.visualstudio.code", "code"}},
+        {"org.chromium.Chromium",
+         "Chromium",
+         {"chromium", "chromium-browser"},
+         {"org.chromium.Chromium", "chromium"}},
+        {"com.vivaldi.Vivaldi", "Vivaldi", {"vivaldi-bin", "vivaldi"}, {"com.vivaldi.Vivaldi"}},
+        {"com.operasoftware.Opera", "Opera", {"opera"}, {"com.opera.Opera", "opera"}},
+        // JetBrains IDEs share one cache folder; each reports an identifier below
+        // "com.jetbrains". Their native launchers carry the IDE's name.
+        {"com.jetbrains.IntelliJ-IDEA",
+         "IntelliJ IDEA",
+         {"idea"},
+         {"com.jetbrains.IntelliJ-IDEA-Community", "com.jetbrains.IntelliJ-IDEA-Ultimate",
+          "intellij-idea-community", "intellij-idea-ultimate"}},
+        {"com.jetbrains.PyCharm",
+         "PyCharm",
+         {"pycharm"},
+         {"com.jetbrains.PyCharm-Community", "com.jetbrains.PyCharm-Professional",
+          "pycharm-community", "pycharm-professional"}},
+        {"com.jetbrains.CLion", "CLion", {"clion"}, {"com.jetbrains.CLion", "clion"}},
+        {"com.jetbrains.GoLand", "GoLand", {"goland"}, {"com.jetbrains.GoLand", "goland"}},
+        {"com.jetbrains.WebStorm",
+         "WebStorm",
+         {"webstorm"},
+         {"com.jetbrains.WebStorm", "webstorm"}},
+        {"com.jetbrains.PhpStorm",
+         "PhpStorm",
+         {"phpstorm"},
+         {"com.jetbrains.PhpStorm", "phpstorm"}},
+        {"com.jetbrains.Rider", "Rider", {"rider"}, {"com.jetbrains.Rider", "rider"}},
+        {"com.jetbrains.RubyMine",
+         "RubyMine",
+         {"rubymine"},
+         {"com.jetbrains.RubyMine", "rubymine"}},
+        {"com.jetbrains.RustRover",
+         "RustRover",
+         {"rustrover"},
+         {"com.jetbrains.RustRover", "rustrover"}},
+        {"com.jetbrains.DataGrip",
+         "DataGrip",
+         {"datagrip"},
+         {"com.jetbrains.DataGrip", "datagrip"}},
+        // Older IDEs and scripts start a plain java process with the platform's main class.
+        {"com.jetbrains.IDE", "JetBrains IDE", {}, {}},
     };
     return table;
 }
@@ -204,7 +249,17 @@ std::string programPath(const std::string& directory) {
     return exe;
 }
 
-const AppMapping* recognise(const std::string& directory, const std::string& program) {
+const AppMapping* byIdentifier(std::string_view identifier) {
+    for (const AppMapping& app : mappings()) {
+        if (app.bundleIdentifier == identifier) {
+            return &app;
+        }
+    }
+    return nullptr;
+}
+
+const AppMapping* recognise(const std::string& directory, const std::string& program,
+                            const std::vector<std::string>& arguments) {
     if (auto environment = readSmallFile(directory + "/environ")) {
         for (const std::string& variable : splitNul(*environment)) {
             for (std::string_view key : {"FLATPAK_ID=", "SNAP_NAME="}) {
@@ -225,7 +280,13 @@ const AppMapping* recognise(const std::string& directory, const std::string& pro
         while (!comm->empty() && comm->back() == '\n') {
             comm->pop_back();
         }
-        return byProcessName(*comm, true);
+        if (const AppMapping* app = byProcessName(*comm, true)) {
+            return app;
+        }
+    }
+    if (std::find(arguments.begin(), arguments.end(), "com.intellij.idea.Main") !=
+        arguments.end()) {
+        return byIdentifier("com.jetbrains.IDE");
     }
     return nullptr;
 }
@@ -250,15 +311,17 @@ std::optional<Process> readProcess(const std::string& procRoot, int pid, long lo
     process.parentPid = static_cast<int>(*parent);
     process.startTime = stat->startTime;
     const std::string program = programPath(directory);
-    process.own = recognise(directory, program);
+    std::vector<std::string> arguments;
+    if (auto cmdline = readSmallFile(directory + "/cmdline")) {
+        arguments = splitNul(*cmdline);
+    }
+    process.own = recognise(directory, program, arguments);
     if (!program.empty()) {
         process.programFolder = program.substr(0, program.rfind('/'));
     }
-    if (auto cmdline = readSmallFile(directory + "/cmdline")) {
-        for (const std::string& argument : splitNul(*cmdline)) {
-            if (argument.compare(0, 7, "--type=") == 0) {
-                process.hasHelperType = true;
-            }
+    for (const std::string& argument : arguments) {
+        if (argument.compare(0, 7, "--type=") == 0) {
+            process.hasHelperType = true;
         }
     }
     return process;
@@ -401,6 +464,42 @@ std::vector<LinuxProcessRecord> LinuxRunningApplications::processes(const std::s
         records.push_back(std::move(record));
     }
     return records;
+}
+
+std::vector<OpenFile> LinuxRunningApplications::openFiles(const std::string& procRoot) {
+    std::vector<OpenFile> files;
+    DIR* stream = ::opendir(procRoot.c_str());
+    if (stream == nullptr) {
+        return files;
+    }
+    while (dirent* entry = ::readdir(stream)) {
+        std::string_view name = entry->d_name;
+        if (name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const std::string descriptors = procRoot + "/" + std::string(name) + "/fd";
+        // Another user's process, or one that has just ended.
+        DIR* fds = ::opendir(descriptors.c_str());
+        if (fds == nullptr) {
+            continue;
+        }
+        while (dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.') {
+                continue;
+            }
+            // stat follows the descriptor to the open object, even one renamed or deleted since.
+            struct stat record {};
+            if (::stat((descriptors + "/" + fd->d_name).c_str(), &record) == 0 &&
+                S_ISREG(record.st_mode)) {
+                files.push_back({static_cast<std::uint64_t>(record.st_dev),
+                                 static_cast<std::uint64_t>(record.st_ino)});
+            }
+        }
+        ::closedir(fds);
+    }
+    ::closedir(stream);
+    return files;
 }
 
 std::vector<RunningApplication> LinuxRunningApplications::list() {

@@ -28,6 +28,9 @@ class LinuxRunningApplications {
 public:
     // The recognised processes of the current user below `procRoot`, in pid order.
     static std::vector<LinuxProcessRecord> processes(const std::string& procRoot);
+    // The regular files held open by the processes below `procRoot` whose descriptors this
+    // process may read; the others are passed over.
+    static std::vector<OpenFile> openFiles(const std::string& procRoot);
     // The live list, each entry holding a pidfd so that quitting and the terminated test cannot
     // reach a process that later reuses the pid.
     static std::vector<RunningApplication> list();

@@ -55,7 +55,12 @@ using Paths = std::vector<std::string>;
 
 TEST(ConsumerCleanupRules, GeneratedRowsAndLookupByStandardisedLocation) {
     const auto& rules = ConsumerCleanup::rules();
-    ASSERT_EQ(rules.size(), 21u);
+    // The macOS Library table comes first, then the Linux one.
+    ASSERT_GT(rules.size(), 21u);
+    for (size_t i = 0; i < rules.size(); ++i) {
+        EXPECT_EQ(rules[i].linuxHome, i >= 21) << rules[i].path;
+        EXPECT_EQ(rules[i].path.rfind("Library/", 0) == 0, i < 21) << rules[i].path;
+    }
     EXPECT_EQ(rules[9].path, "Library/Application Support/Figma/Cache");
     EXPECT_EQ(rules[9].title, "Figma \u00B7 Cache");
     EXPECT_EQ(rules[9].category, CleanupCategory::appCaches);
@@ -114,7 +119,7 @@ TEST(ConsumerCleanupScan, CandidatesLargestFirstThenInDiscoveryOrderWithProgress
     EXPECT_EQ(candidate.evidence, "Known cache location: Library/Caches/Firefox. Close the related "
                                   "app before removal.");
     // Progress names every location in turn and never counts backwards.
-    ASSERT_EQ(titles.size(), 22u);
+    ASSERT_EQ(titles.size(), ConsumerCleanup::rules().size() + 1);
     EXPECT_EQ(titles.front(), "Figma cache");
     EXPECT_EQ(titles.back(), "Old logs & crash reports");
     EXPECT_FALSE(backwards);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -108,6 +109,50 @@ TEST(LinuxRunningApplications, RecognisesAppsAndTheirHelpersFromProc) {
                                  "301 us.zoom.xos.helper Zoom Helper background",
                              }));
     EXPECT_TRUE(LinuxRunningApplications::processes(proc.at("nothing")).empty());
+}
+
+TEST(LinuxRunningApplications, KnowsTheOwnersOfLinuxCaches) {
+    TempDir proc;
+    const std::string code = "/usr/share/code/code";
+    addProcess(proc, 50, 1, "code", code, code);
+    addProcess(proc, 51, 50, "code", code, code + " --type=zygote");
+    addProcess(proc, 52, 1, "chromium", "/usr/lib/chromium/chromium", "chromium");
+    addProcess(proc, 53, 1, "vivaldi-bin", "/opt/vivaldi/vivaldi-bin", "vivaldi-bin");
+    addProcess(proc, 54, 1, "bwrap", "/usr/bin/bwrap", "bwrap", "FLATPAK_ID=com.opera.Opera");
+    // A JetBrains IDE by its native launcher, or as java running the platform's main class.
+    addProcess(proc, 55, 1, "pycharm", "/opt/pycharm/bin/pycharm", "pycharm");
+    addProcess(proc, 56, 1, "java", "/opt/idea/jbr/bin/java",
+               "/opt/idea/jbr/bin/java -Xmx2g com.intellij.idea.Main");
+    addProcess(proc, 57, 1, "java", "/usr/bin/java", "/usr/bin/java -jar other.jar");
+    addProcess(proc, 58, 1, "bwrap", "/usr/bin/bwrap", "bwrap", "FLATPAK_ID=com.visualstudio.code");
+    EXPECT_EQ(listing(proc), Lines({
+                                 "50 com.microsoft.VSCode Visual Studio Code regular",
+                                 "51 com.microsoft.VSCode.helper Visual Studio Code Helper "
+                                 "background",
+                                 "52 org.chromium.Chromium Chromium regular",
+                                 "53 com.vivaldi.Vivaldi Vivaldi regular",
+                                 "54 com.operasoftware.Opera Opera regular",
+                                 "55 com.jetbrains.PyCharm PyCharm regular",
+                                 "56 com.jetbrains.IDE JetBrains IDE regular",
+                                 "58 com.microsoft.VSCode Visual Studio Code regular",
+                             }));
+}
+
+TEST(LinuxRunningApplications, OpenFilesAreTheRegularFilesBehindDescriptors) {
+    TempDir proc;
+    TempDir files;
+    std::string log = writeFile(files.at("app.log"), "line");
+    makeFolder(proc.at("70/fd"));
+    makeSymlink(log, proc.at("70/fd/3"));
+    makeSymlink(files.path(), proc.at("70/fd/4"));
+    makeSymlink(files.at("gone"), proc.at("70/fd/5"));
+    makeFolder(proc.at("71"));
+    auto open = LinuxRunningApplications::openFiles(proc.path());
+    struct stat record {};
+    ASSERT_EQ(::stat(log.c_str(), &record), 0);
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].device, static_cast<std::uint64_t>(record.st_dev));
+    EXPECT_EQ(open[0].inode, static_cast<std::uint64_t>(record.st_ino));
 }
 
 // Polls until `condition` holds; not a timing assertion, only a bound.
