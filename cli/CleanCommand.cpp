@@ -401,6 +401,10 @@ int runClean(const std::vector<std::string>& raw) {
         if (rule.kind != KeepRule::Kind::inside) {
             continue;
         }
+        // The shell does not expand "~" after "in:", so it is done here.
+        if (rule.folder == "~" || rule.folder.rfind("~/", 0) == 0) {
+            rule.folder = platform.homeDirectory().path() + rule.folder.substr(1);
+        }
         std::string path = folderArgument(rule.folder, "the folder of --keep-rule in:").path();
         if (reportUnusableFolder(path)) {
             return exitFailure;

@@ -23,9 +23,9 @@ namespace {
 const char* const duplicatesHelp =
     "Usage: ombrelo-cli duplicates [--json] [--jobs N] [-x] [--exclude PATTERN]... [DIR]\n"
     "\n"
-    "Scans DIR (default: the current folder) read-only and lists the sets of byte-identical files "
-    "in it. Files are\n"
-    "grouped by size; files that share a size are hashed with SHA-256; files whose\n"
+    "Scans DIR (default: the current folder) read-only and lists the sets of\n"
+    "byte-identical files in it. Files are grouped by size; files that share a size are hashed "
+    "with SHA-256; files whose\n"
     "size and hash agree are compared byte by byte, together with their owner,\n"
     "permissions, file attributes (immutable, append-only, no-dump) and extended\n"
     "attributes. Files that differ in any of these are not duplicates.\n"

@@ -214,7 +214,7 @@ int runRestore(const std::vector<std::string>& raw) {
 }
 
 const CommandRegistration registration{
-    Command{"restore", "Put an item from a cleanup back at its original path", restoreHelp,
+    Command{"restore", "Put items from a cleanup back at their original paths", restoreHelp,
             runRestore, 60, "report"}};
 
 } // namespace

@@ -152,6 +152,13 @@ TEST(CleanCommand, KeepRulesChooseTheCopyEachSetKeeps) {
     keeps(plan({"--keep-rule", "shortest-path"}), "z.jpg", "a/two.jpg");
     keeps(plan({"--keep-rule", "in:" + p + "/keep", "--keep-rule", "newest"}), "b/one.jpg",
           "keep/two.jpg");
+    // "~" stands for the home folder, as the shell does not expand it there.
+    ASSERT_EQ(std::rename(p.c_str(), (fixture.home + "/pictures").c_str()), 0);
+    const std::string inHome = fixture.home + "/pictures";
+    CliRun home = fixture.run({"clean", "--source", "duplicates", "--in", inHome, "--all",
+                               "--keep-rule", "in:~/pictures/keep"});
+    EXPECT_CONTAINS(home.out, "Keeps: " + inHome + "/keep/two.jpg\n");
+    ASSERT_EQ(std::rename(inHome.c_str(), p.c_str()), 0);
     keeps(plan({"--keep-rule", "in:" + p + "/keep", "--keep", p + "/b/two.jpg"}),
           "a/long-name/one.jpg", "b/two.jpg");
 
