@@ -50,6 +50,7 @@ struct Option {
     std::vector<std::string> names; // "-x", "--one-file-system"
     std::string placeholder;        // "DIR", or empty for a flag
     std::string summary;
+    bool repeatable = false;
 };
 
 // The options a command's help lists under "Options:".
@@ -76,11 +77,8 @@ std::vector<Option> optionsOf(const std::string& help) {
         Option option;
         std::string word;
         while (words >> word) {
-            if (word.back() == ',') {
-                word.pop_back();
-            }
-            if (word.front() == '-') {
-                option.names.push_back(word);
+            if (word.front() == '-' && option.summary.empty()) {
+                option.names.push_back(word.back() == ',' ? word.substr(0, word.size() - 1) : word);
                 continue;
             }
             bool upper = word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ-") == std::string::npos;
@@ -90,10 +88,20 @@ std::vector<Option> optionsOf(const std::string& help) {
             }
             option.summary += (option.summary.empty() ? "" : " ") + word;
         }
-        if (option.summary.empty() && i + 1 < all.size()) {
-            std::string next = all[i + 1];
-            next.erase(0, next.find_first_not_of(' '));
-            option.summary = next;
+        // The description goes on in the more deeply indented lines below.
+        for (size_t next = i + 1; next < all.size() && all[next].compare(0, 4, "    ") == 0 &&
+                                  all[next].find_first_not_of(' ') > 4;
+             ++next) {
+            std::string more = all[next].substr(all[next].find_first_not_of(' '));
+            option.summary += (option.summary.empty() ? "" : " ") + more;
+        }
+        option.repeatable = option.summary.find("repeat") != std::string::npos;
+        // Its first clause is the summary a completion menu shows.
+        option.summary = option.summary.substr(0, option.summary.find_first_of(";:("));
+        while (!option.summary.empty() &&
+               (option.summary.back() == ' ' || option.summary.back() == ',' ||
+                option.summary.back() == '.')) {
+            option.summary.pop_back();
         }
         options.push_back(option);
     }
@@ -289,7 +297,7 @@ std::string zshScript() {
                           : values.empty()   ? " "
                                              : "(" + values + ")");
             }
-            const bool repeatable = option.summary.find("repeatable") != std::string::npos;
+            const bool repeatable = option.repeatable;
             for (const auto& name : option.names) {
                 script += " \\\n            '" + std::string(repeatable ? "*" : "") + name + "[" +
                           zshText(option.summary) + "]" + action + "'";
