@@ -13,7 +13,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <iterator>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace ombrelo::cli {
@@ -21,7 +25,8 @@ namespace {
 
 const char* const cleanHelp =
     "Usage: ombrelo-cli clean [--source known|projects|duplicates] [--home DIR]\n"
-    "                         [--in DIR] [--keep PATH]... [--yes] (--all | PATH...)\n"
+    "                         [--in DIR] [--keep PATH]... [--keep-rule RULE]... [--yes]\n"
+    "                         (--all | PATH...)\n"
     "\n"
     "Moves cleanup suggestions to the Trash. Nothing is ever deleted: items are renamed\n"
     "into the Trash of their own file system (never copied), and every run is recorded\n"
@@ -33,27 +38,40 @@ const char* const cleanHelp =
     "  projects    dependency folders and generated build output under --in DIR (see\n"
     "              detect)\n"
     "  duplicates  extra copies of byte-identical files under --in DIR (see duplicates);\n"
-    "              the first copy of each set by path is kept, unless --keep names\n"
-    "              another copy of that set\n"
+    "              one copy of each set is kept: the first by path, or the one the\n"
+    "              --keep-rule rules choose, unless --keep names another copy of that set\n"
     "\n"
     "The named PATHs, or with --all every suggestion whose applications are not\n"
     "running, are checked again, shown with their sizes and what cleaning them means,\n"
-    "and moved after you confirm. Each item is checked once more right before it\n"
+    "and moved after you confirm. The plan gives each category's explanation once,\n"
+    "then its items; for duplicates, the copy each set keeps. With --all, the\n"
+    "suggestions left out because their application is running are listed. Items\n"
+    "are moved after you confirm. Each item is checked once more right before it\n"
     "moves; the first item that changed, or any other problem, stops the run and the\n"
     "items after it stay where they are.\n"
     "\n"
     "Options:\n"
     "  --source S  where the suggestions come from: known, projects or duplicates\n"
     "  --home DIR  the home folder (default: your home folder)\n"
-    "  --in DIR    the folder to look in, for projects and duplicates\n"
+    "  --in DIR    the folder to look in, for projects and duplicates (default: the\n"
+    "              current folder)\n"
     "  --keep PATH the copy to keep of its set of duplicates (repeatable)\n"
+    "  --keep-rule RULE\n"
+    "              how to choose the copy to keep of each set of duplicates: first (by\n"
+    "              path), oldest or newest (by modification time), shortest-path, or\n"
+    "              in:DIR (a copy inside DIR). in:DIR may be repeated and combined with\n"
+    "              one of the others; rules apply in the order given, each choosing\n"
+    "              among the copies the rules before it left, and a rule that fits no\n"
+    "              copy of a set is passed over for that set\n"
     "  --all       clean every suggestion whose applications are not running\n"
     "  --yes       do not ask for confirmation\n"
     "  --help      show this help\n"
     "\n"
     "Without --yes the plan is confirmed on the terminal; with no terminal, nothing is\n"
     "moved unless --yes is given. The report is saved in\n"
-    "$XDG_DATA_HOME/Varnok/cleanup-history (see history).\n"
+    "$XDG_DATA_HOME/Varnok/cleanup-history (see history). Moved items still take\n"
+    "space until the Trash is emptied; the run ends with how much Ombrelo's cleanups\n"
+    "hold there. Ombrelo never empties the Trash.\n"
     "Exit status: 0 every item was moved, 1 nothing was moved (refused, declined or\n"
     "not found), 2 usage error, 4 the run stopped early (see the report), 130\n"
     "interrupted.\n";
@@ -64,6 +82,110 @@ std::string absolutePath(const std::string& operand) {
         throw UsageError("a path must not be empty");
     }
     return folderArgument(operand, "a path").path();
+}
+
+// A keep rule that fits nothing: refused, as the user meant something else.
+class KeepRuleRefusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct KeepRule {
+    enum class Kind { first, oldest, newest, shortestPath, inside };
+    Kind kind = Kind::first;
+    std::string folder; // for `inside`, resolved
+};
+
+std::vector<KeepRule> parseKeepRules(const std::vector<std::string>& texts) {
+    std::vector<KeepRule> rules;
+    bool ordered = false;
+    for (const std::string& text : texts) {
+        KeepRule rule;
+        if (text.rfind("in:", 0) == 0) {
+            if (text.size() == 3) {
+                throw UsageError("--keep-rule in: needs a folder, as in in:~/Pictures");
+            }
+            rule.kind = KeepRule::Kind::inside;
+            rule.folder = text.substr(3);
+            rules.push_back(rule);
+            continue;
+        }
+        if (text == "first") {
+            rule.kind = KeepRule::Kind::first;
+        } else if (text == "oldest") {
+            rule.kind = KeepRule::Kind::oldest;
+        } else if (text == "newest") {
+            rule.kind = KeepRule::Kind::newest;
+        } else if (text == "shortest-path") {
+            rule.kind = KeepRule::Kind::shortestPath;
+        } else {
+            throw UsageError("--keep-rule takes first, oldest, newest, shortest-path or in:DIR, "
+                             "not '" +
+                             text + "'");
+        }
+        if (ordered) {
+            throw UsageError("give only one of first, oldest, newest and shortest-path; in:DIR "
+                             "may be repeated");
+        }
+        ordered = true;
+        rules.push_back(rule);
+    }
+    return rules;
+}
+
+std::int64_t modifiedNanoseconds(const varnok::FileNode& file) {
+    return file.identity
+               ? file.identity->modifiedSeconds * 1000000000 + file.identity->modifiedNanoseconds
+               : 0;
+}
+
+// The index of the copy the rules keep; the copies are in path order, so the first of the copies
+// that are left is the first by path.
+size_t keptCopy(const varnok::DuplicateGroup& group, const std::vector<KeepRule>& rules,
+                std::map<std::string, bool>& foldersUsed) {
+    std::vector<size_t> left(group.files.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = i;
+    }
+    auto narrow = [&](const std::function<bool(size_t)>& keep) {
+        std::vector<size_t> kept;
+        std::copy_if(left.begin(), left.end(), std::back_inserter(kept), keep);
+        if (!kept.empty()) {
+            left = std::move(kept);
+        }
+    };
+    auto path = [&](size_t i) { return group.files[i].id.path(); };
+    for (const KeepRule& rule : rules) {
+        switch (rule.kind) {
+        case KeepRule::Kind::first:
+            left.resize(1);
+            break;
+        case KeepRule::Kind::inside:
+            narrow([&](size_t i) {
+                bool inside = varnok::PathText::isInside(path(i), rule.folder);
+                foldersUsed[rule.folder] = foldersUsed[rule.folder] || inside;
+                return inside;
+            });
+            break;
+        case KeepRule::Kind::oldest:
+        case KeepRule::Kind::newest: {
+            auto time = [&](size_t i) { return modifiedNanoseconds(group.files[i]); };
+            auto best = *std::min_element(left.begin(), left.end(), [&](size_t a, size_t b) {
+                return rule.kind == KeepRule::Kind::oldest ? time(a) < time(b) : time(a) > time(b);
+            });
+            narrow([&](size_t i) { return time(i) == time(best); });
+            break;
+        }
+        case KeepRule::Kind::shortestPath: {
+            auto best = *std::min_element(left.begin(), left.end(), [&](size_t a, size_t b) {
+                return path(a).size() < path(b).size();
+            });
+            narrow([&](size_t i) { return path(i).size() == path(best).size(); });
+            break;
+        }
+        }
+    }
+    return left.front();
 }
 
 struct Found {
@@ -88,7 +210,8 @@ varnok::ScanResult scanFolder(const varnok::Url& folder) {
     });
 }
 
-Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& keep) {
+Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& keep,
+                     const std::vector<KeepRule>& rules) {
     varnok::ScanResult scan = scanFolder(folder);
     varnok::DuplicateResult result;
     {
@@ -104,9 +227,15 @@ Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& 
     for (const auto& path : keep) {
         keepUsed[path] = false;
     }
+    std::map<std::string, bool> foldersUsed;
+    for (const KeepRule& rule : rules) {
+        if (rule.kind == KeepRule::Kind::inside) {
+            foldersUsed[rule.folder] = false;
+        }
+    }
     Found found{{}, folder};
     for (const varnok::DuplicateGroup& group : result.groups) {
-        size_t kept = 0;
+        size_t kept = keptCopy(group, rules, foldersUsed);
         size_t named = 0;
         for (size_t i = 0; i < group.files.size(); ++i) {
             auto it = keepUsed.find(group.files[i].id.path());
@@ -138,22 +267,52 @@ Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& 
                              " is not a copy in any set of duplicates");
         }
     }
+    for (const auto& [path, used] : foldersUsed) {
+        if (!used && !result.groups.empty()) {
+            throw KeepRuleRefusal("no copy of any set of duplicates lies in " +
+                                  varnok::PathText::displayable(path) +
+                                  "; nothing was moved. Check the folder of --keep-rule in:");
+        }
+    }
     return found;
 }
 
 void printPlan(const varnok::CleanupPlan& plan, const varnok::Url& home) {
     using varnok::PathText::displayable;
-    std::printf("Cleanup plan: %zu %s, %s\n", plan.items.size(),
-                plan.items.size() == 1 ? "item" : "items", formatBytes(plan.totalSize()).c_str());
-    for (const auto& item : plan.items) {
-        std::printf("\n  %10s  %s (%s)\n", formatBytes(item.node.logicalSize).c_str(),
-                    displayable(varnok::ConsumerCleanup::title(item.id(), home)).c_str(),
-                    std::string(item.category.rawValue()).c_str());
-        std::printf("              %s\n", displayable(item.node.id.path()).c_str());
-        if (item.keeper) {
-            std::printf("              Keeps: %s\n", displayable(item.keeper->id.path()).c_str());
+    std::printf("Cleanup plan: %s, %s\n",
+                counted(static_cast<std::int64_t>(plan.items.size()), "item", "items").c_str(),
+                formatBytes(plan.totalSize()).c_str());
+    // Each category's explanation once, then its items in the order they will move.
+    for (varnok::CleanupCategory category : varnok::CleanupCategory::allCases()) {
+        std::int64_t count = 0;
+        std::int64_t bytes = 0;
+        for (const auto& item : plan.items) {
+            if (item.category == category) {
+                ++count;
+                bytes += item.node.logicalSize;
+            }
         }
-        std::printf("              %s\n", std::string(item.category.explanation()).c_str());
+        if (count == 0) {
+            continue;
+        }
+        std::printf("\n%s: %s, %s\n", std::string(category.rawValue()).c_str(),
+                    counted(count, "item", "items").c_str(), formatBytes(bytes).c_str());
+        std::printf("  %s\n", std::string(category.explanation()).c_str());
+        std::optional<std::string> keeper;
+        for (const auto& item : plan.items) {
+            if (item.category != category) {
+                continue;
+            }
+            if (item.keeper && item.keeper->id.path() != keeper) {
+                keeper = item.keeper->id.path();
+                std::printf("\n  Keeps: %s\n", pastablePath(*keeper).c_str());
+            } else if (!item.keeper) {
+                std::printf("\n");
+            }
+            std::printf("  %10s  %s\n", formatBytes(item.node.logicalSize).c_str(),
+                        displayable(varnok::ConsumerCleanup::title(item.id(), home)).c_str());
+            std::printf("              %s\n", pastablePath(item.node.id.path()).c_str());
+        }
     }
     std::printf("\n");
 }
@@ -184,8 +343,22 @@ bool confirmed(const varnok::CleanupPlan& plan) {
     return false;
 }
 
+// The path with its folder's symbolic links resolved, as the suggestions' paths are; the last
+// component is kept as written.
+std::string resolvedParent(const std::string& path) {
+    std::string parent = varnok::PathText::parent(path);
+    if (parent == path) {
+        return path;
+    }
+    std::string real = varnok::Platform::current()
+                           .resolvingSymlinks(varnok::Url::file(parent, true))
+                           .withDirectoryForm(false)
+                           .path();
+    return (real == "/" ? "" : real) + "/" + varnok::PathText::lastComponent(path);
+}
+
 int runClean(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"all", "yes"}, {"source", "home", "in"}, {"keep"});
+    Arguments args(raw, {"all", "yes"}, {"source", "home", "in"}, {"keep", "keep-rule"});
     const std::string source = args.value("source").value_or("known");
     if (source != "known" && source != "projects" && source != "duplicates") {
         throw UsageError("--source must be known, projects or duplicates");
@@ -198,30 +371,61 @@ int runClean(const std::vector<std::string>& raw) {
         throw UsageError("--in is for --source projects or duplicates; known locations are "
                          "looked for in the home folder (--home)");
     }
-    if (source != "known" && !args.has("in")) {
-        throw UsageError("--source " + source + " needs --in DIR");
-    }
     if (!args.values("keep").empty() && source != "duplicates") {
         throw UsageError("--keep is only for --source duplicates");
     }
+    if (!args.values("keep-rule").empty() && source != "duplicates") {
+        throw UsageError("--keep-rule is only for --source duplicates");
+    }
+    std::vector<KeepRule> rules = parseKeepRules(args.values("keep-rule"));
     varnok::Platform& platform = varnok::Platform::current();
-    varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
-                                          : platform.homeDirectory();
+    // The user's own home is used at its real place (a linked /home, as on some
+    // distributions); a home given with --home is judged as given.
+    varnok::Url home =
+        args.value("home")
+            ? folderArgument(*args.value("home"), "the home folder")
+            : platform.resolvingSymlinks(platform.homeDirectory()).withDirectoryForm(true);
     if (reportUnusableFolder(home.path())) {
         return exitFailure;
     }
     varnok::Url folder;
     if (source != "known") {
-        folder = folderArgument(*args.value("in"), "the folder");
+        folder = folderArgument(args.value("in").value_or("."), "the folder");
         if (reportUnusableFolder(folder.path())) {
             return exitFailure;
         }
         // Items are trusted only on paths without links, so the folder's real place is used.
         folder = platform.resolvingSymlinks(folder).withDirectoryForm(true);
     }
+    for (KeepRule& rule : rules) {
+        if (rule.kind != KeepRule::Kind::inside) {
+            continue;
+        }
+        // The shell does not expand "~" after "in:", so it is done here.
+        if (rule.folder == "~" || rule.folder.rfind("~/", 0) == 0) {
+            rule.folder = platform.homeDirectory().path() + rule.folder.substr(1);
+        }
+        std::string path = folderArgument(rule.folder, "the folder of --keep-rule in:").path();
+        if (reportUnusableFolder(path)) {
+            return exitFailure;
+        }
+        rule.folder = platform.resolvingSymlinks(varnok::Url::file(path, true))
+                          .withDirectoryForm(false)
+                          .path();
+        const std::string searched = folder.withDirectoryForm(false).path();
+        if (rule.folder != searched && !varnok::PathText::isInside(rule.folder, searched)) {
+            std::fprintf(stderr,
+                         "ombrelo-cli: --keep-rule in:%s is not inside %s, where the duplicates "
+                         "are looked for; nothing was moved.\n",
+                         varnok::PathText::displayable(rule.folder).c_str(),
+                         varnok::PathText::displayable(folder.path()).c_str());
+            return exitFailure;
+        }
+    }
+    // Named items are matched at their real place, as the folder is.
     std::vector<std::string> named;
     for (const auto& operand : args.operands()) {
-        named.push_back(absolutePath(operand));
+        named.push_back(resolvedParent(absolutePath(operand)));
     }
     std::vector<std::string> keep;
     for (const auto& path : args.values("keep")) {
@@ -236,7 +440,12 @@ int runClean(const std::vector<std::string>& raw) {
             varnok::ScanResult scan = scanFolder(folder);
             found = Found{varnok::CleanupAnalysis::detect(scan.root, home), folder};
         } else {
-            found = findDuplicates(folder, keep);
+            try {
+                found = findDuplicates(folder, keep, rules);
+            } catch (const KeepRuleRefusal& refusal) {
+                std::fprintf(stderr, "ombrelo-cli: %s\n", refusal.what());
+                return static_cast<int>(exitFailure);
+            }
         }
 
         // --all goes through the queue, which drops items inside others; named items go to the
@@ -245,10 +454,31 @@ int runClean(const std::vector<std::string>& raw) {
         if (args.has("all")) {
             varnok::CleanupQueue queue;
             const auto running = varnok::RunningApplications::current();
+            bool toldLeftOut = false;
             for (const auto& candidate : found.candidates) {
-                if (varnok::ConsumerCleanup::runningApps(candidate, home, running).empty()) {
+                auto apps = varnok::ConsumerCleanup::runningApps(candidate, home, running);
+                if (apps.empty()) {
                     queue.add(candidate);
+                    continue;
                 }
+                if (!toldLeftOut) {
+                    std::printf("Left out while their applications are running:\n");
+                    toldLeftOut = true;
+                }
+                std::string names;
+                for (const auto& name : apps) {
+                    names += (names.empty() ? "" : ", ") + name;
+                }
+                std::printf("  %10s  %s (close %s first)\n",
+                            formatBytes(candidate.node.logicalSize).c_str(),
+                            varnok::PathText::displayable(
+                                varnok::ConsumerCleanup::title(candidate.id(), home))
+                                .c_str(),
+                            varnok::PathText::displayable(names).c_str());
+                std::printf("              %s\n", pastablePath(candidate.node.id.path()).c_str());
+            }
+            if (toldLeftOut) {
+                std::printf("\n");
             }
             items = queue.items();
             if (items.empty()) {
@@ -293,6 +523,11 @@ int runClean(const std::vector<std::string>& raw) {
         printOutcomes(report, home);
         std::printf("\nReport %s saved in %s\n", report.id.uuidString().c_str(),
                     varnok::PathText::displayable(history.path()).c_str());
+        try {
+            printTrashTotal(bytesStillInTrash(varnok::TrashService::history(history)));
+        } catch (const std::exception&) {
+            // The run is done and recorded; the total is only a note.
+        }
         if (!finishOutput()) {
             return static_cast<int>(exitStoppedEarly);
         }
@@ -300,8 +535,9 @@ int runClean(const std::vector<std::string>& raw) {
     });
 }
 
-const CommandRegistration registration{Command{
-    "clean", "Move cleanup suggestions to the Trash, with a history", cleanHelp, runClean, 40}};
+const CommandRegistration registration{
+    Command{"clean", "Move cleanup suggestions to the Trash, with a history", cleanHelp, runClean,
+            40, "path"}};
 
 } // namespace
 } // namespace ombrelo::cli

@@ -25,7 +25,8 @@ const char* const cleanupScanHelp =
     "cleaned, the locations that could not be read, and how much was checked.\n"
     "\n"
     "Read-only: nothing is moved, deleted or written. A home folder reached through\n"
-    "a symbolic link is refused.\n"
+    "a symbolic link given with --home is refused; your own home is looked at in its\n"
+    "real place.\n"
     "\n"
     "Options:\n"
     "  --home DIR  the home folder to look in (default: your home folder)\n"
@@ -42,8 +43,13 @@ int runCleanupScan(const std::vector<std::string>& raw) {
     if (!args.operands().empty()) {
         throw UsageError("cleanup-scan takes no operands; use --home DIR for another home folder");
     }
-    varnok::Url home = args.value("home") ? folderArgument(*args.value("home"), "the home folder")
-                                          : varnok::Platform::current().homeDirectory();
+    // The user's own home is looked at in its real place (a linked /home, as on some
+    // distributions); a home given with --home is judged as given.
+    varnok::Platform& platform = varnok::Platform::current();
+    varnok::Url home =
+        args.value("home")
+            ? folderArgument(*args.value("home"), "the home folder")
+            : platform.resolvingSymlinks(platform.homeDirectory()).withDirectoryForm(true);
     if (reportUnusableFolder(home.path())) {
         return exitFailure;
     }
@@ -117,7 +123,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
 
 const CommandRegistration registration{
     Command{"cleanup-scan", "Find caches and old logs in a home folder that can be cleaned",
-            cleanupScanHelp, runCleanupScan, 20}};
+            cleanupScanHelp, runCleanupScan, 20, ""}};
 
 } // namespace
 } // namespace ombrelo::cli

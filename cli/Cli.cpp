@@ -150,6 +150,55 @@ varnok::Url folderArgument(const std::string& operand, const std::string& what) 
     return varnok::Url::file(varnok::PathText::standardize(path), true);
 }
 
+varnok::Url scannedFolder(const Arguments& args, const std::string& tooMany) {
+    if (args.operands().size() > 1) {
+        throw UsageError(tooMany);
+    }
+    return folderArgument(args.operands().empty() ? "." : args.operands()[0]);
+}
+
+std::vector<std::string> withLongOptions(const std::vector<std::string>& raw) {
+    std::vector<std::string> out;
+    bool ended = false;
+    for (const std::string& word : raw) {
+        ended = ended || word == "--";
+        out.push_back(!ended && word == "-x" ? "--one-file-system" : word);
+    }
+    return out;
+}
+
+varnok::ScanOptions scanOptions(const Arguments& args) {
+    varnok::ScanOptions options;
+    options.oneFileSystem = args.has("one-file-system");
+    for (std::string pattern : args.values("exclude")) {
+        while (pattern.size() > 1 && pattern.back() == '/') {
+            pattern.pop_back();
+        }
+        if (pattern.empty() || pattern == "/") {
+            throw UsageError("option '--exclude' needs a pattern");
+        }
+        if (pattern.front() == '/') {
+            throw UsageError("--exclude " + pattern +
+                             ": patterns are matched below the folder; leave out the leading '/'");
+        }
+        options.excludes.push_back(pattern);
+    }
+    return options;
+}
+
+void printLeftOut(const varnok::ScanResult& result, const char* indent, std::FILE* out) {
+    if (!result.otherFileSystems.empty()) {
+        std::fprintf(out, "%sOther file systems, not entered:\n", indent);
+        for (const auto& path : result.otherFileSystems) {
+            std::fprintf(out, "%s  %s\n", indent, pastablePath(path).c_str());
+        }
+    }
+    if (result.excludedCount > 0) {
+        std::fprintf(out, "%sExcluded: %s\n", indent,
+                     counted(result.excludedCount, "entry", "entries").c_str());
+    }
+}
+
 bool reportUnusableFolder(const std::string& path) {
     struct stat record {};
     std::string shown = varnok::PathText::displayable(path);
@@ -252,6 +301,54 @@ std::string formatCount(std::int64_t count) {
         out += digits[i];
     }
     return count < 0 ? "-" + out : out;
+}
+
+std::string counted(std::int64_t count, const char* singular, const char* plural) {
+    return formatCount(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string pastablePath(std::string_view path) {
+    std::string quoted = "$'";
+    bool needed = false;
+    auto data = reinterpret_cast<const unsigned char*>(path.data());
+    size_t i = 0;
+    while (i < path.size()) {
+        unsigned char c = data[i];
+        size_t length = c < 0x80           ? 1
+                        : (c >> 5) == 0x6  ? 2
+                        : (c >> 4) == 0xE  ? 3
+                        : (c >> 3) == 0x1E ? 4
+                                           : 0;
+        std::string character(path.substr(i, std::max<size_t>(length, 1)));
+        if (length > 1 && varnok::PathText::displayable(character) != character) {
+            length = 0;
+        }
+        if (length == 0 || i + length > path.size()) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+            needed = true;
+            ++i;
+            continue;
+        }
+        static const char* const named[] = {"\\a", "\\b", "\\t", "\\n", "\\v", "\\f", "\\r"};
+        if (c >= 7 && c <= 13) {
+            quoted += named[c - 7];
+            needed = true;
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+            needed = true;
+        } else if (c == '\\' || c == '\'') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else {
+            quoted += character;
+        }
+        i += length;
+    }
+    return needed ? quoted + "'" : std::string(path);
 }
 
 namespace {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/common/Url.hpp"
+#include "core/scan/ScanEngine.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
@@ -56,7 +58,16 @@ struct Command {
     std::function<int(const std::vector<std::string>&)> run;
     // Position in the command list of the tool's help.
     int order = 100;
+    // What the operands are, for shell completion: "folder", "path", "report" or "" for none.
+    std::string operand;
 };
+
+// The tool's own help, also the start of the manual page.
+std::string toolHelp();
+// The manual page in roff, made from the tool's and every command's help.
+std::string manualPage();
+// A completion script for "bash" or "zsh", made from the commands' help; empty for another shell.
+std::string completionScript(const std::string& shell);
 
 // Each command's source file registers itself with a static instance of this.
 struct CommandRegistration {
@@ -73,6 +84,18 @@ int runCancellable(const std::function<int()>& work);
 // folder); symbolic links are kept so that the core can judge them. Throws UsageError naming
 // `what`.
 varnok::Url folderArgument(const std::string& operand, const std::string& what = "the folder");
+// The one folder operand of a command that scans, or the current folder when none is given.
+varnok::Url scannedFolder(const Arguments& args, const std::string& tooMany);
+// Short options written out long: "-x" is "--one-file-system". Stops at "--".
+std::vector<std::string> withLongOptions(const std::vector<std::string>& raw);
+// The options every scanning command takes.
+inline const std::vector<std::string> scanFlags{"one-file-system", "disk-usage"};
+inline const std::vector<std::string> scanRepeatable{"exclude"};
+// -x and --exclude as scan options; throws UsageError for an empty or absolute pattern.
+varnok::ScanOptions scanOptions(const Arguments& args);
+// Says which folders were left out (other file systems, excluded entries) in `indent`ed lines.
+void printLeftOut(const varnok::ScanResult& result, const char* indent, std::FILE* out = stdout);
+
 // Says plainly on stderr why `path` cannot be used as a folder (missing, a link loop, not a
 // folder, unreadable) and returns true; false when it looks usable.
 bool reportUnusableFolder(const std::string& path);
@@ -87,6 +110,11 @@ void printError(const std::exception& error);
 std::string formatBytes(std::int64_t bytes);
 // 1234567 -> "1,234,567".
 std::string formatCount(std::int64_t count);
+// "1 file", "2,048 files".
+std::string counted(std::int64_t count, const char* singular, const char* plural);
+// The path as printed for pasting into a shell, as ls quotes names: unchanged when it holds only
+// printable UTF-8, else $'...' with escapes for control characters and bytes that are not UTF-8.
+std::string pastablePath(std::string_view path);
 
 // One status line on stderr, redrawn at most 10 times a second and only when stderr is a
 // terminal. Cleared when done.

@@ -108,7 +108,7 @@ int runDetect(const std::vector<std::string>& raw) {
 
 const CommandRegistration registration{
     Command{"detect", "Find recreatable developer output (dependencies, builds) in a folder",
-            detectHelp, runDetect, 30}};
+            detectHelp, runDetect, 30, "folder"}};
 
 } // namespace
 } // namespace ombrelo::cli

@@ -21,10 +21,11 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const duplicatesHelp =
-    "Usage: ombrelo-cli duplicates [--json] [--jobs N] DIR\n"
+    "Usage: ombrelo-cli duplicates [--json] [--jobs N] [-x] [--exclude PATTERN]... [DIR]\n"
     "\n"
-    "Scans DIR read-only and lists the sets of byte-identical files in it. Files are\n"
-    "grouped by size; files that share a size are hashed with SHA-256; files whose\n"
+    "Scans DIR (default: the current folder) read-only and lists the sets of\n"
+    "byte-identical files in it. Files are grouped by size; files that share a size are hashed "
+    "with SHA-256; files whose\n"
     "size and hash agree are compared byte by byte, together with their owner,\n"
     "permissions, file attributes (immutable, append-only, no-dump) and extended\n"
     "attributes. Files that differ in any of these are not duplicates.\n"
@@ -38,7 +39,9 @@ const char* const duplicatesHelp =
     "skipped and listed. Nothing is ever modified.\n"
     "\n"
     "Sets are listed largest reclaimable space first, each with the space that removing\n"
-    "all but one copy would free; files within a set are in path order.\n"
+    "all but one copy would free; files within a set are in path order. A path holding\n"
+    "a control character or bytes that are not UTF-8 is printed quoted as $'...', as\n"
+    "ls does, so that it can be pasted into a shell.\n"
     "\n"
     "Options:\n"
     "  --json     print the result as JSON: \"groups\" (each with \"id\", \"extraSize\" and\n"
@@ -46,26 +49,17 @@ const char* const duplicatesHelp =
     "             \"skippedFiles\" (URLs), \"duration\" and \"extraSize\"\n"
     "  --jobs N   read and hash on N threads, 1 to 64 (default: one per processor, at\n"
     "             most 8); the result is the same for every N\n"
+    "  -x, --one-file-system\n"
+    "             do not enter other file systems mounted below DIR\n"
+    "  --exclude PATTERN\n"
+    "             leave out entries matching a shell glob (repeatable): a pattern with\n"
+    "             a '/' matches the path below DIR, one without matches the name of\n"
+    "             any entry\n"
     "  --help     show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the search.\n"
     "Exit status: 0 searched, 1 the folder cannot be scanned, 2 usage error,\n"
     "130 interrupted.\n";
-
-varnok::Url folderOperand(const std::string& operand) {
-    if (operand.empty()) {
-        throw UsageError("the folder must not be empty");
-    }
-    std::string path = operand;
-    if (path.front() != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd) == nullptr) {
-            throw UsageError("cannot read the current folder; give an absolute path");
-        }
-        path = std::string(cwd) + "/" + path;
-    }
-    return varnok::Url::file(varnok::PathText::standardize(path), true);
-}
 
 // A plain reason why the folder cannot be searched, or nothing when it can be tried.
 std::optional<std::string> unsearchableReason(const std::string& path) {
@@ -83,11 +77,11 @@ std::optional<std::string> unsearchableReason(const std::string& path) {
 }
 
 std::string shown(const varnok::Url& url) {
-    return varnok::PathText::displayable(url.path());
+    return pastablePath(url.path());
 }
 
 std::string fileCount(std::int64_t count) {
-    return formatCount(count) + (count == 1 ? " file" : " files");
+    return counted(count, "file", "files");
 }
 
 void printResult(const varnok::Url& folder, const varnok::ScanResult& scan,
@@ -124,21 +118,19 @@ void printResult(const varnok::Url& folder, const varnok::ScanResult& scan,
         }
     }
     if (scan.skippedCount > 0) {
-        std::printf("  Unreadable during the scan: %s entries, not searched\n",
-                    formatCount(scan.skippedCount).c_str());
+        std::printf("  Unreadable during the scan: %s, not searched\n",
+                    counted(scan.skippedCount, "entry", "entries").c_str());
     }
+    printLeftOut(scan, "  ");
     std::printf("  Scanned in %.2f s, searched in %.2f s\n", scan.duration, result.duration);
 }
 
 int runDuplicates(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"jobs"});
-    if (args.operands().size() != 1) {
-        throw UsageError(args.operands().empty() ? "missing folder to search"
-                                                 : "give exactly one folder to search");
-    }
+    Arguments args(withLongOptions(raw), {"json", "one-file-system"}, {"jobs"}, scanRepeatable);
+    const varnok::ScanOptions options = scanOptions(args);
     unsigned processors = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
     auto jobs = static_cast<unsigned>(args.integer("jobs", processors, 1, 64));
-    varnok::Url folder = folderOperand(args.operands()[0]);
+    varnok::Url folder = scannedFolder(args, "give at most one folder to search");
     if (auto reason = unsearchableReason(folder.path())) {
         std::fprintf(stderr, "ombrelo-cli: %s %s.\n", shown(folder).c_str(), reason->c_str());
         return exitFailure;
@@ -148,12 +140,14 @@ int runDuplicates(const std::vector<std::string>& raw) {
     folder = varnok::Platform::current().resolvingSymlinks(folder).withDirectoryForm(true);
     return runCancellable([&]() {
         std::optional<ProgressLine> line{std::in_place};
-        varnok::ScanResult scan =
-            varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
-                line->update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
-                             formatCount(progress.folderCount) + " folders, " +
+        varnok::ScanResult scan = varnok::ScanEngine::scan(
+            folder,
+            [&](const varnok::ScanProgress& progress) {
+                line->update(progress.phase + ": " + fileCount(progress.fileCount) + ", " +
+                             counted(progress.folderCount, "folder", "folders") + ", " +
                              formatBytes(progress.logicalSize));
-            });
+            },
+            options);
         std::string shownPhase;
         auto onProgress = [&](const varnok::DuplicateProgress& progress) {
             if (progress.phase != shownPhase) {
@@ -162,7 +156,7 @@ int runDuplicates(const std::vector<std::string>& raw) {
                 shownPhase = progress.phase;
             }
             if (progress.total == 0) {
-                line->update(progress.phase + ": " + formatCount(progress.checked) + " entries");
+                line->update(progress.phase + ": " + counted(progress.checked, "entry", "entries"));
             } else {
                 line->update(progress.phase + ": " + formatCount(progress.checked) + " of " +
                              fileCount(progress.total) + ", " + formatBytes(progress.bytesRead) +
@@ -185,7 +179,7 @@ int runDuplicates(const std::vector<std::string>& raw) {
 
 const CommandRegistration registration{Command{"duplicates",
                                                "Find sets of byte-identical files in a folder",
-                                               duplicatesHelp, runDuplicates, 20}};
+                                               duplicatesHelp, runDuplicates, 20, "folder"}};
 
 } // namespace
 } // namespace ombrelo::cli

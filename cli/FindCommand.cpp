@@ -14,13 +14,16 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const findHelp =
-    "Usage: ombrelo-cli find DIR [--kind KIND] [--sort ORDER] [--search TEXT] [--direct]\n"
-    "                        [--limit N] [--json]\n"
+    "Usage: ombrelo-cli find [DIR] [--kind KIND] [--sort ORDER] [--search TEXT] [--direct]\n"
+    "                        [--limit N] [--json] [--disk-usage] [-x]\n"
+    "                        [--exclude PATTERN]...\n"
     "\n"
-    "Scans DIR read-only and lists the items below it that match, with size,\n"
-    "modification date and full path. Then prints the highlights of the whole folder:\n"
-    "how many files it holds, and how many of them, and how many bytes, are large\n"
-    "files (100 MB or more). Symbolic links are never listed or counted.\n"
+    "Scans DIR (default: the current folder) read-only and lists the items below it\n"
+    "that match, with size, modification date and full path. Then prints the\n"
+    "highlights of the whole folder: how many files it holds, and how many of them,\n"
+    "and how many bytes, are large files (100 MB or more). Symbolic links are never\n"
+    "listed or counted. A path holding a control character or bytes that are not\n"
+    "UTF-8 is printed quoted as $'...', as ls does.\n"
     "\n"
     "Options:\n"
     "  --kind KIND     only Files, Folders, Videos, Archives or Applications\n"
@@ -32,6 +35,14 @@ const char* const findHelp =
     "  --direct        only items directly inside DIR, not deeper\n"
     "  --limit N       list at most N items (default 50; 0 lists every match)\n"
     "  --json          print {\"folder\", \"matchCount\", \"items\": [...], \"highlights\"}\n"
+    "  --disk-usage    show and rank by bytes on disk, as du does, so that sparse files\n"
+    "                  do not come first (the JSON items carry both sizes)\n"
+    "  -x, --one-file-system\n"
+    "                  do not enter other file systems mounted below DIR\n"
+    "  --exclude PATTERN\n"
+    "                  leave out entries matching a shell glob (repeatable): a pattern\n"
+    "                  with a '/' matches the path below DIR, one without matches the\n"
+    "                  name of any entry\n"
     "  --help          show this help\n"
     "\n"
     "Kind and order names may be given in any case. Sizes are in decimal units.\n"
@@ -65,7 +76,7 @@ Enum parseChoice(const std::string& option, const std::string& text,
 }
 
 std::string displayPath(const varnok::FileNode& node) {
-    std::string path = varnok::PathText::displayable(node.id.path());
+    std::string path = pastablePath(node.id.path());
     return node.isDirectory ? path + "/" : path;
 }
 
@@ -91,18 +102,19 @@ nlohmann::json itemJson(const varnok::FileNode& node) {
 }
 
 void printHighlights(const varnok::ScanHighlights& highlights) {
-    std::printf("Highlights: %s files; %s large files (100 MB or more) holding %s\n",
-                formatCount(highlights.fileCount).c_str(),
-                formatCount(highlights.largeFileCount).c_str(),
+    std::printf("Highlights: %s; %s (100 MB or more) holding %s\n",
+                counted(highlights.fileCount, "file", "files").c_str(),
+                counted(highlights.largeFileCount, "large file", "large files").c_str(),
                 formatBytes(highlights.largeFileBytes).c_str());
 }
 
 int runFind(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"direct", "json"}, {"kind", "sort", "search", "limit"});
-    if (args.operands().size() != 1) {
-        throw UsageError(args.operands().empty() ? "missing folder to search"
-                                                 : "give exactly one folder to search");
-    }
+    std::vector<std::string> flags = scanFlags;
+    flags.insert(flags.end(), {"direct", "json"});
+    Arguments args(withLongOptions(raw), flags, {"kind", "sort", "search", "limit"},
+                   scanRepeatable);
+    const varnok::ScanOptions options = scanOptions(args);
+    const bool diskUsage = args.has("disk-usage");
     std::optional<varnok::ItemKind> kind;
     if (auto text = args.value("kind")) {
         kind = parseChoice("kind", *text, varnok::allItemKinds);
@@ -116,13 +128,16 @@ int runFind(const std::vector<std::string>& raw) {
         args.has("direct") ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants;
     const std::int64_t limit =
         args.integer("limit", 50, 0, std::numeric_limits<std::int64_t>::max());
-    varnok::Url folder = folderArgument(args.operands()[0]);
+    varnok::Url folder = scannedFolder(args, "give at most one folder to search");
     if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {
-        varnok::ScanResult result = scanWithProgress(folder);
+        varnok::ScanResult result = scanWithProgress(folder, options);
         auto matches = varnok::ItemIndex::find(result.root, kind, sort, search, scope);
+        if (diskUsage && sort == varnok::ItemSort::largest) {
+            sortByDiskUsage(matches);
+        }
         auto highlights = varnok::ScanHighlights::summarize(result.root);
         size_t shown =
             limit == 0 ? matches.size() : std::min(matches.size(), static_cast<size_t>(limit));
@@ -142,6 +157,15 @@ int runFind(const std::vector<std::string>& raw) {
                   {"largeFileThreshold", varnok::ScanHighlights::largeFileThreshold}}},
                 {"unreadableCount", result.skippedCount},
             };
+            if (options.oneFileSystem) {
+                document["otherFileSystems"] = nlohmann::json::array();
+                for (const auto& path : result.otherFileSystems) {
+                    document["otherFileSystems"].push_back(varnok::PathText::displayable(path));
+                }
+            }
+            if (!options.excludes.empty()) {
+                document["excludedCount"] = result.excludedCount;
+            }
             std::printf("%s\n", document.dump(2).c_str());
         } else {
             std::printf("%s\n", varnok::PathText::displayable(folder.path()).c_str());
@@ -154,21 +178,26 @@ int runFind(const std::vector<std::string>& raw) {
                     std::printf(" (the first %s shown; --limit 0 lists all)",
                                 formatCount(static_cast<std::int64_t>(shown)).c_str());
                 }
-                std::printf(":\n\n  %10s  %-16s  %s\n", "SIZE", "MODIFIED", "PATH");
+                std::printf(":\n\n  %10s  %-16s  %s\n", diskUsage ? "ON DISK" : "SIZE", "MODIFIED",
+                            "PATH");
                 for (size_t i = 0; i < shown; ++i) {
                     const varnok::FileNode& node = *matches[i];
                     std::string date =
                         node.identity ? localDateText(node.identity->modifiedSeconds) : "";
-                    std::printf("  %10s  %-16s  %s\n", formatBytes(node.logicalSize).c_str(),
-                                date.c_str(), displayPath(node).c_str());
+                    std::printf(
+                        "  %10s  %-16s  %s\n",
+                        formatBytes(diskUsage ? node.allocatedSize : node.logicalSize).c_str(),
+                        date.c_str(), displayPath(node).c_str());
                 }
                 std::printf("\n");
             }
             printHighlights(highlights);
             if (result.skippedCount > 0) {
-                std::printf("%s entries could not be read and are not included.\n",
-                            formatCount(result.skippedCount).c_str());
+                std::printf("%s could not be read and %s not included.\n",
+                            counted(result.skippedCount, "entry", "entries").c_str(),
+                            result.skippedCount == 1 ? "is" : "are");
             }
+            printLeftOut(result, "");
         }
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
@@ -176,7 +205,7 @@ int runFind(const std::vector<std::string>& raw) {
 
 const CommandRegistration registration{
     Command{"find", "List the items of a folder by kind, size or date, with a search", findHelp,
-            runFind, 20}};
+            runFind, 20, "folder"}};
 
 } // namespace
 } // namespace ombrelo::cli

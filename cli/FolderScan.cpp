@@ -3,6 +3,7 @@
 #include "cli/Cli.hpp"
 #include "core/scan/ScanEngine.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,15 +14,42 @@
 
 namespace ombrelo::cli {
 
-varnok::ScanResult scanWithProgress(const varnok::Url& folder) {
+varnok::ScanResult scanWithProgress(const varnok::Url& folder, const varnok::ScanOptions& options) {
     ProgressLine line;
-    auto result = varnok::ScanEngine::scan(folder, [&](const varnok::ScanProgress& progress) {
-        line.update(progress.phase + ": " + formatCount(progress.fileCount) + " files, " +
-                    formatCount(progress.folderCount) + " folders, " +
-                    formatBytes(progress.logicalSize) + "  " + progress.currentPath);
-    });
+    auto result = varnok::ScanEngine::scan(
+        folder,
+        [&](const varnok::ScanProgress& progress) {
+            line.update(progress.phase + ": " + counted(progress.fileCount, "file", "files") +
+                        ", " + counted(progress.folderCount, "folder", "folders") + ", " +
+                        formatBytes(progress.logicalSize) + "  " + progress.currentPath);
+        },
+        options);
     line.clear();
     return result;
+}
+
+void sizeByDiskUsage(varnok::FileNode& node) {
+    node.logicalSize = node.allocatedSize;
+    for (varnok::FileNode& child : node.children) {
+        sizeByDiskUsage(child);
+    }
+    std::stable_sort(node.children.begin(), node.children.end(),
+                     [](const varnok::FileNode& a, const varnok::FileNode& b) {
+                         if (a.logicalSize != b.logicalSize) {
+                             return a.logicalSize > b.logicalSize;
+                         }
+                         return a.id.lastPathComponentView() < b.id.lastPathComponentView();
+                     });
+}
+
+void sortByDiskUsage(std::vector<const varnok::FileNode*>& nodes) {
+    std::stable_sort(nodes.begin(), nodes.end(),
+                     [](const varnok::FileNode* a, const varnok::FileNode* b) {
+                         if (a->allocatedSize != b->allocatedSize) {
+                             return a->allocatedSize > b->allocatedSize;
+                         }
+                         return a->id.path() < b->id.path();
+                     });
 }
 
 std::string localDateText(std::int64_t seconds) {

@@ -19,7 +19,8 @@ const char* const historyHelp =
     "~/.local/share/Varnok/cleanup-history), newest first: when each ran, and for each\n"
     "item its state, size, original path, place in the Trash, any message, and whether\n"
     "it can be restored now ('ombrelo-cli restore' puts it back). Files in the folder\n"
-    "that are not readable reports are skipped. Read-only.\n"
+    "that are not readable reports are skipped. The list ends with how much of what the\n"
+    "cleanups moved is still in the Trash. Read-only.\n"
     "\n"
     "Options:\n"
     "  --json          print a JSON array of the reports, each in the history file's own\n"
@@ -69,12 +70,10 @@ int runHistory(const std::vector<std::string>& raw) {
         const varnok::Url home = varnok::Platform::current().homeDirectory();
         for (const auto& report : reports) {
             std::printf("Cleanup %s\n", report.id.uuidString().c_str());
-            std::printf("  Started %s, %s; %lld of %zu %s moved\n",
-                        localTime(report.startedAt).c_str(),
+            std::printf("  Started %s, %s; %s\n", localTime(report.startedAt).c_str(),
                         report.finishedAt ? ("finished " + localTime(*report.finishedAt)).c_str()
                                           : "never finished",
-                        static_cast<long long>(report.movedCount()), report.outcomes.size(),
-                        report.outcomes.size() == 1 ? "item" : "items");
+                        movedSummary(report).c_str());
             printOutcomes(report, home, [](const varnok::TrashOutcome& outcome) {
                 auto availability = varnok::RecoveryAvailability::inspect(outcome);
                 return std::string(availability.canRestore() ? "Restorable: " : "Recovery: ") +
@@ -82,12 +81,13 @@ int runHistory(const std::vector<std::string>& raw) {
             });
             std::printf("\n");
         }
+        printTrashTotal(bytesStillInTrash(reports));
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 
-const CommandRegistration registration{
-    Command{"history", "List the recorded cleanups, newest first", historyHelp, runHistory, 50}};
+const CommandRegistration registration{Command{
+    "history", "List the recorded cleanups, newest first", historyHelp, runHistory, 50, ""}};
 
 } // namespace
 } // namespace ombrelo::cli

@@ -16,11 +16,13 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const mapHelp =
-    "Usage: ombrelo-cli map DIR [--mode MODE] [--width W] [--height H] [--depth D]\n"
-    "                       [--limit N] [--json] [--svg FILE]\n"
+    "Usage: ombrelo-cli map [DIR] [--mode MODE] [--width W] [--height H] [--depth D]\n"
+    "                       [--limit N] [--json] [--svg FILE] [--disk-usage] [-x]\n"
+    "                       [--exclude PATTERN]...\n"
     "\n"
-    "Scans DIR read-only and lays out its size tree as a folder map: a treemap of\n"
-    "nested tiles, a sunburst of rings, a flame chart of rows, or packed bubbles.\n"
+    "Scans DIR (default: the current folder) read-only and lays out its size tree as\n"
+    "a folder map: a treemap of nested tiles, a sunburst of rings, a flame chart of\n"
+    "rows, or packed bubbles.\n"
     "Areas, angles and widths follow the content size. Large folders open to show\n"
     "their contents down to the depth; the smallest entries of a level are gathered\n"
     "into one \"More items\" group.\n"
@@ -39,6 +41,15 @@ const char* const mapHelp =
     "                logicalSize, depth, ancestors (ids) and the geometry (rect and\n"
     "                expanded; start and end in radians; circle and expanded)\n"
     "  --svg FILE    write the map as an SVG picture to FILE, which must not exist\n"
+    "  --disk-usage  size the shapes by bytes on disk, as du does, so that sparse\n"
+    "                files do not take the most room; the JSON then gives\n"
+    "                \"allocatedSize\" in place of \"logicalSize\"\n"
+    "  -x, --one-file-system\n"
+    "                do not enter other file systems mounted below DIR\n"
+    "  --exclude PATTERN\n"
+    "                leave out entries matching a shell glob (repeatable): a pattern\n"
+    "                with a '/' matches the path below DIR, one without matches the\n"
+    "                name of any entry\n"
     "  --help        show this help\n"
     "\n"
     "Without --json or --svg, the map is listed as text, one line per shape.\n"
@@ -84,14 +95,14 @@ double dimension(const Arguments& args, const std::string& name, double fallback
     return value;
 }
 
-nlohmann::json entryJson(const varnok::LayoutEntry& entry) {
+nlohmann::json entryJson(const varnok::LayoutEntry& entry, bool diskUsage) {
     nlohmann::json ancestors = nlohmann::json::array();
     for (const varnok::FileNode* ancestor : entry.ancestors) {
         ancestors.push_back(varnok::PathText::displayable(ancestor->id.absoluteString()));
     }
     return {{"id", varnok::PathText::displayable(entry.node->id.absoluteString())},
             {"name", varnok::PathText::displayable(entry.node->name())},
-            {"logicalSize", entry.node->logicalSize},
+            {diskUsage ? "allocatedSize" : "logicalSize", entry.node->logicalSize},
             {"depth", entry.depth},
             {"ancestors", std::move(ancestors)}};
 }
@@ -101,12 +112,13 @@ nlohmann::json rectJson(const varnok::LayoutRect& r) {
 }
 
 std::string lineFor(const varnok::LayoutEntry& entry, const std::string& geometry) {
-    std::string name =
-        entry.group
-            ? "More items (" + formatCount(static_cast<std::int64_t>(entry.group->members.size())) +
-                  " entries)"
-            : varnok::PathText::displayable(entry.node->name()) +
-                  (entry.node->isDirectory ? "/" : "");
+    std::string name = entry.group
+                           ? "More items (" +
+                                 counted(static_cast<std::int64_t>(entry.group->members.size()),
+                                         "entry", "entries") +
+                                 ")"
+                           : varnok::PathText::displayable(entry.node->name()) +
+                                 (entry.node->isDirectory ? "/" : "");
     return std::string(static_cast<size_t>(2 * entry.depth), ' ') +
            formatBytes(entry.node->logicalSize) + "  " + name + "  " + geometry;
 }
@@ -128,11 +140,12 @@ struct Rendered {
 };
 
 int runMap(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"mode", "width", "height", "depth", "limit", "svg"});
-    if (args.operands().size() != 1) {
-        throw UsageError(args.operands().empty() ? "missing folder to map"
-                                                 : "give exactly one folder to map");
-    }
+    std::vector<std::string> flags = scanFlags;
+    flags.push_back("json");
+    Arguments args(withLongOptions(raw), flags,
+                   {"mode", "width", "height", "depth", "limit", "svg"}, scanRepeatable);
+    const varnok::ScanOptions options = scanOptions(args);
+    const bool diskUsage = args.has("disk-usage");
     const Mode mode = args.value("mode") ? parseMode(*args.value("mode")) : Mode::treemap;
     const varnok::LayoutSize canvas{dimension(args, "width", 1200), dimension(args, "height", 800)};
     const int depth = static_cast<int>(args.integer("depth", 2, 1, 4));
@@ -152,13 +165,20 @@ int runMap(const std::vector<std::string>& raw) {
                          varnok::PathText::displayable(svgFile->path()).c_str());
             return static_cast<int>(exitFailure);
         }
+        // The picture is written only after the scan: a folder that is not there is told now.
+        if (reportUnusableFolder(svgFile->deletingLastPathComponent().path())) {
+            return static_cast<int>(exitFailure);
+        }
     }
-    varnok::Url folder = folderArgument(args.operands()[0]);
+    varnok::Url folder = scannedFolder(args, "give at most one folder to map");
     if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {
-        varnok::ScanResult result = scanWithProgress(folder);
+        varnok::ScanResult result = scanWithProgress(folder, options);
+        if (diskUsage) {
+            sizeByDiskUsage(result.root);
+        }
         const auto& nodes = result.root.children;
         MapHeading heading{varnok::PathText::displayable(folder.path()), result.root.logicalSize,
                            result.root.fileCount, depth};
@@ -169,7 +189,7 @@ int runMap(const std::vector<std::string>& raw) {
             auto tiles = varnok::TreemapLayout::make(nodes, canvas, depth, limit, 80);
             count = tiles.size();
             for (const auto& tile : tiles) {
-                auto item = entryJson(tile);
+                auto item = entryJson(tile, diskUsage);
                 item["rect"] = rectJson(tile.rect);
                 item["expanded"] = tile.expanded;
                 out.placements.push_back(std::move(item));
@@ -184,7 +204,7 @@ int runMap(const std::vector<std::string>& raw) {
             auto segments = varnok::SunburstLayout::make(nodes, depth, limit, 60);
             count = segments.size();
             for (const auto& segment : segments) {
-                auto item = entryJson(segment);
+                auto item = entryJson(segment, diskUsage);
                 item["start"] = segment.start;
                 item["end"] = segment.end;
                 out.placements.push_back(std::move(item));
@@ -202,7 +222,7 @@ int runMap(const std::vector<std::string>& raw) {
             auto bars = varnok::FlameLayout::make(nodes, canvas.width, rowHeight, depth, limit);
             count = bars.size();
             for (const auto& bar : bars) {
-                auto item = entryJson(bar);
+                auto item = entryJson(bar, diskUsage);
                 item["rect"] = rectJson(bar.rect);
                 out.placements.push_back(std::move(item));
                 out.lines.push_back(lineFor(bar, rectText(bar.rect)));
@@ -216,7 +236,7 @@ int runMap(const std::vector<std::string>& raw) {
             auto bubbles = varnok::BubbleLayout::make(nodes, canvas, depth, limit);
             count = bubbles.size();
             for (const auto& bubble : bubbles) {
-                auto item = entryJson(bubble);
+                auto item = entryJson(bubble, diskUsage);
                 const auto& c = bubble.circle;
                 item["circle"] = {{"center", {{"x", c.center.x}, {"y", c.center.y}}},
                                   {"radius", c.radius}};
@@ -243,8 +263,9 @@ int runMap(const std::vector<std::string>& raw) {
                         formatCount(static_cast<std::int64_t>(count)).c_str(),
                         heading.folderPath.c_str());
         } else {
-            std::printf("%s  %s\n", heading.folderPath.c_str(),
-                        formatBytes(result.root.logicalSize).c_str());
+            std::printf("%s  %s%s\n", heading.folderPath.c_str(),
+                        formatBytes(result.root.logicalSize).c_str(), diskUsage ? " on disk" : "");
+            printLeftOut(result, "");
             for (const std::string& line : out.lines) {
                 std::printf("%s\n", line.c_str());
             }
@@ -253,8 +274,9 @@ int runMap(const std::vector<std::string>& raw) {
     });
 }
 
-const CommandRegistration registration{Command{
-    "map", "Lay out a folder as a treemap, sunburst, flame chart or bubbles", mapHelp, runMap, 30}};
+const CommandRegistration registration{
+    Command{"map", "Lay out a folder as a treemap, sunburst, flame chart or bubbles", mapHelp,
+            runMap, 30, "folder"}};
 
 } // namespace
 } // namespace ombrelo::cli

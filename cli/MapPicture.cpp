@@ -143,11 +143,13 @@ std::string tooltip(const LayoutEntry& entry) {
     } else {
         text = node.id.path() + (node.isDirectory ? "/" : "");
     }
-    text += "\n" + formatBytes(node.logicalSize);
+    std::string size = formatBytes(node.logicalSize);
     if (node.isDirectory) {
-        text += " in " + formatCount(node.fileCount) + (node.fileCount == 1 ? " file" : " files");
+        size += " in " + counted(node.fileCount, "file", "files");
     }
-    return xml(text);
+    // A character reference, so that the line break is kept while control characters in names
+    // are not.
+    return xml(text) + "&#10;" + xml(size);
 }
 
 std::string groupLabel(const LayoutEntry& entry) {
@@ -213,9 +215,10 @@ public:
                  const std::string& shapeName) {
         text(16, 24, "title", "#1d1d1f", xml(mode + " of " + heading.folderPath));
         text(16, 41, "sub", "#6e6e73",
-             xml(formatBytes(heading.logicalSize) + " in " + formatCount(heading.fileCount) +
-                 " files \xC2\xB7 " + formatCount(static_cast<std::int64_t>(shapes)) + " " +
-                 shapeName + " \xC2\xB7 depth " + std::to_string(heading.depth) +
+             xml(formatBytes(heading.logicalSize) + " in " +
+                 counted(heading.fileCount, "file", "files") + " \xC2\xB7 " +
+                 formatCount(static_cast<std::int64_t>(shapes)) + " " + shapeName +
+                 " \xC2\xB7 depth " + std::to_string(heading.depth) +
                  " \xC2\xB7 hatched grey: smaller items grouped"));
     }
 

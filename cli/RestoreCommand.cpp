@@ -1,8 +1,12 @@
 #include "cli/Cli.hpp"
 
+#include "cli/TrashOutput.hpp"
 #include "core/common/CleanupProblem.hpp"
+#include "core/common/Task.hpp"
+#include "core/trash/RecoveryAvailability.hpp"
 #include "core/trash/TrashService.hpp"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -12,21 +16,25 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const restoreHelp =
-    "Usage: ombrelo-cli restore [--history DIR] REPORT-ID PATH\n"
+    "Usage: ombrelo-cli restore [--history DIR] REPORT-ID (PATH | --all)\n"
     "\n"
-    "Puts one item that a cleanup moved to the Trash back at its original path.\n"
-    "REPORT-ID is the cleanup's id as 'ombrelo-cli history' shows it; PATH is the\n"
-    "item's original path, or its URL text as stored in the history.\n"
+    "Puts items that a cleanup moved to the Trash back at their original paths.\n"
+    "REPORT-ID is the cleanup's id as 'ombrelo-cli history' shows it, or the start of\n"
+    "it (at least 4 characters) when no other report's id starts the same way. PATH\n"
+    "is the item's original path, or its URL text as stored in the history.\n"
     "\n"
-    "The item is put back only when it is still the very object that was moved, the\n"
+    "An item is put back only when it is still the very object that was moved, the\n"
     "original folder is the very folder it came from, and nothing is at the original\n"
     "path: nothing is ever overwritten. Otherwise the reason is printed.\n"
     "\n"
     "Options:\n"
+    "  --all           put back every item of the report that can be restored; the\n"
+    "                  others are listed with the reason\n"
     "  --history DIR   the history folder (default: $XDG_DATA_HOME/Varnok/cleanup-history)\n"
     "  --help          show this help\n"
     "\n"
-    "Exit status: 0 restored, 1 refused or failed, 2 usage error, 130 interrupted.\n";
+    "Exit status: 0 restored (with --all: every item the cleanup moved is back), 1\n"
+    "refused or failed, 2 usage error, 130 interrupted.\n";
 
 std::string absolutePath(const std::string& path) {
     if (!path.empty() && path.front() == '/') {
@@ -39,26 +47,127 @@ std::string absolutePath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
-int runRestore(const std::vector<std::string>& raw) {
-    Arguments args(raw, {}, {"history"});
-    if (args.operands().size() != 2) {
-        throw UsageError("give a report id and the item's original path");
+std::string upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    auto reportID = varnok::Uuid::parse(args.operands()[0]);
-    if (!reportID) {
-        throw UsageError("'" + args.operands()[0] + "' is not a report id");
-    }
-    const std::string& item = args.operands()[1];
-    std::optional<varnok::Url> given;
-    if (item.rfind("file://", 0) == 0) {
-        given = varnok::Url::parse(item);
-        if (!given) {
-            throw UsageError("'" + item + "' is not a file URL");
+    return text;
+}
+
+// The report whose id is `prefix` or starts with it. Prints why there is none on stderr.
+const varnok::TrashReport* findReport(const std::vector<varnok::TrashReport>& reports,
+                                      const std::string& prefix) {
+    std::vector<const varnok::TrashReport*> matches;
+    for (const auto& report : reports) {
+        if (report.id.uuidString().rfind(upper(prefix), 0) == 0) {
+            matches.push_back(&report);
         }
-    } else if (!item.empty()) {
-        given = varnok::Url::file(varnok::PathText::standardize(absolutePath(item)));
-    } else {
-        throw UsageError("the path must not be empty");
+    }
+    if (matches.size() == 1) {
+        return matches.front();
+    }
+    if (matches.empty()) {
+        std::fprintf(stderr,
+                     "ombrelo-cli: no cleanup report has the id %s; see 'ombrelo-cli "
+                     "history'.\n",
+                     prefix.c_str());
+        return nullptr;
+    }
+    std::fprintf(stderr, "ombrelo-cli: %s is the start of %zu report ids; give more of it:\n",
+                 prefix.c_str(), matches.size());
+    for (const varnok::TrashReport* report : matches) {
+        std::fprintf(stderr, "  %s  started %s\n", report->id.uuidString().c_str(),
+                     localTime(report->startedAt).c_str());
+    }
+    return nullptr;
+}
+
+void printRestored(const varnok::TrashReport& updated, const varnok::Url& original) {
+    std::printf("Restored %s\n", varnok::PathText::displayable(original.path()).c_str());
+    for (const auto& outcome : updated.outcomes) {
+        if (outcome.originalURL == original && outcome.message) {
+            std::printf("%s\n", varnok::PathText::displayable(*outcome.message).c_str());
+        }
+    }
+}
+
+bool wasMoved(const varnok::TrashOutcome& outcome) {
+    return outcome.status == varnok::TrashStatus::moved ||
+           outcome.status == varnok::TrashStatus::restoring ||
+           outcome.status == varnok::TrashStatus::restored;
+}
+
+int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
+    using varnok::PathText::displayable;
+    std::vector<std::pair<std::string, std::string>> left;
+    std::int64_t moved = 0;
+    for (const auto& outcome : report.outcomes) {
+        if (!wasMoved(outcome)) {
+            continue;
+        }
+        ++moved;
+        auto availability = varnok::RecoveryAvailability::inspect(outcome);
+        if (availability.state == varnok::RecoveryAvailability::State::alreadyRestored) {
+            std::printf("Already back: %s\n", displayable(outcome.originalURL.path()).c_str());
+            continue;
+        }
+        if (!availability.canRestore()) {
+            left.emplace_back(outcome.originalURL.path(), availability.message);
+            continue;
+        }
+        try {
+            printRestored(varnok::TrashService::restore(report.id, outcome.originalURL, history),
+                          outcome.originalURL);
+        } catch (const varnok::CancellationError&) {
+            throw;
+        } catch (const std::exception& error) {
+            left.emplace_back(outcome.originalURL.path(), error.what());
+        }
+    }
+    if (moved == 0) {
+        std::fprintf(stderr, "ombrelo-cli: cleanup %s moved nothing to the Trash.\n",
+                     report.id.uuidString().c_str());
+        return exitFailure;
+    }
+    if (!left.empty()) {
+        std::printf("Not restored:\n");
+        for (const auto& [path, reason] : left) {
+            std::printf("  %s\n      %s\n", displayable(path).c_str(), displayable(reason).c_str());
+        }
+    }
+    return left.empty() ? exitSuccess : exitFailure;
+}
+
+int runRestore(const std::vector<std::string>& raw) {
+    Arguments args(raw, {"all"}, {"history"});
+    const bool all = args.has("all");
+    if (args.operands().size() != (all ? 1u : 2u)) {
+        throw UsageError(all ? "give a report id and --all, without a path"
+                             : "give a report id and the item's original path, or --all");
+    }
+    const std::string idText = args.operands()[0];
+    const bool idLike = idText.size() <= 36 &&
+                        idText.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos;
+    if (!idLike) {
+        throw UsageError("'" + idText + "' is not a report id");
+    }
+    if (idText.size() < 4) {
+        throw UsageError("give at least 4 characters of the report id");
+    }
+    std::optional<varnok::Url> given;
+    std::string item;
+    if (!all) {
+        item = args.operands()[1];
+        if (item.rfind("file://", 0) == 0) {
+            given = varnok::Url::parse(item);
+            if (!given) {
+                throw UsageError("'" + item + "' is not a file URL");
+            }
+        } else if (!item.empty()) {
+            given = varnok::Url::file(varnok::PathText::standardize(absolutePath(item)));
+        } else {
+            throw UsageError("the path must not be empty");
+        }
     }
     const varnok::Url history =
         args.value("history")
@@ -67,36 +176,46 @@ int runRestore(const std::vector<std::string>& raw) {
             : varnok::TrashService::defaultHistoryFolder();
 
     return runCancellable([&]() {
+        const auto reports = varnok::TrashService::history(history);
+        const varnok::TrashReport* report = findReport(reports, idText);
+        if (report == nullptr) {
+            return static_cast<int>(exitFailure);
+        }
+        if (all) {
+            return restoreAll(*report, history);
+        }
         // A path names the item whichever form its URL was stored in: folders are stored in
         // folder form.
         varnok::Url original = *given;
-        for (const auto& report : varnok::TrashService::history(history)) {
-            if (!(report.id == *reportID)) {
-                continue;
-            }
-            for (const auto& outcome : report.outcomes) {
-                if (outcome.originalURL == original ||
-                    (item.rfind("file://", 0) != 0 &&
-                     varnok::PathText::equal(outcome.originalURL.path(), original.path()))) {
-                    original = outcome.originalURL;
-                    break;
-                }
+        const varnok::TrashOutcome* recorded = nullptr;
+        for (const auto& outcome : report->outcomes) {
+            if (outcome.originalURL == original ||
+                (item.rfind("file://", 0) != 0 &&
+                 varnok::PathText::equal(outcome.originalURL.path(), original.path()))) {
+                original = outcome.originalURL;
+                recorded = &outcome;
+                break;
             }
         }
-        auto report = varnok::TrashService::restore(*reportID, original, history);
-        std::printf("Restored %s\n", varnok::PathText::displayable(original.path()).c_str());
-        for (const auto& outcome : report.outcomes) {
-            if (outcome.originalURL == original && outcome.message) {
-                std::printf("%s\n", outcome.message->c_str());
+        if (recorded != nullptr) {
+            // The item's state as history shows it, rather than the error of a restore that
+            // could not work.
+            auto availability = varnok::RecoveryAvailability::inspect(*recorded);
+            if (!availability.canRestore()) {
+                std::fprintf(stderr, "ombrelo-cli: %s: %s\n",
+                             varnok::PathText::displayable(original.path()).c_str(),
+                             varnok::PathText::displayable(availability.message).c_str());
+                return static_cast<int>(exitFailure);
             }
         }
+        printRestored(varnok::TrashService::restore(report->id, original, history), original);
         return static_cast<int>(exitSuccess);
     });
 }
 
 const CommandRegistration registration{
-    Command{"restore", "Put an item from a cleanup back at its original path", restoreHelp,
-            runRestore, 60}};
+    Command{"restore", "Put items from a cleanup back at their original paths", restoreHelp,
+            runRestore, 60, "report"}};
 
 } // namespace
 } // namespace ombrelo::cli

@@ -17,32 +17,43 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const scanHelp =
-    "Usage: ombrelo-cli scan [--json | --quiet] DIR\n"
+    "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [-x] [--exclude PATTERN]...\n"
+    "                        [DIR]\n"
     "\n"
-    "Walks DIR read-only into its size tree and prints what it holds: total size\n"
-    "(content and on disk), file and folder counts, unreadable entries, bytes by age\n"
-    "and by kind, and the largest items directly inside DIR. Symbolic links are\n"
-    "counted as links and never followed; hard links are counted once per path.\n"
+    "Walks DIR (default: the current folder) read-only into its size tree and prints\n"
+    "what it holds: total size (content and on disk), file and folder counts,\n"
+    "unreadable entries, bytes by age and by kind, and the largest items directly\n"
+    "inside DIR. Symbolic links are counted as links and never followed; hard links\n"
+    "are counted once per path.\n"
     "\n"
     "Options:\n"
-    "  --json    print the whole scan result as JSON (the tree nested under \"root\")\n"
-    "  --quiet   print nothing; only the exit status tells how it went\n"
-    "  --help    show this help\n"
+    "  --json               print the whole scan result as JSON (the tree nested under\n"
+    "                       \"root\"; both sizes of every node)\n"
+    "  --quiet              print nothing; only the exit status tells how it went\n"
+    "  --disk-usage         rank and size the largest items by bytes on disk, as du\n"
+    "                       does, so that sparse files do not come first\n"
+    "  -x, --one-file-system\n"
+    "                       do not enter other file systems mounted below DIR; they\n"
+    "                       are listed as not entered\n"
+    "  --exclude PATTERN    leave out entries matching a shell glob (repeatable): a\n"
+    "                       pattern with a '/' matches the path below DIR, one without\n"
+    "                       matches the name of any entry\n"
+    "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
     "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
     "130 interrupted.\n";
 
-void printSummary(const varnok::ScanResult& result) {
+void printSummary(const varnok::ScanResult& result, bool diskUsage) {
     const varnok::FileNode& root = result.root;
     std::printf("%s\n", varnok::PathText::displayable(root.id.path()).c_str());
     std::printf("  Size:       %s (%s on disk%s)\n", formatBytes(root.logicalSize).c_str(),
                 formatBytes(root.allocatedSize).c_str(),
                 root.allocatedSizeComplete ? "" : ", incomplete");
-    std::printf("  Contents:   %s files, %s folders\n", formatCount(root.fileCount).c_str(),
-                formatCount(root.folderCount).c_str());
+    std::printf("  Contents:   %s, %s\n", counted(root.fileCount, "file", "files").c_str(),
+                counted(root.folderCount, "folder", "folders").c_str());
     if (result.skippedCount > 0) {
-        std::printf("  Unreadable: %s entries", formatCount(result.skippedCount).c_str());
+        std::printf("  Unreadable: %s", counted(result.skippedCount, "entry", "entries").c_str());
         if (result.skippedCount > static_cast<std::int64_t>(result.inaccessiblePaths.size())) {
             std::printf(" (the first %zu listed)", result.inaccessiblePaths.size());
         }
@@ -67,50 +78,60 @@ void printSummary(const varnok::ScanResult& result) {
     for (size_t i = 0; i < 4; ++i) {
         std::printf("    %-16s %s\n", kinds[i], formatBytes(result.typeSizes[i]).c_str());
     }
+    printLeftOut(result, "  ");
     if (!root.children.empty()) {
-        std::printf("  Largest items:\n");
-        size_t shown = 0;
+        std::vector<const varnok::FileNode*> children;
         for (const varnok::FileNode& child : root.children) {
+            children.push_back(&child);
+        }
+        if (diskUsage) {
+            sortByDiskUsage(children);
+        }
+        std::printf("  Largest items%s:\n", diskUsage ? " on disk" : "");
+        size_t shown = 0;
+        for (const varnok::FileNode* child : children) {
             if (++shown > 10) {
                 break;
             }
-            std::printf("    %10s  %s%s\n", formatBytes(child.logicalSize).c_str(),
-                        varnok::PathText::displayable(child.name()).c_str(),
-                        child.isDirectory ? "/" : (child.isSymbolicLink ? " ->" : ""));
+            std::printf("    %10s  %s%s\n",
+                        formatBytes(diskUsage ? child->allocatedSize : child->logicalSize).c_str(),
+                        varnok::PathText::displayable(child->name()).c_str(),
+                        child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
         }
     }
     std::printf("  Scanned in %.2f s\n", result.duration);
 }
 
 int runScan(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json", "quiet"}, {});
-    if (args.operands().size() != 1) {
-        throw UsageError(args.operands().empty() ? "missing folder to scan"
-                                                 : "give exactly one folder to scan");
-    }
+    std::vector<std::string> flags = scanFlags;
+    flags.insert(flags.end(), {"json", "quiet"});
+    Arguments args(withLongOptions(raw), flags, {}, scanRepeatable);
     if (args.has("json") && args.has("quiet")) {
         throw UsageError("--json and --quiet cannot be used together");
     }
-    varnok::Url folder = folderArgument(args.operands()[0]);
+    const varnok::ScanOptions options = scanOptions(args);
+    varnok::Url folder = scannedFolder(args, "give at most one folder to scan");
     if (reportUnusableFolder(folder.path())) {
         return exitFailure;
     }
     return runCancellable([&]() {
-        auto result = scanWithProgress(folder);
+        auto result = scanWithProgress(folder, options);
         if (args.has("json")) {
+            // The JSON document keeps its shape; what was left out is told beside it.
+            printLeftOut(result, "ombrelo-cli: ", stderr);
             varnok::writeScanResultJson(result, [](std::string_view piece) {
                 std::fwrite(piece.data(), 1, piece.size(), stdout);
             });
             std::fputc('\n', stdout);
         } else if (!args.has("quiet")) {
-            printSummary(result);
+            printSummary(result, args.has("disk-usage"));
         }
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }
 
-const CommandRegistration registration{
-    Command{"scan", "Scan a folder into its size tree and summarise it", scanHelp, runScan, 10}};
+const CommandRegistration registration{Command{
+    "scan", "Scan a folder into its size tree and summarise it", scanHelp, runScan, 10, "folder"}};
 
 } // namespace
 } // namespace ombrelo::cli

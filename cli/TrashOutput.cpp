@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace ombrelo::cli {
 
@@ -61,6 +62,53 @@ void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home,
     if (report.logWarning) {
         std::printf("  Warning: %s\n", displayable(*report.logWarning).c_str());
     }
+}
+
+std::string movedSummary(const varnok::TrashReport& report) {
+    std::int64_t moved = 0;
+    std::int64_t restored = 0;
+    for (const varnok::TrashOutcome& outcome : report.outcomes) {
+        // An item being restored, or restored, was moved by this run.
+        if (outcome.status == varnok::TrashStatus::moved ||
+            outcome.status == varnok::TrashStatus::restoring ||
+            outcome.status == varnok::TrashStatus::restored) {
+            ++moved;
+        }
+        if (outcome.status == varnok::TrashStatus::restored) {
+            ++restored;
+        }
+    }
+    std::string text = formatCount(moved) + " of " +
+                       counted(static_cast<std::int64_t>(report.outcomes.size()), "item", "items") +
+                       " moved";
+    if (restored > 0) {
+        text += ", " + formatCount(restored) + " restored since";
+    }
+    return text;
+}
+
+std::int64_t bytesStillInTrash(const std::vector<varnok::TrashReport>& reports) {
+    std::int64_t total = 0;
+    for (const varnok::TrashReport& report : reports) {
+        for (const varnok::TrashOutcome& outcome : report.outcomes) {
+            struct stat record {};
+            if (outcome.status == varnok::TrashStatus::moved && outcome.trashURL &&
+                ::lstat(outcome.trashURL->path().c_str(), &record) == 0) {
+                total += outcome.logicalSize;
+            }
+        }
+    }
+    return total;
+}
+
+void printTrashTotal(std::int64_t bytes) {
+    if (bytes == 0) {
+        std::printf("Nothing that Ombrelo moved is still in the Trash.\n");
+        return;
+    }
+    std::printf("Ombrelo's cleanups hold %s in the Trash. That space is only free once the Trash\n"
+                "is emptied, in the file manager or with trash-empty; Ombrelo never empties it.\n",
+                formatBytes(bytes).c_str());
 }
 
 } // namespace ombrelo::cli

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ombrelo::cli {
 
@@ -18,5 +19,13 @@ std::string localTime(varnok::Date date);
 // given, adds a line under each item.
 void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home,
                    const std::function<std::string(const varnok::TrashOutcome&)>& note = {});
+
+// "2 of 3 items moved", and ", 1 restored since" when some have been put back: what the run did,
+// whatever happened to the items later.
+std::string movedSummary(const varnok::TrashReport& report);
+// The bytes of the items these reports moved that are still in the Trash.
+std::int64_t bytesStillInTrash(const std::vector<varnok::TrashReport>& reports);
+// How much Ombrelo's cleanups hold in the Trash and how that space is freed.
+void printTrashTotal(std::int64_t bytes);
 
 } // namespace ombrelo::cli

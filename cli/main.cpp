@@ -9,16 +9,7 @@ using namespace ombrelo::cli;
 namespace {
 
 void printToolHelp(std::FILE* out) {
-    std::fprintf(out, "Usage: ombrelo-cli COMMAND [OPTIONS]\n\n"
-                      "Ombrelo finds disk space in a home folder that can be given back safely.\n"
-                      "It never deletes anything: items only move to the Trash.\n\n"
-                      "Commands:\n");
-    for (const Command& command : registeredCommands()) {
-        std::fprintf(out, "  %-14s %s\n", command.name.c_str(), command.summary.c_str());
-    }
-    std::fprintf(out, "\nRun 'ombrelo-cli COMMAND --help' for a command's options.\n"
-                      "Exit status: 0 success, 1 refused or failed, 2 usage error,\n"
-                      "130 interrupted.\n");
+    std::fputs(toolHelp().c_str(), out);
 }
 
 } // namespace
@@ -31,6 +22,19 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         printToolHelp(stdout);
+        return exitSuccess;
+    }
+    if (args[0] == "--man-page" && args.size() == 1) {
+        std::fputs(manualPage().c_str(), stdout);
+        return exitSuccess;
+    }
+    if (args[0] == "--completion") {
+        std::string script = args.size() == 2 ? completionScript(args[1]) : "";
+        if (script.empty()) {
+            std::fprintf(stderr, "ombrelo-cli: --completion takes bash or zsh\n");
+            return exitUsage;
+        }
+        std::fputs(script.c_str(), stdout);
         return exitSuccess;
     }
     if (args[0] == "--version") {

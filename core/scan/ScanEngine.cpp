@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fnmatch.h>
 
 namespace varnok {
 namespace {
@@ -48,14 +49,15 @@ struct OpenFolder {
 
 class Scan {
 public:
-    Scan(Url root, const ScanProgressHandler& progress)
-        : root_(std::move(root)), rootPath_(root_.path()), handler_(progress) {}
+    Scan(Url root, const ScanProgressHandler& progress, const ScanOptions& options)
+        : root_(std::move(root)), rootPath_(root_.path()), handler_(progress), options_(options) {}
 
     ScanResult run() {
         const auto started = Clock::now();
         Platform& platform = Platform::current();
 
         FileIdentity rootIdentity = FileIdentity::capture(root_);
+        rootDevice_ = rootIdentity.device;
         ResourceValues values = platform.resourceValues(root_);
         if (!values.isDirectory.value_or(false) || values.isReadable == std::optional(false)) {
             throw FileError(FileError::readNoPermission);
@@ -92,12 +94,38 @@ public:
         result.skippedCount = skippedCount_;
         result.ageSizes = ageSizes_;
         result.typeSizes = typeSizes_;
+        result.otherFileSystems = std::move(otherFileSystems_);
+        result.excludedCount = excludedCount_;
         result.duration = std::chrono::duration<double>(Clock::now() - started).count();
         return result;
     }
 
 private:
+    // Leaves the entry out when the options say so; nothing below it is read.
+    bool leftOut(const DirectoryEntry& entry, DirectoryEnumerator& enumerator) {
+        if (!options_.excludes.empty()) {
+            std::string_view relative = entry.path;
+            relative.remove_prefix(
+                std::min(relative.size(), rootPath_ == "/" ? size_t{1} : rootPath_.size() + 1));
+            if (ScanEngine::isExcluded(relative, options_.excludes)) {
+                enumerator.skipDescendants();
+                ++excludedCount_;
+                return true;
+            }
+        }
+        if (options_.oneFileSystem && entry.identity && entry.identity->isDirectory() &&
+            entry.identity->device != rootDevice_) {
+            enumerator.skipDescendants();
+            otherFileSystems_.push_back(entry.path);
+            return true;
+        }
+        return false;
+    }
+
     void read(const DirectoryEntry& entry, DirectoryEnumerator& enumerator) {
+        if (leftOut(entry, enumerator)) {
+            return;
+        }
         if (!entry.properties || !entry.identity) {
             // Never descend below an entry that is left out: its descendants would have no parent.
             enumerator.skipDescendants();
@@ -207,6 +235,10 @@ private:
     Url root_;
     std::string rootPath_;
     const ScanProgressHandler& handler_;
+    const ScanOptions& options_;
+    std::int32_t rootDevice_ = 0;
+    std::vector<std::string> otherFileSystems_;
+    std::int64_t excludedCount_ = 0;
     std::vector<OpenFolder> stack_;
     std::vector<std::string> inaccessiblePaths_;
     std::int64_t skippedCount_ = 0;
@@ -253,9 +285,28 @@ int ScanEngine::ageBucket(double days) {
     return 0;
 }
 
+bool ScanEngine::isExcluded(std::string_view relativePath,
+                            const std::vector<std::string>& patterns) {
+    std::string path(relativePath);
+    std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    for (const std::string& pattern : patterns) {
+        const bool wholePath = pattern.find('/') != std::string::npos;
+        if (::fnmatch(pattern.c_str(), (wholePath ? path : name).c_str(),
+                      wholePath ? FNM_PATHNAME : 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 ScanResult ScanEngine::scan(const Url& url, const ScanProgressHandler& progress) {
+    return scan(url, progress, ScanOptions{});
+}
+
+ScanResult ScanEngine::scan(const Url& url, const ScanProgressHandler& progress,
+                            const ScanOptions& options) {
     Url root = Platform::current().resolvingSymlinks(url).standardized();
-    return Scan(std::move(root), progress).run();
+    return Scan(std::move(root), progress, options).run();
 }
 
 } // namespace varnok

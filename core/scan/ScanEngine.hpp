@@ -3,10 +3,23 @@
 #include "core/scan/ScanResult.hpp"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace varnok {
 
 using ScanProgressHandler = std::function<void(const ScanProgress&)>;
+
+// What a scan leaves out. The default leaves out nothing.
+struct ScanOptions {
+    // Folders on another file system than the root are not entered; they are listed in
+    // ScanResult::otherFileSystems and are not part of the tree.
+    bool oneFileSystem = false;
+    // Shell globs. A pattern with a "/" is matched against the whole path below the root, one
+    // without against each entry's name. Matching entries, and everything below them, are left
+    // out and counted in ScanResult::excludedCount.
+    std::vector<std::string> excludes;
+};
 
 class ScanEngine {
 public:
@@ -15,6 +28,10 @@ public:
     // error, FileError 257 when the root is not a readable folder, FileError 256 when it cannot be
     // walked, or CancellationError. Unreadable entries are counted and the walk goes on.
     static ScanResult scan(const Url& url, const ScanProgressHandler& progress);
+    static ScanResult scan(const Url& url, const ScanProgressHandler& progress,
+                           const ScanOptions& options);
+    // Whether `relativePath` (below the root, no leading "/") is left out by `patterns`.
+    static bool isExcluded(std::string_view relativePath, const std::vector<std::string>& patterns);
 
     // Kind bucket of a file name: 0 code, 1 media, 2 documents, 3 other.
     static int kindBucket(std::string_view fileName);

@@ -28,6 +28,10 @@ struct ScanResult {
     // File bytes by kind: code, media, documents, other.
     std::array<std::int64_t, 4> typeSizes{};
     double duration = 0;
+    // Folders not entered because they are on another file system (ScanOptions::oneFileSystem).
+    std::vector<std::string> otherFileSystems;
+    // Entries left out by ScanOptions::excludes; what lies below them is not counted.
+    std::int64_t excludedCount = 0;
 };
 
 } // namespace varnok

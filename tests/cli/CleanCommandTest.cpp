@@ -30,7 +30,8 @@ TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
     CliRun declined = fixture.run({"clean", "--all"});
     EXPECT_EQ(declined.exitCode, 1);
     EXPECT_CONTAINS(declined.err, "use --yes");
-    EXPECT_CONTAINS(declined.out, "Spotify cache (App caches)");
+    EXPECT_CONTAINS(declined.out, "App caches: 1 item, 12 bytes\n  Temporary cache files only.");
+    EXPECT_CONTAINS(declined.out, "Spotify cache\n              " + fixture.cache);
     EXPECT_TRUE(exists(fixture.cache));
 
     CliRun moved = fixture.run({"clean", "--yes", fixture.cache});
@@ -65,10 +66,10 @@ TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
     EXPECT_EQ(restored.exitCode, 0) << restored.err;
     EXPECT_CONTAINS(restored.out, "Restored " + fixture.cache);
     EXPECT_EQ(readText(fixture.cache + "/sub/data.bin"), "cached bytes");
+    // Restored once, the item is refused with the state history shows for it.
     CliRun again = fixture.run({"restore", id, url});
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_CONTAINS(again.err,
-                    "This history entry cannot be restored automatically. Check Trash in Finder.");
+    EXPECT_CONTAINS(again.err, fixture.cache + ": This item was already restored.");
     EXPECT_CONTAINS(fixture.run({"history"}).out, "Recovery: This item was already restored.");
 }
 
@@ -79,7 +80,13 @@ TEST(CleanCommand, RefusalsMoveNothing) {
           {"clean", "--all", fixture.cache},
           {"clean", "--in", fixture.photos, "--all"},
           {"clean", "--source", "photos", "--all"},
-          {"clean", "--source", "projects", "--all"},
+          {"clean", "--keep-rule", "oldest", "--all"},
+          {"clean", "--source", "duplicates", "--in", fixture.photos, "--keep-rule", "biggest",
+           "--all"},
+          {"clean", "--source", "duplicates", "--in", fixture.photos, "--keep-rule",
+           "in:", "--all"},
+          {"clean", "--source", "duplicates", "--in", fixture.photos, "--keep-rule", "oldest",
+           "--keep-rule", "newest", "--all"},
           {"clean", "--keep", fixture.cache, "--all"},
           {"clean", "--source", "duplicates", "--in", fixture.photos, "--keep", fixture.photos,
            "--all", "--yes"}}) {

@@ -94,6 +94,23 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
     EXPECT_EQ(snapshot(home), before);
 }
 
+TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    writeFile(home + "/Library/Caches/Firefox/data", std::string(2000, 'f'));
+    writeFile(home + "/Library/Application Support/Slack/Cache/data", std::string(100, 's'));
+    FakeSlack slack(dir);
+    // Without --yes and a terminal nothing moves; the plan is shown all the same.
+    auto run =
+        runCli({"clean", "--all"}, {"HOME=" + home, "XDG_DATA_HOME=" + home + "/.local/share"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("Left out while their applications are running:\n"
+                           "   100 bytes  Slack \u00B7 Cache (close Slack first)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Cleanup plan: 1 item, 2.0 kB"), std::string::npos) << run.out;
+}
+
 TEST(CleanupScanCommand, BadHomeFoldersAreRefused) {
     TempDir dir;
     makeFolder(dir.at("home/Library/Caches/Firefox"));

@@ -55,7 +55,8 @@ TEST(DuplicatesCommand, ExplainsBadInput) {
          std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
              {{"duplicates", dir.at("nothing")}, 1, "does not exist"},
              {{"duplicates", dir.at("f")}, 1, "is not a folder"},
-             {{"duplicates"}, 2, ""},
+             {{"duplicates", dir.path(), dir.path()}, 2, "at most one folder"},
+             {{"duplicates", "--exclude", "", dir.path()}, 2, "needs a pattern"},
              {{"duplicates", "--jobs", "0", dir.path()}, 2, ""},
          }) {
         CliRun run = runCli(args);

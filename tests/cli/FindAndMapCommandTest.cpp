@@ -94,7 +94,11 @@ TEST(FindAndMapCommands, BadInputIsExplained) {
              {{"map", root, "--width", "wide"}, 2, ""},
              {{"map", root, "--height", "nan"}, 2, ""},
              {{"map", root, "--depth", "5"}, 2, ""},
-             {{"map"}, 2, ""},
+             {{"map", root, root}, 2, "at most one folder"},
+             {{"find", root, "--exclude", "/abs"}, 2, "leave out the leading '/'"},
+             {{"map", root, "--svg", root + "/missing/dir/x.svg"},
+              1,
+              root + "/missing/dir does not exist"},
          }) {
         auto run = runCli(args);
         EXPECT_EQ(run.exitCode, code) << args.back() << run.err;
@@ -144,6 +148,11 @@ TEST(MapCommand, SvgPictureIsWrittenOnceAndEscapesNames) {
     EXPECT_NE(svg.find("a&amp;b&lt;c&gt;.txt"), std::string::npos) << "names are escaped";
     EXPECT_EQ(svg.find("a&b<c>"), std::string::npos);
     EXPECT_EQ(svg.find("url(#more)\""), std::string::npos) << "no group without a limit";
+    // A tooltip keeps its line break between path and size, and nothing is replaced.
+    EXPECT_NE(svg.find("<title>" + sample.root + "/Movies/&#10;3.0 kB in 2 files</title>"),
+              std::string::npos)
+        << svg;
+    EXPECT_EQ(svg.find("\xEF\xBF\xBD"), std::string::npos);
 
     std::string limited = sample.scratch.at("limited.svg");
     ASSERT_EQ(runCli({"map", sample.root, "--svg", limited, "--limit", "3", "--mode", "sunburst"})

@@ -43,7 +43,7 @@ TEST(ScanCommand, HumanSummaryAndQuiet) {
     auto run = runCli({"scan", dir.path()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("3.0 kB"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("2 files, 1 folders"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 files, 1 folder\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("big/"), std::string::npos) << run.out;
     EXPECT_TRUE(run.err.empty()) << "no progress when stderr is not a terminal";
 
@@ -73,8 +73,7 @@ TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
              {{"scan", dir.at("file")}, 1, "is not a folder"},
              {{"scan", socketPath}, 1, "is not a folder"},
              {{"scan", dir.at("loop")}, 1, "symbolic link loop"},
-             {{"scan"}, 2, "missing folder"},
-             {{"scan", "a", "b"}, 2, "exactly one folder"},
+             {{"scan", "a", "b"}, 2, "at most one folder"},
              {{"scan", "--bogus", dir.path()}, 2, "unknown option"},
              {{"scan", "--json", "--quiet", dir.path()}, 2, "cannot be used together"},
              {{"nonsense"}, 2, "unknown command"},

@@ -9,7 +9,8 @@
 
 namespace varnok::testing {
 
-CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+              const std::string& workingFolder) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
@@ -23,6 +24,9 @@ CliRun runCli(const std::vector<std::string>& args, const std::vector<std::strin
         ::dup2(errPipe[1], STDERR_FILENO);
         int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, STDIN_FILENO);
+        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) {
+            ::_exit(126);
+        }
         for (const auto& setting : environment) {
             ::putenv(const_cast<char*>(setting.c_str()));
         }

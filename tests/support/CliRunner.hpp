@@ -12,7 +12,9 @@ struct CliRun {
 };
 
 // Runs ombrelo-cli with `args` and the extra environment `environment` ("NAME=value"), capturing
-// both output streams.
-CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+// both output streams; in `workingFolder` when one is given.
+CliRun runCli(const std::vector<std::string>& args,
+              const std::vector<std::string>& environment = {},
+              const std::string& workingFolder = "");
 
 } // namespace varnok::testing

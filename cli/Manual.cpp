@@ -1,0 +1,365 @@
+#include "cli/Cli.hpp"
+
+#include "core/scan/ItemKind.hpp"
+#include "core/scan/ItemSort.hpp"
+
+#include <map>
+#include <sstream>
+
+namespace ombrelo::cli {
+
+std::string toolHelp() {
+    std::string text = "Usage: ombrelo-cli COMMAND [OPTIONS]\n\n"
+                       "Ombrelo finds disk space in a home folder that can be given back safely.\n"
+                       "It never deletes anything: items only move to the Trash.\n\n"
+                       "Commands:\n";
+    for (const Command& command : registeredCommands()) {
+        std::string name = command.name;
+        name.resize(std::max<size_t>(name.size(), 14), ' ');
+        text += "  " + name + " " + command.summary + "\n";
+    }
+    text += "\nRun 'ombrelo-cli COMMAND --help' for a command's options.\n"
+            "'ombrelo-cli --man-page' prints this manual as a man page and\n"
+            "'ombrelo-cli --completion bash|zsh' a shell completion script.\n"
+            "Exit status: 0 success, 1 refused or failed, 2 usage error,\n"
+            "130 interrupted.\n";
+    return text;
+}
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+// Text set verbatim in roff: backslashes and hyphens escaped, no line read as a request.
+std::string roff(const std::string& line) {
+    std::string out = line.empty() || (line[0] != '.' && line[0] != '\'') ? "" : "\\&";
+    for (char c : line) {
+        out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+    }
+    return out;
+}
+
+struct Option {
+    std::vector<std::string> names; // "-x", "--one-file-system"
+    std::string placeholder;        // "DIR", or empty for a flag
+    std::string summary;
+    bool repeatable = false;
+};
+
+// The options a command's help lists under "Options:".
+std::vector<Option> optionsOf(const std::string& help) {
+    std::vector<Option> options;
+    bool inOptions = false;
+    const auto all = lines(help);
+    for (size_t i = 0; i < all.size(); ++i) {
+        const std::string& line = all[i];
+        if (line == "Options:") {
+            inOptions = true;
+            continue;
+        }
+        if (!inOptions) {
+            continue;
+        }
+        if (line.empty()) {
+            break;
+        }
+        if (line.compare(0, 3, "  -") != 0) {
+            continue;
+        }
+        std::istringstream words(line);
+        Option option;
+        std::string word;
+        while (words >> word) {
+            if (word.front() == '-' && option.summary.empty()) {
+                option.names.push_back(word.back() == ',' ? word.substr(0, word.size() - 1) : word);
+                continue;
+            }
+            bool upper = word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ-") == std::string::npos;
+            if (upper && option.placeholder.empty() && option.summary.empty()) {
+                option.placeholder = word;
+                continue;
+            }
+            option.summary += (option.summary.empty() ? "" : " ") + word;
+        }
+        // The description goes on in the more deeply indented lines below.
+        for (size_t next = i + 1; next < all.size() && all[next].compare(0, 4, "    ") == 0 &&
+                                  all[next].find_first_not_of(' ') > 4;
+             ++next) {
+            std::string more = all[next].substr(all[next].find_first_not_of(' '));
+            option.summary += (option.summary.empty() ? "" : " ") + more;
+        }
+        option.repeatable = option.summary.find("repeat") != std::string::npos;
+        // Its first clause is the summary a completion menu shows.
+        option.summary = option.summary.substr(0, option.summary.find_first_of(";:("));
+        while (!option.summary.empty() &&
+               (option.summary.back() == ' ' || option.summary.back() == ',' ||
+                option.summary.back() == '.')) {
+            option.summary.pop_back();
+        }
+        options.push_back(option);
+    }
+    return options;
+}
+
+// Values offered for an option's placeholder: "folder", "file" or a list of words.
+std::string valuesFor(const std::string& option, const std::string& placeholder) {
+    if (option == "--kind" || option == "--sort") {
+        std::string words;
+        auto add = [&](std::string_view value) {
+            words += (words.empty() ? "" : " ") + std::string(value);
+        };
+        if (option == "--kind") {
+            for (auto kind : varnok::allItemKinds) {
+                add(varnok::textValue(kind));
+            }
+        } else {
+            for (auto sort : varnok::allItemSorts) {
+                add(varnok::textValue(sort));
+            }
+        }
+        return words;
+    }
+    static const std::map<std::string, std::string> choices = {
+        {"--mode", "treemap sunburst flame bubbles"},
+        {"--source", "known projects duplicates"},
+        {"--keep-rule", "first oldest newest shortest-path in:"},
+    };
+    if (auto it = choices.find(option); it != choices.end()) {
+        return it->second;
+    }
+    if (placeholder == "DIR") {
+        return "folder";
+    }
+    if (placeholder == "FILE" || placeholder == "PATH") {
+        return "file";
+    }
+    return "";
+}
+
+std::string bashWords(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& word : words) {
+        out += (out.empty() ? "" : " ") + word;
+    }
+    return out;
+}
+
+const char* const reportIdsBash =
+    "_ombrelo_cli_reports() {\n"
+    "    local folder=\"${XDG_DATA_HOME:-$HOME/.local/share}/Varnok/cleanup-history\" file\n"
+    "    for file in \"$folder\"/*.json; do\n"
+    "        [[ -f $file ]] || continue\n"
+    "        file=${file##*/}\n"
+    "        printf '%s\\n' \"${file%.json}\"\n"
+    "    done\n"
+    "}\n\n";
+
+std::string bashScript() {
+    std::string script = "# bash completion for ombrelo-cli; made by 'ombrelo-cli --completion "
+                         "bash'\n\n";
+    script += reportIdsBash;
+    std::vector<std::string> names;
+    for (const Command& command : registeredCommands()) {
+        names.push_back(command.name);
+    }
+    script += "_ombrelo_cli() {\n"
+              "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+              "    COMPREPLY=()\n"
+              "    if ((COMP_CWORD == 1)); then\n"
+              "        COMPREPLY=($(compgen -W '" +
+              bashWords(names) +
+              " --help --version --man-page --completion' -- \"$cur\"))\n"
+              "        return\n"
+              "    fi\n"
+              "    if [[ ${COMP_WORDS[1]} == --completion ]]; then\n"
+              "        COMPREPLY=($(compgen -W 'bash zsh' -- \"$cur\"))\n"
+              "        return\n"
+              "    fi\n"
+              "    local options='' operand=''\n"
+              "    case ${COMP_WORDS[1]} in\n";
+    for (const Command& command : registeredCommands()) {
+        std::vector<std::string> optionNames;
+        std::string patterns;
+        for (const Option& option : optionsOf(command.help)) {
+            optionNames.insert(optionNames.end(), option.names.begin(), option.names.end());
+            if (!option.placeholder.empty()) {
+                patterns += "|";
+            }
+        }
+        script += "    " + command.name + ")\n";
+        if (!patterns.empty()) {
+            std::string cases;
+            for (const Option& option : optionsOf(command.help)) {
+                if (option.placeholder.empty()) {
+                    continue;
+                }
+                std::string values = valuesFor(option.names.back(), option.placeholder);
+                std::string reply = values == "folder" ? "compgen -d -- \"$cur\""
+                                    : values == "file" ? "compgen -f -- \"$cur\""
+                                    : values.empty()   ? ""
+                                                       : "compgen -W '" + values + "' -- \"$cur\"";
+                std::string label;
+                for (const auto& name : option.names) {
+                    label += (label.empty() ? "" : "|") + name;
+                }
+                cases +=
+                    "        " + label + ")" +
+                    (reply.empty() ? " return ;;\n" : " COMPREPLY=($(" + reply + ")); return ;;\n");
+            }
+            script += "        case $prev in\n" + cases + "        esac\n";
+        }
+        script += "        options='" + bashWords(optionNames) + "'\n";
+        script += "        operand='" + command.operand + "' ;;\n";
+    }
+    script += "    *) return ;;\n"
+              "    esac\n"
+              "    if [[ $cur == -* ]]; then\n"
+              "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+              "        return\n"
+              "    fi\n"
+              "    case $operand in\n"
+              "    folder) COMPREPLY=($(compgen -d -- \"$cur\")) ;;\n"
+              "    path) COMPREPLY=($(compgen -f -- \"$cur\")) ;;\n"
+              "    report)\n"
+              "        local word given=''\n"
+              "        for word in \"${COMP_WORDS[@]:2:COMP_CWORD-2}\"; do\n"
+              "            [[ $word =~ ^[0-9A-Fa-f-]{4,}$ ]] && given=1\n"
+              "        done\n"
+              "        if [[ -z $given ]]; then\n"
+              "            COMPREPLY=($(compgen -W \"$(_ombrelo_cli_reports)\" -- \"$cur\"))\n"
+              "        else\n"
+              "            COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+              "        fi ;;\n"
+              "    esac\n"
+              "}\n"
+              "complete -o filenames -F _ombrelo_cli ombrelo-cli\n";
+    return script;
+}
+
+// Text safe inside a zsh _arguments description.
+std::string zshText(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '[' || c == ']') {
+            out += c == '[' ? '(' : ')';
+        } else if (c == '\'') {
+            out += "'\\''";
+        } else if (c == ':') {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string zshScript() {
+    std::string script =
+        "#compdef ombrelo-cli\n"
+        "# zsh completion for ombrelo-cli; made by 'ombrelo-cli --completion zsh'\n\n"
+        "_ombrelo_cli_reports() {\n"
+        "    local -a ids\n"
+        "    ids=(${XDG_DATA_HOME:-$HOME/.local/share}/Varnok/cleanup-history/"
+        "*.json(N:t:r))\n"
+        "    _describe 'report id' ids\n"
+        "}\n\n"
+        "_ombrelo_cli() {\n"
+        "    local -a commands\n"
+        "    commands=(\n";
+    for (const Command& command : registeredCommands()) {
+        script += "        '" + command.name + ":" + zshText(command.summary) + "'\n";
+    }
+    script += "    )\n"
+              "    if ((CURRENT == 2)); then\n"
+              "        _describe command commands\n"
+              "        return\n"
+              "    fi\n"
+              "    local command=$words[2]\n"
+              "    shift words\n"
+              "    ((CURRENT--))\n"
+              "    case $command in\n";
+    for (const Command& command : registeredCommands()) {
+        script += "    " + command.name + ")\n        _arguments -s";
+        for (const Option& option : optionsOf(command.help)) {
+            std::string action;
+            if (!option.placeholder.empty()) {
+                std::string values = valuesFor(option.names.back(), option.placeholder);
+                action = ":" + option.placeholder + ":" +
+                         (values == "folder" ? "_files -/"
+                          : values == "file" ? "_files"
+                          : values.empty()   ? " "
+                                             : "(" + values + ")");
+            }
+            const bool repeatable = option.repeatable;
+            for (const auto& name : option.names) {
+                script += " \\\n            '" + std::string(repeatable ? "*" : "") + name + "[" +
+                          zshText(option.summary) + "]" + action + "'";
+            }
+        }
+        if (command.operand == "folder") {
+            script += " \\\n            '*:folder:_files -/'";
+        } else if (command.operand == "path") {
+            script += " \\\n            '*:path:_files'";
+        } else if (command.operand == "report") {
+            script += " \\\n            '1:report id:_ombrelo_cli_reports' \\\n            "
+                      "'2:original path:_files'";
+        }
+        script += " ;;\n";
+    }
+    script += "    esac\n"
+              "}\n\n"
+              "_ombrelo_cli \"$@\"\n";
+    return script;
+}
+
+} // namespace
+
+std::string manualPage() {
+    std::string page = ".TH OMBRELO-CLI 1 \"\" \"ombrelo-cli 0.1.0\" \"User Commands\"\n"
+                       ".SH NAME\n"
+                       "ombrelo\\-cli \\- find disk space that can be given back safely\n"
+                       ".SH SYNOPSIS\n"
+                       ".B ombrelo\\-cli\n"
+                       ".I COMMAND\n"
+                       "[\\fIOPTIONS\\fR]\n"
+                       ".SH DESCRIPTION\n"
+                       ".nf\n";
+    for (const std::string& line : lines(toolHelp())) {
+        page += roff(line) + "\n";
+    }
+    page += ".fi\n.SH COMMANDS\n";
+    for (const Command& command : registeredCommands()) {
+        page += ".SS " + roff(command.name) + "\n" + roff(command.summary) + ".\n.PP\n.nf\n";
+        for (const std::string& line : lines(command.help)) {
+            page += roff(line) + "\n";
+        }
+        page += ".fi\n";
+    }
+    page += ".SH FILES\n"
+            ".TP\n"
+            ".I $XDG_DATA_HOME/Varnok/cleanup\\-history\n"
+            "The cleanup history (by default under ~/.local/share).\n"
+            ".SH SEE ALSO\n"
+            ".BR du (1),\n"
+            ".BR trash\\-list (1)\n";
+    return page;
+}
+
+std::string completionScript(const std::string& shell) {
+    if (shell == "bash") {
+        return bashScript();
+    }
+    if (shell == "zsh") {
+        return zshScript();
+    }
+    return "";
+}
+
+} // namespace ombrelo::cli
