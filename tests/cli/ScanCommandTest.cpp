@@ -87,8 +87,7 @@ TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
     ::close(sock);
 
     makeFolder(dir.at("private"));
-    setMode(dir.at("private"), 0700);
-    // As root the folder is readable; as nobody it is not.
+    setMode(dir.at("private"), 0);
     auto outcome = runUnprivileged([&] {
         auto run = runCli({"scan", dir.at("private")});
         return std::to_string(run.exitCode) + " " + run.err;
