@@ -64,7 +64,7 @@ varnok::Url folderOperand(const std::string& operand) {
         }
         path = std::string(cwd) + "/" + path;
     }
-    return varnok::Url::file(varnok::PathText::standardize(path), true);
+    return varnok::Url::file(standardizedPath(path), true);
 }
 
 // A plain reason why the folder cannot be searched, or nothing when it can be tried.

@@ -238,7 +238,7 @@ TEST(Restore, OnlyOneFileOperationAtATime) {
     MovedItem item;
     std::string message;
     {
-        OperationLock moveInProgress;
+        OperationLock moveInProgress(item.history);
         ASSERT_TRUE(moveInProgress.owns());
         std::thread([&] { message = problemOf([&] { item.restore(); }); }).join();
     }
