@@ -4,6 +4,7 @@
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/common/Url.hpp"
+#include "platform/Platform.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -147,7 +148,32 @@ varnok::Url folderArgument(const std::string& operand, const std::string& what) 
         }
         path = std::string(cwd) + "/" + path;
     }
-    return varnok::Url::file(varnok::PathText::standardize(path), true);
+    return varnok::Url::file(standardizedPath(path), true);
+}
+
+std::string standardizedPath(const std::string& absolute) {
+    const auto parts = varnok::PathText::components(absolute);
+    size_t lastUp = parts.size();
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i] == "..") {
+            lastUp = i;
+        }
+    }
+    if (lastUp == parts.size()) {
+        return varnok::PathText::standardize(absolute);
+    }
+    std::string head;
+    for (size_t i = 0; i <= lastUp; ++i) {
+        head += "/";
+        head += parts[i];
+    }
+    std::string path =
+        varnok::Platform::current().resolvingSymlinks(varnok::Url::file(head)).path();
+    for (size_t i = lastUp + 1; i < parts.size(); ++i) {
+        path += "/";
+        path += parts[i];
+    }
+    return varnok::PathText::standardize(path);
 }
 
 varnok::Url scannedFolder(const Arguments& args, const std::string& tooMany) {

@@ -81,8 +81,8 @@ const std::vector<Command>& registeredCommands();
 int runCancellable(const std::function<int()>& work);
 
 // An absolute, standardised folder URL for a path from the command line (relative to the current
-// folder); symbolic links are kept so that the core can judge them. Throws UsageError naming
-// `what`.
+// folder); symbolic links are kept so that the core can judge them, except those before a ".."
+// (see `standardizedPath`). Throws UsageError naming `what`.
 varnok::Url folderArgument(const std::string& operand, const std::string& what = "the folder");
 // The one folder operand of a command that scans, or the current folder when none is given.
 varnok::Url scannedFolder(const Arguments& args, const std::string& tooMany);
@@ -96,6 +96,10 @@ varnok::ScanOptions scanOptions(const Arguments& args);
 // Says which folders were left out (other file systems, excluded entries) in `indent`ed lines.
 void printLeftOut(const varnok::ScanResult& result, const char* indent, std::FILE* out = stdout);
 
+// An absolute path without "." and "..", where ".." means what it means to the system: the parent
+// of a link's target, as `cd link/.. && pwd -P` finds it. So the part up to the last ".." has its
+// links resolved; the rest is kept as written.
+std::string standardizedPath(const std::string& absolute);
 // Says plainly on stderr why `path` cannot be used as a folder (missing, a link loop, not a
 // folder, unreadable) and returns true; false when it looks usable.
 bool reportUnusableFolder(const std::string& path);

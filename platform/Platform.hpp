@@ -77,7 +77,8 @@ public:
                                                             EnumerationErrorHandler onError) = 0;
 
     // Every symbolic link in the path resolved (parts that do not exist are kept as written),
-    // then standardised. An existing folder comes back in folder form.
+    // then standardised; ".." after a link leads to the parent of the link's target, as the
+    // system takes it. An existing folder comes back in folder form.
     virtual Url resolvingSymlinks(const Url& url) = 0;
     // Properties of the object itself (a final symbolic link is not followed). Throws FileError.
     virtual ResourceValues resourceValues(const Url& url) = 0;

@@ -81,6 +81,18 @@ std::string canonical(std::string_view path) {
 }
 
 bool equal(std::string_view a, std::string_view b) {
+    return a == b;
+}
+
+bool isInside(std::string_view path, std::string_view ancestor) {
+    if (ancestor == "/") {
+        return path.size() > 1 && path.front() == '/';
+    }
+    return path.size() > ancestor.size() && path.substr(0, ancestor.size()) == ancestor &&
+           path[ancestor.size()] == '/';
+}
+
+bool equivalent(std::string_view a, std::string_view b) {
     if (a == b) {
         return true;
     }
@@ -90,17 +102,11 @@ bool equal(std::string_view a, std::string_view b) {
     return canonical(a) == canonical(b);
 }
 
-bool isInside(std::string_view path, std::string_view ancestor) {
-    auto inside = [](std::string_view p, std::string_view a) {
-        if (a == "/") {
-            return p.size() > 1 && p.front() == '/';
-        }
-        return p.size() > a.size() && p.substr(0, a.size()) == a && p[a.size()] == '/';
-    };
+bool isInsideEquivalent(std::string_view path, std::string_view ancestor) {
     if (isAscii(path) && isAscii(ancestor)) {
-        return inside(path, ancestor);
+        return isInside(path, ancestor);
     }
-    return inside(canonical(path), canonical(ancestor));
+    return isInside(canonical(path), canonical(ancestor));
 }
 
 std::string lastComponent(std::string_view path) {

@@ -62,7 +62,13 @@ private:
     Kind kind_ = Kind::other;
 };
 
-// Path text helpers. Paths are compared as exact text under Unicode canonical equivalence.
+// Path text helpers.
+//
+// On Linux a name is its bytes: a composed "é" and an "e" followed by a combining accent are two
+// files side by side in one folder. So `equal` and `isInside` compare bytes, and only they may
+// decide which file is picked, matched, queued or moved. Unicode canonical equivalence
+// (`equivalent`, `isInsideEquivalent`) may only make a refusal stricter, as the overlap checks of
+// a plan do: two spellings of one name are refused together rather than told apart there.
 namespace PathText {
 
 // The non-empty components of a path, in order, as views into it.
@@ -71,9 +77,14 @@ std::vector<std::string_view> components(std::string_view path);
 std::string standardize(std::string_view path);
 // The path in Unicode Normalization Form C; text that is not valid UTF-8 is returned unchanged.
 std::string canonical(std::string_view path);
+// The same bytes: the same file.
 bool equal(std::string_view a, std::string_view b);
 // True when `path` begins with `ancestor` followed by "/" (equal paths are not inside).
 bool isInside(std::string_view path, std::string_view ancestor);
+// The same text under canonical equivalence. For refusals only.
+bool equivalent(std::string_view a, std::string_view b);
+// `isInside` under canonical equivalence. For refusals only.
+bool isInsideEquivalent(std::string_view path, std::string_view ancestor);
 std::string lastComponent(std::string_view path);
 // The parent folder path ("/" for top-level entries and for "/").
 std::string parent(std::string_view path);

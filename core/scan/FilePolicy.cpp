@@ -33,7 +33,9 @@ constexpr std::array<std::string_view, 10> systemRoots = {
 };
 
 // The operating system's own folders on Linux that the table above does not name: boot files,
-// libraries, add-on software, kernel and runtime file systems. Refused after the table's roots.
+// libraries, add-on software (/opt, like /Applications), data the system serves (/srv, like /var),
+// kernel and runtime file systems. Refused after the table's roots. Drives mounted for the user
+// are ordinary places: /media and /mnt are not listed, and /run/media/<user> is let through.
 constexpr std::array<std::string_view, 12> linuxSystemRoots = {
     "/boot", "/lib", "/lib32", "/lib64", "/libx32", "/opt",
     "/proc", "/sys", "/run",   "/srv",   "/snap",   "/lost+found",
@@ -97,6 +99,10 @@ std::vector<std::string_view> components(std::string_view path) {
 }
 
 bool isSystemRootOrBelow(std::string_view lowered) {
+    constexpr std::string_view userMedia = "/run/media/";
+    if (startsWith(lowered, userMedia) && lowered.size() > userMedia.size()) {
+        return false;
+    }
     auto atOrBelow = [&](std::string_view root) {
         return lowered == root || (startsWith(lowered, root) && lowered.size() > root.size() &&
                                    lowered[root.size()] == '/');

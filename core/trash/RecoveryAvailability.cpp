@@ -74,7 +74,7 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     const Url& trash = *outcome.trashURL;
     const Url original = outcome.originalURL.standardized();
     if (!trash.isFileUrl() || !original.isFileUrl() ||
-        PathText::equal(trash.standardized().path(), original.path()) ||
+        PathText::equivalent(trash.standardized().path(), original.path()) ||
         outcome.trashIdentity->isSymbolicLink()) {
         return verdict(State::unavailable,
                        "The saved recovery locations cannot be verified. Check them in Finder.",

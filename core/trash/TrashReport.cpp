@@ -199,4 +199,22 @@ void from_json(const nlohmann::json& json, TrashReport& report) {
     report = std::move(decoded);
 }
 
+TrashReport TrashReport::decode(std::string_view text) {
+    const std::string damaged = "The cleanup report is damaged and cannot be read: ";
+    nlohmann::json json;
+    try {
+        json = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error& error) {
+        throw DecodingError(damaged + "it is not valid JSON (at byte " +
+                            std::to_string(error.byte) + ").");
+    }
+    try {
+        return json.get<TrashReport>();
+    } catch (const DecodingError& error) {
+        throw DecodingError(damaged + error.what());
+    } catch (const nlohmann::json::exception&) {
+        throw DecodingError(damaged + "it is not a cleanup report.");
+    }
+}
+
 } // namespace varnok

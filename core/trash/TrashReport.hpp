@@ -7,6 +7,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnok {
@@ -20,6 +21,10 @@ struct TrashReport {
     std::optional<std::string> logWarning;
 
     std::int64_t movedCount() const;
+
+    // A history file's text as a report. Text that is not JSON, or not a report, throws
+    // DecodingError with a message for people, never the JSON reader's own text.
+    static TrashReport decode(std::string_view text);
 };
 
 // History file dates: seconds, with fraction, since 2001-01-01 00:00:00 UTC.

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <unistd.h>
 
 namespace varnok {
@@ -101,13 +101,18 @@ void TrashService::restoreWithoutOverwrite(const Url& source, const Url& destina
 TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
                                   const Url& logDirectory,
                                   const std::function<bool(const Url&)>& trashLocationCheck) {
-    OperationLock lock;
+    Platform& platform = Platform::current();
+    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
+    const Url file = reportFile(history, reportID);
+    // Without its history folder there is no report to restore from, and no place for the lock.
+    if (!platform.fileExists(history)) {
+        platform.readFile(file);
+    }
+    OperationLock lock(history);
     if (!lock.owns()) {
         throw CleanupProblem("Another file operation is running.");
     }
-    Platform& platform = Platform::current();
-    const Url file = reportFile(logDirectory, reportID);
-    TrashReport report = nlohmann::json::parse(platform.readFile(file)).get<TrashReport>();
+    TrashReport report = TrashReport::decode(platform.readFile(file));
 
     TrashOutcome* outcome = nullptr;
     if (report.id == reportID) {
@@ -178,20 +183,27 @@ TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
         throw;
     }
 
-    // The Trash's own record of the item; a failure to drop it never undoes the restore.
+    // The Trash's own record of the item. A failure to drop it never undoes the restore, but file
+    // managers may go on listing the item, so the user is told.
+    std::optional<std::string> warning;
     try {
         platform.forgetTrashedItem(trash);
-    } catch (...) {
+    } catch (const std::exception& error) {
+        warning = "Restored, but the Trash still lists this item: its record could not be "
+                  "removed. " +
+                  PathText::displayable(error.what());
     }
 
     outcome->status = TrashStatus::restored;
     outcome->restoredAt = std::chrono::system_clock::now();
+    outcome->message = warning;
     try {
         save(report, file);
     } catch (...) {
         outcome->message =
             "Restored, but history could not be updated. Check the original folder before "
-            "retrying.";
+            "retrying." +
+            (warning ? " " + *warning : std::string());
     }
     return report;
 }

@@ -36,7 +36,8 @@ bool historyInsideSelection(const CleanupPlan& plan, const Url& logDirectory) {
         const std::string standardized = PathText::standardize(plain);
         for (const std::string& history : {written, resolved}) {
             for (const std::string& selected : {plain, standardized}) {
-                if (PathText::equal(history, selected) || PathText::isInside(history, selected)) {
+                if (PathText::equivalent(history, selected) ||
+                    PathText::isInsideEquivalent(history, selected)) {
                     return true;
                 }
             }
@@ -146,7 +147,17 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
 
 TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirectory,
                                   const TrashMover& mover) {
-    OperationLock lock;
+    // Checked, created and written at one path: a ".." after a link would otherwise lead the
+    // writes somewhere other than the place that was checked.
+    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
+    // Before the lock, whose file lies beside the history folder: that folder's parent is created
+    // for it, and nothing may be created inside a selected item.
+    if (historyInsideSelection(plan, history)) {
+        throw CleanupProblem("Cleanup history cannot be stored inside a selected item.");
+    }
+    Platform& platform = Platform::current();
+    platform.createDirectory(history.deletingLastPathComponent(), true);
+    OperationLock lock(history);
     if (!lock.owns()) {
         throw CleanupProblem("Another file operation is running.");
     }
@@ -156,11 +167,7 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
     for (const auto& item : plan.items) {
         validate(item, plan.scanRoot);
     }
-    if (historyInsideSelection(plan, logDirectory)) {
-        throw CleanupProblem("Cleanup history cannot be stored inside a selected item.");
-    }
-    Platform& platform = Platform::current();
-    platform.createDirectory(logDirectory, true);
+    platform.createDirectory(history, true);
 
     TrashReport report;
     report.id = plan.id;
@@ -171,7 +178,7 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
         outcome.logicalSize = item.node.logicalSize;
         report.outcomes.push_back(std::move(outcome));
     }
-    const Url file = reportFile(logDirectory, plan.id);
+    const Url file = reportFile(history, plan.id);
     // The first version is created, never replaced: an existing report of the same id stays.
     nlohmann::json first = report;
     platform.writeNew(file, first.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));

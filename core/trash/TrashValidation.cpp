@@ -222,7 +222,7 @@ CleanupPlan TrashService::prepare(const std::vector<CleanupCandidate>& items, co
         const std::string path = PathText::standardize(item.node.id.path());
         bool skipped = false;
         for (const std::string& listed : working) {
-            if (PathText::equal(path, listed) || PathText::isInside(path, listed)) {
+            if (PathText::equivalent(path, listed) || PathText::isInsideEquivalent(path, listed)) {
                 skipped = true;
                 break;
             }
@@ -230,8 +230,9 @@ CleanupPlan TrashService::prepare(const std::vector<CleanupCandidate>& items, co
         if (skipped) {
             continue;
         }
-        std::erase_if(working,
-                      [&](const std::string& listed) { return PathText::isInside(listed, path); });
+        std::erase_if(working, [&](const std::string& listed) {
+            return PathText::isInsideEquivalent(listed, path);
+        });
         working.push_back(path);
     }
     if (working.size() != items.size()) {
@@ -244,7 +245,8 @@ CleanupPlan TrashService::prepare(const std::vector<CleanupCandidate>& items, co
         }
         const Url& keeper = holder.keeper->id;
         for (const auto& item : items) {
-            if (keeper == item.node.id || PathText::isInside(keeper.path(), item.node.id.path())) {
+            if (keeper == item.node.id ||
+                PathText::isInsideEquivalent(keeper.path(), item.node.id.path())) {
                 throw CleanupProblem(
                     "A copy marked Keep is also selected for cleanup. Remove it or "
                     "its parent folder from the queue.");

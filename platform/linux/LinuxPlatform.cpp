@@ -74,7 +74,8 @@ Url LinuxPlatform::resolvingSymlinks(const Url& url) {
     if (!url.isFileUrl()) {
         return url;
     }
-    std::string path = PathText::standardize(url.path());
+    // "." and ".." are left to the system: after a link, ".." leads to the parent of its target.
+    std::string path = url.path();
     std::string resolved;
     // Resolve the longest existing prefix; keep the missing rest as written.
     std::string head = path;
@@ -86,7 +87,7 @@ Url LinuxPlatform::resolvingSymlinks(const Url& url) {
             break;
         }
         if (head == "/") {
-            resolved = path;
+            resolved = PathText::standardize(path);
             break;
         }
         tail = "/" + PathText::lastComponent(head) + tail;

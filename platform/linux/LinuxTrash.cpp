@@ -186,12 +186,20 @@ Descriptor openTrash(const std::string& trash, dev_t device, bool followLink) {
 ChosenTrash chooseTrash(const std::string& itemPath, const std::string& parentPath, dev_t device) {
     const std::string home = LinuxTrash::homeTrashPath();
     if (deviceOfNearestExisting(home) == device) {
+        // The home trash may be reached through a link, like the data folder itself.
         if (makeFolders(home)) {
-            // The home trash may be reached through a link, like the data folder itself.
             if (Descriptor fd = openTrash(home, device, true); fd.get() >= 0) {
                 return ChosenTrash{home, std::move(fd), itemPath};
             }
         }
+        // Items of the home's file system belong in the home Trash: a broken one is reported,
+        // never replaced by a Trash at the top of that file system.
+        struct stat record {};
+        const bool notFolder = ::stat(home.c_str(), &record) == 0 && !S_ISDIR(record.st_mode);
+        throw CleanupProblem(quoted(itemPath) + " couldn\u2019t be moved to the Trash because " +
+                             PathText::displayable(home) +
+                             (notFolder ? " is not a folder." : " cannot be created or opened.") +
+                             " Nothing was copied or deleted.");
     }
     const std::string top = mountTop(parentPath, device);
     std::string relative = top == "/" ? itemPath.substr(1) : itemPath.substr(top.size() + 1);
@@ -210,6 +218,13 @@ ChosenTrash chooseTrash(const std::string& itemPath, const std::string& parentPa
 Descriptor openSubfolder(const ChosenTrash& trash, const char* name, dev_t device) {
     if (::mkdirat(trash.folder.get(), name, 0700) != 0 && errno != EEXIST) {
         throw FileError::fromWriteErrno(errno, join(trash.path, name));
+    }
+    struct stat entry {};
+    if (::fstatat(trash.folder.get(), name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(entry.st_mode)) {
+        throw CleanupProblem("The Trash folder " + PathText::displayable(join(trash.path, name)) +
+                             (S_ISLNK(entry.st_mode) ? " is a symbolic link" : " is not a folder") +
+                             ", so nothing is moved into it. Nothing was copied or deleted.");
     }
     Descriptor fd(::openat(trash.folder.get(), name, pathFlags | O_NOFOLLOW));
     struct stat record {};
@@ -280,8 +295,8 @@ Url LinuxTrash::moveToTrash(const Url& item) {
     const std::string trashResolved =
         platform.resolvingSymlinks(Url::file(trash.path, true)).path();
     const std::string itemResolved = platform.resolvingSymlinks(Url::file(path, false)).path();
-    if (PathText::equal(trashResolved, itemResolved) ||
-        PathText::isInside(trashResolved, itemResolved)) {
+    if (PathText::equivalent(trashResolved, itemResolved) ||
+        PathText::isInsideEquivalent(trashResolved, itemResolved)) {
         throw CleanupProblem(quoted(path) +
                              " couldn\u2019t be moved to the Trash because it holds the Trash.");
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace varnok;
@@ -183,8 +184,10 @@ TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {
     makeFolder(w.at("empty/node_modules/nothing"));
     w.project("locked");
     makeFolder(w.at("locked/node_modules/private"));
-    setMode(w.at("locked/node_modules/private"), 0700);
-    EXPECT_EQ(w.detect().size(), 1u) << "as root everything is readable";
+    setMode(w.at("locked/node_modules/private"), 0);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(w.detect().size(), 1u) << "as root everything is readable";
+    }
     auto outcome = runUnprivileged([&] { return std::to_string(w.detect().size()); });
     ASSERT_TRUE(outcome.succeeded) << outcome.output;
     EXPECT_EQ(outcome.output, "0");

@@ -184,11 +184,11 @@ TEST(ConsumerCleanupScan, LinkedHomeIsRefusedBeforeReadingAndCancelledScanFails)
 TEST(ConsumerCleanupScan, UnreadableLocationsAreListedAndTheScanGoesOn) {
     FakeHome h;
     h.cache(firefox);
-    setMode(h.at(firefox), 0700);
+    setMode(h.at(firefox), 0);
     h.cache("Library/Caches/com.spotify.client");
     h.cache("Library/Application Support/Slack/Cache");
     makeFolder(h.at("Library/Application Support/Slack/Cache/locked"));
-    setMode(h.at("Library/Application Support/Slack/Cache/locked"), 0700);
+    setMode(h.at("Library/Application Support/Slack/Cache/locked"), 0);
     auto outcome = runUnprivileged([&] {
         auto result = h.scan();
         return ::testing::PrintToString(result.unreadable) + " checked " +

@@ -107,6 +107,52 @@ TEST(CleanCommand, RefusalsMoveNothing) {
     EXPECT_EQ(nlohmann::json::parse(empty.out), nlohmann::json::array());
 }
 
+TEST(CleanCommand, TheNamedFileIsTheOneThatMovesWhateverItsSpelling) {
+    CliFixture fixture;
+    // Two files side by side whose names differ only in how "é" is encoded.
+    const std::string composed = "caf\xC3\xA9.log";
+    const std::string decomposed = "cafe\xCC\x81.log";
+    const std::string logs = fixture.home + "/Library/Logs/";
+    for (const std::string& name : {composed, decomposed}) {
+        writeFile(logs + name, name);
+        setModifiedSecondsAgo(logs + name, 40 * 86400.0);
+    }
+    // Both are suggested, so --all cannot pick one of them silently: it refuses.
+    CliRun all = fixture.run({"clean", "--yes", "--all"});
+    EXPECT_EQ(all.exitCode, 1);
+    EXPECT_CONTAINS(all.err, "overlapping or invalid items");
+    EXPECT_TRUE(exists(logs + composed) && exists(logs + decomposed));
+
+    CliRun one = fixture.run({"clean", "--yes", logs + composed});
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_FALSE(exists(logs + composed));
+    EXPECT_EQ(readText(logs + decomposed), decomposed);
+    CliRun other = fixture.run({"clean", "--yes", logs + decomposed});
+    EXPECT_EQ(other.exitCode, 0) << other.err;
+    EXPECT_FALSE(exists(logs + decomposed));
+
+    // The decomposed copy sorts first and is kept: naming it moves nothing, and naming the
+    // composed one moves that one.
+    const std::string folder = makeFolder(fixture.dir.at("names"));
+    writeFile(folder + "/" + composed, "same bytes");
+    writeFile(folder + "/" + decomposed, "same bytes");
+    const std::vector<std::string> duplicates{"clean", "--source", "duplicates",
+                                              "--in",  folder,     "--yes"};
+    auto named = [&](const std::string& name) {
+        std::vector<std::string> args = duplicates;
+        args.push_back(folder + "/" + name);
+        return fixture.run(args);
+    };
+    CliRun kept = named(decomposed);
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_CONTAINS(kept.err, "is not a cleanup suggestion");
+    EXPECT_TRUE(exists(folder + "/" + composed));
+    CliRun copy = named(composed);
+    EXPECT_EQ(copy.exitCode, 0) << copy.err;
+    EXPECT_FALSE(exists(folder + "/" + composed));
+    EXPECT_TRUE(exists(folder + "/" + decomposed));
+}
+
 TEST(CleanCommand, ARunThatStopsEarlyExitsWithFourAndSavesItsReport) {
     CliFixture fixture;
     // The second copy lies on a read-only file system that has no Trash to rename it into.

@@ -36,6 +36,21 @@ TEST(ScanCommand, JsonIsTheWholeScanResult) {
     EXPECT_EQ(json, expected);
 }
 
+TEST(ScanCommand, DotDotAfterALinkIsTheParentOfItsTarget) {
+    TempDir dir;
+    writeFile(dir.at("a/b/target/inside.txt"), "1234");
+    writeFile(dir.at("a/b/beside.txt"), "12");
+    makeSymlink(dir.at("a/b/target"), dir.at("link"));
+    // As `cd link/.. && pwd -P` finds it: a/b, not the folder that holds the link.
+    for (const std::string& spelled : {dir.at("link/.."), dir.at("link/../.") + "/"}) {
+        auto run = runCli({"scan", "--json", spelled});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        auto json = nlohmann::json::parse(run.out);
+        EXPECT_EQ(json["root"]["id"], "file://" + dir.path() + "/a/b/") << spelled;
+        EXPECT_EQ(json["root"]["logicalSize"], 6) << spelled;
+    }
+}
+
 TEST(ScanCommand, HumanSummaryAndQuiet) {
     TempDir dir;
     writeFile(dir.at("big/file.mp4"), std::string(3000, 'x'));
@@ -86,8 +101,7 @@ TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
     ::close(sock);
 
     makeFolder(dir.at("private"));
-    setMode(dir.at("private"), 0700);
-    // As root the folder is readable; as nobody it is not.
+    setMode(dir.at("private"), 0);
     auto outcome = runUnprivileged([&] {
         auto run = runCli({"scan", dir.at("private")});
         return std::to_string(run.exitCode) + " " + run.err;

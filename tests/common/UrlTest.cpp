@@ -74,12 +74,15 @@ TEST(PathText, StandardizeIsLexical) {
     EXPECT_EQ(PathText::lastComponent("/a/b/"), "b");
 }
 
-TEST(PathText, ComparesUnderCanonicalEquivalenceButNotCase) {
+TEST(PathText, NamesAreBytesAndEquivalenceOnlyRefuses) {
     const std::string composed = "/Users/a/Caf\xC3\xA9";    // é as one code point
     const std::string decomposed = "/Users/a/Cafe\xCC\x81"; // e + combining acute
-    EXPECT_TRUE(PathText::equal(composed, decomposed));
-    EXPECT_FALSE(PathText::equal(composed, "/Users/a/CAF\xC3\x89"));
-    EXPECT_TRUE(PathText::isInside(decomposed + "/x", composed));
+    EXPECT_FALSE(PathText::equal(composed, decomposed));
+    EXPECT_FALSE(PathText::isInside(decomposed + "/x", composed));
+    EXPECT_TRUE(PathText::equivalent(composed, decomposed));
+    EXPECT_FALSE(PathText::equivalent(composed, "/Users/a/CAF\xC3\x89"));
+    EXPECT_TRUE(PathText::isInsideEquivalent(decomposed + "/x", composed));
+    EXPECT_FALSE(PathText::isInsideEquivalent(composed, decomposed));
     EXPECT_FALSE(PathText::isInside(composed, composed));
     EXPECT_FALSE(PathText::isInside("/a/bc", "/a/b"));
     EXPECT_TRUE(PathText::isInside("/a", "/"));

@@ -72,8 +72,8 @@ TEST(DirectoryEnumerator, ReportsUnreadableFoldersAndCanBeStopped) {
     writeFile(dir.at("a-locked/secret"), "s");
     writeFile(dir.at("b-locked/secret"), "s");
     writeFile(dir.at("c-open/file"), "f");
-    setMode(dir.at("a-locked"), 0700);
-    setMode(dir.at("b-locked"), 0700);
+    setMode(dir.at("a-locked"), 0);
+    setMode(dir.at("b-locked"), 0);
     auto outcome = runUnprivileged([&] {
         std::vector<std::string> errors;
         auto all = walk(dir.path(), {}, &errors);

@@ -21,12 +21,13 @@ bool userFile(const std::string& path) {
 }
 
 TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
-    for (std::string path : {"/System/Library/Caches/x", "/usr/local/lib/x", "/USR/LOCAL/x",
-                             "/Applications/Tool.app", "/applications/x", "/etc/x", "/var/log/x",
-                             "/private/etc/x", "/dev/x", "/bin/x", "/sbin/x", "/Library/x",
-                             // The system's own folders on Linux.
-                             "/boot/vmlinuz", "/opt/google/chrome", "/lib64/ld-linux", "/proc/1/x",
-                             "/sys/kernel/x", "/run/user/1000/doc/a", "/srv/www/x", "/snap/x"}) {
+    for (std::string path :
+         {"/System/Library/Caches/x", "/usr/local/lib/x", "/USR/LOCAL/x", "/Applications/Tool.app",
+          "/applications/x", "/etc/x", "/var/log/x", "/private/etc/x", "/dev/x", "/bin/x",
+          "/sbin/x", "/Library/x",
+          // The system's own folders on Linux.
+          "/boot/vmlinuz", "/opt/google/chrome", "/lib64/ld-linux", "/proc/1/x", "/sys/kernel/x",
+          "/run/user/1000/doc/a", "/run/media", "/srv/www/x", "/snap/x"}) {
         EXPECT_FALSE(cleanupFolder(path)) << path;
         EXPECT_FALSE(userFile(path + ".mov")) << path;
     }
@@ -37,6 +38,11 @@ TEST(FilePolicy, SystemRootsAreRefusedInAnyCaseAndSpelling) {
     EXPECT_TRUE(cleanupFolder("/optional/project/build"));
     EXPECT_TRUE(cleanupFolder("/Volumes/Backup/project/build"));
     EXPECT_TRUE(userFile("/Volumes/Backup/clip.mov"));
+    // Drives mounted for the user are ordinary places.
+    for (std::string drive : {"/media/ana/USB", "/mnt/usb", "/run/media/ana/USB"}) {
+        EXPECT_TRUE(cleanupFolder(drive + "/project/build")) << drive;
+        EXPECT_TRUE(userFile(drive + "/clip.mov")) << drive;
+    }
     // Lexical tricks do not escape the roots.
     EXPECT_FALSE(userFile("/Users/../usr/share/clip.mov"));
     EXPECT_FALSE(cleanupFolder("/home/./../etc/build"));

@@ -186,7 +186,7 @@ TEST(ScanEngine, UnreadableFolderFlagsEveryAncestorAndTheScanGoesOn) {
     writeFile(dir.at("top/middle/locked/inside"), "hidden");
     writeFile(dir.at("top/readable"), "1234");
     writeFile(dir.at("other/fine"), "12");
-    setMode(dir.at("top/middle/locked"), 0700);
+    setMode(dir.at("top/middle/locked"), 0);
 
     auto outcome = runUnprivileged([&] {
         auto result = scanFolder(dir.path());
@@ -225,7 +225,7 @@ TEST(ScanEngine, KeepsTheFirstHundredOfManyFailures) {
         writeFile(dir.at(std::string("unsearchable/") + name), "x");
     }
     writeFile(dir.at("visible"), "ok");
-    setMode(dir.at("unsearchable"), 0744);
+    setMode(dir.at("unsearchable"), 0644);
 
     auto outcome = runUnprivileged([&] {
         auto result = scanFolder(dir.path());
@@ -246,7 +246,7 @@ TEST(ScanEngine, KeepsTheFirstHundredOfManyFailures) {
 TEST(ScanEngine, UnreadableRootIsRefused) {
     TempDir dir;
     makeFolder(dir.at("private"));
-    setMode(dir.at("private"), 0700);
+    setMode(dir.at("private"), 0);
     auto outcome = runUnprivileged([&] {
         try {
             scanFolder(dir.at("private"));

@@ -39,8 +39,8 @@ struct ChildOutcome {
     std::string output;     // what the body returned, or the exception's text
 };
 
-// Runs `body` in a forked child that has dropped to the unprivileged user "nobody", so that
-// permission bits really apply even when the tests run as root.
+// Runs `body` in a forked child in which permission bits really apply: as root the child drops to
+// the user "nobody"; a normal user's child keeps its own ids.
 ChildOutcome runUnprivileged(const std::function<std::string()>& body);
 
 // Counts this process's open file descriptors.

@@ -100,6 +100,28 @@ TEST(LinuxTrash, ClashesTakeTheNextNameAndFailuresLeaveNoRecord) {
     EXPECT_EQ(entryCount(scratch.trash + "/info"), records);
 }
 
+TEST(LinuxTrash, ItemsOfTheHomesFileSystemGoToTheHomeTrashOrNowhere) {
+    ScratchHome scratch;
+    const std::string topTrash = "/.Trash-" + std::to_string(::getuid());
+    const bool topTrashExisted = exists(topTrash);
+    std::string item = writeFile(scratch.dir.at("work/item.txt"), "keep me");
+
+    writeFile(scratch.trash, "a file where the Trash should be");
+    EXPECT_CONTAINS(problemOf([&] { LinuxTrash::moveToTrash(Url::file(item)); }),
+                    scratch.trash + " is not a folder. Nothing was copied or deleted.");
+    EXPECT_EQ(readText(item), "keep me");
+    EXPECT_EQ(exists(topTrash), topTrashExisted);
+
+    ASSERT_EQ(::unlink(scratch.trash.c_str()), 0);
+    std::string elsewhere = makeFolder(scratch.dir.at("elsewhere"));
+    makeSymlink(elsewhere, makeFolder(scratch.trash) + "/files");
+    EXPECT_CONTAINS(problemOf([&] { LinuxTrash::moveToTrash(Url::file(item)); }),
+                    scratch.trash + "/files is a symbolic link");
+    EXPECT_EQ(readText(item), "keep me");
+    EXPECT_EQ(entryCount(elsewhere), 0u);
+    EXPECT_EQ(entryCount(scratch.trash + "/info"), 0u);
+}
+
 TEST(LinuxTrash, ItemsOnAnotherMountGoToThatMountsTrashOrNowhere) {
     ScratchHome scratch;
     std::string top = makeFolder(scratch.dir.at("mnt"));

@@ -238,7 +238,7 @@ TEST(Restore, OnlyOneFileOperationAtATime) {
     MovedItem item;
     std::string message;
     {
-        OperationLock moveInProgress;
+        OperationLock moveInProgress(item.history);
         ASSERT_TRUE(moveInProgress.owns());
         std::thread([&] { message = problemOf([&] { item.restore(); }); }).join();
     }
@@ -303,7 +303,7 @@ TEST(RecoveryAvailability, StatusesThatNeedNoLook) {
 
 TEST(RecoveryAvailability, UnexaminableOriginalLocation) {
     MovedItem item;
-    setMode(item.dir.at("docs"), 0700);
+    setMode(item.dir.at("docs"), 0);
     setMode(item.trash, 0755); // the Trash item itself stays within the child's reach
     setMode(item.trash + "/files", 0755);
     auto outcome = item.stored();

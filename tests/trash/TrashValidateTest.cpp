@@ -126,14 +126,20 @@ TEST(TrashValidate, CachesAndLogsMustBeUnchangedReadableAndTheirAppsClosed) {
                   "Close Spotify, Spotify Helper and scan again before cleaning its cache.");
     }
     // Unreadable for the user who runs the check.
-    setMode(fixture.log, 0600);
-    setMode(fixture.cache + "/sub/deep.bin", 0600);
+    setMode(fixture.log, 0);
+    setMode(fixture.cache + "/sub/deep.bin", 0);
     CleanupCandidate privateLog = fixture.known(fixture.log);
     CleanupCandidate privateCache = fixture.known(fixture.cache);
     EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateLog); }).output,
               "This log cannot be read. It was not moved.");
     EXPECT_EQ(runUnprivileged([&] { return fixture.validate(privateCache); }).output,
               "A file inside this folder is unreadable. Review its permissions before cleanup.");
+
+    // Readable again for the checks below, which run as the current user.
+    setMode(fixture.log, 0644);
+    setMode(fixture.cache + "/sub/deep.bin", 0644);
+    privateLog = fixture.known(fixture.log);
+    privateCache = fixture.known(fixture.cache);
 
     // A file written deep inside leaves the folder's own identity alone; one written directly
     // inside changes it.
