@@ -2,6 +2,7 @@
 
 #include "cli/TrashOutput.hpp"
 #include "core/common/CleanupProblem.hpp"
+#include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/trash/RecoveryAvailability.hpp"
 #include "core/trash/TrashService.hpp"
@@ -91,6 +92,36 @@ void printRestored(const varnok::TrashReport& updated, const varnok::Url& origin
     }
 }
 
+constexpr std::string_view busyMessage = "Another file operation is running.";
+
+bool hasReport(const std::vector<varnok::TrashReport>& reports, const varnok::Uuid& id) {
+    for (const auto& report : reports) {
+        if (report.id == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the item cannot be restored as the history reads now, or nothing when it looks restorable.
+std::optional<std::string> stateNow(const varnok::Url& history, const varnok::Uuid& id,
+                                    const varnok::Url& original) {
+    for (const auto& report : varnok::TrashService::history(history)) {
+        if (report.id != id) {
+            continue;
+        }
+        for (const auto& outcome : report.outcomes) {
+            if (outcome.originalURL == original) {
+                auto availability = varnok::RecoveryAvailability::inspect(outcome);
+                if (!availability.canRestore()) {
+                    return availability.message;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 bool wasMoved(const varnok::TrashOutcome& outcome) {
     return outcome.status == varnok::TrashStatus::moved ||
            outcome.status == varnok::TrashStatus::restoring ||
@@ -177,7 +208,15 @@ int runRestore(const std::vector<std::string>& raw) {
 
     return runCancellable([&]() {
         const auto reports = varnok::TrashService::history(history);
-        const varnok::TrashReport* report = findReport(reports, idText);
+        const auto fullID = varnok::Uuid::parse(idText);
+        const varnok::TrashReport* report = nullptr;
+        if (fullID && !all && !hasReport(reports, *fullID)) {
+            // A whole id that the listing skips may name a damaged report: the restore itself
+            // says what is wrong with it.
+            printRestored(varnok::TrashService::restore(*fullID, *given, history), *given);
+            return static_cast<int>(exitSuccess);
+        }
+        report = findReport(reports, idText);
         if (report == nullptr) {
             return static_cast<int>(exitFailure);
         }
@@ -197,19 +236,33 @@ int runRestore(const std::vector<std::string>& raw) {
                 break;
             }
         }
-        if (recorded != nullptr) {
-            // The item's state as history shows it, rather than the error of a restore that
-            // could not work.
-            auto availability = varnok::RecoveryAvailability::inspect(*recorded);
-            if (!availability.canRestore()) {
+        // Another run holding the lock is the whole story; otherwise the item's state as history
+        // shows it now (put back by another tool, already restored) says more than the error of a
+        // restore that could not work.
+        const auto explained = [&]() {
+            const auto reason =
+                recorded != nullptr ? stateNow(history, report->id, original) : std::nullopt;
+            if (reason) {
                 std::fprintf(stderr, "ombrelo-cli: %s: %s\n",
                              varnok::PathText::displayable(original.path()).c_str(),
-                             varnok::PathText::displayable(availability.message).c_str());
+                             varnok::PathText::displayable(*reason).c_str());
+            }
+            return reason.has_value();
+        };
+        try {
+            printRestored(varnok::TrashService::restore(report->id, original, history), original);
+            return static_cast<int>(exitSuccess);
+        } catch (const varnok::CleanupProblem& problem) {
+            if (problem.message != busyMessage && explained()) {
                 return static_cast<int>(exitFailure);
             }
+            throw;
+        } catch (const varnok::FileError&) {
+            if (explained()) {
+                return static_cast<int>(exitFailure);
+            }
+            throw;
         }
-        printRestored(varnok::TrashService::restore(report->id, original, history), original);
-        return static_cast<int>(exitSuccess);
     });
 }
 

@@ -88,7 +88,7 @@ TEST(HistoryLock, RestoresStartedTogetherPutTheItemBackOnce) {
         // A loser either met the running restore or came after it.
         const std::string err = readText(out + ".err");
         EXPECT_TRUE(err.find(busy) != std::string::npos ||
-                    err.find("cannot be restored automatically") != std::string::npos)
+                    err.find("This item was already restored.") != std::string::npos)
             << err;
     }
     EXPECT_EQ(winners, 1);
