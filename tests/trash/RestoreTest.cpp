@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 
@@ -191,8 +192,10 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
     }
     {
         MovedItem item;
-        auto emptied = item.trashCli("trash-empty"); // trash-cli empties the Trash
-        ASSERT_EQ(emptied.status, 0) << emptied.output;
+        // The user empties the Trash. Only this scratch Trash: trash-empty would also purge the
+        // Trash of every mounted volume.
+        std::filesystem::remove_all(item.trash + "/files");
+        std::filesystem::remove_all(item.trash + "/info");
         EXPECT_EQ(item.availability(),
                   (RecoveryAvailability{State::unavailable, false,
                                         "The saved Trash item is unavailable. It may have been "
