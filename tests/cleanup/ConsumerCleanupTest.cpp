@@ -256,8 +256,8 @@ TEST(ConsumerCleanupScan, EligibilityByAgeBorderAndRuleCategory) {
         setModifiedSecondsAgo(h.at(folder + "/stray.log"), 40 * day);
         return ScanEngine::scan(Url::file(h.at(folder), true), {}).root.children.at(0);
     };
-    EXPECT_FALSE(ConsumerCleanup::eligible(oldFileIn("Library/Application Support"), CleanupCategory::oldLogs,
-                                           h.url(), later));
+    EXPECT_FALSE(ConsumerCleanup::eligible(oldFileIn("Library/Application Support"),
+                                           CleanupCategory::oldLogs, h.url(), later));
     FileNode linked = oldFileIn("Library/Logs/real");
     makeSymlink("real", h.at("Library/Logs/link"));
     EXPECT_TRUE(ConsumerCleanup::eligible(linked, CleanupCategory::oldLogs, h.url(), later));

@@ -296,11 +296,11 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
         };
         ScopedPlatform scope(platform);
         int moves = 0;
-        TrashReport report = TrashService::execute(
-            plan, Url::file(fixture.dir.at("history"), true), [&](const Url& url) {
-                ++moves;
-                return TrashService::moveToTrash(url);
-            });
+        TrashReport report = TrashService::execute(plan, Url::file(fixture.dir.at("history"), true),
+                                                   [&](const Url& url) {
+                                                       ++moves;
+                                                       return TrashService::moveToTrash(url);
+                                                   });
         EXPECT_EQ(moves, 0) << "the item is never handed to the Trash";
         ASSERT_EQ(report.outcomes.size(), 1u);
         EXPECT_EQ(report.outcomes[0].status, TrashStatus::failed);
