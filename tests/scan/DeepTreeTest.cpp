@@ -80,7 +80,7 @@ int depthOf(const nlohmann::json& node) {
 } // namespace
 
 TEST(DeepTrees, AreCopiedWrittenAndFreedWithoutRecursion) {
-    static constexpr int depth = 20000;
+    static constexpr int depth = 10000;
     onSmallStack([] {
         // One short name for every level: full paths would make the tree quadratic in size.
         const Url name = Url::file("/t/d", true);
@@ -105,7 +105,7 @@ TEST(DeepTrees, AreCopiedWrittenAndFreedWithoutRecursion) {
 }
 
 TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
-    constexpr int depth = 2000;
+    constexpr int depth = 1000;
     // On a memory file system where there is one: removing thousands of folders from a disk that
     // discards freed blocks takes seconds.
     std::optional<ScopedEnv> memory;
