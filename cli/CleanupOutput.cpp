@@ -2,10 +2,12 @@
 
 #include "cli/Cli.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +51,51 @@ void printCandidateGroups(
             }
         }
     }
+}
+
+std::string indentedJson(const nlohmann::json& document) {
+    constexpr size_t deepestIndentedLevel = 32;
+    constexpr auto replace = nlohmann::json::error_handler_t::replace;
+    std::string out;
+    auto indent = [&](size_t level) { out.append(2 * std::min(level, deepestIndentedLevel), ' '); };
+    struct Open {
+        const nlohmann::json* container;
+        nlohmann::json::const_iterator next;
+    };
+    std::vector<Open> open;
+    // Writes a scalar or an empty container whole; opens any other container.
+    auto begin = [&](const nlohmann::json& value) {
+        if (value.is_structured() && !value.empty()) {
+            out += value.is_object() ? "{\n" : "[\n";
+            open.push_back({&value, value.cbegin()});
+        } else {
+            out += value.dump(-1, ' ', false, replace);
+        }
+    };
+    begin(document);
+    while (!open.empty()) {
+        Open& current = open.back();
+        const size_t level = open.size();
+        if (current.next == current.container->cend()) {
+            out += '\n';
+            indent(level - 1);
+            out += current.container->is_object() ? '}' : ']';
+            open.pop_back();
+            continue;
+        }
+        if (current.next != current.container->cbegin()) {
+            out += ",\n";
+        }
+        indent(level);
+        if (current.container->is_object()) {
+            out += nlohmann::json(current.next.key()).dump(-1, ' ', false, replace);
+            out += ": ";
+        }
+        const nlohmann::json& value = *current.next;
+        ++current.next;
+        begin(value);
+    }
+    return out;
 }
 
 } // namespace ombrelo::cli

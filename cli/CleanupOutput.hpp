@@ -4,6 +4,7 @@
 #include "core/common/Url.hpp"
 
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,5 +17,9 @@ void printCandidateGroups(
     const std::vector<varnok::CleanupCandidate>& candidates,
     const std::function<std::string(const varnok::CleanupCandidate&)>& label,
     const std::function<std::vector<std::string>(const varnok::CleanupCandidate&)>& runningApps);
+
+// `document` indented by two spaces a level, as nlohmann's dump(2), but written without recursion
+// and with the indentation capped, so that a folder chain of any depth stays linear in size.
+std::string indentedJson(const nlohmann::json& document);
 
 } // namespace ombrelo::cli

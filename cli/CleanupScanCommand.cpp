@@ -83,7 +83,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
             json["unreadable"] = unreadable;
             json["checkedLocations"] = result.checkedLocations;
             json["checkedFiles"] = result.checkedFiles;
-            std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::string text = indentedJson(json);
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {

@@ -74,7 +74,7 @@ int runDetect(const std::vector<std::string>& raw) {
                 unreadable.push_back(varnok::PathText::displayable(path));
             }
             json["unreadable"] = unreadable;
-            std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+            std::string text = indentedJson(json);
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {

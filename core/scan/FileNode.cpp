@@ -11,18 +11,83 @@ FileNode::FileNode(Url url, bool isDirectory, std::int64_t logicalSize, std::int
       logicalSize(logicalSize), allocatedSize(allocatedSize), fileCount(fileCount),
       folderCount(folderCount), children(std::move(children)), identity(identity) {}
 
+namespace {
+
+// Every member but the children.
+FileNode withoutChildren(const FileNode& node) {
+    return FileNode(node.id, node.isDirectory, node.logicalSize, node.allocatedSize, {},
+                    node.fileCount, node.folderCount, node.isSymbolicLink, node.hasReadErrors,
+                    node.allocatedSizeComplete, node.identity);
+}
+
+} // namespace
+
+FileNode::FileNode(const FileNode& other) : FileNode(withoutChildren(other)) {
+    std::vector<std::pair<const FileNode*, FileNode*>> pending{{&other, this}};
+    while (!pending.empty()) {
+        auto [source, target] = pending.back();
+        pending.pop_back();
+        // Reserved first, so that the addresses pushed below stay valid.
+        target->children.reserve(source->children.size());
+        for (const FileNode& child : source->children) {
+            target->children.push_back(withoutChildren(child));
+        }
+        for (size_t i = 0; i < source->children.size(); ++i) {
+            pending.emplace_back(&source->children[i], &target->children[i]);
+        }
+    }
+}
+
+FileNode& FileNode::operator=(const FileNode& other) {
+    if (this != &other) {
+        *this = FileNode(other);
+    }
+    return *this;
+}
+
+FileNode::~FileNode() {
+    if (children.empty()) {
+        return;
+    }
+    // Detach each level before it is destroyed, so that no destructor below recurses further.
+    std::vector<FileNode> pending = std::move(children);
+    while (!pending.empty()) {
+        FileNode last = std::move(pending.back());
+        pending.pop_back();
+        for (FileNode& child : last.children) {
+            if (!child.children.empty()) {
+                pending.push_back(std::move(child));
+            }
+        }
+        last.children.clear();
+    }
+}
+
 std::string FileNode::name() const {
     return id.lastPathComponent();
 }
 
-namespace {
-
-bool searchBelow(const FileNode& node, const Url& target, const std::string& targetPath,
-                 std::vector<const FileNode*>& chain) {
-    for (const FileNode& child : node.children) {
+std::optional<std::vector<const FileNode*>> FileNode::navigationPath(const Url& target) const {
+    std::vector<const FileNode*> chain;
+    if (id == target) {
+        return chain;
+    }
+    const std::string targetPath = target.path();
+    // Depth first with a heap stack; each frame is a folder on the chain and its next child.
+    std::vector<std::pair<const FileNode*, size_t>> frames{{this, 0}};
+    while (!frames.empty()) {
+        auto& [folder, next] = frames.back();
+        if (next == folder->children.size()) {
+            frames.pop_back();
+            if (!chain.empty()) {
+                chain.pop_back();
+            }
+            continue;
+        }
+        const FileNode& child = folder->children[next++];
         if (child.id == target) {
             chain.push_back(&child);
-            return true;
+            return chain;
         }
         if (!child.isDirectory) {
             continue;
@@ -38,23 +103,7 @@ bool searchBelow(const FileNode& node, const Url& target, const std::string& tar
             }
         }
         chain.push_back(&child);
-        if (searchBelow(child, target, targetPath, chain)) {
-            return true;
-        }
-        chain.pop_back();
-    }
-    return false;
-}
-
-} // namespace
-
-std::optional<std::vector<const FileNode*>> FileNode::navigationPath(const Url& target) const {
-    std::vector<const FileNode*> chain;
-    if (id == target) {
-        return chain;
-    }
-    if (searchBelow(*this, target, target.path(), chain)) {
-        return chain;
+        frames.emplace_back(&child, 0);
     }
     return std::nullopt;
 }

@@ -33,6 +33,13 @@ struct FileNode {
              std::vector<FileNode> children, std::int64_t fileCount, std::int64_t folderCount,
              bool isSymbolicLink, bool hasReadErrors, bool allocatedSizeComplete,
              std::optional<FileIdentity> identity = std::nullopt);
+    // Copying and destroying walk the tree with a heap stack: a folder chain tens of thousands
+    // of levels deep must not exhaust the call stack.
+    FileNode(const FileNode& other);
+    FileNode(FileNode&& other) noexcept = default;
+    FileNode& operator=(const FileNode& other);
+    FileNode& operator=(FileNode&& other) noexcept = default;
+    ~FileNode();
 
     // The last path component of `id`.
     std::string name() const;

@@ -4,27 +4,40 @@
 
 #include <charconv>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
 namespace varnok {
 
-void to_json(nlohmann::json& json, const FileNode& node) {
-    json = nlohmann::json::object();
-    json["id"] = node.id.absoluteString();
-    json["isDirectory"] = node.isDirectory;
-    json["logicalSize"] = node.logicalSize;
-    json["allocatedSize"] = node.allocatedSize;
-    json["children"] = nlohmann::json::array();
-    for (const FileNode& child : node.children) {
-        json["children"].push_back(child);
+void to_json(nlohmann::json& json, const FileNode& root) {
+    // Built with a heap stack: a folder chain tens of thousands of levels deep must not exhaust
+    // the call stack.
+    std::vector<std::pair<const FileNode*, nlohmann::json*>> pending{{&root, &json}};
+    while (!pending.empty()) {
+        auto [node, target] = pending.back();
+        pending.pop_back();
+        nlohmann::json& out = *target;
+        out = nlohmann::json::object();
+        out["id"] = node->id.absoluteString();
+        out["isDirectory"] = node->isDirectory;
+        out["logicalSize"] = node->logicalSize;
+        out["allocatedSize"] = node->allocatedSize;
+        out["fileCount"] = node->fileCount;
+        out["folderCount"] = node->folderCount;
+        out["isSymbolicLink"] = node->isSymbolicLink;
+        out["hasReadErrors"] = node->hasReadErrors;
+        if (node->identity) {
+            out["identity"] = *node->identity;
+        }
+        out["allocatedSizeComplete"] = node->allocatedSizeComplete;
+        // Sized once, so that the addresses pushed below stay valid.
+        auto& children =
+            (out["children"] = nlohmann::json::array()).get_ref<nlohmann::json::array_t&>();
+        children.resize(node->children.size());
+        for (size_t i = 0; i < children.size(); ++i) {
+            pending.emplace_back(&node->children[i], &children[i]);
+        }
     }
-    json["fileCount"] = node.fileCount;
-    json["folderCount"] = node.folderCount;
-    json["isSymbolicLink"] = node.isSymbolicLink;
-    json["hasReadErrors"] = node.hasReadErrors;
-    if (node.identity) {
-        json["identity"] = *node.identity;
-    }
-    json["allocatedSizeComplete"] = node.allocatedSizeComplete;
 }
 
 void to_json(nlohmann::json& json, const ScanResult& result) {
@@ -70,7 +83,30 @@ public:
     void boolean(bool value) { raw(value ? "true" : "false"); }
     void string(std::string_view text) { raw(nlohmann::json(PathText::displayable(text)).dump()); }
 
-    void node(const FileNode& node) {
+    // The tree depth first with a heap stack, so that any depth fits.
+    void tree(const FileNode& root) {
+        std::vector<std::pair<const FileNode*, size_t>> open;
+        opening(root);
+        open.emplace_back(&root, 0);
+        while (!open.empty()) {
+            auto& [node, next] = open.back();
+            if (next == node->children.size()) {
+                closing(*node);
+                open.pop_back();
+                continue;
+            }
+            const FileNode& child = node->children[next];
+            if (next++ > 0) {
+                raw(",");
+            }
+            opening(child);
+            open.emplace_back(&child, 0);
+        }
+    }
+
+private:
+    // The node's members up to the opening of its children.
+    void opening(const FileNode& node) {
         // URL texts are percent-encoded ASCII and need no escaping.
         raw("{\"id\":\"");
         node.id.appendAbsoluteString(buffer_);
@@ -82,14 +118,9 @@ public:
         raw(",\"allocatedSize\":");
         integer(node.allocatedSize);
         raw(",\"children\":[");
-        bool first = true;
-        for (const FileNode& child : node.children) {
-            if (!first) {
-                raw(",");
-            }
-            first = false;
-            this->node(child);
-        }
+    }
+    // The closing of the node's children and its remaining members.
+    void closing(const FileNode& node) {
         raw("],\"fileCount\":");
         integer(node.fileCount);
         raw(",\"folderCount\":");
@@ -125,7 +156,6 @@ public:
         raw("}");
     }
 
-private:
     static constexpr size_t capacity = 1 << 16;
     const std::function<void(std::string_view)>& sink_;
     std::string buffer_;
@@ -137,7 +167,7 @@ void writeScanResultJson(const ScanResult& result,
                          const std::function<void(std::string_view)>& sink) {
     Writer writer(sink);
     writer.raw("{\"root\":");
-    writer.node(result.root);
+    writer.tree(result.root);
     writer.raw(",\"inaccessiblePaths\":[");
     for (size_t i = 0; i < result.inaccessiblePaths.size(); ++i) {
         if (i > 0) {

@@ -252,6 +252,22 @@ TEST(ConsumerCleanupScan, EligibilityByAgeBorderAndRuleCategory) {
         ConsumerCleanup::eligible(cache.root, CleanupCategory::appCaches, h.url(), border));
     EXPECT_FALSE(ConsumerCleanup::eligible(cache.root, CleanupCategory::browserCaches,
                                            Url::file(h.dir.at("other"), true), border));
+
+    // An old log elsewhere in the Library, or reached through a link, is not an old log: the
+    // move step's recheck relies on this answer.
+    const Date later = border + std::chrono::hours(1);
+    auto oldFileIn = [&](const std::string& folder) {
+        writeFile(h.at(folder + "/stray.log"), "old lines");
+        setModifiedSecondsAgo(h.at(folder + "/stray.log"), 40 * day);
+        return ScanEngine::scan(Url::file(h.at(folder), true), {}).root.children.at(0);
+    };
+    EXPECT_FALSE(ConsumerCleanup::eligible(oldFileIn("Library/Application Support"),
+                                           CleanupCategory::oldLogs, h.url(), later));
+    FileNode linked = oldFileIn("Library/Logs/real");
+    makeSymlink("real", h.at("Library/Logs/link"));
+    EXPECT_TRUE(ConsumerCleanup::eligible(linked, CleanupCategory::oldLogs, h.url(), later));
+    linked.id = Url::file(h.at("Library/Logs/link/stray.log"));
+    EXPECT_FALSE(ConsumerCleanup::eligible(linked, CleanupCategory::oldLogs, h.url(), later));
 }
 
 RunningApplication app(std::optional<std::string> id, std::optional<std::string> name) {

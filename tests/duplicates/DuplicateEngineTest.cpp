@@ -100,7 +100,9 @@ TEST(DuplicateEngine, IneligibleFilesNeverReachHashing) {
     // Besides the two kept files: a hard link pair, files the policy refuses, empty files, a link.
     writeAll(dir,
              {"kept1.txt", "kept2.txt", "linked.txt", "store.db", ".hidden.txt", "package.json",
-              "app/node_modules/dep.txt", "Library/copy.txt", "Tool.app/copy.txt"},
+              "app/node_modules/dep.txt", "Library/copy.txt", "Tool.app/copy.txt",
+              // Folders refused by their own name hold nothing to offer either.
+              "data.sqlite/a.txt", "data.sqlite/b.txt", "cert.pem/a.txt", "cert.pem/b.txt"},
              "identical bytes");
     ASSERT_EQ(::link(dir.at("linked.txt").c_str(), dir.at("linked-too.txt").c_str()), 0);
     writeAll(dir, {"empty1.txt", "empty2.txt"}, "");

@@ -35,6 +35,11 @@ TEST(BubblePack, KnownPackingsComeBackInTheWeightsOrder) {
         {{1, 4}, {{{2.0 / 3, 0}, 1.0 / 3}, {{-1.0 / 3, 0}, 2.0 / 3}}},
         {{9, 4, 1, 1},
          {{{-0.4, 0}, 0.6}, {{0.6, 0}, 0.4}, {{0.24, -0.48}, 0.2}, {{0.24, 0.48}, 0.2}}},
+        // The third circle touches only the largest, 45 degrees round from the second.
+        {{8, 1, 1},
+         {{{-0.255057702553084, -0.112057007225905}, 0.721412124276587},
+          {{0.721412124276587, -0.112057007225905}, 0.255057702553084},
+          {{0.43541073362223, 0.578411428949409}, 0.255057702553084}}},
     };
     for (const Case& c : cases) {
         auto circles = BubbleLayout::pack(c.weights);

@@ -79,6 +79,11 @@ TEST(FileIdentity, ThreeStrengthsOfComparison) {
     FileIdentity folder = a;
     folder.mode = S_IFDIR | 0644;
     EXPECT_FALSE(a.sameObject(folder));
+
+    // The same inode number on another file system is another object.
+    FileIdentity elsewhere = a;
+    ++elsewhere.device;
+    EXPECT_FALSE(a.sameObject(elsewhere));
 }
 
 TEST(FileIdentity, JsonHasNineIntegersAndDecodingIsStrict) {

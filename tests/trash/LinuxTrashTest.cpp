@@ -91,6 +91,14 @@ TEST(LinuxTrash, ClashesTakeTheNextNameAndFailuresLeaveNoRecord) {
     writeFile(work + "/" + longName, "x");
     EXPECT_LE(LinuxTrash::moveToTrash(Url::file(work + "/" + longName)).lastPathComponent().size(),
               245u);
+    // Shortened between characters, never inside one.
+    std::string accents;
+    for (int i = 0; i < 124; ++i) {
+        accents += "\u00e9";
+    }
+    writeFile(work + "/" + accents, "x");
+    EXPECT_EQ(LinuxTrash::moveToTrash(Url::file(work + "/" + accents)).lastPathComponent(),
+              accents.substr(0, 244));
 
     const size_t records = entryCount(scratch.trash + "/info");
     EXPECT_EQ(records + 1, entryCount(scratch.trash + "/files"));

@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 
@@ -153,6 +154,59 @@ TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
     EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
 }
 
+TEST(Restore, APathSwappedAfterTheLastCheckIsNeverRenamedInto) {
+    const std::string parentChanged =
+        "The original parent folder is missing or changed. Restore manually in Finder.";
+    for (bool swapParent : {true, false}) {
+        MovedItem item;
+        FaultyPlatform platform;
+        // Between the last check by path and the opening of the folders.
+        int calls = 0;
+        platform.onResolve = [&](const Url& url) {
+            if (url.path() != item.dir.at("docs") || ++calls != 2) {
+                return;
+            }
+            if (swapParent) {
+                ASSERT_EQ(::rename(item.dir.at("docs").c_str(), item.dir.at("old").c_str()), 0);
+                makeFolder(item.dir.at("docs"));
+            } else {
+                ASSERT_EQ(::rename(item.trashed.path().c_str(), item.dir.at("kept").c_str()), 0);
+                writeFile(item.trashed.path(), "impostor");
+            }
+        };
+        ScopedPlatform scope(platform);
+        EXPECT_EQ(problemOf([&] { item.restore(); }),
+                  "A restore path changed. Nothing was restored.");
+        EXPECT_FALSE(exists(item.original.path()));
+        EXPECT_EQ(item.stored().status, TrashStatus::moved);
+    }
+
+    // A folder now reached through a link, even to the same folder, is not the original one.
+    ScratchHome scratch;
+    Url history = Url::file(scratch.dir.at("history"), true);
+    Url original = Url::file(writeFile(scratch.dir.at("a/docs/x.txt"), "precious"));
+    TrashReport report = recordMove(original, history);
+    ASSERT_EQ(::rename(scratch.dir.at("a").c_str(), scratch.dir.at("b").c_str()), 0);
+    makeSymlink("b", scratch.dir.at("a"));
+    EXPECT_EQ(RecoveryAvailability::inspect(report.outcomes[0]).state, State::unavailable);
+    EXPECT_EQ(problemOf([&] { TrashService::restore(report.id, original, history); }),
+              parentChanged);
+
+    // A history entry whose parent was recorded as a plain file.
+    MovedItem item;
+    std::string plain = writeFile(item.dir.at("plain"), "not a folder");
+    TrashOutcome& outcome = item.report.outcomes[0];
+    outcome.originalURL = Url::file(plain + "/a.txt");
+    outcome.originalParentIdentity = FileIdentity::capture(Url::file(plain));
+    item.save();
+    const std::string before = item.reportText();
+    EXPECT_EQ(problemOf([&] {
+                  TrashService::restore(item.report.id, outcome.originalURL, item.history);
+              }),
+              parentChanged);
+    EXPECT_EQ(item.reportText(), before);
+}
+
 TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
     {
         // Put back by trash-restore.
@@ -191,8 +245,10 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
     }
     {
         MovedItem item;
-        auto emptied = item.trashCli("trash-empty"); // trash-cli empties the Trash
-        ASSERT_EQ(emptied.status, 0) << emptied.output;
+        // The user empties the Trash. Only this scratch Trash: trash-empty would also purge the
+        // Trash of every mounted volume.
+        std::filesystem::remove_all(item.trash + "/files");
+        std::filesystem::remove_all(item.trash + "/info");
         EXPECT_EQ(item.availability(),
                   (RecoveryAvailability{State::unavailable, false,
                                         "The saved Trash item is unavailable. It may have been "

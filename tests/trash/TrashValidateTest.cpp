@@ -3,9 +3,11 @@
 #include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "platform/RunningApplications.hpp"
+#include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
+#include <unistd.h>
 
 using namespace varnok;
 using namespace varnok::testing;
@@ -268,4 +270,46 @@ TEST(TrashExecute, FoldersThatChangeAfterReviewAreNotMoved) {
     EXPECT_EQ(report.outcomes[1].message,
               "Project markers changed or the cleanup rule no longer matches. Scan again.");
     EXPECT_TRUE(exists(fixture.modules + "/left-pad/index.js"));
+}
+
+TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
+    // Runs a hook once, right after the item is marked as moving: every earlier check has passed.
+    struct MarkingPlatform : LinuxPlatform {
+        std::function<void()> afterMarking;
+        void writeAtomically(const Url& file, std::string_view bytes) override {
+            LinuxPlatform::writeAtomically(file, bytes);
+            if (afterMarking && bytes.find("\"moving\"") != std::string_view::npos) {
+                std::exchange(afterMarking, nullptr)();
+            }
+        }
+    };
+    for (bool keptCopyChanges : {true, false}) {
+        Fixture fixture;
+        const std::string docs = fixture.home + "/docs";
+        const std::string kept = writeFile(fixture.home + "/kept/b.txt", "same bytes");
+        CleanupCandidate duplicate(fileNode(writeFile(docs + "/a.txt", "same bytes")),
+                                   CleanupCategory::duplicates, docs, "", false, fileNode(kept));
+        CleanupPlan plan = TrashService::prepare({duplicate}, fixture.homeUrl());
+        MarkingPlatform platform;
+        platform.afterMarking = [&] {
+            if (keptCopyChanges) {
+                writeFile(kept, "other bytes");
+            } else {
+                // The same folder, now reached through a link.
+                ASSERT_EQ(::rename(docs.c_str(), (docs + "-real").c_str()), 0);
+                makeSymlink(docs + "-real", docs);
+            }
+        };
+        ScopedPlatform scope(platform);
+        int moves = 0;
+        TrashReport report = TrashService::execute(plan, Url::file(fixture.dir.at("history"), true),
+                                                   [&](const Url& url) {
+                                                       ++moves;
+                                                       return TrashService::moveToTrash(url);
+                                                   });
+        EXPECT_EQ(moves, 0) << "the item is never handed to the Trash";
+        ASSERT_EQ(report.outcomes.size(), 1u);
+        EXPECT_EQ(report.outcomes[0].status, TrashStatus::failed);
+        EXPECT_EQ(readText(docs + "/a.txt"), "same bytes");
+    }
 }

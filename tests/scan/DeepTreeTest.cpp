@@ -1,0 +1,137 @@
+#include "core/scan/FileNodeJson.hpp"
+#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+// Small enough that a walk recursing once per level of the trees below overflows it.
+constexpr size_t smallStack = 256 * 1024;
+
+// Runs `body` on a thread with a small stack and waits for it.
+void onSmallStack(std::function<void()> body) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(::pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(::pthread_attr_setstacksize(&attributes, smallStack), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        (*static_cast<std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    ASSERT_EQ(::pthread_create(&thread, &attributes, run, &body), 0);
+    ::pthread_join(thread, nullptr);
+    ::pthread_attr_destroy(&attributes);
+}
+
+// A chain of `depth` folders named "d" inside `top`, with a file at the bottom. Made relative to
+// descriptors: its paths are far longer than the system's path limit.
+void makeChain(const std::string& top, int depth) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    int file = ::openat(fd, "leaf", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "leaf", 4), 4);
+    ::close(file);
+    ::close(fd);
+}
+
+// Removes what makeChain made, deepest first.
+void removeChain(const std::string& top, int depth) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < depth; ++i) {
+        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    ::unlinkat(fd, "leaf", 0);
+    for (int i = 0; i < depth; ++i) {
+        int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    ::close(fd);
+}
+
+// How many levels of "children" lie below `node`, following the first child.
+int depthOf(const nlohmann::json& node) {
+    int depth = 0;
+    for (const nlohmann::json* current = &node; !(*current)["children"].empty();
+         current = &(*current)["children"][0]) {
+        ++depth;
+    }
+    return depth;
+}
+
+} // namespace
+
+TEST(DeepTrees, AreCopiedWrittenAndFreedWithoutRecursion) {
+    static constexpr int depth = 10000;
+    onSmallStack([] {
+        // One short name for every level: full paths would make the tree quadratic in size.
+        const Url name = Url::file("/t/d", true);
+        FileNode root(name, true, 1, 1, {}, 1, 0, false, false, true);
+        FileNode* bottom = &root;
+        for (int i = 0; i < depth; ++i) {
+            bottom->children.emplace_back(name, true, 1, 1, std::vector<FileNode>{}, 1, 0, false,
+                                          false, true);
+            bottom = &bottom->children.back();
+        }
+        ScanResult result;
+        result.root = root; // a deep copy
+        root.children.clear();
+
+        std::string streamed;
+        writeScanResultJson(result, [&](std::string_view piece) { streamed += piece; });
+        EXPECT_LT(streamed.size(), 300u * depth);
+        EXPECT_EQ(depthOf(nlohmann::json::parse(streamed)["root"]), depth);
+        nlohmann::json built = result;
+        EXPECT_EQ(depthOf(built["root"]), depth);
+    });
+}
+
+TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
+    constexpr int depth = 1000;
+    // On a memory file system where there is one: removing thousands of folders from a disk that
+    // discards freed blocks takes seconds.
+    std::optional<ScopedEnv> memory;
+    if (::access("/dev/shm", W_OK) == 0) {
+        memory.emplace("TMPDIR", "/dev/shm");
+    }
+    TempDir dir;
+    const std::string cache = makeFolder(dir.at("home/Library/Caches/Firefox"));
+    makeChain(cache, depth);
+    const std::string cli = OMBRELO_CLI_PATH;
+    const std::string limited = "ulimit -s " + std::to_string(smallStack / 1024) + " && exec ";
+    for (const std::string& command :
+         {cli + " scan --json '" + cache + "'",
+          cli + " cleanup-scan --json --home '" + dir.at("home") + "'"}) {
+        CommandResult run = runShell(limited + command + " 2>/dev/null");
+        ASSERT_EQ(run.status, 0) << command << "\n" << run.output.substr(0, 500);
+        // Beyond the ids, whose paths grow with depth, linear in the number of entries: the
+        // indentation does not grow without bound.
+        size_t idBytes = 0;
+        for (int level = 1; level <= depth + 1; ++level) {
+            idBytes += std::string("file://").size() + cache.size() + 2 * level;
+        }
+        EXPECT_LT(run.output.size(), idBytes + 3000u * depth) << command;
+        auto json = nlohmann::json::parse(run.output);
+        const auto& top = json.contains("root") ? json["root"] : json["candidates"][0]["node"];
+        EXPECT_EQ(depthOf(top), depth + 1) << command; // the leaf file too
+    }
+    removeChain(cache, depth);
+}
