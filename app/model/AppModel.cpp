@@ -2,6 +2,7 @@
 
 #include "app/model/DesktopServices.hpp"
 #include "platform/Platform.hpp"
+#include "platform/linux/LinuxTrash.hpp"
 
 #include <type_traits>
 #include <utility>
@@ -348,6 +349,10 @@ void AppModel::loadCleanupHistory() {}
 void AppModel::restoreItem(const Uuid&, const Url&, RestoreCompletion) {}
 QByteArray AppModel::stateJson() const {
     return "{}";
+}
+
+void AppModel::openTrash() {
+    workspace_->open(Url::file(LinuxTrash::homeTrashPath() + "/files", true));
 }
 
 } // namespace varnok
