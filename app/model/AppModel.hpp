@@ -268,6 +268,10 @@ public:
     void openCleanAccessSettings();
     void scanForCleanup(const Url& home);
     void stopCleanScan();
+    // Where the background scan's progress reports land, one queued call each. A report of
+    // another run than `cleanRunToken`, or after the scan ended, is dropped; counts never go
+    // backwards, since reports may be taken up out of order.
+    void scanProgressArrived(const QUuid& token, const QString& title, std::int64_t count);
     void refreshCleanRunningApps();
     // The running applications, from `from` or else the provider, that own any of `items`.
     std::vector<CleanupAppSession>
@@ -277,7 +281,8 @@ public:
     void selectAvailableCleanItems();
     void toggleQueue(const CleanupCandidate& candidate);
     void invalidateCleanReview(const QString& message);
-    // When a result sheet or the history closes.
+    // When the result sheet or the history has closed (after clearing cleanupReport or
+    // showRecovery): scans again if the suggestions are stale.
     void refreshAfterCleanup();
     void reveal(const FileNode& node);
     // Shows a file (a Trash item, for one) in the file manager without the checks of reveal().
@@ -306,11 +311,12 @@ private:
 
     template <typename T> void assign(T& member, T value, Field field);
     void startScan(const Url& home, const QUuid& token);
-    void applyScanProgress(const QUuid& token, const QString& title, std::int64_t count);
     void finishScan(const QUuid& token, const Url& home,
                     std::optional<ConsumerCleanup::Result> result, std::optional<QString> failure,
                     bool cancelled);
     void checkClosedApps(const QUuid& token);
+    void applyCleanupReport(const TrashReport& report);
+    void applyRestoredReport(const Uuid& reportID, const TrashReport& report);
     void cancelWorker();
     Url userHome() const;
     std::vector<CleanupAppSession> runningSessions() const;
