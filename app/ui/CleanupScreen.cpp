@@ -6,7 +6,6 @@
 
 #include <QHBoxLayout>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -126,11 +125,8 @@ QWidget* CleanupScreen::buildWelcome() {
     scanButton = makeButton(tr("Scan my Mac"), content);
     scanButton->setObjectName(QStringLiteral("scanButton"));
     setButtonSymbol(scanButton, "magnifyingglass");
-    scanButton->setDefault(true);
     scanButton->setMinimumSize(200, 40);
-    QFont font = scanButton->font();
-    font.setBold(true);
-    scanButton->setFont(font);
+    Sheet::makeProminent(scanButton);
     column->addWidget(scanButton, 0, Qt::AlignHCenter);
     auto* caption = makeLabel(tr("Nothing is selected or removed automatically."),
                               TextRole::caption, content);
@@ -321,10 +317,7 @@ QWidget* CleanupScreen::buildResults() {
     recoverButton = makeButton(tr("Recover files"), footer);
     setButtonSymbol(recoverButton, "clock.arrow.circlepath");
     reviewButton = makeButton(tr("Review & clean"), footer);
-    reviewButton->setDefault(true);
-    QFont font = reviewButton->font();
-    font.setBold(true);
-    reviewButton->setFont(font);
+    Sheet::makeProminent(reviewButton);
     footerLayout->addWidget(selectAvailableButton);
     footerLayout->addWidget(clearButton);
     footerLayout->addWidget(recoverButton);
@@ -389,6 +382,7 @@ void CleanupScreen::askToCloseApps(varnok::CleanupCategory category) {
         }
     }
     pendingCloseApps_ = model_.appsForCleanup(held);
+    closeAppsTitle_ = buttonText(group(category)->closeAppsButton) + QLatin1Char('?');
     model_.setShowCloseAppsConfirmation(true);
 }
 
@@ -516,24 +510,21 @@ void CleanupScreen::syncResults() {
 void CleanupScreen::syncCloseConfirmation() {
     bool wanted = model_.showCloseAppsConfirmation();
     if (wanted && !closeConfirmation_) {
-        auto* box = new QMessageBox(window());
-        box->setObjectName(QStringLiteral("closeAppsConfirmation"));
-        box->setIcon(QMessageBox::Warning);
-        box->setWindowModality(Qt::WindowModal);
-        box->setWindowTitle(tr("Ombrelo"));
-        box->setText(tr("Save your work first. We will ask these apps to close, then check their "
-                        "caches again. No files will be removed during this step."));
-        QPushButton* close = box->addButton(mnemonicSafe(tr("Close & scan again")),
-                                            QMessageBox::AcceptRole);
-        box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+        auto* box = new Alert(window(), QStringLiteral("closeAppsConfirmation"),
+                              "exclamationmark.triangle", closeAppsTitle_,
+                              tr("Save your work first. We will ask these apps to close, then "
+                                 "check their caches again. No files will be removed during "
+                                 "this step."));
+        box->addAction(tr("Cancel"), false);
+        QPushButton* close = box->addAction(tr("Close & scan again"), true);
         box->setDefaultButton(close);
         box->setAttribute(Qt::WA_DeleteOnClose);
-        connect(box, &QMessageBox::finished, this, [this, box, close] {
+        connect(box, &QDialog::finished, this, [this, box, close] {
             if (closingConfirmation_) {
                 return;
             }
             closeConfirmation_ = nullptr;
-            bool accepted = box->clickedButton() == close;
+            bool accepted = box->clicked() == close;
             auto apps = std::move(pendingCloseApps_);
             pendingCloseApps_.clear();
             model_.setShowCloseAppsConfirmation(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/Sheet.hpp"
 #include "app/ui/Widgets.hpp"
 
 #include <QPointer>
@@ -11,7 +12,6 @@
 #include <set>
 #include <vector>
 
-#include <QMessageBox>
 class QScrollArea;
 class QVBoxLayout;
 
@@ -67,7 +67,7 @@ public:
     std::vector<CategoryGroup*> groups() const;
     CategoryGroup* group(varnok::CleanupCategory category) const;
     // The open-apps confirmation, while it is shown.
-    QMessageBox* closeAppsConfirmation() const { return closeConfirmation_; }
+    Alert* closeAppsConfirmation() const { return closeConfirmation_; }
     void setDetailsShown(bool shown);
 
     // Group state kept by the screen across model changes.
@@ -105,7 +105,8 @@ private:
     std::map<varnok::CleanupCategory, int> rowLimits_;
     bool shownLimits_ = false;
     std::vector<varnok::CleanupAppSession> pendingCloseApps_;
-    QPointer<QMessageBox> closeConfirmation_;
+    QPointer<Alert> closeConfirmation_;
+    QString closeAppsTitle_;
     bool closingConfirmation_ = false;
 };
 

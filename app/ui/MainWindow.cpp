@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QMenuBar>
-#include <QMessageBox>
 
 namespace ombrelo::ui {
 
@@ -136,19 +135,15 @@ QDialog* MainWindow::topDialog() const {
 }
 
 QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
-    auto* box = new QMessageBox(parent);
-    box->setIcon(QMessageBox::Warning);
+    auto* box = new Alert(parent, QStringLiteral("failure"), "exclamationmark.triangle",
+                          tr("Ombrelo could not finish"), model_.error().value_or(QString()));
     box->setWindowTitle(tr("Ombrelo could not finish"));
-    box->setText(tr("Ombrelo could not finish"));
-    box->setInformativeText(model_.error().value_or(QString()));
-    QPushButton* scanAgain = nullptr;
-    if (model_.needsRescan() && model_.cleanResult()) {
-        scanAgain = box->addButton(tr("Scan again"), QMessageBox::AcceptRole);
-    }
-    QPushButton* close = box->addButton(tr("Close"), QMessageBox::RejectRole);
-    box->setDefaultButton(scanAgain ? scanAgain : close);
-    box->setEscapeButton(close);
-    if (scanAgain) {
+    QPushButton* close = box->addAction(tr("Close"), false);
+    if (!(model_.needsRescan() && model_.cleanResult())) {
+        box->setDefaultButton(close);
+    } else {
+        QPushButton* scanAgain = box->addAction(tr("Scan again"), true);
+        box->setDefaultButton(scanAgain);
         connect(scanAgain, &QPushButton::clicked, this, [this] {
             // The alert's own dismissal clears the error first, so the scan may start.
             QMetaObject::invokeMethod(

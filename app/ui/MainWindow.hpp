@@ -9,8 +9,6 @@
 #include <functional>
 #include <vector>
 
-class QMessageBox;
-
 namespace ombrelo::ui {
 
 class CleanupScreen;

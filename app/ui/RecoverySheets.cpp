@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QThreadPool>
@@ -126,14 +125,11 @@ void OutcomeRow::checkAvailability() {
 }
 
 void OutcomeRow::askToRestore() {
-    auto* box = new QMessageBox(host_ ? host_.data() : window());
-    box->setObjectName(QStringLiteral("restoreQuestion"));
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Question);
-    box->setWindowTitle(tr("Restore"));
-    box->setText(tr("Restore to the original location?"));
-    QPushButton* yes = box->addButton(tr("Restore"), QMessageBox::AcceptRole);
-    box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    auto* box = new Alert(host_ ? host_.data() : window(), QStringLiteral("restoreQuestion"),
+                          "clock.arrow.circlepath", tr("Restore to the original location?"),
+                          QString());
+    box->addAction(tr("Cancel"), false);
+    QPushButton* yes = box->addAction(tr("Restore"), true);
     box->setDefaultButton(yes);
     box->setAttribute(Qt::WA_DeleteOnClose);
     varnok::AppModel* model = &model_;
@@ -141,8 +137,8 @@ void OutcomeRow::askToRestore() {
     QPointer<OutcomeRow> row(this);
     varnok::Uuid reportID = reportID_;
     varnok::Url url = outcome_.originalURL;
-    connect(box, &QMessageBox::finished, box, [=] {
-        if (box->clickedButton() != yes) {
+    connect(box, &QDialog::finished, box, [=] {
+        if (box->clicked() != yes) {
             return;
         }
         if (row) {
@@ -156,15 +152,12 @@ void OutcomeRow::askToRestore() {
             if (!failure || !host) {
                 return;
             }
-            auto* result = new QMessageBox(host);
-            result->setObjectName(QStringLiteral("restoreResult"));
-            result->setWindowModality(Qt::WindowModal);
-            result->setIcon(QMessageBox::Warning);
-            result->setWindowTitle(tr("Restore result"));
-            result->setText(tr("Restore result"));
-            result->setInformativeText(
+            auto* result = new Alert(
+                host, QStringLiteral("restoreResult"), "exclamationmark.triangle",
+                tr("Restore result"),
                 *failure + tr("\n\nAn existing file or folder will never be overwritten."));
-            result->setStandardButtons(QMessageBox::Ok);
+            result->setWindowTitle(tr("Restore result"));
+            result->setDefaultButton(result->addAction(tr("OK"), true));
             result->setAttribute(Qt::WA_DeleteOnClose);
             result->open();
         });
@@ -195,8 +188,8 @@ std::vector<OutcomeRow*> OutcomeSheet::rows() const {
     return found;
 }
 
-QMessageBox* OutcomeSheet::openQuestion() const {
-    for (QMessageBox* box : findChildren<QMessageBox*>()) {
+Alert* OutcomeSheet::openQuestion() const {
+    for (Alert* box : findChildren<Alert*>()) {
         if (box->isVisible()) {
             return box;
         }
@@ -241,7 +234,7 @@ void clearLayout(QLayout* layout) {
 
 ResultSheet::ResultSheet(varnok::AppModel& model, QWidget* parent)
     : OutcomeSheet(model, parent, QStringLiteral("result")) {
-    setMinimumSize(680, 520);
+    setMinimumSize(800, 600);
     titleLabel = makeLabel(QString(), TextRole::title, this);
     content()->addWidget(titleLabel);
     summary = makeLabel(QString(), TextRole::heading, this);
@@ -308,7 +301,7 @@ void ResultSheet::rebuild() {
 
 HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
     : OutcomeSheet(model, parent, QStringLiteral("history")) {
-    setMinimumSize(760, 600);
+    setMinimumSize(880, 680);
     auto* top = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);

@@ -8,8 +8,6 @@
 #include <QButtonGroup>
 #include <QPointer>
 
-class QMessageBox;
-
 namespace ombrelo::ui {
 
 // One outcome of a cleanup with its status, its recovery availability (checked in the
@@ -60,7 +58,7 @@ public:
     OutcomeSheet(varnok::AppModel& model, QWidget* parent, const QString& objectName);
     std::vector<OutcomeRow*> rows() const;
     // The dialog asking to confirm a restore, or telling its result, while one is open.
-    QMessageBox* openQuestion() const;
+    Alert* openQuestion() const;
 
 protected:
     OutcomeRow* addRow(QLayout* layout, const varnok::Uuid& reportID,

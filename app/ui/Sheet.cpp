@@ -34,6 +34,66 @@ void Sheet::setDefaultButton(QPushButton* button) {
     }
     button->setAutoDefault(true);
     button->setDefault(true);
+    makeProminent(button);
+}
+
+void Sheet::makeProminent(QPushButton* button) {
+    QPalette palette = button->palette();
+    QColor accent = palette.color(QPalette::Highlight);
+    palette.setColor(QPalette::Button, accent);
+    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText,
+                     palette.color(QPalette::Disabled, QPalette::WindowText));
+    palette.setColor(QPalette::Disabled, QPalette::Button,
+                     palette.color(QPalette::Disabled, QPalette::Button));
+    button->setPalette(palette);
+    QFont font = button->font();
+    font.setBold(true);
+    button->setFont(font);
+}
+
+Alert::Alert(QWidget* parent, const QString& objectName, std::string_view symbol,
+             const QString& heading, const QString& text)
+    : Sheet(parent, objectName) {
+    setMinimumWidth(440);
+    setMaximumWidth(560);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(14);
+    top->addWidget(new SymbolView(std::string(symbol),
+                                  36, symbol == "exclamationmark.triangle" ? TextRole::warning
+                                                                           : TextRole::title,
+                                  this),
+                   0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(8);
+    texts->addWidget(makeLabel(heading, TextRole::heading, this));
+    if (!text.isEmpty()) {
+        texts->addWidget(makeLabel(text, TextRole::body, this));
+    }
+    top->addLayout(texts, 1);
+    content()->addLayout(top);
+}
+
+QPushButton* Alert::addAction(const QString& text, bool accepts) {
+    QPushButton* action = addButton(text);
+    connect(action, &QPushButton::clicked, this, [this, action, accepts] {
+        clicked_ = action;
+        if (accepts) {
+            accept();
+        } else {
+            reject();
+        }
+    });
+    return action;
+}
+
+QPushButton* Alert::button(const QString& text) const {
+    for (QPushButton* each : findChildren<QPushButton*>()) {
+        if (buttonText(each) == text) {
+            return each;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace ombrelo::ui

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <string_view>
 
 namespace ombrelo::ui {
 
@@ -20,10 +21,29 @@ public:
     QHBoxLayout* buttonRow() const { return buttons_; }
     // Enter presses this button; Escape always rejects.
     void setDefaultButton(QPushButton* button);
+    // Filled with the accent colour: the one action the sheet is about.
+    static void makeProminent(QPushButton* button);
 
 private:
     QVBoxLayout* content_;
     QHBoxLayout* buttons_;
+};
+
+// A short question or report in the window's own style: a symbol, a heading, a text and its
+// buttons. `clicked` tells which button closed it (none after Escape).
+class Alert : public Sheet {
+    Q_OBJECT
+public:
+    Alert(QWidget* parent, const QString& objectName, std::string_view symbol,
+          const QString& heading, const QString& text);
+    // Accepting buttons close it accepted, the others rejected.
+    QPushButton* addAction(const QString& text, bool accepts);
+    // The button with this text, if any.
+    QPushButton* button(const QString& text) const;
+    QPushButton* clicked() const { return clicked_; }
+
+private:
+    QPushButton* clicked_ = nullptr;
 };
 
 } // namespace ombrelo::ui

@@ -2,6 +2,7 @@
 
 #include "app/ui/UiText.hpp"
 #include "app/ui/Widgets.hpp"
+#include "core/cleanup/ConsumerCleanup.hpp"
 
 #include <QScrollArea>
 
@@ -42,7 +43,7 @@ AccessIntroSheet::AccessIntroSheet(QWidget* parent) : Sheet(parent, QStringLiter
 
 ConfirmSheet::ConfirmSheet(QWidget* parent, const varnok::CleanupPlan& plan)
     : Sheet(parent, QStringLiteral("confirmation")) {
-    setMinimumSize(640, 520);
+    setMinimumSize(760, 640);
     auto count = static_cast<std::int64_t>(plan.items.size());
     content()->addWidget(makeLabel(tr("Move to Trash?"), TextRole::title, this));
     content()->addWidget(makeLabel(tr("%1 selected %2 \u00b7 %3")
@@ -60,7 +61,8 @@ ConfirmSheet::ConfirmSheet(QWidget* parent, const varnok::CleanupPlan& plan)
         box->setContentsMargins(14, 10, 14, 10);
         box->setSpacing(3);
         auto* head = new QHBoxLayout;
-        QString name = qs(item.node.id.lastPathComponent());
+        QString name = qs(varnok::PathText::displayable(
+            varnok::ConsumerCleanup::title(item.node.id, plan.scanRoot)));
         head->addWidget(makeLabel(name, TextRole::strong, card), 1);
         head->addWidget(makeLabel(formatSize(item.node.logicalSize), TextRole::strong, card));
         box->addLayout(head);
