@@ -180,8 +180,8 @@ OutcomeSheet::OutcomeSheet(varnok::AppModel& model, QWidget* parent, const QStri
 
 std::vector<OutcomeRow*> OutcomeSheet::rows() const {
     std::vector<OutcomeRow*> found;
-    for (OutcomeRow* row : findChildren<OutcomeRow*>()) {
-        if (!row->isHidden()) {
+    for (const QPointer<OutcomeRow>& row : rows_) {
+        if (row) {
             found.push_back(row);
         }
     }
@@ -209,6 +209,7 @@ OutcomeRow* OutcomeSheet::addRow(QLayout* layout, const varnok::Uuid& reportID,
         refresh();
     });
     layout->addWidget(row);
+    rows_.push_back(row);
     return row;
 }
 
@@ -289,6 +290,7 @@ void ResultSheet::rebuild() {
     }
     summary->setText(text);
     clearLayout(rowsLayout_);
+    rows_.clear();
     bool first = true;
     for (const auto& outcome : report.outcomes) {
         if (!first) {
@@ -396,6 +398,7 @@ void HistorySheet::setFilter(Filter filter) {
 
 void HistorySheet::rebuild() {
     clearLayout(listLayout_);
+    rows_.clear();
     const auto& reports = model_.cleanupHistory();
     int shown = 0;
     for (const auto& report : reports) {

@@ -67,6 +67,8 @@ protected:
     virtual void refresh();
     varnok::AppModel& model_;
     int restoring_ = 0;
+    // The rows of the list as last drawn.
+    std::vector<QPointer<OutcomeRow>> rows_;
 };
 
 class ResultSheet : public OutcomeSheet {

@@ -1,11 +1,17 @@
 #include "app/ui/scenes/Scenes.hpp"
 
+#include "app/ui/CategoryGroup.hpp"
+#include "app/ui/CleanupScreen.hpp"
+#include "app/ui/MainWindow.hpp"
+#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/Sheets.hpp"
+
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/common/CleanupProblem.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 #include "core/scan/ScanEngine.hpp"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -102,13 +108,13 @@ void SampleHome::write(const std::string& relative, std::int64_t bytes, int ageD
     QByteArray chunk(64 * 1024, '\0');
     // Content varies with the name so that unrelated files are never duplicates.
     std::uint32_t seed = static_cast<std::uint32_t>(qHash(file)) | 1u;
-    for (std::int64_t written = 0; written < bytes; written += chunk.size()) {
-        for (char& c : chunk) {
-            seed = seed * 1664525u + 1013904223u;
-            c = static_cast<char>(seed >> 24);
-        }
-        out.write(chunk.constData(), std::min<std::int64_t>(chunk.size(), bytes - written));
+    for (char& c : chunk) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
     }
+    // Real bytes up front, the rest a hole: large sizes without writing them.
+    out.write(chunk.constData(), std::min<std::int64_t>(chunk.size(), bytes));
+    out.resize(bytes);
     out.close();
     if (ageDays > 0) {
         struct utimbuf times {};
@@ -348,6 +354,102 @@ std::vector<varnok::CleanupCandidate> projectCandidates(const varnok::Url& folde
                                                         const varnok::Url& home) {
     varnok::ScanResult scan = varnok::ScanEngine::scan(folder, {});
     return varnok::CleanupAnalysis::detect(scan.root, home);
+}
+
+Stage::Stage()
+    : platform(ScenePlatform::install()), defaults(std::make_shared<MemoryDefaults>()),
+      workspace(std::make_shared<QuietWorkspace>()) {
+    platform.reset();
+}
+
+Stage::~Stage() {
+    platform.release();
+    if (model) {
+        model->stopCleanScan();
+        // A released move finishes and records itself before its home goes away.
+        waitUntil([this] { return !model->isBusy(); }, 20000);
+    }
+    window.reset();
+    model.reset();
+    QApplication::processEvents();
+}
+
+void Stage::open(bool introSeen) {
+    model = makeModel(defaults, workspace, introSeen);
+    std::vector<FakeApp> running = apps;
+    model->setCleanupAppProvider([running] {
+        std::vector<varnok::CleanupAppSession> sessions;
+        for (const auto& app : running) {
+            sessions.push_back(app.session());
+        }
+        return sessions;
+    });
+    window = std::make_unique<ui::MainWindow>(*model);
+    window->show();
+    settle();
+}
+
+void Stage::settle() {
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+}
+
+void Stage::need(bool ok, const char* what) {
+    if (!ok) {
+        throw std::runtime_error(what);
+    }
+}
+
+void Stage::scan() {
+    model->beginCleanScan();
+    need(waitUntil([this] { return model->cleanResult() && !model->isScanning(); }),
+         "the scan did not finish");
+    settle();
+}
+
+ui::CleanupScreen& Stage::screen() {
+    return *window->screen();
+}
+
+QDialog* Stage::waitForSheet(const char* name) {
+    need(waitUntil([&] { return window->sheet(QString::fromLatin1(name)) != nullptr; }, 20000),
+         name);
+    return window->sheet(QString::fromLatin1(name));
+}
+
+void Stage::expandAll() {
+    for (ui::CategoryGroup* group : screen().groups()) {
+        screen().setExpanded(group->category(), true);
+    }
+    settle();
+}
+
+ui::ConfirmSheet* Stage::review() {
+    model->selectAvailableCleanItems();
+    screen().reviewButton->click();
+    return sheet<ui::ConfirmSheet>("confirmation");
+}
+
+void Stage::moveReviewed() {
+    ui::ConfirmSheet* confirm = review();
+    confirm->acknowledged->setChecked(true);
+    confirm->moveButton->click();
+    need(waitUntil([this] { return model->cleanupReport().has_value(); }),
+         "the move did not finish");
+    settle();
+}
+
+void Stage::waitForAvailability(ui::OutcomeSheet* sheet) {
+    waitUntil([sheet] {
+        for (ui::OutcomeRow* row : sheet->rows()) {
+            if (!row->availability()) {
+                return false;
+            }
+        }
+        return true;
+    });
+    settle();
 }
 
 } // namespace ombrelo::scenes

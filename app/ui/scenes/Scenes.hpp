@@ -3,6 +3,7 @@
 #include "app/model/AppModel.hpp"
 #include "platform/Platform.hpp"
 
+#include <QDialog>
 #include <QString>
 #include <QTemporaryDir>
 #include <atomic>
@@ -12,6 +13,15 @@
 #include <mutex>
 #include <set>
 #include <string>
+
+class QDialog;
+
+namespace ombrelo::ui {
+class CleanupScreen;
+class ConfirmSheet;
+class MainWindow;
+class OutcomeSheet;
+} // namespace ombrelo::ui
 
 // Real temporary homes and controllable services for driving the window through the model: the
 // screenshot command and the widget tests share them.
@@ -150,5 +160,46 @@ std::vector<varnok::CleanupCandidate> duplicateCandidates(const varnok::Url& fol
 // Dependency folders and build output under `folder`.
 std::vector<varnok::CleanupCandidate> projectCandidates(const varnok::Url& folder,
                                                         const varnok::Url& home);
+
+// One window over one fresh home: the model with in-memory defaults, a quiet workspace and the
+// given running applications, driven as a user would. Failures throw std::runtime_error.
+class Stage {
+public:
+    Stage();
+    ~Stage();
+    Stage(const Stage&) = delete;
+    Stage& operator=(const Stage&) = delete;
+
+    // Creates the model and shows the window; `apps` are the running applications from then on.
+    void open(bool introSeen = true);
+    // Processes pending events a few times.
+    void settle();
+    void need(bool ok, const char* what);
+    // Starts a cleanup scan with the main button or command and waits for its result.
+    void scan();
+    ui::CleanupScreen& screen();
+    // Waits for the sheet of that name to open.
+    template <typename T> T* sheet(const char* name) {
+        return qobject_cast<T*>(waitForSheet(name));
+    }
+    void expandAll();
+    // Selects the available items and opens the confirmation for them.
+    ui::ConfirmSheet* review();
+    // Reviews, ticks and moves the available items, and waits for the report.
+    void moveReviewed();
+    // Waits until every row of the sheet knows its recovery availability.
+    void waitForAvailability(ui::OutcomeSheet* sheet);
+
+    SampleHome home;
+    ScenePlatform& platform;
+    std::shared_ptr<MemoryDefaults> defaults;
+    std::shared_ptr<QuietWorkspace> workspace;
+    std::vector<FakeApp> apps;
+    std::unique_ptr<varnok::AppModel> model;
+    std::unique_ptr<ui::MainWindow> window;
+
+private:
+    QDialog* waitForSheet(const char* name);
+};
 
 } // namespace ombrelo::scenes
