@@ -681,9 +681,11 @@ void AppModel::refreshCleanRunningApps() {
         const auto key = std::make_pair(candidate.category, owners);
         auto cached = cache.find(key);
         if (cached == cache.end()) {
+            // The owners of this one candidate, without copying its scanned tree.
+            const std::set<std::string> ids(rule->bundleIDs.begin(), rule->bundleIDs.end());
             QStringList names;
-            for (const auto& app : appsForCleanup({candidate}, running)) {
-                if (app.isRegular) {
+            for (const auto& app : running) {
+                if (app.isRegular && !terminated(app) && owns(app.bundleID, ids)) {
                     names.append(qText(app.name));
                 }
             }
@@ -884,7 +886,9 @@ void AppModel::prepareCleanup() {
     });
 }
 
-void AppModel::confirmCleanup(const CleanupPlan& plan) {
+void AppModel::confirmCleanup(const CleanupPlan& shownPlan) {
+    // A copy: the caller may pass the model's own plan, which is cleared below.
+    const CleanupPlan plan = shownPlan;
     const bool accepted = !isBusy() && !isDemo_ && !needsRescan_ && cleanupPlan_ &&
                           cleanupPlan_->id == plan.id && sameFolder(root_.id, plan.scanRoot) &&
                           urlsOf(queue_.items()) == urlsOf(plan.items);

@@ -2,25 +2,16 @@
 
 #include "app/model/AppModel.hpp"
 #include "core/common/FileError.hpp"
-#include "platform/Platform.hpp"
-#include "platform/Workspace.hpp"
+#include "platform/linux/LinuxPlatform.hpp"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <set>
-#include <string>
-#include <vector>
 
 namespace varnok::testing {
 
@@ -36,33 +27,27 @@ public:
     void reveal(const Url& url) override { revealed.push_back(url); }
     std::optional<Url> accessSettingsAddress() override { return std::nullopt; }
     void open(const Url& url) override { opened.push_back(url); }
-    std::vector<Url> revealed;
-    std::vector<Url> opened;
+    std::vector<Url> revealed, opened;
 };
 
 // A stand-in application whose quitting the test controls.
 struct FakeApp {
     struct State {
         bool terminated = false;
-        int quitRequests = 0;
-        // Quits as soon as it is asked.
         bool quitsWhenAsked = false;
+        int quitRequests = 0;
     };
     std::shared_ptr<State> state = std::make_shared<State>();
     CleanupAppSession session;
 
     FakeApp(const std::string& bundleID, const std::string& name, bool regular) {
-        session.bundleID = bundleID;
-        session.name = name;
-        session.isRegular = regular;
-        session.requestQuit = [s = state] {
-            ++s->quitRequests;
-            if (s->quitsWhenAsked) {
-                s->terminated = true;
-            }
-            return true;
-        };
-        session.hasTerminated = [s = state] { return s->terminated; };
+        session = {bundleID, name, regular,
+                   [s = state] {
+                       ++s->quitRequests;
+                       s->terminated = s->terminated || s->quitsWhenAsked;
+                       return true;
+                   },
+                   [s = state] { return s->terminated; }};
     }
 };
 
@@ -72,61 +57,47 @@ inline std::string writeFile(const std::string& path, const std::string& content
     return path;
 }
 
+inline std::optional<QString> text(const char* value) {
+    return QString::fromUtf8(value);
+}
+
 // A scratch home with its own data folder (and so its own Trash and history), set as HOME and
 // XDG_DATA_HOME while it lives.
 class ScratchHome {
 public:
-    ScratchHome() {
-        save("HOME");
-        save("XDG_DATA_HOME");
-        home = dir.path().toStdString() + "/home";
+    ScratchHome() : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME")) {
         std::filesystem::create_directories(home + "/.local/share");
-        ::setenv("HOME", home.c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
+        qputenv("HOME", home.c_str());
+        qputenv("XDG_DATA_HOME", (home + "/.local/share").c_str());
     }
     ~ScratchHome() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
+        qputenv("HOME", oldHome_);
+        qputenv("XDG_DATA_HOME", oldData_);
     }
-
     // A cache folder at a known location holding one plain file; returns the folder's path.
     std::string cache(const std::string& location, size_t bytes = 10) {
-        const std::string folder = home + "/" + location;
-        writeFile(folder + "/data.bin", std::string(bytes, 'x'));
-        return folder;
+        writeFile(home + "/" + location + "/data.bin", std::string(bytes, 'x'));
+        return home + "/" + location;
     }
     Url url() const { return Url::file(home, true); }
     std::string historyFolder() const { return home + "/.local/share/Varnok/cleanup-history"; }
 
     QTemporaryDir dir;
-    std::string home;
+    const std::string home = dir.path().toStdString() + "/home";
 
 private:
-    void save(const std::string& name) {
-        const char* value = std::getenv(name.c_str());
-        saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    std::map<std::string, std::optional<std::string>> saved_;
+    QByteArray oldHome_, oldData_;
 };
 
 // The system's file services, except that walks below a closed gate's path wait until the test
-// opens it, and moving a path listed in `failingMoves` to the Trash fails. Installed once for the
-// whole program (see gate()), so that a background scan a test left behind never outlives it.
-class GatedPlatform : public Platform {
+// opens it, and moving a path listed in `failingMoves` fails. Installed once for the whole
+// program (see gate()), so that no background scan a test leaves behind outlives it.
+class GatedPlatform : public LinuxPlatform {
 public:
-    GatedPlatform() : system_(Platform::current()) { Platform::setCurrent(this); }
-    ~GatedPlatform() override { Platform::setCurrent(nullptr); }
-
     void reset() {
         open();
         failingMoves.clear();
     }
-
     void close(const std::string& path) {
         std::lock_guard lock(mutex_);
         gatedPath_ = path;
@@ -137,108 +108,48 @@ public:
         isOpen_ = true;
         changed_.notify_all();
     }
-    // Blocks the calling thread (no events run) until a walk waits at the gate.
-    bool waitUntilReached(std::chrono::seconds limit = std::chrono::seconds(10)) {
+    // Blocks the test's thread (no events run) until a walk waits at the gate.
+    bool waitUntilReached() {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return waiting_ > 0; });
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return waiting_ > 0; });
     }
-    // Walks that have ended (their enumerators released).
-    int finishedWalks() const { return finished_->load(); }
     std::set<std::string> failingMoves;
 
     std::unique_ptr<DirectoryEnumerator> enumerator(const Url& root,
                                                     EnumerationErrorHandler onError) override {
-        {
-            std::unique_lock lock(mutex_);
-            if (!isOpen_ && root.path().rfind(gatedPath_, 0) == 0) {
-                ++waiting_;
-                changed_.notify_all();
-                changed_.wait(lock, [&] { return isOpen_; });
-                --waiting_;
-            }
+        std::unique_lock lock(mutex_);
+        if (!isOpen_ && root.path().rfind(gatedPath_, 0) == 0) {
+            ++waiting_;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return isOpen_; });
+            --waiting_;
         }
-        auto inner = system_.enumerator(root, std::move(onError));
-        if (!inner) {
-            return inner;
-        }
-        return std::make_unique<Counted>(std::move(inner), finished_);
+        lock.unlock();
+        return LinuxPlatform::enumerator(root, std::move(onError));
     }
-    Url resolvingSymlinks(const Url& url) override { return system_.resolvingSymlinks(url); }
-    ResourceValues resourceValues(const Url& url) override { return system_.resourceValues(url); }
-    Url homeDirectory() override { return system_.homeDirectory(); }
-    Url temporaryDirectory() override { return system_.temporaryDirectory(); }
-    Url applicationSupportDirectory() override { return system_.applicationSupportDirectory(); }
-    std::vector<Url> contentsOfDirectory(const Url& folder) override {
-        return system_.contentsOfDirectory(folder);
-    }
-    bool fileExists(const Url& url) override { return system_.fileExists(url); }
-    bool isReadableFile(const Url& url) override { return system_.isReadableFile(url); }
-    void createDirectory(const Url& folder, bool intermediate) override {
-        system_.createDirectory(folder, intermediate);
-    }
-    void writeNew(const Url& file, std::string_view bytes) override {
-        system_.writeNew(file, bytes);
-    }
-    void writeAtomically(const Url& file, std::string_view bytes) override {
-        system_.writeAtomically(file, bytes);
-    }
-    std::string readFile(const Url& file) override { return system_.readFile(file); }
     std::optional<Url> moveToTrash(const Url& url) override {
         if (failingMoves.count(url.path()) != 0) {
             throw FileError(FileError::writeNoPermission, url.path(), EACCES);
         }
-        return system_.moveToTrash(url);
+        return LinuxPlatform::moveToTrash(url);
     }
-    bool isInTrash(const Url& url) override { return system_.isInTrash(url); }
-    void forgetTrashedItem(const Url& trashURL) override { system_.forgetTrashedItem(trashURL); }
 
 private:
-    class Counted : public DirectoryEnumerator {
-    public:
-        Counted(std::unique_ptr<DirectoryEnumerator> inner,
-                std::shared_ptr<std::atomic<int>> finished)
-            : inner_(std::move(inner)), finished_(std::move(finished)) {}
-        ~Counted() override { ++*finished_; }
-        bool next(DirectoryEntry& entry) override { return inner_->next(entry); }
-        void skipDescendants() override { inner_->skipDescendants(); }
-
-    private:
-        std::unique_ptr<DirectoryEnumerator> inner_;
-        std::shared_ptr<std::atomic<int>> finished_;
-    };
-
-    Platform& system_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string gatedPath_;
     bool isOpen_ = true;
     int waiting_ = 0;
-    std::shared_ptr<std::atomic<int>> finished_ = std::make_shared<std::atomic<int>>(0);
 };
 
 inline GatedPlatform& gate() {
-    static GatedPlatform* instance = new GatedPlatform;
+    static GatedPlatform* instance = [] {
+        auto* platform = new GatedPlatform;
+        Platform::setCurrent(platform);
+        return platform;
+    }();
     return *instance;
 }
-
-// How many times `field` was announced since the spy started.
-inline int announcements(const QSignalSpy& spy, AppModel::Field field) {
-    int count = 0;
-    for (const auto& arguments : spy) {
-        if (arguments.at(0).value<AppModel::Field>() == field) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-inline std::optional<QString> text(const char* value) {
-    return QString::fromUtf8(value);
-}
-
-} // namespace varnok::testing
-
-namespace varnok::testing {
 
 // A model on fake settings and workspace, with no applications running unless a test says so.
 struct ModelFixture {
@@ -252,9 +163,9 @@ struct ModelFixture {
         model->setCloseWaitInterval(10000000);
     }
     // Runs events until nothing runs in the background.
-    bool settle(int milliseconds = 20000) {
+    bool settle() {
         return QTest::qWaitFor([&] { return !model->isScanning() && !model->isWorkingCleanup(); },
-                               milliseconds);
+                               20000);
     }
     bool scan(const Url& home) {
         model->scanForCleanup(home);
@@ -269,12 +180,9 @@ struct ModelFixture {
         return nullptr;
     }
     bool queued(const std::string& path) const {
-        for (const auto& item : model->queue().items()) {
-            if (item.id().path() == path) {
-                return true;
-            }
-        }
-        return false;
+        const auto& items = model->queue().items();
+        return std::any_of(items.begin(), items.end(),
+                           [&](const auto& item) { return item.id().path() == path; });
     }
 };
 

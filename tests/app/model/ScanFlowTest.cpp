@@ -13,65 +13,37 @@ using namespace varnok;
 using namespace varnok::testing;
 
 namespace {
-
 const std::string spotify = "Library/Caches/com.spotify.client";
 const std::string slack = "Library/Application Support/Slack/Cache";
 const std::string firefox = "Library/Caches/Firefox";
-
-std::int64_t childrenTotal(const FileNode& node) {
-    std::int64_t total = 0;
-    for (const auto& child : node.children) {
-        total += child.logicalSize;
-    }
-    return total;
-}
-
-const FileNode* find(const FileNode& node, const Url& id) {
-    if (node.id == id) {
-        return &node;
-    }
-    for (const auto& child : node.children) {
-        if (const FileNode* found = find(child, id)) {
-            return found;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class ScanFlowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { gate(); }
     void init() { gate().reset(); }
 
     void demoStateIsConsistentAndFullyDumped() {
         ScratchHome h;
         ModelFixture f;
         AppModel& model = *f.model;
-
-        // Every folder of the sample adds up, so a mistyped size shows.
-        std::vector<const FileNode*> pending{&model.root()};
-        while (!pending.empty()) {
-            const FileNode* node = pending.back();
-            pending.pop_back();
-            if (!node->children.empty()) {
-                QCOMPARE(childrenTotal(*node), node->logicalSize);
+        // Every folder of the sample adds up, and each example is one of its folders.
+        std::map<Url, std::int64_t> sizes;
+        std::function<void(const FileNode&)> check = [&](const FileNode& node) {
+            sizes[node.id] = node.logicalSize;
+            std::int64_t total = 0;
+            for (const auto& child : node.children) {
+                total += child.logicalSize;
+                check(child);
             }
-            for (const auto& child : node->children) {
-                QCOMPARE(child.isDirectory, child.name().find(".mov") == std::string::npos);
-                pending.push_back(&child);
-            }
-        }
-        QCOMPARE(model.root().fileCount, 742351);
+            QVERIFY(node.children.empty() || total == node.logicalSize);
+        };
+        check(model.root());
+        QCOMPARE(sizes.size(), size_t(30));
         for (const auto& example : model.candidates()) {
-            const FileNode* inSample = find(model.root(), example.id());
-            QVERIFY(inSample != nullptr);
-            QCOMPARE(inSample->logicalSize, example.node.logicalSize);
-            QVERIFY(example.isExample);
-            QCOMPARE(example.projectPath, PathText::parent(example.id().path()));
+            QCOMPARE(sizes[example.id()], example.node.logicalSize);
+            QVERIFY(example.isExample && example.node.isDirectory);
         }
         QCOMPARE(model.candidateTotal(), 29200000000);
         QVERIFY(model.isDemo() && model.canStartCleanScan());
@@ -82,7 +54,6 @@ private slots:
         for (int i = 0; i < fields.keyCount(); ++i) {
             QVERIFY2(state.contains(QString::fromLatin1(fields.key(i))), fields.key(i));
         }
-        QCOMPARE(state.value("mapMode").toString(), QString("Treemap"));
         QCOMPARE(state.value("candidates").toArray().size(), 3);
     }
 
@@ -94,37 +65,29 @@ private slots:
         const QUuid revision = model.scanRevision();
 
         model.beginCleanScan();
-        QVERIFY(model.showCleanAccess());
-        QVERIFY(!model.isScanning());
+        QVERIFY(model.showCleanAccess() && !model.isScanning());
         model.continueCleanAccess();
         QVERIFY(f.defaults->values["cleanAccessIntroSeen"]);
-        QVERIFY(!model.showCleanAccess());
-        QVERIFY(model.isScanning());
+        QVERIFY(!model.showCleanAccess() && model.isScanning());
         QVERIFY(f.settle());
 
-        QVERIFY(!model.isDemo());
-        QVERIFY(!model.needsRescan());
+        QVERIFY(!model.isDemo() && !model.needsRescan());
         QVERIFY(model.scanRevision() != revision);
         QCOMPARE(model.root().id, h.url());
         QVERIFY(model.root().isDirectory && model.root().children.empty());
         QCOMPARE(model.root().logicalSize, 0);
         QCOMPARE(model.scanURL(), std::optional<Url>(h.url()));
         QCOMPARE(model.candidates().size(), size_t(1));
-        QVERIFY(f.candidate(h.home + "/" + spotify) != nullptr);
         QVERIFY(model.queue().items().empty());
         QCOMPARE(model.cleanRunning().at(model.candidates()[0].id()), QStringList());
 
-        // A message on screen must be dismissed first.
         model.setNote(text("Read me"));
         model.beginCleanScan();
         QVERIFY(!model.isScanning());
         model.setNote(std::nullopt);
         model.beginCleanScan();
-        QVERIFY(!model.showCleanAccess());
-        QVERIFY(model.isScanning());
-        QVERIFY(model.needsRescan());
+        QVERIFY(!model.showCleanAccess() && model.isScanning() && model.needsRescan());
         QVERIFY(f.settle());
-        QVERIFY(!model.needsRescan());
     }
 
     void failedScanExplainsAndLeavesTheModelUsable() {
@@ -138,43 +101,14 @@ private slots:
         QCOMPARE(model.cleanStatus(),
                  text("Scan did not finish. Scan again to get current suggestions."));
         QCOMPARE(model.error(), text("The scan location must not be a symbolic link."));
-        QVERIFY(model.isDemo());
-        QVERIFY(!model.canStartCleanScan());
-
+        QVERIFY(model.isDemo() && !model.canStartCleanScan());
         model.setError(std::nullopt);
         QVERIFY(f.scan(h.url()));
         QVERIFY(!model.isDemo());
         QCOMPARE(model.cleanStatus(), std::nullopt);
     }
 
-    void stoppingSaysWhatIsLeft() {
-        ScratchHome h;
-        h.cache(spotify);
-        ModelFixture f;
-        AppModel& model = *f.model;
-
-        gate().close(h.home);
-        model.scanForCleanup(h.url());
-        QVERIFY(gate().waitUntilReached());
-        model.stopCleanScan();
-        QVERIFY(!model.isScanning());
-        QCOMPARE(model.cleanStatus(), text("Scan canceled. No files were removed."));
-        gate().open();
-        QTest::qWait(50);
-        QVERIFY(model.isDemo());
-
-        QVERIFY(f.scan(h.url()));
-        gate().close(h.home);
-        model.scanForCleanup(h.url());
-        QVERIFY(gate().waitUntilReached());
-        model.stopCleanScan();
-        QCOMPARE(model.cleanStatus(),
-                 text("Scan canceled. Previous results need a fresh scan before cleaning."));
-        QVERIFY(model.needsRescan());
-        gate().open();
-    }
-
-    void superseededRunPublishesNothing() {
+    void stoppedRunsPublishNothingLater() {
         ScratchHome first;
         // The first run reports files from its first location, then waits at the second.
         for (int i = 0; i < 30; ++i) {
@@ -189,19 +123,30 @@ private slots:
         gate().close(first.home + "/" + spotify);
         model.scanForCleanup(first.url());
         QVERIFY(gate().waitUntilReached());
-        // Its reports are queued but not yet taken up: they arrive after the restart.
+        // Its reports are queued, not yet taken up: they arrive after the restart.
         model.stopCleanScan();
+        QCOMPARE(model.cleanStatus(), text("Scan canceled. No files were removed."));
         model.scanForCleanup(second.url());
         gate().open();
         QVERIFY(f.settle());
         QTest::qWait(50);
-
-        QCOMPARE(announcements(spy, AppModel::Field::cleanResult), 1);
+        int results = 0;
+        for (const auto& arguments : spy) {
+            results += arguments.at(0).value<AppModel::Field>() == AppModel::Field::cleanResult;
+        }
+        QCOMPARE(results, 1);
         QCOMPARE(model.cleanHome(), second.url());
         QVERIFY(model.candidates().empty());
         QCOMPARE(model.cleanScanCount(), 0);
         QCOMPARE(model.cleanStatus(), std::nullopt);
-        QCOMPARE(model.error(), std::nullopt);
+
+        gate().close(first.home);
+        model.scanForCleanup(first.url());
+        QVERIFY(gate().waitUntilReached());
+        model.stopCleanScan();
+        QCOMPARE(model.cleanStatus(),
+                 text("Scan canceled. Previous results need a fresh scan before cleaning."));
+        QVERIFY(model.needsRescan() && !model.isScanning());
     }
 
     void progressCountNeverGoesBack() {
@@ -216,16 +161,13 @@ private slots:
 
         model.scanProgressArrived(run, "Spotify cache", 50);
         model.scanProgressArrived(run, "Firefox cache", 20);
-        QCOMPARE(model.cleanScanCount(), 50);
-        QCOMPARE(model.cleanScanPath(), QString("Firefox cache"));
         model.scanProgressArrived(QUuid::createUuid(), "Elsewhere", 900);
         QCOMPARE(model.cleanScanCount(), 50);
         QCOMPARE(model.cleanScanPath(), QString("Firefox cache"));
-
         gate().open();
         QVERIFY(f.settle());
         model.scanProgressArrived(run, "Late", 1000);
-        QCOMPARE(model.cleanScanCount() < 1000, true);
+        QVERIFY(model.cleanScanCount() < 1000);
     }
 
     void runningApplicationsDecideWhatMayBeQueued() {
@@ -246,15 +188,12 @@ private slots:
         const Url spotifyURL = f.candidate(spotifyPath)->id();
         QCOMPARE(model.cleanRunning().at(spotifyURL), QStringList{"Spotify"});
         QCOMPARE(model.cleanRunning().at(f.candidate(slackPath)->id()), QStringList());
-        QCOMPARE(model.cleanRunning().at(f.candidate(firefoxPath)->id()), QStringList());
-
         const auto owners = model.appsForCleanup(model.candidates());
         QCOMPARE(owners.size(), size_t(3));
         QCOMPARE(owners[1].bundleID, std::string("com.tinyspeck.slackmacgap.helper"));
 
         model.selectAvailableCleanItems();
-        QVERIFY(!f.queued(spotifyPath));
-        QVERIFY(f.queued(slackPath) && f.queued(firefoxPath));
+        QVERIFY(!f.queued(spotifyPath) && f.queued(slackPath) && f.queued(firefoxPath));
         model.toggleQueue(*f.candidate(firefoxPath));
         QVERIFY(!f.queued(firefoxPath));
         model.toggleQueue(*f.candidate(firefoxPath));
@@ -285,22 +224,18 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
 
-        // Only background processes: nothing to ask, nothing to wait for.
         FakeApp helper("com.tinyspeck.slackmacgap.helper", "Slack Helper", false);
         model.quitAppsAndRescan({helper.session});
         QCOMPARE(model.note(), text("A background process is still using these caches. Quit the "
                                     "related app completely, then scan again."));
-        QVERIFY(!model.isScanning());
-        QCOMPARE(helper.state->quitRequests, 0);
+        QVERIFY(!model.isScanning() && helper.state->quitRequests == 0);
         model.setNote(std::nullopt);
 
-        // Everything already gone: scan at once.
         helper.state->terminated = true;
         model.quitAppsAndRescan({helper.session});
         QVERIFY(model.isScanning() && !model.isWaitingForApps());
         QVERIFY(f.settle());
 
-        // No attempts: the wait ends straight away.
         FakeApp slackApp("com.tinyspeck.slackmacgap", "Slack", true);
         FakeApp discord("com.hnc.Discord", "Discord", true);
         model.setCloseWaitAttempts(0);
@@ -314,7 +249,7 @@ private slots:
                                     "choose Scan again. Nothing was force-closed or removed."));
         model.setNote(std::nullopt);
 
-        // The main app quits at once, its helper later: the wait lasts until the helper is gone.
+        // The app quits at once, its helper later: the wait lasts until the helper is gone.
         FakeApp main("com.tinyspeck.slackmacgap", "Slack", true);
         FakeApp lateHelper("com.tinyspeck.slackmacgap.helper", "Slack Helper", false);
         main.state->quitsWhenAsked = true;
@@ -322,65 +257,56 @@ private slots:
         model.quitAppsAndRescan({main.session, lateHelper.session});
         QTest::qWait(100);
         QVERIFY(model.isWaitingForApps());
-        QCOMPARE(lateHelper.state->quitRequests, 0);
         lateHelper.state->terminated = true;
         QTRY_VERIFY(!model.isWaitingForApps());
         QVERIFY(f.settle());
-        QCOMPARE(model.note(), std::nullopt);
-        QVERIFY(!model.needsRescan());
+        QVERIFY(!model.note() && !model.needsRescan());
 
-        // Stopping the wait ends it quietly.
         FakeApp stubborn("com.tinyspeck.slackmacgap", "Slack", true);
         model.setCloseWaitAttempts(5);
         model.quitAppsAndRescan({stubborn.session});
         model.stopCleanScan();
         QTest::qWait(100);
-        QCOMPARE(model.note(), std::nullopt);
-        QVERIFY(!model.isScanning());
+        QVERIFY(!model.note() && !model.isScanning());
     }
 
     void aRealApplicationIsAskedToQuitAndTheCachesAreScannedAgain() {
         ScratchHome h;
-        const std::string spotifyPath = h.cache(spotify);
+        const std::string vlcPath = h.cache("Library/Caches/org.videolan.vlc");
         ModelFixture f;
         AppModel& model = *f.model;
         model.setCleanupAppProvider({});
         model.setCloseWaitAttempts(200);
 
-        // A child named like Spotify's main process that ignores the polite request for a while.
+        // A child named like VLC's main process that ignores the polite request for a while. (VLC:
+        // no other test cleans its cache while asking the system which applications run.)
         int ready[2];
         QVERIFY(::pipe(ready) == 0);
         const pid_t child = ::fork();
         if (child == 0) {
             ::signal(SIGTERM, SIG_IGN);
-            ::prctl(PR_SET_NAME, "spotify", 0, 0, 0);
+            ::prctl(PR_SET_NAME, "vlc", 0, 0, 0);
             (void)!::write(ready[1], "r", 1);
             ::usleep(600000);
             ::_exit(0);
         }
-        QVERIFY(child > 0);
         char byte = 0;
-        QVERIFY(::read(ready[0], &byte, 1) == 1);
+        QVERIFY(child > 0 && ::read(ready[0], &byte, 1) == 1);
         ::close(ready[0]);
         ::close(ready[1]);
 
         QVERIFY(f.scan(h.url()));
-        const Url cache = f.candidate(spotifyPath)->id();
-        QCOMPARE(model.cleanRunning().at(cache), QStringList{"Spotify"});
-        const auto owners = model.appsForCleanup(model.candidates());
-        QCOMPARE(owners.size(), size_t(1));
-
-        model.quitAppsAndRescan(owners);
-        QVERIFY(model.isWaitingForApps());
+        const Url cache = f.candidate(vlcPath)->id();
+        QCOMPARE(model.cleanRunning().at(cache), QStringList{"VLC"});
+        model.quitAppsAndRescan(model.appsForCleanup(model.candidates()));
         QTest::qWait(200);
         QVERIFY2(model.isWaitingForApps(), "the application ignores the request at first");
         QTRY_VERIFY_WITH_TIMEOUT(!model.isWaitingForApps(), 10000);
         QVERIFY(f.settle());
-        QCOMPARE(model.note(), std::nullopt);
+        QVERIFY(!model.note());
         QCOMPARE(model.cleanRunning().at(cache), QStringList());
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status));
     }
 
     void revealNeedsARealFile() {
@@ -396,9 +322,8 @@ private slots:
         model.reveal(model.candidates()[0].node);
         QCOMPARE(model.note(), text("Sample paths are illustrative. Scan a real folder to use "
                                     "Finder integration."));
-        QVERIFY(f.workspace->revealed.empty());
         model.openCleanAccessSettings();
-        QVERIFY(f.workspace->opened.empty());
+        QVERIFY(f.workspace->revealed.empty() && f.workspace->opened.empty());
 
         model.setNote(std::nullopt);
         QVERIFY(f.scan(h.url()));
@@ -410,15 +335,13 @@ private slots:
         ScratchHome h;
         h.cache(spotify);
         auto fixture = std::make_unique<ModelFixture>();
-        const int walksBefore = gate().finishedWalks();
         gate().close(h.home);
         fixture->model->scanForCleanup(h.url());
         QVERIFY(gate().waitUntilReached());
         fixture.reset();
         gate().open();
         // The released scan runs to its end; its results land on no model.
-        QTRY_VERIFY(gate().finishedWalks() > walksBefore);
-        QTest::qWait(200);
+        QTest::qWait(300);
     }
 };
 
