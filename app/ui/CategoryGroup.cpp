@@ -11,7 +11,8 @@
 
 namespace ombrelo::ui {
 
-CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate candidate, QWidget* parent)
+CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate candidate,
+                           QWidget* parent)
     : QWidget(parent), model_(model), candidate_(std::move(candidate)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -62,8 +63,7 @@ void CandidateRow::update() {
         toggle->show();
         bool queued = queuedURLs(model_).count(candidate_.id()) > 0;
         setButtonText(toggle, queued ? tr("Deselect") : tr("Select"));
-        toggle->setAccessibleName(
-            (queued ? tr("Deselect %1") : tr("Select %1")).arg(name->text()));
+        toggle->setAccessibleName((queued ? tr("Deselect %1") : tr("Select %1")).arg(name->text()));
         toggle->setEnabled(!busy);
     } else {
         toggle->hide();
@@ -86,9 +86,9 @@ CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
     auto* headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(0, 0, 0, 0);
     headerLayout->setSpacing(12);
-    headerLayout->addWidget(new SymbolView(std::string(category.symbol()), 28, TextRole::title,
-                                           header),
-                            0, Qt::AlignTop);
+    headerLayout->addWidget(
+        new SymbolView(std::string(category.symbol()), 28, TextRole::title, header), 0,
+        Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     title = makeLabel(qs(category.rawValue()), TextRole::heading, header);
@@ -139,7 +139,8 @@ CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
     connect(viewButton, &QPushButton::clicked, this,
             [this] { screen_.setExpanded(category_, !expanded_); });
     connect(selectButton, &QPushButton::clicked, this, &CategoryGroup::toggleAvailable);
-    connect(showMoreButton, &QPushButton::clicked, this, [this] { screen_.showMoreRows(category_); });
+    connect(showMoreButton, &QPushButton::clicked, this,
+            [this] { screen_.showMoreRows(category_); });
     connect(closeAppsButton, &QPushButton::clicked, this,
             [this] { screen_.askToCloseApps(category_); });
 }

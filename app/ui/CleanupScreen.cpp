@@ -115,7 +115,8 @@ QWidget* CleanupScreen::buildWelcome() {
     chips->setSpacing(8);
     chips->addStretch(1);
     for (varnok::CleanupCategory category : varnok::ConsumerCleanup::categories()) {
-        chips->addWidget(new Chip(std::string(category.symbol()), qs(category.rawValue()), content));
+        chips->addWidget(
+            new Chip(std::string(category.symbol()), qs(category.rawValue()), content));
     }
     chips->addStretch(1);
     column->addSpacing(6);
@@ -128,8 +129,8 @@ QWidget* CleanupScreen::buildWelcome() {
     scanButton->setMinimumSize(200, 40);
     Sheet::makeProminent(scanButton);
     column->addWidget(scanButton, 0, Qt::AlignHCenter);
-    auto* caption = makeLabel(tr("Nothing is selected or removed automatically."),
-                              TextRole::caption, content);
+    auto* caption =
+        makeLabel(tr("Nothing is selected or removed automatically."), TextRole::caption, content);
     caption->setAlignment(Qt::AlignHCenter);
     column->addWidget(caption);
     recoverLink = makeLinkButton(tr("Recover files from a previous cleanup"), content);
@@ -184,7 +185,8 @@ QWidget* CleanupScreen::buildWorking() {
     text->setAlignment(Qt::AlignHCenter);
     column->addWidget(text);
     stopButton = makeButton(tr("Stop"), content);
-    stopButton->setToolTip(tr("Stops before the next move. A move already in progress may finish."));
+    stopButton->setToolTip(
+        tr("Stops before the next move. A move already in progress may finish."));
     stopButton->setAccessibleDescription(stopButton->toolTip());
     column->addWidget(stopButton, 0, Qt::AlignHCenter);
     column->addStretch(3);
@@ -218,9 +220,8 @@ QWidget* CleanupScreen::buildResults() {
     auto* staleLayout = new QHBoxLayout(stale);
     staleLayout->setContentsMargins(14, 10, 14, 10);
     staleLayout->addWidget(new SymbolView("clock.arrow.circlepath", 20, TextRole::warning, stale));
-    staleLayout->addWidget(makeLabel(tr("Scan again to refresh the suggestions."), TextRole::body,
-                                     stale),
-                           1);
+    staleLayout->addWidget(
+        makeLabel(tr("Scan again to refresh the suggestions."), TextRole::body, stale), 1);
     scanAgainButton = makeButton(tr("Scan again"), stale);
     setButtonSymbol(scanAgainButton, "arrow.clockwise");
     staleLayout->addWidget(scanAgainButton);
@@ -234,9 +235,9 @@ QWidget* CleanupScreen::buildResults() {
     unreadableDetails = details;
     auto* detailsLayout = new QHBoxLayout(details);
     detailsLayout->setContentsMargins(14, 10, 14, 10);
-    detailsLayout->addWidget(new SymbolView("exclamationmark.triangle", 20, TextRole::warning,
-                                            details),
-                             0, Qt::AlignTop);
+    detailsLayout->addWidget(
+        new SymbolView("exclamationmark.triangle", 20, TextRole::warning, details), 0,
+        Qt::AlignTop);
     detailsLayout->addWidget(makeLabel(tr("These folders may need access, or their files changed "
                                           "during the scan. Other readable folders were checked. "
                                           "Review access and scan again."),
@@ -252,8 +253,8 @@ QWidget* CleanupScreen::buildResults() {
     auto* nothingLayout = new QHBoxLayout(nothing);
     nothingLayout->setContentsMargins(16, 14, 16, 14);
     nothingLayout->setSpacing(12);
-    nothingLayout->addWidget(new SymbolView("checkmark.circle", 32, TextRole::positive, nothing),
-                             0, Qt::AlignTop);
+    nothingLayout->addWidget(new SymbolView("checkmark.circle", 32, TextRole::positive, nothing), 0,
+                             Qt::AlignTop);
     auto* nothingTexts = new QVBoxLayout;
     nothingTexts->addWidget(makeLabel(tr("Nothing to review"), TextRole::heading, nothing));
     nothingText = makeLabel(QString(), TextRole::secondary, nothing);

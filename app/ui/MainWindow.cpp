@@ -37,64 +37,63 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    bind(QStringLiteral("failure"), [this] { return model_.error().has_value(); },
-                         [this](QWidget* parent) { return makeFailureAlert(parent); },
-                         [this] { model_.setError(std::nullopt); });
-    bind(QStringLiteral("message"), [this] { return model_.note().has_value(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             return new MessageSheet(parent, model_.note().value_or(QString()));
-                         },
-                         [this] { model_.setNote(std::nullopt); });
-    bind(QStringLiteral("result"),
-                         [this] { return model_.cleanupReport().has_value(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             return new ResultSheet(model_, parent);
-                         },
-                         [this] {
-                             model_.setCleanupReport(std::nullopt);
-                             model_.refreshAfterCleanup();
-                         });
-    bind(QStringLiteral("confirmation"),
-                         [this] { return model_.cleanupPlan().has_value(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             auto* sheet = new ConfirmSheet(parent, *model_.cleanupPlan());
-                             varnok::CleanupPlan plan = *model_.cleanupPlan();
-                             connect(sheet, &ConfirmSheet::confirmed, this,
-                                     [this, plan] { model_.confirmCleanup(plan); });
-                             return sheet;
-                         },
-                         [this] { model_.setCleanupPlan(std::nullopt); });
-    bind(QStringLiteral("history"), [this] { return model_.showRecovery(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             return new HistorySheet(model_, parent);
-                         },
-                         [this] {
-                             model_.setShowRecovery(false);
-                             model_.refreshAfterCleanup();
-                         });
-    bind(QStringLiteral("accessIntro"), [this] { return model_.showCleanAccess(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             auto* sheet = new AccessIntroSheet(parent);
-                             connect(sheet, &AccessIntroSheet::openSettingsRequested, this,
-                                     [this] { model_.openCleanAccessSettings(); });
-                             connect(sheet, &AccessIntroSheet::continueRequested, this,
-                                     [this] { model_.continueCleanAccess(); });
-                             return sheet;
-                         },
-                         [this] { model_.setShowCleanAccess(false); });
-    bind(QStringLiteral("pathScan"), [this] { return model_.showPathScan(); },
-                         [this](QWidget* parent) -> QDialog* {
-                             QString home = qs(model_.homeScanLocation().path());
-                             auto* sheet = new PathScanSheet(parent, home);
-                             connect(sheet, &PathScanSheet::scanRequested, this,
-                                     [this](const QString& folder) {
-                                         model_.setShowPathScan(false);
-                                         model_.scanForCleanup(varnok::Url::file(
-                                             folder.toStdString(), true));
-                                     });
-                             return sheet;
-                         },
-                         [this] { model_.setShowPathScan(false); });
+    bind(
+        QStringLiteral("failure"), [this] { return model_.error().has_value(); },
+        [this](QWidget* parent) { return makeFailureAlert(parent); },
+        [this] { model_.setError(std::nullopt); });
+    bind(
+        QStringLiteral("message"), [this] { return model_.note().has_value(); },
+        [this](QWidget* parent) -> QDialog* {
+            return new MessageSheet(parent, model_.note().value_or(QString()));
+        },
+        [this] { model_.setNote(std::nullopt); });
+    bind(
+        QStringLiteral("result"), [this] { return model_.cleanupReport().has_value(); },
+        [this](QWidget* parent) -> QDialog* { return new ResultSheet(model_, parent); },
+        [this] {
+            model_.setCleanupReport(std::nullopt);
+            model_.refreshAfterCleanup();
+        });
+    bind(
+        QStringLiteral("confirmation"), [this] { return model_.cleanupPlan().has_value(); },
+        [this](QWidget* parent) -> QDialog* {
+            auto* sheet = new ConfirmSheet(parent, *model_.cleanupPlan());
+            varnok::CleanupPlan plan = *model_.cleanupPlan();
+            connect(sheet, &ConfirmSheet::confirmed, this,
+                    [this, plan] { model_.confirmCleanup(plan); });
+            return sheet;
+        },
+        [this] { model_.setCleanupPlan(std::nullopt); });
+    bind(
+        QStringLiteral("history"), [this] { return model_.showRecovery(); },
+        [this](QWidget* parent) -> QDialog* { return new HistorySheet(model_, parent); },
+        [this] {
+            model_.setShowRecovery(false);
+            model_.refreshAfterCleanup();
+        });
+    bind(
+        QStringLiteral("accessIntro"), [this] { return model_.showCleanAccess(); },
+        [this](QWidget* parent) -> QDialog* {
+            auto* sheet = new AccessIntroSheet(parent);
+            connect(sheet, &AccessIntroSheet::openSettingsRequested, this,
+                    [this] { model_.openCleanAccessSettings(); });
+            connect(sheet, &AccessIntroSheet::continueRequested, this,
+                    [this] { model_.continueCleanAccess(); });
+            return sheet;
+        },
+        [this] { model_.setShowCleanAccess(false); });
+    bind(
+        QStringLiteral("pathScan"), [this] { return model_.showPathScan(); },
+        [this](QWidget* parent) -> QDialog* {
+            QString home = qs(model_.homeScanLocation().path());
+            auto* sheet = new PathScanSheet(parent, home);
+            connect(sheet, &PathScanSheet::scanRequested, this, [this](const QString& folder) {
+                model_.setShowPathScan(false);
+                model_.scanForCleanup(varnok::Url::file(folder.toStdString(), true));
+            });
+            return sheet;
+        },
+        [this] { model_.setShowPathScan(false); });
 
     connect(&model_, &varnok::AppModel::changed, this, [this] { sync(); });
     sync();

@@ -62,9 +62,8 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     head->addWidget(status);
     head->addStretch(1);
     texts->addLayout(head);
-    auto* path =
-        makeLabel(qs(varnok::PathText::displayable(outcome_.originalURL.path())), TextRole::caption,
-                  this);
+    auto* path = makeLabel(qs(varnok::PathText::displayable(outcome_.originalURL.path())),
+                           TextRole::caption, this);
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
     availabilityLine = makeLabel(tr("Checking recovery\u2026"), TextRole::secondary, this);
@@ -125,9 +124,9 @@ void OutcomeRow::checkAvailability() {
 }
 
 void OutcomeRow::askToRestore() {
-    auto* box = new Alert(host_ ? host_.data() : window(), QStringLiteral("restoreQuestion"),
-                          "clock.arrow.circlepath", tr("Restore to the original location?"),
-                          QString());
+    auto* box =
+        new Alert(host_ ? host_.data() : window(), QStringLiteral("restoreQuestion"),
+                  "clock.arrow.circlepath", tr("Restore to the original location?"), QString());
     box->addAction(tr("Cancel"), false);
     QPushButton* yes = box->addAction(tr("Restore"), true);
     box->setDefaultButton(yes);
@@ -342,18 +341,17 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
     spinner->setTextVisible(false);
     spinner->setMaximumSize(120, 8);
     restoringLayout->addWidget(spinner);
-    restoringLayout->addWidget(makeLabel(tr("Restoring your file\u2026"), TextRole::body,
-                                         restoringLine),
-                               1);
+    restoringLayout->addWidget(
+        makeLabel(tr("Restoring your file\u2026"), TextRole::body, restoringLine), 1);
     restoringLine->hide();
     content()->addWidget(restoringLine);
 
     emptyState = new Card(this);
     auto* emptyLayout = new QVBoxLayout(emptyState);
     emptyLayout->setContentsMargins(20, 28, 20, 28);
-    emptyLayout->addWidget(new SymbolView("clock.arrow.circlepath", 40, TextRole::secondary,
-                                          emptyState),
-                           0, Qt::AlignHCenter);
+    emptyLayout->addWidget(
+        new SymbolView("clock.arrow.circlepath", 40, TextRole::secondary, emptyState), 0,
+        Qt::AlignHCenter);
     emptyTitle = makeLabel(QString(), TextRole::heading, emptyState);
     emptyTitle->setAlignment(Qt::AlignHCenter);
     emptyText = makeLabel(QString(), TextRole::secondary, emptyState);

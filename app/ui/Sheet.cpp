@@ -59,11 +59,11 @@ Alert::Alert(QWidget* parent, const QString& objectName, std::string_view symbol
     setMaximumWidth(560);
     auto* top = new QHBoxLayout;
     top->setSpacing(14);
-    top->addWidget(new SymbolView(std::string(symbol),
-                                  36, symbol == "exclamationmark.triangle" ? TextRole::warning
-                                                                           : TextRole::title,
-                                  this),
-                   0, Qt::AlignTop);
+    top->addWidget(
+        new SymbolView(std::string(symbol), 36,
+                       symbol == "exclamationmark.triangle" ? TextRole::warning : TextRole::title,
+                       this),
+        0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(8);
     texts->addWidget(makeLabel(heading, TextRole::heading, this));

@@ -111,19 +111,20 @@ PathScanSheet::PathScanSheet(QWidget* parent, QString home)
     path->setAccessibleName(tr("Folder path"));
     path->setClearButtonEnabled(true);
     content()->addWidget(path);
-    content()->addWidget(makeLabel(
-        tr("Enter an absolute folder path. You can use ~ for your Home folder."), TextRole::body,
-        this));
-    content()->addWidget(makeLabel(
-        tr("Read-only scan. Unreadable files are reported; no permissions are changed."),
-        TextRole::secondary, this));
+    content()->addWidget(
+        makeLabel(tr("Enter an absolute folder path. You can use ~ for your Home folder."),
+                  TextRole::body, this));
+    content()->addWidget(
+        makeLabel(tr("Read-only scan. Unreadable files are reported; no permissions are changed."),
+                  TextRole::secondary, this));
 
     cancelButton = addButton(tr("Cancel"));
     scanButton = addButton(tr("Scan folder"));
     scanButton->setEnabled(false);
     setDefaultButton(scanButton);
-    connect(path, &QLineEdit::textChanged, this,
-            [this](const QString& text) { scanButton->setEnabled(acceptedFolderPath(text).has_value()); });
+    connect(path, &QLineEdit::textChanged, this, [this](const QString& text) {
+        scanButton->setEnabled(acceptedFolderPath(text).has_value());
+    });
     connect(scanButton, &QPushButton::clicked, this, [this] {
         std::optional<QString> accepted = acceptedFolderPath(path->text());
         if (!accepted) {

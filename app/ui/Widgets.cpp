@@ -11,7 +11,8 @@ namespace ombrelo::ui {
 namespace {
 
 QColor blend(const QColor& a, const QColor& b, qreal t) {
-    return QColor::fromRgbF(a.redF() * (1 - t) + b.redF() * t, a.greenF() * (1 - t) + b.greenF() * t,
+    return QColor::fromRgbF(a.redF() * (1 - t) + b.redF() * t,
+                            a.greenF() * (1 - t) + b.greenF() * t,
                             a.blueF() * (1 - t) + b.blueF() * t);
 }
 
@@ -181,9 +182,8 @@ QFrame* makeSeparator(QWidget* parent) {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText,
-                     blend(QPalette().color(QPalette::Window), QPalette().color(QPalette::WindowText),
-                           0.15));
+    palette.setColor(QPalette::WindowText, blend(QPalette().color(QPalette::Window),
+                                                 QPalette().color(QPalette::WindowText), 0.15));
     line->setPalette(palette);
     return line;
 }

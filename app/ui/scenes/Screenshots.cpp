@@ -48,9 +48,8 @@ const std::vector<Scene>& allScenes() {
              s.platform.holdWalk(s.home.path("Library/Caches/Google/Chrome"));
              s.open();
              s.screen().scanButton->click();
-             s.need(scenes::waitUntil([&] {
-                        return s.platform.isHolding() && s.model->cleanScanCount() > 0;
-                    }),
+             s.need(scenes::waitUntil(
+                        [&] { return s.platform.isHolding() && s.model->cleanScanCount() > 0; }),
                     "the scan did not reach its held location");
              s.settle();
          }},
@@ -102,7 +101,8 @@ const std::vector<Scene>& allScenes() {
              typicalWithSlack(s);
              s.open();
              s.scan();
-             s.screen().group(varnok::CleanupCategory::communicationCaches)
+             s.screen()
+                 .group(varnok::CleanupCategory::communicationCaches)
                  ->closeAppsButton->click();
              s.need(scenes::waitUntil([&] { return s.screen().closeAppsConfirmation(); }),
                     "no confirmation");
@@ -149,9 +149,8 @@ const std::vector<Scene>& allScenes() {
              s.scan();
              s.model->selectAvailableCleanItems();
              varnok::CleanupQueue queue = s.model->queue();
-             for (const auto& candidate :
-                  scenes::projectCandidates(s.home.url().appendingPathComponent("Projects", true),
-                                            s.home.url())) {
+             for (const auto& candidate : scenes::projectCandidates(
+                      s.home.url().appendingPathComponent("Projects", true), s.home.url())) {
                  queue.add(candidate);
              }
              s.model->setQueue(queue);
@@ -282,11 +281,12 @@ int usage() {
 
 int main(int argc, char* argv[]) {
     // The offscreen platform says this of every window it shows; nothing else is filtered.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (!text.contains(QLatin1String("propagateSizeHints"))) {
-            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-        }
-    });
+    qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (!text.contains(QLatin1String("propagateSizeHints"))) {
+                std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+            }
+        });
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -322,7 +322,7 @@ int main(int argc, char* argv[]) {
             return usage();
         }
         QApplication::setPalette(name == QLatin1String("dark") ? pictures::darkPalette()
-                                                                : pictures::lightPalette());
+                                                               : pictures::lightPalette());
         for (const Scene& scene : allScenes()) {
             if (!only.isEmpty() && !only.contains(QString::fromLatin1(scene.name))) {
                 continue;

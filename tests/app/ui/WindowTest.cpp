@@ -27,7 +27,8 @@ const varnok::CleanupCandidate* candidateEndingIn(const varnok::AppModel& model,
                                                   const std::string& tail) {
     for (const auto& candidate : model.candidates()) {
         const std::string path = candidate.node.id.path();
-        if (path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
+        if (path.size() >= tail.size() &&
+            path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
             return &candidate;
         }
     }
@@ -112,7 +113,8 @@ private slots:
 
         ui::CategoryGroup* apps = screen.group(CleanupCategory::appCaches);
         QCOMPARE(apps->header->accessibleName(), QStringLiteral("Review App caches"));
-        QCOMPARE(apps->selectButton->accessibleName(), QStringLiteral("Select available App caches"));
+        QCOMPARE(apps->selectButton->accessibleName(),
+                 QStringLiteral("Select available App caches"));
         QCOMPARE(shown(apps->selectButton), QStringLiteral("Select"));
         apps->selectButton->click();
         QCOMPARE(shown(apps->selectButton), QStringLiteral("Deselect"));
@@ -122,7 +124,8 @@ private slots:
 
         ui::CategoryGroup* chat = screen.group(CleanupCategory::communicationCaches);
         QVERIFY(chat->appsNote->isVisibleTo(chat));
-        QCOMPARE(chat->appsNoteText->text(), QStringLiteral("Slack is open. Its caches are skipped."));
+        QCOMPARE(chat->appsNoteText->text(),
+                 QStringLiteral("Slack is open. Its caches are skipped."));
         QCOMPARE(shown(chat->closeAppsButton), QStringLiteral("Close Slack"));
         screen.setExpanded(CleanupCategory::communicationCaches, true);
         for (ui::CandidateRow* row : chat->rows()) {
@@ -237,7 +240,7 @@ private slots:
         auto* sheet = stage.sheet<ui::PathScanSheet>("pathScan");
         QCOMPARE(sheet->path->placeholderText(), QStringLiteral("~/Documents"));
         const std::pair<const char*, bool> cases[] = {
-            {"", false},          {"~", true},      {" /tmp ", true}, {"Documents", false},
+            {"", false},           {"~", true},       {" /tmp ", true}, {"Documents", false},
             {"~/Documents", true}, {"\n~/x\t", true}, {"~user", false}, {"./here", false}};
         for (const auto& [typed, accepted] : cases) {
             sheet->path->setText(QString::fromUtf8(typed));
@@ -419,14 +422,25 @@ private slots:
         command.start(QStringLiteral(OMBRELO_SCREENSHOTS_PATH), {out.path()});
         QVERIFY(command.waitForFinished(300000));
         QCOMPARE(command.exitCode(), 0);
-        const QStringList states = {
-            "welcome",           "scanning",           "waiting-for-apps",
-            "results",           "nothing-to-review",  "working",
-            "access-intro",      "confirm-caches",     "confirm-duplicates",
-            "confirm-mixed",     "result-all-moved",   "result-partly-moved",
-            "history-empty",     "history-filtered-empty", "history",
-            "scan-folder",       "scan-folder-refused", "message",
-            "failure-alert"};
+        const QStringList states = {"welcome",
+                                    "scanning",
+                                    "waiting-for-apps",
+                                    "results",
+                                    "nothing-to-review",
+                                    "working",
+                                    "access-intro",
+                                    "confirm-caches",
+                                    "confirm-duplicates",
+                                    "confirm-mixed",
+                                    "result-all-moved",
+                                    "result-partly-moved",
+                                    "history-empty",
+                                    "history-filtered-empty",
+                                    "history",
+                                    "scan-folder",
+                                    "scan-folder-refused",
+                                    "message",
+                                    "failure-alert"};
         for (const char* palette : {"light", "dark"}) {
             for (const QString& state : states) {
                 QString file = out.filePath(QStringLiteral("%1-%2.png").arg(palette, state));
