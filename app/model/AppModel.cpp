@@ -5,6 +5,7 @@
 #include "core/scan/FileNodeJson.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
+#include "platform/linux/LinuxTrash.hpp"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -1171,6 +1172,10 @@ QByteArray AppModel::stateJson() const {
     state["candidateTotal"] = candidateTotal();
     const std::string dumped = state.dump(2, ' ', false, json::error_handler_t::replace);
     return QByteArray(dumped.data(), static_cast<qsizetype>(dumped.size()));
+}
+
+void AppModel::openTrash() {
+    workspace_->open(Url::file(LinuxTrash::homeTrashPath() + "/files", true));
 }
 
 } // namespace varnok

@@ -287,6 +287,8 @@ public:
     void reveal(const FileNode& node);
     // Shows a file (a Trash item, for one) in the file manager without the checks of reveal().
     void revealURL(const Url& url);
+    // Opens the user's own Trash folder (the home Trash's files) in the file manager.
+    void openTrash();
 
     // ---- Cleanup, history and restore ----
     void prepareCleanup();

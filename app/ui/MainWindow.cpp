@@ -1,0 +1,215 @@
+#include "app/ui/MainWindow.hpp"
+
+#include "app/ui/CleanupScreen.hpp"
+#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/Sheets.hpp"
+#include "app/ui/Symbols.hpp"
+#include "app/ui/UiText.hpp"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QMenuBar>
+
+namespace ombrelo::ui {
+
+MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
+    : QMainWindow(parent), model_(model) {
+    setWindowTitle(tr("Ombrelo"));
+    setWindowIcon(applicationIcon());
+    setMinimumSize(1180, 780);
+    resize(1480, 960);
+
+    screen_ = new CleanupScreen(model_, this);
+    setCentralWidget(screen_);
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    scanAction_ = file->addAction(tr("Scan for cleanup"));
+    scanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    scanAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(scanAction_, &QAction::triggered, this, [this] { model_.beginCleanScan(); });
+    scanFolderAction_ = file->addAction(tr("Scan a Folder\u2026"));
+    connect(scanFolderAction_, &QAction::triggered, this, [this] {
+        if (model_.canStartCleanScan()) {
+            model_.setShowPathScan(true);
+        }
+    });
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    bind(
+        QStringLiteral("failure"), [this] { return model_.error().has_value(); },
+        [this](QWidget* parent) { return makeFailureAlert(parent); },
+        [this] { model_.setError(std::nullopt); });
+    bind(
+        QStringLiteral("message"), [this] { return model_.note().has_value(); },
+        [this](QWidget* parent) -> QDialog* {
+            return new MessageSheet(parent, model_.note().value_or(QString()));
+        },
+        [this] { model_.setNote(std::nullopt); });
+    bind(
+        QStringLiteral("result"), [this] { return model_.cleanupReport().has_value(); },
+        [this](QWidget* parent) -> QDialog* { return new ResultSheet(model_, parent); },
+        [this] {
+            model_.setCleanupReport(std::nullopt);
+            model_.refreshAfterCleanup();
+        });
+    bind(
+        QStringLiteral("confirmation"), [this] { return model_.cleanupPlan().has_value(); },
+        [this](QWidget* parent) -> QDialog* {
+            auto* sheet = new ConfirmSheet(parent, *model_.cleanupPlan());
+            varnok::CleanupPlan plan = *model_.cleanupPlan();
+            connect(sheet, &ConfirmSheet::confirmed, this,
+                    [this, plan] { model_.confirmCleanup(plan); });
+            return sheet;
+        },
+        [this] { model_.setCleanupPlan(std::nullopt); });
+    bind(
+        QStringLiteral("history"), [this] { return model_.showRecovery(); },
+        [this](QWidget* parent) -> QDialog* { return new HistorySheet(model_, parent); },
+        [this] {
+            model_.setShowRecovery(false);
+            model_.refreshAfterCleanup();
+        });
+    bind(
+        QStringLiteral("accessIntro"), [this] { return model_.showCleanAccess(); },
+        [this](QWidget* parent) -> QDialog* {
+            auto* sheet = new AccessIntroSheet(parent);
+            connect(sheet, &AccessIntroSheet::openSettingsRequested, this,
+                    [this] { model_.openCleanAccessSettings(); });
+            connect(sheet, &AccessIntroSheet::continueRequested, this,
+                    [this] { model_.continueCleanAccess(); });
+            return sheet;
+        },
+        [this] { model_.setShowCleanAccess(false); });
+    bind(
+        QStringLiteral("pathScan"), [this] { return model_.showPathScan(); },
+        [this](QWidget* parent) -> QDialog* {
+            QString home = qs(model_.homeScanLocation().path());
+            auto* sheet = new PathScanSheet(parent, home);
+            connect(sheet, &PathScanSheet::scanRequested, this, [this](const QString& folder) {
+                model_.setShowPathScan(false);
+                model_.scanForCleanup(varnok::Url::file(folder.toStdString(), true));
+            });
+            return sheet;
+        },
+        [this] { model_.setShowPathScan(false); });
+
+    connect(&model_, &varnok::AppModel::changed, this, [this] { sync(); });
+    sync();
+}
+
+void MainWindow::bind(QString name, std::function<bool()> active,
+                      std::function<QDialog*(QWidget* parent)> create,
+                      std::function<void()> dismissed) {
+    Binding binding;
+    binding.name = std::move(name);
+    binding.active = std::move(active);
+    binding.create = std::move(create);
+    binding.dismissed = std::move(dismissed);
+    bindings_.push_back(std::move(binding));
+}
+
+QDialog* MainWindow::sheet(const QString& name) const {
+    for (const Binding& binding : bindings_) {
+        if (binding.name == name) {
+            return binding.dialog;
+        }
+    }
+    return nullptr;
+}
+
+QDialog* MainWindow::topDialog() const {
+    QWidget* top = QApplication::activeModalWidget();
+    if (auto* dialog = qobject_cast<QDialog*>(top)) {
+        return dialog;
+    }
+    QDialog* last = nullptr;
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible()) {
+            last = dialog;
+        }
+    }
+    return last;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (model_.isScanning()) {
+        model_.stopCleanScan();
+    }
+    if (model_.isWorkingCleanup()) {
+        // The move stops before its next item and records the rest as not attempted.
+        model_.stopCleanup();
+        QDeadlineTimer deadline(15000);
+        while (model_.isWorkingCleanup() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
+
+QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
+    auto* box = new Alert(parent, QStringLiteral("failure"), "exclamationmark.triangle",
+                          tr("Ombrelo could not finish"), model_.error().value_or(QString()));
+    box->setWindowTitle(tr("Ombrelo could not finish"));
+    QPushButton* close = box->addAction(tr("Close"), false);
+    if (!(model_.needsRescan() && model_.cleanResult())) {
+        box->setDefaultButton(close);
+    } else {
+        QPushButton* scanAgain = box->addAction(tr("Scan again"), true);
+        box->setDefaultButton(scanAgain);
+        connect(scanAgain, &QPushButton::clicked, this, [this] {
+            // The alert's own dismissal clears the error first, so the scan may start.
+            QMetaObject::invokeMethod(
+                this, [this] { model_.scanForCleanup(model_.cleanHome()); }, Qt::QueuedConnection);
+        });
+    }
+    return box;
+}
+
+void MainWindow::sync() {
+    scanAction_->setEnabled(model_.canStartCleanScan());
+    scanFolderAction_->setEnabled(model_.canStartCleanScan());
+
+    for (Binding& binding : bindings_) {
+        bool active = binding.active();
+        if (!active && binding.dialog && !binding.closing) {
+            binding.closing = true;
+            QPointer<QDialog> dialog = binding.dialog;
+            binding.dialog = nullptr;
+            dialog->done(QDialog::Rejected);
+            if (dialog) {
+                dialog->deleteLater();
+            }
+            binding.closing = false;
+        }
+    }
+    for (Binding& binding : bindings_) {
+        if (!binding.active() || binding.dialog) {
+            continue;
+        }
+        QWidget* parent = topDialog();
+        QDialog* dialog = binding.create(parent ? parent : static_cast<QWidget*>(this));
+        dialog->setObjectName(binding.name);
+        dialog->setWindowModality(Qt::WindowModal);
+        binding.dialog = dialog;
+        QString name = binding.name;
+        connect(dialog, &QDialog::finished, this, [this, name, dialog] {
+            for (Binding& each : bindings_) {
+                if (each.name == name && each.dialog == dialog && !each.closing) {
+                    each.dialog = nullptr;
+                    dialog->deleteLater();
+                    if (each.active()) {
+                        each.dismissed();
+                    }
+                    return;
+                }
+            }
+        });
+        dialog->open();
+    }
+}
+
+} // namespace ombrelo::ui

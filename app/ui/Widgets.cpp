@@ -1,0 +1,191 @@
+#include "app/ui/Widgets.hpp"
+
+#include "app/ui/Symbols.hpp"
+#include "app/ui/UiText.hpp"
+
+#include <QEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace ombrelo::ui {
+namespace {
+
+QColor blend(const QColor& a, const QColor& b, qreal t) {
+    return QColor::fromRgbF(a.redF() * (1 - t) + b.redF() * t,
+                            a.greenF() * (1 - t) + b.greenF() * t,
+                            a.blueF() * (1 - t) + b.blueF() * t);
+}
+
+QColor roleColor(const QPalette& palette, TextRole role) {
+    switch (role) {
+    case TextRole::secondary:
+    case TextRole::caption:
+        return secondaryTextColor(palette);
+    case TextRole::positive:
+        return positiveColor(palette);
+    case TextRole::warning:
+        return warningColor(palette);
+    default:
+        return palette.color(QPalette::WindowText);
+    }
+}
+
+} // namespace
+
+bool isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+QColor secondaryTextColor(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.38);
+}
+
+QColor positiveColor(const QPalette& palette) {
+    return isDark(palette) ? QColor(0x5c, 0xd0, 0x7a) : QColor(0x1a, 0x7f, 0x37);
+}
+
+QColor warningColor(const QPalette& palette) {
+    return isDark(palette) ? QColor(0xf2, 0xb8, 0x4b) : QColor(0x9a, 0x5b, 0x00);
+}
+
+QColor accentColor(const QPalette& palette) {
+    return palette.color(QPalette::Highlight);
+}
+
+void setTextRole(QLabel* label, TextRole role) {
+    QFont font = label->font();
+    font.setBold(false);
+    qreal base = QFont().pointSizeF();
+    switch (role) {
+    case TextRole::title:
+        font.setPointSizeF(base * 1.75);
+        font.setBold(true);
+        break;
+    case TextRole::heading:
+        font.setPointSizeF(base * 1.2);
+        font.setBold(true);
+        break;
+    case TextRole::strong:
+    case TextRole::positive:
+        font.setPointSizeF(base);
+        font.setBold(true);
+        break;
+    case TextRole::caption:
+        font.setPointSizeF(base * 0.9);
+        break;
+    default:
+        font.setPointSizeF(base);
+        break;
+    }
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, roleColor(QPalette(), role));
+    label->setPalette(palette);
+    label->setProperty("textRole", static_cast<int>(role));
+}
+
+QLabel* makeLabel(const QString& text, TextRole role, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(role != TextRole::title);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    setTextRole(label, role);
+    return label;
+}
+
+Card::Card(QWidget* parent, Tone tone) : QFrame(parent), tone_(tone) {
+    setFrameShape(QFrame::NoFrame);
+    setAttribute(Qt::WA_StyledBackground, false);
+}
+
+void Card::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPalette& pal = palette();
+    QColor fill = pal.color(QPalette::Base);
+    QColor border = blend(pal.color(QPalette::Window), pal.color(QPalette::WindowText), 0.14);
+    if (tone_ == Tone::tinted) {
+        fill = blend(pal.color(QPalette::Base), accentColor(pal), isDark(pal) ? 0.16 : 0.08);
+        border = blend(pal.color(QPalette::Base), accentColor(pal), 0.35);
+    } else if (tone_ == Tone::warning) {
+        fill = blend(pal.color(QPalette::Base), warningColor(pal), isDark(pal) ? 0.14 : 0.10);
+        border = blend(pal.color(QPalette::Base), warningColor(pal), 0.45);
+    }
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    painter.fillPath(path, fill);
+    painter.setPen(QPen(border, 1));
+    painter.drawPath(path);
+}
+
+SymbolView::SymbolView(std::string name, int size, TextRole role, QWidget* parent)
+    : QLabel(parent), name_(std::move(name)), size_(size), role_(role) {
+    setFixedSize(size, size);
+    setAlignment(Qt::AlignCenter);
+    render();
+}
+
+void SymbolView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        render();
+    }
+    QLabel::changeEvent(event);
+}
+
+void SymbolView::showEvent(QShowEvent* event) {
+    render();
+    QLabel::showEvent(event);
+}
+
+void SymbolView::render() {
+    QColor color = role_ == TextRole::title ? accentColor(palette()) : roleColor(palette(), role_);
+    setPixmap(symbolPixmap(name_, color, size_, devicePixelRatioF()));
+}
+
+QPushButton* makeLinkButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(parent);
+    setButtonText(button, text);
+    button->setFlat(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setAutoDefault(false);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, QPalette().color(QPalette::Link));
+    button->setPalette(palette);
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 2px 0; "
+                                         "text-align: left; }"));
+    return button;
+}
+
+QPushButton* makeButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(parent);
+    setButtonText(button, text);
+    button->setAutoDefault(false);
+    return button;
+}
+
+void setButtonText(QPushButton* button, const QString& text) {
+    button->setText(mnemonicSafe(text));
+    button->setAccessibleName(text);
+}
+
+QString buttonText(const QPushButton* button) {
+    QString text = button->text();
+    return text.replace(QLatin1String("&&"), QLatin1String("&"));
+}
+
+void setButtonSymbol(QPushButton* button, std::string_view symbol) {
+    button->setIcon(symbolIcon(symbol, button->palette().color(QPalette::ButtonText)));
+}
+
+QFrame* makeSeparator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::WindowText, blend(QPalette().color(QPalette::Window),
+                                                 QPalette().color(QPalette::WindowText), 0.15));
+    line->setPalette(palette);
+    return line;
+}
+
+} // namespace ombrelo::ui

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <string>
+
+namespace ombrelo::ui {
+
+enum class TextRole { title, heading, body, strong, secondary, caption, positive, warning };
+
+// A plain-text label in one of the window's text styles; long texts wrap.
+QLabel* makeLabel(const QString& text, TextRole role, QWidget* parent = nullptr);
+void setTextRole(QLabel* label, TextRole role);
+
+// Colours derived from the palette so that both light and dark palettes read well.
+QColor secondaryTextColor(const QPalette& palette);
+QColor positiveColor(const QPalette& palette);
+QColor warningColor(const QPalette& palette);
+QColor accentColor(const QPalette& palette);
+bool isDark(const QPalette& palette);
+
+// A rounded panel on the base colour, the window's way of grouping related content.
+class Card : public QFrame {
+public:
+    enum class Tone { base, tinted, warning };
+    explicit Card(QWidget* parent = nullptr, Tone tone = Tone::base);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Tone tone_;
+};
+
+// A symbol drawn in the text colour (or the accent), redrawn on palette and scale changes.
+class SymbolView : public QLabel {
+public:
+    SymbolView(std::string name, int size, TextRole role, QWidget* parent = nullptr);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void render();
+    std::string name_;
+    int size_;
+    TextRole role_;
+};
+
+// A flat button drawn as a link.
+QPushButton* makeLinkButton(const QString& text, QWidget* parent = nullptr);
+// A button with a symbol and a text that may contain "&".
+QPushButton* makeButton(const QString& text, QWidget* parent = nullptr);
+void setButtonText(QPushButton* button, const QString& text);
+// The visible text of a button with the shortcut escapes undone.
+QString buttonText(const QPushButton* button);
+void setButtonSymbol(QPushButton* button, std::string_view symbol);
+
+// A horizontal separator line.
+QFrame* makeSeparator(QWidget* parent = nullptr);
+
+} // namespace ombrelo::ui

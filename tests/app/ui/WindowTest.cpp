@@ -1,0 +1,502 @@
+#include "app/ui/CategoryGroup.hpp"
+#include "app/ui/CleanupScreen.hpp"
+#include "app/ui/MainWindow.hpp"
+#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/Sheets.hpp"
+#include "app/ui/Widgets.hpp"
+#include "app/ui/scenes/Scenes.hpp"
+#include "core/trash/TrashService.hpp"
+
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+using namespace ombrelo;
+using scenes::Stage;
+using scenes::waitUntil;
+using varnok::CleanupCategory;
+
+namespace {
+
+QString shown(const QPushButton* button) {
+    return ui::buttonText(button);
+}
+
+// The candidate of the screen whose path ends in `tail`.
+const varnok::CleanupCandidate* candidateEndingIn(const varnok::AppModel& model,
+                                                  const std::string& tail) {
+    for (const auto& candidate : model.candidates()) {
+        const std::string path = candidate.node.id.path();
+        if (path.size() >= tail.size() &&
+            path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowOpensAtItsSizeWithTheScanCommand() {
+        Stage stage;
+        stage.open(false);
+        QCOMPARE(stage.window->windowTitle(), QStringLiteral("Ombrelo"));
+        QCOMPARE(stage.window->size(), QSize(1480, 960));
+        QCOMPARE(stage.window->minimumSize(), QSize(1180, 780));
+        QAction* scan = stage.window->scanAction();
+        QCOMPARE(scan->text(), QStringLiteral("Scan for cleanup"));
+        QCOMPARE(scan->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        QVERIFY(scan->isEnabled());
+
+        // A message on screen blocks new scans; the command follows at once.
+        stage.model->setNote(QStringLiteral("Something to read"));
+        QVERIFY(!scan->isEnabled());
+        QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(!stage.model->showCleanAccess());
+        stage.model->setNote(std::nullopt);
+        stage.model->setIsFindingDuplicates(true);
+        QVERIFY(!scan->isEnabled());
+        stage.model->setIsFindingDuplicates(false);
+        QVERIFY(scan->isEnabled());
+
+        // Ctrl+R starts the flow, which first shows the access introduction.
+        QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(stage.model->showCleanAccess());
+        auto* intro = stage.sheet<ui::AccessIntroSheet>("accessIntro");
+        QCOMPARE(intro->windowModality(), Qt::WindowModal);
+        QVERIFY(!scan->isEnabled());
+        QTest::keyClick(intro, Qt::Key_Escape);
+        QTRY_VERIFY(!stage.model->showCleanAccess());
+        QVERIFY(stage.window->sheet(QStringLiteral("accessIntro")) == nullptr);
+        QVERIFY(scan->isEnabled());
+    }
+
+    void rowsArePagedByHundreds() {
+        Stage stage;
+        stage.home.addOldLogs(250);
+        stage.open();
+        stage.scan();
+        ui::CategoryGroup* logs = stage.screen().group(CleanupCategory::oldLogs);
+        QVERIFY(logs->isVisibleTo(stage.window.get()));
+        QCOMPARE(logs->rows().size(), 0u);
+        QCOMPARE(shown(logs->viewButton), QStringLiteral("View files"));
+        logs->viewButton->click();
+        QCOMPARE(shown(logs->viewButton), QStringLiteral("Hide files"));
+        QCOMPARE(logs->rows().size(), 100u);
+        QVERIFY(logs->showMoreButton->isVisibleTo(logs));
+        QCOMPARE(shown(logs->showMoreButton), QStringLiteral("Show 100 more"));
+        logs->showMoreButton->click();
+        QCOMPARE(logs->rows().size(), 200u);
+        logs->showMoreButton->click();
+        QCOMPARE(logs->rows().size(), 250u);
+        QVERIFY(!logs->showMoreButton->isVisibleTo(logs));
+        // The limit survives a change of selection.
+        stage.screen().selectAvailableButton->click();
+        QCOMPARE(logs->rows().size(), 250u);
+        QCOMPARE(logs->selected->text(), QStringLiteral("250 selected"));
+        QCOMPARE(stage.screen().selectedCount->text(), QStringLiteral("250 selected"));
+    }
+
+    void groupsSelectWhatIsAvailableAndLockWhatIsOpen() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.apps.emplace_back("com.tinyspeck.slackmacgap", "Slack");
+        stage.open();
+        stage.scan();
+        ui::CleanupScreen& screen = stage.screen();
+        QCOMPARE(screen.resultsTitle->text(), QStringLiteral("Review before cleaning"));
+        QVERIFY(screen.readyLine->text().endsWith(QStringLiteral("22.4 MB after closing apps")));
+
+        ui::CategoryGroup* apps = screen.group(CleanupCategory::appCaches);
+        QCOMPARE(apps->header->accessibleName(), QStringLiteral("Review App caches"));
+        QCOMPARE(apps->selectButton->accessibleName(),
+                 QStringLiteral("Select available App caches"));
+        QCOMPARE(shown(apps->selectButton), QStringLiteral("Select"));
+        apps->selectButton->click();
+        QCOMPARE(shown(apps->selectButton), QStringLiteral("Deselect"));
+        QCOMPARE(apps->selected->text(), QStringLiteral("2 selected"));
+        apps->selectButton->click();
+        QVERIFY(stage.model->queue().items().empty());
+
+        ui::CategoryGroup* chat = screen.group(CleanupCategory::communicationCaches);
+        QVERIFY(chat->appsNote->isVisibleTo(chat));
+        QCOMPARE(chat->appsNoteText->text(),
+                 QStringLiteral("Slack is open. Its caches are skipped."));
+        QCOMPARE(shown(chat->closeAppsButton), QStringLiteral("Close Slack"));
+        screen.setExpanded(CleanupCategory::communicationCaches, true);
+        for (ui::CandidateRow* row : chat->rows()) {
+            QVERIFY(!row->toggle->isVisibleTo(row));
+            QCOMPARE(row->lockText->text(), QStringLiteral("Close Slack first"));
+        }
+        // "Select" leaves the open application's items alone.
+        chat->selectButton->click();
+        QVERIFY(stage.model->queue().items().empty());
+
+        // Closing asks first; cancelling changes nothing.
+        chat->closeAppsButton->click();
+        QTRY_VERIFY(screen.closeAppsConfirmation() != nullptr);
+        ui::Alert* confirm = screen.closeAppsConfirmation();
+        QVERIFY(confirm->button(QStringLiteral("Close & scan again")) != nullptr);
+        QCOMPARE(confirm->button(QStringLiteral("Close & scan again"))->text(),
+                 QStringLiteral("Close && scan again"));
+        confirm->button(QStringLiteral("Cancel"))->click();
+        QTRY_VERIFY(!stage.model->showCloseAppsConfirmation());
+        QVERIFY(!stage.model->isScanning());
+        QVERIFY(!stage.apps.front().askedToQuit());
+
+        // Busy: every selection control is off.
+        stage.model->setIsFindingDuplicates(true);
+        QVERIFY(!apps->selectButton->isEnabled());
+        QVERIFY(!screen.reviewButton->isEnabled());
+        QVERIFY(!screen.selectAvailableButton->isEnabled());
+        stage.model->setIsFindingDuplicates(false);
+        QVERIFY(screen.reviewButton->isEnabled());
+        QCOMPARE(shown(screen.reviewButton), QStringLiteral("Review & clean"));
+    }
+
+    void unreadableFoldersAreCountedInWords() {
+        for (int denied : {1, 2}) {
+            Stage stage;
+            stage.home.makeFolder("Library/Caches/com.spotify.client");
+            stage.home.makeFolder("Library/Caches/Google/Chrome");
+            stage.platform.deny(stage.home.path("Library/Caches/com.spotify.client"));
+            if (denied == 2) {
+                stage.platform.deny(stage.home.path("Library/Caches/Google/Chrome"));
+            }
+            stage.open();
+            stage.scan();
+            ui::CleanupScreen& screen = stage.screen();
+            QCOMPARE(shown(screen.unreadableToggle),
+                     denied == 1 ? QStringLiteral("1 folder could not be checked \u00b7 Details")
+                                 : QStringLiteral("2 folders could not be checked \u00b7 Details"));
+            QCOMPARE(screen.resultsTitle->text(), QStringLiteral("Scan complete"));
+            QVERIFY(screen.nothingToReview->isVisibleTo(&screen));
+            QCOMPARE(screen.nothingText->text(),
+                     QStringLiteral("No removable files were found in the folders we could read. "
+                                    "Review access to check the remaining folders."));
+            QVERIFY(!screen.unreadableDetails->isVisibleTo(&screen));
+            screen.unreadableToggle->click();
+            QVERIFY(screen.unreadableDetails->isVisibleTo(&screen));
+        }
+    }
+
+    void confirmationAsksByWhatThePlanHolds() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.open();
+        stage.scan();
+
+        ui::ConfirmSheet* caches = stage.review();
+        QCOMPARE(caches->acknowledged->text(), QStringLiteral("I reviewed the selected files."));
+        caches->cancelButton->click();
+        QTRY_VERIFY(!stage.model->cleanupPlan());
+
+        // Duplicates only.
+        varnok::CleanupQueue copies;
+        for (const auto& candidate : scenes::duplicateCandidates(stage.home.url())) {
+            copies.add(candidate);
+        }
+        QCOMPARE(copies.items().size(), 1u);
+        stage.model->setQueue(copies);
+        stage.screen().reviewButton->click();
+        auto* duplicates = stage.sheet<ui::ConfirmSheet>("confirmation");
+        QCOMPARE(duplicates->acknowledged->text(),
+                 QStringLiteral("I reviewed these copies and the files being kept."));
+        QCOMPARE(shown(duplicates->moveButton), QStringLiteral("Move 1 item to Trash"));
+        QTest::keyClick(duplicates, Qt::Key_Escape);
+        QTRY_VERIFY(!stage.model->cleanupPlan());
+
+        // Caches and a dependency folder.
+        stage.model->selectAvailableCleanItems();
+        varnok::CleanupQueue mixed = stage.model->queue();
+        std::size_t caches_ = mixed.items().size();
+        for (const auto& candidate : scenes::projectCandidates(
+                 stage.home.url().appendingPathComponent("Projects", true), stage.home.url())) {
+            mixed.add(candidate);
+        }
+        QVERIFY(mixed.items().size() > caches_);
+        stage.model->setQueue(mixed);
+        stage.screen().reviewButton->click();
+        auto* sheet = stage.sheet<ui::ConfirmSheet>("confirmation");
+        QCOMPARE(sheet->acknowledged->text(),
+                 QStringLiteral("I have stopped related builds, servers and tools."));
+        QCOMPARE(shown(sheet->moveButton),
+                 QStringLiteral("Move %1 items to Trash").arg(mixed.items().size()));
+        QVERIFY(!sheet->moveButton->isEnabled());
+        sheet->acknowledged->click();
+        QVERIFY(sheet->moveButton->isEnabled());
+        sheet->acknowledged->click();
+        QVERIFY(!sheet->moveButton->isEnabled());
+    }
+
+    void pathFieldTakesAbsoluteAndHomePaths() {
+        Stage stage;
+        stage.open();
+        stage.window->scanFolderAction()->trigger();
+        auto* sheet = stage.sheet<ui::PathScanSheet>("pathScan");
+        QCOMPARE(sheet->path->placeholderText(), QStringLiteral("~/Documents"));
+        const std::pair<const char*, bool> cases[] = {
+            {"", false},           {"~", true},       {" /tmp ", true}, {"Documents", false},
+            {"~/Documents", true}, {"\n~/x\t", true}, {"~user", false}, {"./here", false}};
+        for (const auto& [typed, accepted] : cases) {
+            sheet->path->setText(QString::fromUtf8(typed));
+            QVERIFY2(sheet->scanButton->isEnabled() == accepted, typed);
+        }
+        // "~" is the home folder; the sheet closes and the scan runs there.
+        sheet->path->setText(QStringLiteral(" ~ "));
+        sheet->scanButton->click();
+        QTRY_VERIFY(!stage.model->showPathScan());
+        QTRY_VERIFY(stage.model->cleanResult().has_value() && !stage.model->isScanning());
+        QCOMPARE(QString::fromStdString(stage.model->cleanHome().path()), stage.home.home());
+    }
+
+    void restoreIsOfferedOnlyWithBothIdentities() {
+        Stage stage;
+        stage.open();
+        const varnok::FileIdentity identity{};
+        varnok::TrashReport report;
+        report.id = varnok::Uuid::random();
+        report.startedAt = std::chrono::system_clock::now();
+        auto outcome = [&](const char* name, bool trash, bool parent) {
+            varnok::TrashOutcome item;
+            item.originalURL = varnok::Url::file(stage.home.path(name), true);
+            item.status = varnok::TrashStatus::moved;
+            item.logicalSize = 1000;
+            item.trashURL = varnok::Url::file(stage.home.path("gone/" + std::string(name)), true);
+            if (trash) {
+                item.trashIdentity = identity;
+            }
+            if (parent) {
+                item.originalParentIdentity = identity;
+            }
+            return item;
+        };
+        report.outcomes = {outcome("both", true, true), outcome("no-trash", false, true),
+                           outcome("no-parent", true, false)};
+        stage.model->setCleanupHistory({report});
+        stage.model->setShowRecovery(true);
+        auto* history = stage.sheet<ui::HistorySheet>("history");
+        auto rows = history->rows();
+        QCOMPARE(rows.size(), 3u);
+        QVERIFY(rows[0]->restore->isEnabled());
+        QCOMPARE(rows[0]->restore->toolTip(),
+                 QStringLiteral("Move back to the original path without overwriting anything"));
+        QVERIFY(!rows[1]->restore->isEnabled());
+        QCOMPARE(rows[1]->restore->toolTip(),
+                 QStringLiteral("Older history entry: restore manually in Finder"));
+        QVERIFY(!rows[2]->restore->isEnabled());
+        stage.model->setIsFindingDuplicates(true);
+        QVERIFY(!rows[0]->restore->isEnabled());
+        stage.model->setIsFindingDuplicates(false);
+        QVERIFY(rows[0]->restore->isEnabled());
+
+        // The availability arrives in the background; the made-up Trash item is missing.
+        QCOMPARE(rows[0]->availabilityLine->text(), QStringLiteral("Checking recovery\u2026"));
+        QTRY_VERIFY(rows[0]->availability().has_value());
+        QCOMPARE(rows[0]->availabilityLine->text(),
+                 QString::fromStdString(rows[0]->availability()->message));
+
+        // A refusal of the core is shown with the promise never to overwrite.
+        rows[0]->restore->click();
+        QTRY_VERIFY(history->openQuestion() != nullptr);
+        QCOMPARE(history->openQuestion()->objectName(), QStringLiteral("restoreQuestion"));
+        history->openQuestion()->button(QStringLiteral("Restore"))->click();
+        QTRY_VERIFY(history->openQuestion() != nullptr &&
+                    history->openQuestion()->objectName() == QStringLiteral("restoreResult"));
+        auto texts = history->openQuestion()->findChildren<QLabel*>();
+        bool found = false;
+        for (QLabel* label : texts) {
+            found = found || label->text().endsWith(
+                                 QStringLiteral("\n\nAn existing file or folder will never be "
+                                                "overwritten."));
+        }
+        QVERIFY(found);
+    }
+
+    void failureAlertOffersAFreshScan() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.open();
+        stage.scan();
+        QString link = stage.home.home() + QStringLiteral("-link");
+        QVERIFY(QFile::link(stage.home.home(), link));
+        stage.model->scanForCleanup(varnok::Url::file(link.toStdString(), true));
+        auto* alert = stage.sheet<ui::Alert>("failure");
+        QFile::remove(link);
+        QVERIFY(alert->button(QStringLiteral("Scan again")) != nullptr);
+        QCOMPARE(stage.screen().statusLine->text(),
+                 QStringLiteral("Scan did not finish. Scan again to get current suggestions."));
+        QVERIFY(stage.screen().staleBanner->isVisibleTo(&stage.screen()));
+        alert->button(QStringLiteral("Scan again"))->click();
+        QTRY_VERIFY(!stage.model->error().has_value());
+        QTRY_VERIFY(!stage.model->isScanning() && !stage.model->needsRescan());
+        QVERIFY(!stage.screen().staleBanner->isVisibleTo(&stage.screen()));
+    }
+
+    void cleanupEndsWithARestoredFile() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.open();
+        stage.scan();
+        const std::string spotify = stage.home.path("Library/Caches/com.spotify.client");
+        QVERIFY(candidateEndingIn(*stage.model, "/com.spotify.client") != nullptr);
+
+        stage.screen().selectAvailableButton->click();
+        stage.screen().reviewButton->click();
+        auto* confirm = stage.sheet<ui::ConfirmSheet>("confirmation");
+        QVERIFY(!confirm->moveButton->isEnabled());
+        confirm->acknowledged->click();
+        confirm->moveButton->click();
+        auto* result = stage.sheet<ui::ResultSheet>("result");
+        QCOMPARE(result->titleLabel->text(), QStringLiteral("Moved to Trash"));
+        QVERIFY(!QFile::exists(QString::fromStdString(spotify)));
+        for (ui::OutcomeRow* row : result->rows()) {
+            QCOMPARE(row->status->text(), QStringLiteral("Sent to Trash"));
+        }
+        result->openTrash->click();
+        QCOMPARE(stage.workspace->opened.size(), 1u);
+        QVERIFY(stage.workspace->opened.front().path().ends_with("/Trash/files"));
+
+        // Done rescans, then the history puts one item back.
+        result->doneButton->click();
+        QTRY_VERIFY(!stage.model->cleanupReport() && !stage.model->isBusy() &&
+                    !stage.model->needsRescan());
+        stage.screen().recoverButton->click();
+        auto* history = stage.sheet<ui::HistorySheet>("history");
+        history->filterButtons[2]->click();
+        QVERIFY(history->emptyState->isVisibleTo(history));
+        QCOMPARE(history->emptyTitle->text(), QStringLiteral("No items in this view"));
+        history->filterButtons[0]->click();
+        ui::OutcomeRow* target = nullptr;
+        for (ui::OutcomeRow* row : history->rows()) {
+            if (row->outcome().originalURL.path() == spotify) {
+                target = row;
+            }
+        }
+        QVERIFY(target != nullptr);
+        QTRY_VERIFY(target->availability().has_value());
+        QCOMPARE(target->availabilityLine->text(),
+                 QStringLiteral("Ready to restore to the original location."));
+        QVERIFY(target->showInTrash->isVisibleTo(target));
+        target->restore->click();
+        QTRY_VERIFY(history->openQuestion() != nullptr);
+        history->openQuestion()->button(QStringLiteral("Restore"))->click();
+        QTRY_VERIFY(QFile::exists(QString::fromStdString(spotify)));
+        QTRY_VERIFY(!stage.model->isBusy());
+        history->filterButtons[2]->click();
+        auto restored = history->rows();
+        QCOMPARE(restored.size(), 1u);
+        QCOMPARE(restored.front()->outcome().originalURL.path(), spotify);
+        QCOMPARE(restored.front()->status->text(), QStringLiteral("Restored"));
+        // The history on disk says so too.
+        bool onDisk = false;
+        for (const auto& report :
+             varnok::TrashService::history(varnok::TrashService::defaultHistoryFolder())) {
+            for (const auto& outcome : report.outcomes) {
+                onDisk = onDisk || (outcome.originalURL.path() == spotify &&
+                                    outcome.status == varnok::TrashStatus::restored);
+            }
+        }
+        QVERIFY(onDisk);
+    }
+
+    void stopOrCloseEndsTheMoveBeforeTheNextItem() {
+        for (bool closing : {false, true}) {
+            Stage stage;
+            stage.home.fillTypical();
+            stage.open();
+            stage.scan();
+            stage.platform.holdMoves();
+            ui::ConfirmSheet* confirm = stage.review();
+            const auto queued = stage.model->queue().items().size();
+            confirm->acknowledged->click();
+            confirm->moveButton->click();
+            QTRY_VERIFY(stage.platform.isHolding());
+            QCOMPARE(stage.screen().state(), ui::CleanupScreen::State::working);
+            QCOMPARE(stage.screen().workTitle->text(),
+                     QStringLiteral("Moving selected items to Trash"));
+            QVERIFY(stage.screen().stopButton->isEnabled());
+            if (closing) {
+                QTimer::singleShot(100, [&] { stage.platform.release(); });
+                stage.window->close();
+                QVERIFY(!stage.model->isBusy());
+            } else {
+                stage.screen().stopButton->click();
+                stage.platform.release();
+                QTRY_VERIFY(!stage.model->isBusy());
+            }
+            // The item being moved may finish; nothing after it moves, and the history says so.
+            auto reports =
+                varnok::TrashService::history(varnok::TrashService::defaultHistoryFolder());
+            QCOMPARE(reports.size(), 1u);
+            QCOMPARE(reports.front().outcomes.size(), queued);
+            QVERIFY(reports.front().movedCount() <= 1);
+            if (!closing) {
+                auto* result = stage.sheet<ui::ResultSheet>("result");
+                QCOMPARE(result->titleLabel->text(), QStringLiteral("Cleanup results"));
+            }
+        }
+    }
+
+    void historyStartsEmpty() {
+        Stage stage;
+        stage.open();
+        stage.screen().recoverLink->click();
+        auto* history = stage.sheet<ui::HistorySheet>("history");
+        QCOMPARE(history->emptyTitle->text(), QStringLiteral("No cleanup yet"));
+        QCOMPARE(history->filterPicker->accessibleName(), QStringLiteral("History filter"));
+        history->doneButton->click();
+        QTRY_VERIFY(!stage.model->showRecovery());
+    }
+
+    void screenshotsAreDrawn() {
+        QTemporaryDir out;
+        QProcess command;
+        command.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        command.start(QStringLiteral(OMBRELO_SCREENSHOTS_PATH), {out.path()});
+        QVERIFY(command.waitForFinished(300000));
+        QCOMPARE(command.exitCode(), 0);
+        const QStringList states = {"welcome",
+                                    "scanning",
+                                    "waiting-for-apps",
+                                    "results",
+                                    "nothing-to-review",
+                                    "working",
+                                    "access-intro",
+                                    "confirm-caches",
+                                    "confirm-duplicates",
+                                    "confirm-mixed",
+                                    "result-all-moved",
+                                    "result-partly-moved",
+                                    "history-empty",
+                                    "history-filtered-empty",
+                                    "history",
+                                    "scan-folder",
+                                    "scan-folder-refused",
+                                    "message",
+                                    "failure-alert"};
+        for (const char* palette : {"light", "dark"}) {
+            for (const QString& state : states) {
+                QString file = out.filePath(QStringLiteral("%1-%2.png").arg(palette, state));
+                QImage image(file);
+                QVERIFY2(!image.isNull(), qPrintable(file));
+                QCOMPARE(image.size(), QSize(1480, 960));
+                // Not blank: a real picture has text, so many distinct colours.
+                QSet<QRgb> colours;
+                for (int y = 0; y < image.height() && colours.size() < 64; y += 7) {
+                    for (int x = 0; x < image.width(); x += 5) {
+                        colours.insert(image.pixel(x, y));
+                    }
+                }
+                QVERIFY2(colours.size() >= 64, qPrintable(file));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"
