@@ -340,6 +340,10 @@ public:
     void prepareDuplicateCleanup();
     // Capacity and free space of the volume holding the home folder.
     void refreshVolume();
+    // Whether the full-disk-access introduction was seen; forgetting it shows it before the next
+    // cleanup scan again.
+    bool accessIntroSeen() const;
+    void forgetAccessIntro();
 
 signals:
     void changed(varnok::AppModel::Field field);

@@ -523,6 +523,16 @@ void AppModel::applyDuplicateReport(const TrashReport& report) {
     setCleanupReport(report);
 }
 
+// ---- Settings ----
+
+bool AppModel::accessIntroSeen() const {
+    return defaults_->boolValue("cleanAccessIntroSeen");
+}
+
+void AppModel::forgetAccessIntro() {
+    defaults_->setBoolValue("cleanAccessIntroSeen", false);
+}
+
 // ---- Volume ----
 
 void AppModel::refreshVolume() {
