@@ -429,7 +429,7 @@ void CleanupScreen::sync() {
     case State::working:
         pages_->setCurrentWidget(workingPage_);
         workTitle->setText(model_.cleanupStage());
-        stopButton->setEnabled(model_.hasCleanupWorker());
+        stopButton->setEnabled(true);
         break;
     case State::results:
         pages_->setCurrentWidget(resultsPage_);

@@ -7,6 +7,8 @@
 #include "app/ui/UiText.hpp"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QMenuBar>
 
 namespace ombrelo::ui {
@@ -131,6 +133,21 @@ QDialog* MainWindow::topDialog() const {
         }
     }
     return last;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (model_.isScanning()) {
+        model_.stopCleanScan();
+    }
+    if (model_.isWorkingCleanup()) {
+        // The move stops before its next item and records the rest as not attempted.
+        model_.stopCleanup();
+        QDeadlineTimer deadline(15000);
+        while (model_.isWorkingCleanup() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+    }
+    QMainWindow::closeEvent(event);
 }
 
 QDialog* MainWindow::makeFailureAlert(QWidget* parent) {

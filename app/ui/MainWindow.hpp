@@ -29,6 +29,10 @@ public:
     // The top-most open dialog, sheets and alerts alike.
     QDialog* topDialog() const;
 
+protected:
+    // Stops a running scan or move before the window goes, so that the history stays true.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     struct Binding {
         QString name;

@@ -404,6 +404,44 @@ private slots:
         QVERIFY(onDisk);
     }
 
+    void stopOrCloseEndsTheMoveBeforeTheNextItem() {
+        for (bool closing : {false, true}) {
+            Stage stage;
+            stage.home.fillTypical();
+            stage.open();
+            stage.scan();
+            stage.platform.holdMoves();
+            ui::ConfirmSheet* confirm = stage.review();
+            const auto queued = stage.model->queue().items().size();
+            confirm->acknowledged->click();
+            confirm->moveButton->click();
+            QTRY_VERIFY(stage.platform.isHolding());
+            QCOMPARE(stage.screen().state(), ui::CleanupScreen::State::working);
+            QCOMPARE(stage.screen().workTitle->text(),
+                     QStringLiteral("Moving selected items to Trash"));
+            QVERIFY(stage.screen().stopButton->isEnabled());
+            if (closing) {
+                QTimer::singleShot(100, [&] { stage.platform.release(); });
+                stage.window->close();
+                QVERIFY(!stage.model->isBusy());
+            } else {
+                stage.screen().stopButton->click();
+                stage.platform.release();
+                QTRY_VERIFY(!stage.model->isBusy());
+            }
+            // The item being moved may finish; nothing after it moves, and the history says so.
+            auto reports =
+                varnok::TrashService::history(varnok::TrashService::defaultHistoryFolder());
+            QCOMPARE(reports.size(), 1u);
+            QCOMPARE(reports.front().outcomes.size(), queued);
+            QVERIFY(reports.front().movedCount() <= 1);
+            if (!closing) {
+                auto* result = stage.sheet<ui::ResultSheet>("result");
+                QCOMPARE(result->titleLabel->text(), QStringLiteral("Cleanup results"));
+            }
+        }
+    }
+
     void historyStartsEmpty() {
         Stage stage;
         stage.open();
