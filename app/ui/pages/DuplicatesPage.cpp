@@ -113,7 +113,8 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
             model_.revealURL(*url);
         }
     });
-    connect(reviewButton, &QPushButton::clicked, this, [this] { model_.prepareDuplicateCleanup(); });
+    connect(reviewButton, &QPushButton::clicked, this,
+            [this] { model_.prepareDuplicateCleanup(); });
     connect(sets, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
         if (rebuilding_ || column != 0 || item->parent() == nullptr) {
             return;
@@ -212,8 +213,8 @@ void DuplicatesPage::rebuild() {
                 } else {
                     row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
                                   Qt::ItemIsUserCheckable);
-                    row->setCheckState(0, selection.count(file.id) != 0 ? Qt::Checked
-                                                                         : Qt::Unchecked);
+                    row->setCheckState(0,
+                                       selection.count(file.id) != 0 ? Qt::Checked : Qt::Unchecked);
                 }
             }
             groups.append(top);
@@ -241,10 +242,11 @@ void DuplicatesPage::showState() {
 
     if (finding) {
         const auto& progress = model_.duplicateProgress();
-        QString counts = progress.total > 0
-                             ? tr("%1 of %2 files").arg(QLocale().toString(progress.checked),
-                                                        QLocale().toString(progress.total))
-                             : tr("%1 files").arg(QLocale().toString(progress.checked));
+        QString counts =
+            progress.total > 0
+                ? tr("%1 of %2 files")
+                      .arg(QLocale().toString(progress.checked), QLocale().toString(progress.total))
+                : tr("%1 files").arg(QLocale().toString(progress.checked));
         if (progress.bytesRead > 0) {
             counts += tr(" \u00b7 %1 read").arg(formatSize(progress.bytesRead));
         }
@@ -270,15 +272,14 @@ void DuplicatesPage::showState() {
                 }
             }
         }
-        summaryLine->setText(
-            result->groups.empty()
-                ? tr("No duplicates found.")
-                : tr("%1 %2 \u00b7 %3 could be freed \u00b7 %4 selected (%5)")
-                      .arg(result->groups.size())
-                      .arg(result->groups.size() == 1 ? tr("set") : tr("sets"))
-                      .arg(formatSize(result->extraSize()))
-                      .arg(selectedCount)
-                      .arg(formatSize(selectedBytes)));
+        summaryLine->setText(result->groups.empty()
+                                 ? tr("No duplicates found.")
+                                 : tr("%1 %2 \u00b7 %3 could be freed \u00b7 %4 selected (%5)")
+                                       .arg(result->groups.size())
+                                       .arg(result->groups.size() == 1 ? tr("set") : tr("sets"))
+                                       .arg(formatSize(result->extraSize()))
+                                       .arg(selectedCount)
+                                       .arg(formatSize(selectedBytes)));
         skippedLine->setVisible(!result->skippedFiles.empty());
         skippedLine->setText(tr("%1 files could not be compared and were left out.")
                                  .arg(result->skippedFiles.size()));
@@ -291,8 +292,7 @@ void DuplicatesPage::showState() {
     selectAllButton->setEnabled(idle && result && !result->groups.empty());
     selectNoneButton->setEnabled(idle && selectedCount > 0);
     const auto file = currentFile();
-    keepButton->setEnabled(idle && file.has_value() &&
-                           sets->currentItem()->text(2).isEmpty());
+    keepButton->setEnabled(idle && file.has_value() && sets->currentItem()->text(2).isEmpty());
     revealButton->setEnabled(file.has_value());
     reviewButton->setEnabled(idle && selectedCount > 0);
 }

@@ -83,9 +83,8 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     volumeBar->setTextVisible(false);
     volumeColumn->addWidget(volumeLine);
     volumeColumn->addWidget(volumeBar);
-    volumeColumn->addWidget(
-        makeLabel(qs(varnok::Platform::current().homeDirectory().path()), TextRole::caption,
-                  volume));
+    volumeColumn->addWidget(makeLabel(qs(varnok::Platform::current().homeDirectory().path()),
+                                      TextRole::caption, volume));
     volumeColumn->addStretch(1);
     grid->addWidget(volume, 0, 0);
 
@@ -176,16 +175,16 @@ void HomePage::refresh() {
     }
 
     // A cleanup scan ends the demo but explores nothing: its root is an empty folder.
-    const bool demo = model_.isDemo() || (model_.root().children.empty() &&
-                                          model_.root().fileCount == 0);
+    const bool demo =
+        model_.isDemo() || (model_.root().children.empty() && model_.root().fileCount == 0);
     sampleMark->setVisible(demo);
     folderLine->setText(demo || !model_.scanURL()
                             ? tr("Illustrative figures until a folder is explored.")
                             : qs(model_.scanURL()->path()));
     const auto& a = model_.ages();
-    ages->setValues({tr("Under 30 days"), tr("30 to 180 days"), tr("180 days to a year"),
-                     tr("Over a year")},
-                    {a[0], a[1], a[2], a[3]});
+    ages->setValues(
+        {tr("Under 30 days"), tr("30 to 180 days"), tr("180 days to a year"), tr("Over a year")},
+        {a[0], a[1], a[2], a[3]});
     const auto& t = model_.types();
     types->setValues({tr("Code"), tr("Media"), tr("Documents"), tr("Other")},
                      {t[0], t[1], t[2], t[3]});

@@ -120,8 +120,7 @@ void LargestPage::refresh() {
     const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
     std::vector<const FileNode*> found = varnok::ItemIndex::find(
         folder, kind, sort, model_.search().toStdString(),
-        scope == inThisFolder ? varnok::ItemScope::directChildren
-                              : varnok::ItemScope::descendants);
+        scope == inThisFolder ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants);
     const auto total = found.size();
     if (found.size() > static_cast<size_t>(rowLimit)) {
         found.resize(rowLimit);
@@ -130,12 +129,12 @@ void LargestPage::refresh() {
     list->header()->setSortIndicatorShown(false);
     revealButton->setEnabled(listModel->rowCount() > 0);
     QString where = scope == inThisFolder ? qs(folder.id.path()) : tr("the explored folder");
-    countLine->setText(total > static_cast<size_t>(rowLimit)
-                           ? tr("The first %1 of %2 items in %3")
-                                 .arg(QLocale().toString(rowLimit),
-                                      QLocale().toString(static_cast<qlonglong>(total)), where)
-                           : tr("%1 items in %2")
-                                 .arg(QLocale().toString(static_cast<qlonglong>(total)), where));
+    countLine->setText(
+        total > static_cast<size_t>(rowLimit)
+            ? tr("The first %1 of %2 items in %3")
+                  .arg(QLocale().toString(rowLimit),
+                       QLocale().toString(static_cast<qlonglong>(total)), where)
+            : tr("%1 items in %2").arg(QLocale().toString(static_cast<qlonglong>(total)), where));
 }
 
 void LargestPage::revealRow(int row) {

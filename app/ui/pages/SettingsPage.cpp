@@ -40,8 +40,8 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     auto* history = section(layout, this, tr("Cleanup history"),
                             tr("Every move to Trash is recorded here, so that each item can be "
                                "put back where it was."));
-    historyPath = makeLabel(qs(varnok::TrashService::defaultHistoryFolder().path()),
-                            TextRole::body, this);
+    historyPath =
+        makeLabel(qs(varnok::TrashService::defaultHistoryFolder().path()), TextRole::body, this);
     historyPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     history->addWidget(historyPath);
     showHistoryButton = makeButton(tr("Show History"), this);
@@ -59,12 +59,13 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
                            tr("The folder offered first on the Explore and Duplicates pages."));
     defaultFolder = new QLineEdit(this);
     folder->addWidget(defaultFolder);
-    folderProblem = makeLabel(tr("Enter a folder path that starts with / or ~."),
-                              TextRole::warning, this);
+    folderProblem =
+        makeLabel(tr("Enter a folder path that starts with / or ~."), TextRole::warning, this);
     folder->addWidget(folderProblem);
     layout->addStretch(1);
 
-    connect(showHistoryButton, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
+    connect(showHistoryButton, &QPushButton::clicked, this,
+            [this] { model_.loadCleanupHistory(); });
     connect(showIntroButton, &QPushButton::clicked, this, [this] {
         model_.forgetAccessIntro();
         refresh();
@@ -74,8 +75,8 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
         folderProblem->setVisible(!accepted.has_value());
         if (accepted) {
             const QString home = qs(varnok::Platform::current().homeDirectory().path());
-            model_.setHomeScanLocation(varnok::Url::file(
-                expandedFolderPath(*accepted, home).toStdString(), true));
+            model_.setHomeScanLocation(
+                varnok::Url::file(expandedFolderPath(*accepted, home).toStdString(), true));
         }
     });
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
