@@ -116,6 +116,9 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list->setAlternatingRowColors(true);
     list->header()->setSectionResizeMode(NodeListModel::name, QHeaderView::Stretch);
     list->header()->setStretchLastSection(false);
+    for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
+        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
     list->sortByColumn(NodeListModel::size, Qt::DescendingOrder);
     panel->addWidget(list, 1);
     auto* actions = new QHBoxLayout;

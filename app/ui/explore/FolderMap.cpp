@@ -166,7 +166,7 @@ void FolderMap::layOut() {
     }
     case FolderMapMode::flame: {
         const int rows = std::clamp(depth_, 1, 3);
-        const double rowHeight = std::clamp(h / rows, 24.0, 64.0);
+        const double rowHeight = std::clamp(h / rows, 24.0, 96.0);
         for (const auto& bar : varnok::FlameLayout::make(children, w, rowHeight, rows, tileLimit)) {
             const QRectF rect(bar.rect.x, bar.rect.y, bar.rect.width, bar.rect.height);
             QPainterPath path;

@@ -2,6 +2,7 @@
 
 #include "app/ui/UiText.hpp"
 #include "core/layout/LayoutGroup.hpp"
+#include "core/scan/ItemKind.hpp"
 #include "core/scan/ScanEngine.hpp"
 
 #include <QDateTime>
@@ -54,16 +55,23 @@ QString NodeListModel::kindText(const FileNode& node) {
     if (node.isDirectory) {
         return tr("Folder");
     }
+    QString bucket;
     switch (varnok::ScanEngine::kindBucket(node.name())) {
     case 0:
-        return tr("Code");
+        bucket = tr("Code");
+        break;
     case 1:
-        return tr("Media");
+        bucket = tr("Media");
+        break;
     case 2:
-        return tr("Document");
+        bucket = tr("Document");
+        break;
     default:
-        return tr("Other");
+        bucket = tr("Other");
+        break;
     }
+    const QString extension = qs(varnok::fileExtension(node)).toUpper();
+    return extension.isEmpty() ? bucket : tr("%1 \u00b7 %2").arg(bucket, extension);
 }
 
 int NodeListModel::rowCount(const QModelIndex& parent) const {

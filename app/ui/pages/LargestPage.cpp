@@ -63,6 +63,9 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list->header()->setSectionResizeMode(NodeListModel::name, QHeaderView::Stretch);
     list->header()->setSectionResizeMode(NodeListModel::location, QHeaderView::Stretch);
     list->header()->setStretchLastSection(false);
+    for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
+        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
     layout->addWidget(list, 1);
 
     auto* footer = new QHBoxLayout;

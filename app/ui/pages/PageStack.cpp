@@ -57,9 +57,12 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
     side.setColor(QPalette::Base, side.color(QPalette::Window).darker(isDark(side) ? 80 : 104));
     navigation->setPalette(side);
     navigation->setAutoFillBackground(true);
-    navigation->setStyleSheet(QStringLiteral("QListWidget { padding: 16px 8px; }"
-                                             "QListWidget::item { padding-left: 10px; "
-                                             "border-radius: 6px; }"));
+    navigation->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    navigation->setStyleSheet(
+        QStringLiteral("QListWidget { padding: 16px 8px; }"
+                       "QListWidget::item { padding-left: 10px; border-radius: 6px; }"
+                       "QListWidget::item:selected { background: palette(highlight); "
+                       "color: palette(highlighted-text); }"));
     layout->addWidget(navigation);
     layout->addWidget(makeSeparator(this));
 
