@@ -1,7 +1,22 @@
+#include "app/ui/CleanupScreen.hpp"
+#include "app/ui/MainWindow.hpp"
+#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/Sheets.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
+#include "app/ui/pages/DuplicatesPage.hpp"
+#include "app/ui/pages/LargestPage.hpp"
+#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/pages/SettingsPage.hpp"
+#include "app/ui/scenes/Scenes.hpp"
 #include "core/layout/BubbleLayout.hpp"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStackedWidget>
+#include <QTreeWidget>
 
 #include <QPushButton>
 #include <QTreeView>
@@ -10,7 +25,9 @@
 #include <cmath>
 
 using namespace ombrelo;
+using ui::PageStack;
 using varnok::AppModel;
+using varnok::AppPage;
 using varnok::FileNode;
 using varnok::FolderMapMode;
 
@@ -141,6 +158,100 @@ private slots:
         QCOMPARE(model.note().value_or(QString()),
                  QString("Sample paths are illustrative. Scan a real folder to use Finder "
                          "integration."));
+    }
+
+    void navigationFollowsThePage() {
+        scenes::Stage s;
+        s.open();
+        PageStack* pages = s.window->pages();
+        QCOMPARE(pages->pages->currentWidget(), static_cast<QWidget*>(pages->cleanup));
+
+        pages->navigation->setCurrentRow(PageStack::row(AppPage::explore));
+        QCOMPARE(s.model->page(), AppPage::explore);
+        QCOMPARE(pages->pages->currentWidget(), static_cast<QWidget*>(pages->explore));
+        s.model->setPage(AppPage::settings);
+        QCOMPARE(pages->navigation->currentRow(), PageStack::row(AppPage::settings));
+        QCOMPARE(pages->pages->currentWidget(), static_cast<QWidget*>(pages->settings));
+
+        // History is a sheet over the page that stays.
+        pages->navigation->setCurrentRow(PageStack::row(AppPage::history));
+        QVERIFY(s.sheet<ui::HistorySheet>("history") != nullptr);
+        QCOMPARE(s.model->page(), AppPage::settings);
+        QCOMPARE(pages->navigation->currentRow(), PageStack::row(AppPage::settings));
+        s.model->setShowRecovery(false);
+        s.settle();
+
+        // Ctrl+F leads to the search of the largest items.
+        s.window->activateWindow();
+        QTRY_VERIFY(s.window->isActiveWindow() && QApplication::activeModalWidget() == nullptr);
+        QTest::keyClick(s.window.get(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(s.model->page(), AppPage::largest);
+        QTRY_COMPARE(QApplication::focusWidget(),
+                     static_cast<QWidget*>(pages->largest->searchField));
+
+        // The scan command shows the page its progress is on.
+        s.window->scanAction()->trigger();
+        QCOMPARE(s.model->page(), AppPage::cleanup);
+        QVERIFY(scenes::waitUntil([&] { return !s.model->isBusy(); }));
+    }
+
+    void duplicatesMoveThroughTheReviewAndOneComesBack() {
+        scenes::Stage s;
+        s.home.write("Pictures/a.jpg", 50000);
+        for (const char* copy : {"Pictures/b.jpg", "Pictures/c.jpg"}) {
+            QVERIFY(QFile::copy(QString::fromStdString(s.home.path("Pictures/a.jpg")),
+                                QString::fromStdString(s.home.path(copy))));
+        }
+        auto url = [&](const char* name) {
+            return varnok::Url::file(s.home.path(std::string("Pictures/") + name), false);
+        };
+        s.open();
+        s.model->setPage(AppPage::duplicates);
+        ui::DuplicatesPage* page = s.window->pages()->duplicates;
+        page->folderField->setText(s.home.home() + "/Pictures");
+        page->findButton->click();
+        QVERIFY(scenes::waitUntil([&] { return !s.model->isFindingDuplicates(); }));
+        QCOMPARE(page->sets->topLevelItemCount(), 1);
+        QCOMPARE(page->rowOf(url("a.jpg"))->text(2), QString("Kept"));
+
+        // Keep the last copy instead; select the others, one of them by its own check box.
+        page->sets->setCurrentItem(page->rowOf(url("c.jpg")));
+        page->keepButton->click();
+        QCOMPARE(page->rowOf(url("c.jpg"))->text(2), QString("Kept"));
+        QVERIFY(!page->reviewButton->isEnabled());
+        page->rowOf(url("b.jpg"))->setCheckState(0, Qt::Checked);
+        QCOMPARE(s.model->duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
+        page->selectAllButton->click();
+        QCOMPARE(page->rowOf(url("a.jpg"))->checkState(0), Qt::Checked);
+
+        page->reviewButton->click();
+        auto* confirm = s.sheet<ui::ConfirmSheet>("confirmation");
+        QVERIFY(confirm != nullptr);
+        QCOMPARE(confirm->acknowledged->text(),
+                 QString("I reviewed these copies and the files being kept."));
+        QVERIFY(!confirm->moveButton->isEnabled());
+        confirm->acknowledged->setChecked(true);
+        confirm->moveButton->click();
+        auto* result = s.sheet<ui::ResultSheet>("result");
+        QVERIFY(result != nullptr);
+        QVERIFY(!QFile::exists(QString::fromStdString(url("a.jpg").path())));
+        QVERIFY(!QFile::exists(QString::fromStdString(url("b.jpg").path())));
+        QVERIFY(QFile::exists(QString::fromStdString(url("c.jpg").path())));
+        QCOMPARE(page->sets->topLevelItemCount(), 0);
+
+        // Put one back from the result.
+        s.waitForAvailability(result);
+        ui::OutcomeRow* first = result->rows().front();
+        first->restore->click();
+        QVERIFY(scenes::waitUntil([&] { return result->openQuestion() != nullptr; }));
+        result->openQuestion()->button(QStringLiteral("Restore"))->click();
+        QVERIFY(scenes::waitUntil([&] {
+            return !s.model->isBusy() &&
+                   (QFile::exists(QString::fromStdString(url("a.jpg").path())) ||
+                    QFile::exists(QString::fromStdString(url("b.jpg").path())));
+        }));
+        QVERIFY(!(QFile::exists(QString::fromStdString(url("a.jpg").path())) &&
+                  QFile::exists(QString::fromStdString(url("b.jpg").path()))));
     }
 };
 
