@@ -236,6 +236,11 @@ void ExplorePage::modelChanged(AppModel::Field field) {
     case AppModel::Field::skippedPaths:
         showSkipped();
         break;
+    case AppModel::Field::homeScanLocation:
+        if (!folderField->isModified()) {
+            folderField->setText(qs(model_.homeScanLocation().path()));
+        }
+        break;
     default:
         break;
     }

@@ -133,6 +133,11 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
         case AppModel::Field::duplicateSelection:
             rebuild();
             break;
+        case AppModel::Field::homeScanLocation:
+            if (!folderField->isModified()) {
+                folderField->setText(qs(model_.homeScanLocation().path()));
+            }
+            break;
         case AppModel::Field::isFindingDuplicates:
         case AppModel::Field::duplicateProgress:
         case AppModel::Field::isWorkingCleanup:

@@ -89,14 +89,18 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
         switch (field) {
         case AppModel::Field::root:
+            refreshWhenShown();
+            break;
         case AppModel::Field::history:
-            refresh();
+            if (scopeButtons->checkedId() == inThisFolder) {
+                refreshWhenShown();
+            }
             break;
         case AppModel::Field::search:
             if (searchField->text() != model_.search()) {
                 searchField->setText(model_.search());
             }
-            refresh();
+            refreshWhenShown();
             break;
         case AppModel::Field::searchFocusRequest:
             searchField->setFocus(Qt::ShortcutFocusReason);
@@ -109,7 +113,23 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     refresh();
 }
 
+void LargestPage::refreshWhenShown() {
+    if (isVisible()) {
+        refresh();
+    } else {
+        stale_ = true;
+    }
+}
+
+void LargestPage::showEvent(QShowEvent* event) {
+    if (stale_) {
+        refresh();
+    }
+    QWidget::showEvent(event);
+}
+
 void LargestPage::refresh() {
+    stale_ = false;
     const int scope = scopeButtons->checkedId();
     std::optional<varnok::ItemKind> kind;
     if (kindFilter->currentIndex() > 0) {

@@ -38,8 +38,14 @@ public:
     // Lists again from the model's tree and the page's choices.
     void refresh();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void revealRow(int row);
+    // Listing a large tree takes a moment: a hidden page lists again only once shown.
+    void refreshWhenShown();
+    bool stale_ = false;
     varnok::AppModel& model_;
     int shownFocusRequest_ = 0;
 };
