@@ -313,6 +313,12 @@ void ExplorePage::showMapSettings() {
     if (auto* button = modeButtons->button(modeIndex)) {
         button->setChecked(true);
     }
+    // The checked state alone hardly shows in a dark palette.
+    for (QAbstractButton* button : modeButtons->buttons()) {
+        QFont font = button->font();
+        font.setBold(button->isChecked());
+        button->setFont(font);
+    }
     map->setMode(model_.mapMode());
     map->setDepth(model_.mapDepth());
     depthBox->setValue(model_.mapDepth());
