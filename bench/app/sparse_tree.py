@@ -10,15 +10,18 @@ def main():
     rng = random.Random(20261206)
     kinds = [".cpp", ".h", ".jpg", ".mov", ".pdf", ".txt", ".zip", ".o", ""]
     made = 0
-    stack = [root]
     os.makedirs(root)
     folders = [root]
+    depth = {root: 0}
     while made < entries:
-        parent = folders[rng.randrange(len(folders))] if len(folders) > 1 and rng.random() < 0.7 else root
-        if rng.random() < 0.1 and len(folders) < entries // 10:
+        # Recent folders get most of the entries, so that folders fill up and nest.
+        pick = len(folders) - 1 - min(int(rng.expovariate(1 / 40)), len(folders) - 1)
+        parent = folders[pick] if rng.random() > 0.001 else root
+        if rng.random() < 0.1 and depth[parent] < 12:
             path = os.path.join(parent, f"folder {made}")
             os.mkdir(path)
             folders.append(path)
+            depth[path] = depth[parent] + 1
         else:
             path = os.path.join(parent, f"file {made}{rng.choice(kinds)}")
             with open(path, "wb") as out:
@@ -26,7 +29,6 @@ def main():
             age = rng.uniform(0, 1000) * 86400
             os.utime(path, (1765000000 - age, 1765000000 - age))
         made += 1
-    del stack
 
 if __name__ == "__main__":
     main()

@@ -89,6 +89,8 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
         switch (field) {
         case AppModel::Field::root:
+            // The rows point into the old tree: let go of them now, even while hidden.
+            listModel->setNodes({});
             refreshWhenShown();
             break;
         case AppModel::Field::history:
