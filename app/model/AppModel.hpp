@@ -294,7 +294,8 @@ public:
     void prepareCleanup();
     void confirmCleanup(const CleanupPlan& plan);
     // The progress view's "Stop": cancels the running prepare or move. The move stops before its
-    // next item; what it did stays recorded in the history.
+    // next item; what it did stays recorded in the history, and its report, when one came back,
+    // is shown like any other.
     void stopCleanup();
     void loadCleanupHistory();
     // Refused at once (completion called before this returns) while the model is busy.

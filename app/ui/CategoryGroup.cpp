@@ -55,13 +55,12 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     connect(reveal, &QPushButton::clicked, this, [this] { model_.reveal(candidate_.node); });
 }
 
-void CandidateRow::update() {
+void CandidateRow::update(bool queued) {
     const auto& owners = runningOwners(model_, candidate_.id());
     bool busy = model_.isBusy();
     if (owners.empty()) {
         lock->hide();
         toggle->show();
-        bool queued = queuedURLs(model_).count(candidate_.id()) > 0;
         setButtonText(toggle, queued ? tr("Deselect") : tr("Select"));
         toggle->setAccessibleName((queued ? tr("Deselect %1") : tr("Select %1")).arg(name->text()));
         toggle->setEnabled(!busy);
@@ -256,7 +255,7 @@ void CategoryGroup::update(bool expanded, int rowLimit) {
         }
     }
     for (CandidateRow* row : rows_) {
-        row->update();
+        row->update(queued.count(row->candidate().id()) > 0);
     }
     rowsBox_->setVisible(shown > 0);
     showMoreButton->setVisible(expanded && items.size() > shown);

@@ -17,7 +17,7 @@ class CandidateRow : public QWidget {
     Q_OBJECT
 public:
     CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate candidate, QWidget* parent);
-    void update();
+    void update(bool queued);
 
     const varnok::CleanupCandidate& candidate() const { return candidate_; }
     QLabel* name;

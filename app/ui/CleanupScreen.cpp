@@ -72,11 +72,19 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    statusLine = makeLabel(QString(), TextRole::warning, this);
+    statusBox_ = new QWidget(this);
+    auto* statusOuter = new QHBoxLayout(statusBox_);
+    statusOuter->setContentsMargins(32, 12, 32, 0);
+    auto* statusCard = new Card(statusBox_, Card::Tone::warning);
+    auto* statusLayout = new QHBoxLayout(statusCard);
+    statusLayout->setContentsMargins(12, 8, 12, 8);
+    statusLayout->addWidget(new SymbolView("info.circle", 18, TextRole::warning, statusCard));
+    statusLine = makeLabel(QString(), TextRole::body, statusCard);
     statusLine->setObjectName(QStringLiteral("statusLine"));
-    statusLine->setContentsMargins(32, 10, 32, 10);
     statusLine->setAccessibleName(tr("Status"));
-    layout->addWidget(statusLine);
+    statusLayout->addWidget(statusLine, 1);
+    statusOuter->addWidget(statusCard);
+    layout->addWidget(statusBox_);
 
     pages_ = new QStackedWidget(this);
     welcomePage_ = buildWelcome();
@@ -399,7 +407,7 @@ void CleanupScreen::hideEvent(QHideEvent* event) {
 
 void CleanupScreen::sync() {
     const auto& status = model_.cleanStatus();
-    statusLine->setVisible(status.has_value());
+    statusBox_->setVisible(status.has_value());
     statusLine->setText(status.value_or(QString()));
 
     if (model_.isScanning()) {

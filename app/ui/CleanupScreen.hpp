@@ -90,6 +90,7 @@ private:
 
     varnok::AppModel& model_;
     State state_ = State::welcome;
+    QWidget* statusBox_;
     QStackedWidget* pages_;
     QWidget* welcomePage_;
     QWidget* scanningPage_;

@@ -329,7 +329,6 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
         group->addButton(filterButtons[i], i);
         pickerLayout->addWidget(filterButtons[i]);
     }
-    filterButtons[0]->setChecked(true);
     pickerLayout->addStretch(1);
     content()->addWidget(filterPicker);
 
@@ -385,12 +384,21 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
             [this](int id) { setFilter(static_cast<Filter>(id)); });
     connect(refreshButton, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
-    rebuild();
+    setFilter(Filter::all);
 }
 
 void HistorySheet::setFilter(Filter filter) {
     filter_ = filter;
     filterButtons[static_cast<int>(filter)]->setChecked(true);
+    // The chosen segment carries the accent, as a segmented control does.
+    for (int i = 0; i < 3; ++i) {
+        QPalette palette = this->palette();
+        if (i == static_cast<int>(filter)) {
+            palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
+            palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+        }
+        filterButtons[i]->setPalette(palette);
+    }
     rebuild();
 }
 

@@ -39,13 +39,13 @@ void Sheet::setDefaultButton(QPushButton* button) {
 
 void Sheet::makeProminent(QPushButton* button) {
     QPalette palette = button->palette();
-    QColor accent = palette.color(QPalette::Highlight);
-    palette.setColor(QPalette::Button, accent);
+    // Disabled, it looks like any other disabled button.
+    const QColor disabledButton = palette.color(QPalette::Disabled, QPalette::Button);
+    const QColor disabledText = palette.color(QPalette::Disabled, QPalette::ButtonText);
+    palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
     palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText,
-                     palette.color(QPalette::Disabled, QPalette::WindowText));
-    palette.setColor(QPalette::Disabled, QPalette::Button,
-                     palette.color(QPalette::Disabled, QPalette::Button));
+    palette.setColor(QPalette::Disabled, QPalette::Button, disabledButton);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
     button->setPalette(palette);
     QFont font = button->font();
     font.setBold(true);

@@ -42,16 +42,6 @@ private slots:
             std::make_shared<DesktopWorkspace>([&](const Url& url) { opened.push_back(url); });
         workspace->reveal(Url::file("/tmp/some dir/a b.txt", false));
         QTRY_COMPARE(manager.shown, QStringList{"file:///tmp/some%20dir/a%20b.txt"});
-
-        // The model hands a scanned node to the same service.
-        QTemporaryDir home;
-        qputenv("HOME", home.path().toUtf8());
-        AppModel model(std::make_shared<SettingsDefaults>(), workspace);
-        model.setCleanupAppProvider([] { return std::vector<CleanupAppSession>{}; });
-        model.scanForCleanup(Url::file(home.path().toStdString(), true));
-        QTRY_VERIFY(!model.isScanning());
-        model.reveal(model.root());
-        QTRY_COMPARE(manager.shown.size(), 2);
         QVERIFY(opened.empty());
 
         fake.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
@@ -61,7 +51,7 @@ private slots:
         workspace->reveal(Url::file("/tmp/some dir/a b.txt", false));
         QTRY_COMPARE(opened.size(), size_t(1));
         QCOMPARE(opened[0].path(), std::string("/tmp/some dir"));
-        QCOMPARE(manager.shown.size(), 2);
+        QCOMPARE(manager.shown.size(), 1);
     }
 
     void theIntroductionIsRememberedAcrossModels() {
