@@ -889,6 +889,10 @@ void AppModel::prepareCleanup() {
 void AppModel::confirmCleanup(const CleanupPlan& shownPlan) {
     // A copy: the caller may pass the model's own plan, which is cleared below.
     const CleanupPlan plan = shownPlan;
+    if (duplicatePlanID_ && *duplicatePlanID_ == plan.id) {
+        confirmDuplicateCleanup(plan);
+        return;
+    }
     const bool accepted = !isBusy() && !isDemo_ && !needsRescan_ && cleanupPlan_ &&
                           cleanupPlan_->id == plan.id && sameFolder(root_.id, plan.scanRoot) &&
                           urlsOf(queue_.items()) == urlsOf(plan.items);

@@ -304,6 +304,48 @@ public:
     // Every published field as JSON text (UTF-8), for tests and the screenshot command.
     QByteArray stateJson() const;
 
+    // ---- Folder explorer, duplicates and volume (AppModelExplore.cpp) ----
+    // Scans `folder` in the background for the explorer. Refused while another folder scan runs.
+    // `activeScanURL` is set while it runs; `progress` follows it a few times a second. The result
+    // replaces `root`, `scanURL`, `ages`, `types`, `scanHighlights`, `skippedPaths` and
+    // `duration`, and resets the explorer's navigation.
+    void scanFolder(const Url& folder);
+    // Cancels the running folder scan; nothing of it is published afterwards.
+    void stopFolderScan();
+    // Where the background folder scan's reports land; a report of another run is dropped.
+    void folderScanProgressArrived(const QUuid& token, const ScanProgress& progress);
+    // The folder the explorer shows: the last entry of `history` found again in `root`, else
+    // `root`.
+    const FileNode& currentFolder() const;
+    // Opens a folder below the current one (double click); files and map groups are ignored.
+    void openFolder(const FileNode& node);
+    // Goes back to a breadcrumb level: 0 is `root`, n the n-th entry of `history`.
+    void navigateTo(int level);
+
+    // Scans `folder` and finds byte-identical files in it in the background. Refused while busy.
+    void findDuplicates(const Url& folder);
+    void stopFindingDuplicates();
+    // Where the background search's reports land; a report of another run is dropped.
+    void duplicateProgressArrived(const QUuid& token, const DuplicateProgress& progress);
+    // The folder of the last completed duplicate search, if any.
+    const std::optional<Url>& duplicateFolder() const { return duplicateFolder_; }
+    // Keeps `keeper` of the set whose first file is `groupID`; the keeper leaves the selection.
+    void chooseDuplicateKeeper(const Url& groupID, const Url& keeper);
+    // Selects or deselects one copy; a keeper cannot be selected.
+    void toggleDuplicate(const Url& copy);
+    // Selects every copy but the keepers, or nothing.
+    void selectAllDuplicates(bool all);
+    // The kept copy of a set: the chosen one, else the first by path.
+    const FileNode& duplicateKeeper(const DuplicateGroup& group) const;
+    // Reviews the selected copies as a cleanup plan (`cleanupPlan`); confirming it moves them.
+    void prepareDuplicateCleanup();
+    // Capacity and free space of the volume holding the home folder.
+    void refreshVolume();
+    // Whether the full-disk-access introduction was seen; forgetting it shows it before the next
+    // cleanup scan again.
+    bool accessIntroSeen() const;
+    void forgetAccessIntro();
+
 signals:
     void changed(varnok::AppModel::Field field);
 
@@ -387,6 +429,18 @@ private:
     std::int64_t volumeFree_ = 134000000000;
     // The current cleanup scan's task, or the timer of the wait for applications.
     std::unique_ptr<RunState> worker_;
+
+    // ---- Folder explorer and duplicates (AppModelExplore.cpp) ----
+    void finishFolderScan(const QUuid& token, const Url& folder, std::optional<ScanResult> result,
+                          std::optional<ScanHighlights> highlights, std::optional<QString> failure);
+    void finishDuplicates(const QUuid& token, const Url& folder,
+                          std::optional<DuplicateResult> result, std::optional<QString> failure);
+    void confirmDuplicateCleanup(const CleanupPlan& plan);
+    void applyDuplicateReport(const TrashReport& report);
+    std::optional<TaskHandle> folderScanWorker_;
+    std::optional<Url> duplicateFolder_;
+    // The plan prepared from the duplicate selection; confirming it moves duplicates.
+    std::optional<Uuid> duplicatePlanID_;
 };
 
 } // namespace varnok

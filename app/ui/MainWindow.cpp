@@ -5,6 +5,7 @@
 #include "app/ui/Sheets.hpp"
 #include "app/ui/Symbols.hpp"
 #include "app/ui/UiText.hpp"
+#include "app/ui/pages/PageStack.hpp"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,18 +22,34 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     resize(1480, 960);
 
     screen_ = new CleanupScreen(model_, this);
-    setCentralWidget(screen_);
+    pages_ = new PageStack(model_, screen_, this);
+    setCentralWidget(pages_);
+    model_.refreshVolume();
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     scanAction_ = file->addAction(tr("Scan for cleanup"));
     scanAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     scanAction_->setShortcutContext(Qt::ApplicationShortcut);
-    connect(scanAction_, &QAction::triggered, this, [this] { model_.beginCleanScan(); });
+    connect(scanAction_, &QAction::triggered, this, [this] {
+        // The scan's progress and results are on the cleanup page.
+        if (model_.canStartCleanScan()) {
+            model_.setPage(varnok::AppPage::cleanup);
+        }
+        model_.beginCleanScan();
+    });
     scanFolderAction_ = file->addAction(tr("Scan a Folder\u2026"));
     connect(scanFolderAction_, &QAction::triggered, this, [this] {
         if (model_.canStartCleanScan()) {
             model_.setShowPathScan(true);
         }
+    });
+    file->addSeparator();
+    searchAction_ = file->addAction(tr("Search Largest Items"));
+    searchAction_->setShortcut(QKeySequence::Find);
+    searchAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(searchAction_, &QAction::triggered, this, [this] {
+        model_.setPage(varnok::AppPage::largest);
+        model_.setSearchFocusRequest(model_.searchFocusRequest() + 1);
     });
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"));
@@ -91,6 +108,7 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
             auto* sheet = new PathScanSheet(parent, home);
             connect(sheet, &PathScanSheet::scanRequested, this, [this](const QString& folder) {
                 model_.setShowPathScan(false);
+                model_.setPage(varnok::AppPage::cleanup);
                 model_.scanForCleanup(varnok::Url::file(folder.toStdString(), true));
             });
             return sheet;
@@ -136,6 +154,8 @@ QDialog* MainWindow::topDialog() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    model_.stopFolderScan();
+    model_.stopFindingDuplicates();
     if (model_.isScanning()) {
         model_.stopCleanScan();
     }

@@ -12,6 +12,7 @@
 namespace ombrelo::ui {
 
 class CleanupScreen;
+class PageStack;
 
 // The one window: the cleanup screen, the "Scan for cleanup" command, and the sheets that open
 // while a model member is set and close when it is cleared.
@@ -21,6 +22,10 @@ public:
     explicit MainWindow(varnok::AppModel& model, QWidget* parent = nullptr);
 
     CleanupScreen* screen() const { return screen_; }
+    // The side navigation and every page, the cleanup screen among them.
+    PageStack* pages() const { return pages_; }
+    // Ctrl+F: the search field of the largest items.
+    QAction* searchAction() const { return searchAction_; }
     QAction* scanAction() const { return scanAction_; }
     QAction* scanFolderAction() const { return scanFolderAction_; }
     // The sheet or alert of a model member while it is open, else null. Names: "accessIntro",
@@ -51,6 +56,8 @@ private:
 
     varnok::AppModel& model_;
     CleanupScreen* screen_;
+    PageStack* pages_;
+    QAction* searchAction_;
     QAction* scanAction_;
     QAction* scanFolderAction_;
     std::vector<Binding> bindings_;

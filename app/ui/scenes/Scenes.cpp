@@ -384,6 +384,8 @@ void Stage::open(bool introSeen) {
         }
         return sessions;
     });
+    // The cleanup scenes start on the cleanup page; the others choose their own.
+    model->setPage(varnok::AppPage::cleanup);
     window = std::make_unique<ui::MainWindow>(*model);
     window->show();
     settle();

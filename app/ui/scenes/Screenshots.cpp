@@ -6,6 +6,9 @@
 #include "app/ui/MainWindow.hpp"
 #include "app/ui/RecoverySheets.hpp"
 #include "app/ui/Sheets.hpp"
+#include "app/ui/explore/ExplorePage.hpp"
+#include "app/ui/pages/DuplicatesPage.hpp"
+#include "app/ui/pages/PageStack.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 
@@ -13,6 +16,7 @@
 #include <QDir>
 #include <QStyleFactory>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 
@@ -27,6 +31,64 @@ struct Scene {
     const char* name;
     Drive drive;
 };
+
+// A home worth exploring: projects, media, documents and downloads of varied sizes and ages,
+// with a few identical copies.
+void fillExplorable(Stage& s) {
+    auto& h = s.home;
+    const char* projects[] = {"atlas", "harbor", "lumen"};
+    for (int p = 0; p < 3; ++p) {
+        const std::string base = std::string("Projects/") + projects[p];
+        h.write(base + "/src/main.cpp", 180'000 + p * 40'000, 3);
+        h.write(base + "/src/render.cpp", 120'000, 12);
+        h.write(base + "/src/model.hpp", 40'000, 40);
+        h.write(base + "/build/app.o", 2'400'000 - p * 500'000, 2);
+        h.write(base + "/build/libcore.a", 3'100'000 - p * 700'000, 2);
+        h.write(base + "/assets/logo.png", 600'000, 200);
+        h.write(base + "/README.md", 9'000, 400);
+    }
+    for (int i = 0; i < 6; ++i) {
+        h.write("Pictures/2025/IMG_" + std::to_string(4100 + i) + ".jpg", 900'000 + i * 210'000,
+                300 + i * 10);
+        h.write("Pictures/2026/IMG_" + std::to_string(5200 + i) + ".jpg", 1'100'000 + i * 90'000,
+                20 + i * 5);
+    }
+    h.write("Movies/Holiday.mov", 6'800'000, 500);
+    h.write("Movies/Interview.mp4", 3'900'000, 90);
+    h.write("Music/Live set.flac", 2'700'000, 700);
+    h.write("Documents/Taxes/2025.pdf", 420'000, 250);
+    h.write("Documents/Taxes/2024.pdf", 380'000, 600);
+    h.write("Documents/Letters/landlord.docx", 64'000, 30);
+    h.write("Documents/Notes.txt", 12'000, 1);
+    h.write("Downloads/installer.dmg", 4'400'000, 15);
+    h.write("Downloads/archive.zip", 2'200'000, 120);
+    for (const char* copy : {"Downloads/IMG_4102.jpg", "Documents/IMG_4102 copy.jpg"}) {
+        h.makeFolder(std::filesystem::path(copy).parent_path().string());
+        QFile::copy(QString::fromStdString(h.path("Pictures/2025/IMG_4102.jpg")),
+                    QString::fromStdString(h.path(copy)));
+    }
+    QFile::copy(QString::fromStdString(h.path("Movies/Interview.mp4")),
+                QString::fromStdString(h.path("Downloads/Interview.mp4")));
+    QFile::copy(QString::fromStdString(h.path("Documents/Taxes/2025.pdf")),
+                QString::fromStdString(h.path("Downloads/2025.pdf")));
+}
+
+// The explorer on the scanned home, in one map mode, with a folder selected.
+void explored(Stage& s, varnok::FolderMapMode mode) {
+    fillExplorable(s);
+    s.open();
+    s.model->setPage(varnok::AppPage::explore);
+    s.model->scanFolder(s.home.url());
+    s.need(scenes::waitUntil([&] { return !s.model->activeScanURL(); }), "no folder scan");
+    s.model->setMapMode(mode);
+    s.model->setMapDepth(mode == varnok::FolderMapMode::treemap ? 3 : 2);
+    for (const auto& child : s.model->root().children) {
+        if (child.name() == "Projects") {
+            s.model->setSelected(child);
+        }
+    }
+    s.settle();
+}
 
 void typicalWithSlack(Stage& stage) {
     stage.home.fillTypical();
@@ -266,6 +328,44 @@ const std::vector<Scene>& allScenes() {
              s.sheet<QDialog>("failure");
              s.settle();
              QFile::remove(QString::fromStdString(link));
+         }},
+        {"home",
+         [](Stage& s) {
+             fillExplorable(s);
+             s.open();
+             s.model->setPage(varnok::AppPage::home);
+             s.model->scanFolder(s.home.url());
+             s.need(scenes::waitUntil([&] { return !s.model->activeScanURL(); }), "no folder scan");
+             s.settle();
+         }},
+        {"explore-treemap", [](Stage& s) { explored(s, varnok::FolderMapMode::treemap); }},
+        {"explore-sunburst", [](Stage& s) { explored(s, varnok::FolderMapMode::sunburst); }},
+        {"explore-flame", [](Stage& s) { explored(s, varnok::FolderMapMode::flame); }},
+        {"explore-bubbles", [](Stage& s) { explored(s, varnok::FolderMapMode::bubbles); }},
+        {"explore-list", [](Stage& s) { explored(s, varnok::FolderMapMode::list); }},
+        {"largest",
+         [](Stage& s) {
+             explored(s, varnok::FolderMapMode::treemap);
+             s.model->setPage(varnok::AppPage::largest);
+             s.settle();
+         }},
+        {"duplicates",
+         [](Stage& s) {
+             fillExplorable(s);
+             s.open();
+             s.model->setPage(varnok::AppPage::duplicates);
+             s.window->pages()->duplicates->folderField->setText(s.home.home());
+             s.model->findDuplicates(s.home.url());
+             s.need(scenes::waitUntil([&] { return !s.model->isFindingDuplicates(); }),
+                    "no duplicate search");
+             s.model->selectAllDuplicates(true);
+             s.settle();
+         }},
+        {"settings",
+         [](Stage& s) {
+             s.open();
+             s.model->setPage(varnok::AppPage::settings);
+             s.settle();
          }},
     };
     return list;

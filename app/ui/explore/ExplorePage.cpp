@@ -1,0 +1,382 @@
+#include "app/ui/explore/ExplorePage.hpp"
+
+#include "app/ui/UiText.hpp"
+#include "app/ui/Widgets.hpp"
+#include "app/ui/explore/FolderMap.hpp"
+#include "app/ui/explore/NodeListModel.hpp"
+#include "platform/Platform.hpp"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace ombrelo::ui {
+
+using varnok::AppModel;
+using varnok::FileNode;
+using varnok::FolderMapMode;
+
+namespace {
+
+constexpr FolderMapMode modes[] = {FolderMapMode::treemap, FolderMapMode::sunburst,
+                                   FolderMapMode::flame, FolderMapMode::bubbles,
+                                   FolderMapMode::list};
+
+// The selection as the model keeps it: the node without its subtree.
+FileNode shallow(const FileNode& node) {
+    return FileNode(node.id, node.isDirectory, node.logicalSize, node.allocatedSize, {},
+                    node.fileCount, node.folderCount, node.isSymbolicLink, node.hasReadErrors,
+                    node.allocatedSizeComplete, node.identity);
+}
+
+QString elapsedText(qint64 ms) {
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 20, 28, 20);
+    layout->setSpacing(10);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(makeLabel(tr("Explore"), TextRole::title, this));
+    header->addSpacing(16);
+    folderField = new QLineEdit(qs(model_.homeScanLocation().path()), this);
+    folderField->setPlaceholderText(tr("Folder to scan, for example ~/Projects"));
+    folderField->setClearButtonEnabled(true);
+    header->addWidget(folderField, 1);
+    chooseButton = makeButton(tr("Choose\u2026"), this);
+    scanButton = makeButton(tr("Scan"), this);
+    scanButton->setDefault(true);
+    stopButton = makeButton(tr("Stop"), this);
+    header->addWidget(chooseButton);
+    header->addWidget(scanButton);
+    header->addWidget(stopButton);
+    layout->addLayout(header);
+
+    progressLine = makeLabel(QString(), TextRole::secondary, this);
+    sampleNote = makeLabel(tr("Sample data: these folders are illustrative. Scan a folder to see "
+                              "your own files."),
+                           TextRole::secondary, this);
+    layout->addWidget(progressLine);
+    layout->addWidget(sampleNote);
+
+    auto* controls = new QHBoxLayout;
+    breadcrumb = new QHBoxLayout;
+    breadcrumb->setSpacing(2);
+    controls->addLayout(breadcrumb);
+    controls->addStretch(1);
+    modeButtons = new QButtonGroup(this);
+    auto* segments = new QHBoxLayout;
+    segments->setSpacing(0);
+    for (int i = 0; i < 5; ++i) {
+        auto* button = new QPushButton(qs(varnok::rawValue(modes[i])), this);
+        button->setCheckable(true);
+        modeButtons->addButton(button, i);
+        segments->addWidget(button);
+    }
+    controls->addLayout(segments);
+    controls->addSpacing(12);
+    controls->addWidget(makeLabel(tr("Levels"), TextRole::secondary, this));
+    depthBox = new QSpinBox(this);
+    depthBox->setRange(1, 4);
+    controls->addWidget(depthBox);
+    colouring = new QComboBox(this);
+    colouring->addItem(tr("Colour by kind"));
+    colouring->addItem(tr("Colour by age"));
+    controls->addWidget(colouring);
+    expandBox = new QCheckBox(tr("Larger map"), this);
+    controls->addWidget(expandBox);
+    layout->addLayout(controls);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    map = new FolderMap(splitter);
+    listPanel_ = new QWidget(splitter);
+    auto* panel = new QVBoxLayout(listPanel_);
+    panel->setContentsMargins(0, 0, 0, 0);
+    list = new QTreeView(listPanel_);
+    listModel = new NodeListModel(false, list);
+    list->setModel(listModel);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setSortingEnabled(true);
+    list->setAlternatingRowColors(true);
+    list->header()->setSectionResizeMode(NodeListModel::name, QHeaderView::Stretch);
+    list->header()->setStretchLastSection(false);
+    for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
+        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    list->sortByColumn(NodeListModel::size, Qt::DescendingOrder);
+    panel->addWidget(list, 1);
+    auto* actions = new QHBoxLayout;
+    selectionLine = makeLabel(QString(), TextRole::secondary, listPanel_);
+    selectionLine->setWordWrap(false);
+    revealButton = makeButton(tr("Show in Finder"), listPanel_);
+    actions->addWidget(selectionLine, 1);
+    actions->addWidget(revealButton);
+    panel->addLayout(actions);
+    splitter->addWidget(map);
+    splitter->addWidget(listPanel_);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+    layout->addWidget(splitter, 1);
+
+    skippedLine = makeLabel(QString(), TextRole::caption, this);
+    skippedLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(skippedLine);
+
+    ticker_ = new QTimer(this);
+    ticker_->setInterval(500);
+    connect(ticker_, &QTimer::timeout, this, &ExplorePage::showProgress);
+
+    connect(folderField, &QLineEdit::textChanged, this, [this] {
+        scanButton->setEnabled(typedFolder().has_value() && !model_.activeScanURL());
+    });
+    connect(folderField, &QLineEdit::returnPressed, scanButton, &QPushButton::click);
+    connect(scanButton, &QPushButton::clicked, this, [this] {
+        if (auto folder = typedFolder()) {
+            model_.scanFolder(*folder);
+        }
+    });
+    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopFolderScan(); });
+    connect(chooseButton, &QPushButton::clicked, this, [this] {
+        auto* dialog = new QFileDialog(this, tr("Choose a folder to scan"), folderField->text());
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+            folderField->setText(folder);
+            if (auto url = typedFolder()) {
+                model_.scanFolder(*url);
+            }
+        });
+        dialog->open();
+    });
+    connect(modeButtons, &QButtonGroup::idClicked, this,
+            [this](int id) { model_.setMapMode(modes[id]); });
+    connect(depthBox, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int depth) { model_.setMapDepth(depth); });
+    connect(colouring, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
+        map->setColouring(index == 1 ? MapColouring::age : MapColouring::kind);
+    });
+    connect(expandBox, &QCheckBox::toggled, this, [this](bool on) { model_.setMapExpanded(on); });
+    connect(map, &FolderMap::nodeClicked, this,
+            [this](const FileNode& node) { model_.setSelected(shallow(node)); });
+    connect(map, &FolderMap::nodeActivated, this,
+            [this](const FileNode& node) { model_.openFolder(node); });
+    connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (const FileNode* node = listModel->node(current.row())) {
+                    if (!model_.selected() || model_.selected()->id != node->id) {
+                        model_.setSelected(shallow(*node));
+                    }
+                }
+            });
+    connect(list, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (const FileNode* node = listModel->node(index.row())) {
+            model_.openFolder(*node);
+        }
+    });
+    connect(listModel, &QAbstractItemModel::layoutChanged, this, &ExplorePage::showSelection);
+    connect(revealButton, &QPushButton::clicked, this, [this] {
+        if (model_.selected()) {
+            model_.reveal(*model_.selected());
+        }
+    });
+    connect(&model_, &AppModel::changed, this, &ExplorePage::modelChanged);
+
+    showFolder();
+    showMapSettings();
+    showProgress();
+    showSkipped();
+}
+
+std::optional<varnok::Url> ExplorePage::typedFolder() const {
+    const auto accepted = acceptedFolderPath(folderField->text());
+    if (!accepted) {
+        return std::nullopt;
+    }
+    const QString home = qs(varnok::Platform::current().homeDirectory().path());
+    return varnok::Url::file(expandedFolderPath(*accepted, home).toStdString(), true);
+}
+
+void ExplorePage::modelChanged(AppModel::Field field) {
+    switch (field) {
+    case AppModel::Field::root:
+    case AppModel::Field::history:
+        showFolder();
+        break;
+    case AppModel::Field::selected:
+        showSelection();
+        break;
+    case AppModel::Field::mapMode:
+    case AppModel::Field::mapDepth:
+    case AppModel::Field::mapExpanded:
+        showMapSettings();
+        break;
+    case AppModel::Field::activeScanURL:
+    case AppModel::Field::progress:
+    case AppModel::Field::isDemo:
+    case AppModel::Field::duration:
+        showProgress();
+        break;
+    case AppModel::Field::skippedPaths:
+        showSkipped();
+        break;
+    case AppModel::Field::homeScanLocation:
+        if (!folderField->isModified()) {
+            folderField->setText(qs(model_.homeScanLocation().path()));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void ExplorePage::showFolder() {
+    const FileNode& folder = model_.currentFolder();
+    // Both views point into the tree: they let go of the old one before anything else runs.
+    map->setFolder(&folder);
+    std::vector<const FileNode*> children;
+    children.reserve(folder.children.size());
+    for (const auto& child : folder.children) {
+        children.push_back(&child);
+    }
+    listModel->setNodes(std::move(children));
+    listModel->sort(list->header()->sortIndicatorSection(), list->header()->sortIndicatorOrder());
+    rebuildBreadcrumb();
+    showSelection();
+}
+
+void ExplorePage::rebuildBreadcrumb() {
+    while (QLayoutItem* item = breadcrumb->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    std::vector<QString> names{
+        qs(model_.root().name().empty() ? model_.root().id.path() : model_.root().name())};
+    for (const auto& level : model_.history()) {
+        names.push_back(qs(level.name()));
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            breadcrumb->addWidget(makeLabel(QStringLiteral("\u203a"), TextRole::secondary, this));
+        }
+        auto* button = makeLinkButton(names[i], this);
+        button->setObjectName(QStringLiteral("breadcrumb"));
+        button->setEnabled(i + 1 < names.size());
+        connect(button, &QPushButton::clicked, this,
+                [this, i] { model_.navigateTo(static_cast<int>(i)); });
+        breadcrumb->addWidget(button);
+    }
+}
+
+void ExplorePage::showSelection() {
+    const auto& selected = model_.selected();
+    map->setSelectedURL(selected ? std::optional(selected->id) : std::nullopt);
+    revealButton->setEnabled(selected.has_value());
+    if (!selected) {
+        selectionLine->setText(tr("%1 items \u00b7 %2")
+                                   .arg(listModel->rowCount())
+                                   .arg(formatSize(model_.currentFolder().logicalSize)));
+        list->selectionModel()->clearSelection();
+        return;
+    }
+    selectionLine->setText(map->describe(*selected).replace(QLatin1Char('\n'), tr(" \u00b7 ")));
+    const int row = listModel->rowOf(selected->id);
+    if (row >= 0) {
+        const QModelIndex index = listModel->index(row, 0);
+        if (list->currentIndex().row() != row) {
+            list->setCurrentIndex(index);
+        }
+        list->scrollTo(index);
+    } else {
+        list->selectionModel()->clearSelection();
+    }
+}
+
+void ExplorePage::showMapSettings() {
+    const int modeIndex = static_cast<int>(model_.mapMode());
+    if (auto* button = modeButtons->button(modeIndex)) {
+        button->setChecked(true);
+    }
+    // The checked state alone hardly shows in a dark palette.
+    for (QAbstractButton* button : modeButtons->buttons()) {
+        QFont font = button->font();
+        font.setBold(button->isChecked());
+        button->setFont(font);
+    }
+    map->setMode(model_.mapMode());
+    map->setDepth(model_.mapDepth());
+    depthBox->setValue(model_.mapDepth());
+    expandBox->setChecked(model_.mapExpanded());
+    const bool listOnly = model_.mapMode() == FolderMapMode::list;
+    map->setVisible(!listOnly);
+    listPanel_->setVisible(listOnly || !model_.mapExpanded());
+    depthBox->setEnabled(!listOnly);
+    colouring->setEnabled(!listOnly);
+}
+
+void ExplorePage::showProgress() {
+    const bool running = model_.activeScanURL().has_value();
+    if (running && !ticker_->isActive()) {
+        elapsed_.start();
+        ticker_->start();
+    } else if (!running) {
+        ticker_->stop();
+    }
+    stopButton->setVisible(running);
+    scanButton->setEnabled(!running && typedFolder().has_value());
+    chooseButton->setEnabled(!running);
+    sampleNote->setVisible(model_.isDemo() && !running);
+    if (running) {
+        const auto& progress = model_.progress();
+        progressLine->setText(
+            tr("Scanning %1 \u00b7 %2 entries \u00b7 %3 \u00b7 %4")
+                .arg(qs(model_.activeScanURL()->path()))
+                .arg(QLocale().toString(progress.fileCount + progress.folderCount))
+                .arg(elapsedText(elapsed_.elapsed()))
+                .arg(qs(progress.currentPath)));
+        progressLine->setVisible(true);
+    } else if (!model_.isDemo() && model_.scanURL()) {
+        progressLine->setText(tr("%1 \u00b7 %2 files in %3 folders \u00b7 scanned in %4 s")
+                                  .arg(qs(model_.scanURL()->path()))
+                                  .arg(QLocale().toString(model_.root().fileCount))
+                                  .arg(QLocale().toString(model_.root().folderCount))
+                                  .arg(QString::number(model_.duration(), 'f', 1)));
+        progressLine->setVisible(true);
+    } else {
+        progressLine->setVisible(false);
+    }
+}
+
+void ExplorePage::showSkipped() {
+    const QStringList& skipped = model_.skippedPaths();
+    skippedLine->setVisible(!skipped.isEmpty());
+    if (!skipped.isEmpty()) {
+        QStringList shown = skipped.mid(0, 5);
+        QString text =
+            (skipped.size() == 1 ? tr("Could not read 1 location: ")
+                                 : tr("Could not read %1 locations: ").arg(skipped.size())) +
+            shown.join(QStringLiteral(", "));
+        if (skipped.size() > shown.size()) {
+            text += tr(" and %1 more").arg(skipped.size() - shown.size());
+        }
+        skippedLine->setText(text);
+    }
+}
+
+} // namespace ombrelo::ui

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/model/AppModel.hpp"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+class QTreeView;
+
+namespace ombrelo::ui {
+
+class FolderMap;
+class NodeListModel;
+
+// Scans any folder and shows it as a map beside a sortable list; double clicks open folders,
+// with the way back in a breadcrumb.
+class ExplorePage : public QWidget {
+    Q_OBJECT
+public:
+    ExplorePage(varnok::AppModel& model, QWidget* parent = nullptr);
+
+    QLineEdit* folderField;
+    QPushButton* chooseButton;
+    QPushButton* scanButton;
+    QPushButton* stopButton;
+    QLabel* progressLine;
+    QLabel* sampleNote;
+    QHBoxLayout* breadcrumb;
+    QButtonGroup* modeButtons;
+    QSpinBox* depthBox;
+    QComboBox* colouring;
+    QCheckBox* expandBox;
+    FolderMap* map;
+    QTreeView* list;
+    NodeListModel* listModel;
+    QPushButton* revealButton;
+    QLabel* selectionLine;
+    QLabel* skippedLine;
+
+    // The folder field's text as a folder to scan, or nothing when it is not a usable path.
+    std::optional<varnok::Url> typedFolder() const;
+
+private:
+    void modelChanged(varnok::AppModel::Field field);
+    void showFolder();
+    void showSelection();
+    void showMapSettings();
+    void showProgress();
+    void showSkipped();
+    void rebuildBreadcrumb();
+
+    varnok::AppModel& model_;
+    QWidget* listPanel_;
+    QTimer* ticker_;
+    QElapsedTimer elapsed_;
+};
+
+} // namespace ombrelo::ui

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/model/AppModel.hpp"
+#include "core/layout/LayoutGroup.hpp"
+
+#include <QPainterPath>
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace ombrelo::ui {
+
+// How the map colours its shapes.
+enum class MapColouring { kind, age };
+
+// The folder map: one of the core's layouts of a folder's children, painted once into a cached
+// picture; the shapes are kept for hit-testing, and hover and selection are drawn on top.
+class FolderMap : public QWidget {
+    Q_OBJECT
+public:
+    explicit FolderMap(QWidget* parent = nullptr);
+
+    // `folder` must outlive the map's use of it, or be replaced first; null shows nothing.
+    void setFolder(const varnok::FileNode* folder);
+    // `list` shows nothing: the explorer shows its list instead.
+    void setMode(varnok::FolderMapMode mode);
+    void setDepth(int depth);
+    void setColouring(MapColouring colouring);
+    void setSelectedURL(std::optional<varnok::Url> url);
+
+    // The node drawn under a point of the widget, the innermost one; null over empty space.
+    const varnok::FileNode* nodeAt(QPointF point);
+    // How many shapes the current layout drew.
+    size_t shapeCount() const { return shapes_.size(); }
+    // The tooltip text for a node: name, size and share of the folder.
+    QString describe(const varnok::FileNode& node) const;
+
+signals:
+    void nodeClicked(const varnok::FileNode& node);
+    void nodeActivated(const varnok::FileNode& node);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Shape {
+        QPainterPath path;
+        QRectF labelRect;
+        const varnok::FileNode* node = nullptr;
+        // Keeps a "More items" node alive.
+        std::shared_ptr<const varnok::LayoutGroup> group;
+        // Index of the first-level entry this shape belongs to, for its hue.
+        int branch = 0;
+        int depth = 1;
+        bool expanded = false;
+    };
+
+    void invalidate();
+    void layOut();
+    void paintShapes(QPainter& painter) const;
+    QColor fill(const Shape& shape) const;
+    const Shape* shapeAt(QPointF point) const;
+
+    const varnok::FileNode* folder_ = nullptr;
+    varnok::FolderMapMode mode_ = varnok::FolderMapMode::treemap;
+    int depth_ = 2;
+    MapColouring colouring_ = MapColouring::kind;
+    std::optional<varnok::Url> selected_;
+    std::vector<Shape> shapes_;
+    QPixmap picture_;
+    bool layoutDirty_ = true;
+    bool pictureDirty_ = true;
+    const Shape* hovered_ = nullptr;
+};
+
+} // namespace ombrelo::ui

@@ -1,0 +1,305 @@
+#include "app/ui/pages/DuplicatesPage.hpp"
+
+#include "app/ui/UiText.hpp"
+#include "app/ui/Widgets.hpp"
+#include "platform/Platform.hpp"
+
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace ombrelo::ui {
+
+using varnok::AppModel;
+using varnok::DuplicateGroup;
+using varnok::FileNode;
+
+namespace {
+
+constexpr int urlRole = Qt::UserRole;
+constexpr int groupRole = Qt::UserRole + 1;
+
+} // namespace
+
+DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 20, 28, 20);
+    layout->setSpacing(10);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(makeLabel(tr("Duplicates"), TextRole::title, this));
+    header->addSpacing(16);
+    folderField = new QLineEdit(qs(model_.homeScanLocation().path()), this);
+    folderField->setPlaceholderText(tr("Folder to search, for example ~/Pictures"));
+    folderField->setClearButtonEnabled(true);
+    header->addWidget(folderField, 1);
+    chooseButton = makeButton(tr("Choose\u2026"), this);
+    findButton = makeButton(tr("Find Duplicates"), this);
+    findButton->setDefault(true);
+    stopButton = makeButton(tr("Stop"), this);
+    header->addWidget(chooseButton);
+    header->addWidget(findButton);
+    header->addWidget(stopButton);
+    layout->addLayout(header);
+
+    progressLine = makeLabel(QString(), TextRole::secondary, this);
+    layout->addWidget(progressLine);
+    summaryLine = makeLabel(QString(), TextRole::strong, this);
+    layout->addWidget(summaryLine);
+
+    auto* actions = new QHBoxLayout;
+    selectAllButton = makeButton(tr("Select All Copies"), this);
+    selectNoneButton = makeButton(tr("Select None"), this);
+    keepButton = makeButton(tr("Keep This Copy"), this);
+    revealButton = makeButton(tr("Show in Finder"), this);
+    reviewButton = makeButton(tr("Review & Move to Trash\u2026"), this);
+    actions->addWidget(selectAllButton);
+    actions->addWidget(selectNoneButton);
+    actions->addSpacing(12);
+    actions->addWidget(keepButton);
+    actions->addWidget(revealButton);
+    actions->addStretch(1);
+    actions->addWidget(reviewButton);
+    layout->addLayout(actions);
+
+    sets = new QTreeWidget(this);
+    sets->setColumnCount(3);
+    sets->setHeaderLabels({tr("File"), tr("Size"), tr("")});
+    sets->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    sets->header()->setStretchLastSection(false);
+    sets->setUniformRowHeights(true);
+    sets->setAlternatingRowColors(true);
+    layout->addWidget(sets, 1);
+
+    skippedLine = makeLabel(QString(), TextRole::caption, this);
+    layout->addWidget(skippedLine);
+
+    connect(folderField, &QLineEdit::textChanged, this, [this] { showState(); });
+    connect(folderField, &QLineEdit::returnPressed, findButton, &QPushButton::click);
+    connect(findButton, &QPushButton::clicked, this, [this] {
+        if (auto folder = typedFolder()) {
+            model_.findDuplicates(*folder);
+        }
+    });
+    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopFindingDuplicates(); });
+    connect(chooseButton, &QPushButton::clicked, this, [this] {
+        auto* dialog = new QFileDialog(this, tr("Choose a folder to search"), folderField->text());
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QFileDialog::fileSelected, this,
+                [this](const QString& folder) { folderField->setText(folder); });
+        dialog->open();
+    });
+    connect(selectAllButton, &QPushButton::clicked, this,
+            [this] { model_.selectAllDuplicates(true); });
+    connect(selectNoneButton, &QPushButton::clicked, this,
+            [this] { model_.selectAllDuplicates(false); });
+    connect(keepButton, &QPushButton::clicked, this, [this] {
+        auto* item = sets->currentItem();
+        if (item != nullptr && item->parent() != nullptr) {
+            model_.chooseDuplicateKeeper(
+                *varnok::Url::parse(item->data(0, groupRole).toString().toStdString()),
+                *varnok::Url::parse(item->data(0, urlRole).toString().toStdString()));
+        }
+    });
+    connect(revealButton, &QPushButton::clicked, this, [this] {
+        if (auto url = currentFile()) {
+            model_.revealURL(*url);
+        }
+    });
+    connect(reviewButton, &QPushButton::clicked, this,
+            [this] { model_.prepareDuplicateCleanup(); });
+    connect(sets, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (rebuilding_ || column != 0 || item->parent() == nullptr) {
+            return;
+        }
+        const auto url = varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
+        const bool checked = item->checkState(0) == Qt::Checked;
+        if (url && checked != (model_.duplicateSelection().count(*url) != 0)) {
+            model_.toggleDuplicate(*url);
+        }
+    });
+    connect(sets, &QTreeWidget::currentItemChanged, this, [this] { showState(); });
+    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
+        switch (field) {
+        case AppModel::Field::duplicateResult:
+        case AppModel::Field::duplicateKeepers:
+        case AppModel::Field::duplicateSelection:
+            rebuild();
+            break;
+        case AppModel::Field::homeScanLocation:
+            if (!folderField->isModified()) {
+                folderField->setText(qs(model_.homeScanLocation().path()));
+            }
+            break;
+        case AppModel::Field::isFindingDuplicates:
+        case AppModel::Field::duplicateProgress:
+        case AppModel::Field::isWorkingCleanup:
+        case AppModel::Field::cleanupStage:
+        case AppModel::Field::cleanupPlan:
+            showState();
+            break;
+        default:
+            break;
+        }
+    });
+    rebuild();
+}
+
+std::optional<varnok::Url> DuplicatesPage::typedFolder() const {
+    const auto accepted = acceptedFolderPath(folderField->text());
+    if (!accepted) {
+        return std::nullopt;
+    }
+    const QString home = qs(varnok::Platform::current().homeDirectory().path());
+    return varnok::Url::file(expandedFolderPath(*accepted, home).toStdString(), true);
+}
+
+std::optional<varnok::Url> DuplicatesPage::currentFile() const {
+    auto* item = sets->currentItem();
+    if (item == nullptr || item->parent() == nullptr) {
+        return std::nullopt;
+    }
+    return varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
+}
+
+QTreeWidgetItem* DuplicatesPage::rowOf(const varnok::Url& url) const {
+    const QString text = qs(url.absoluteString());
+    for (int i = 0; i < sets->topLevelItemCount(); ++i) {
+        auto* group = sets->topLevelItem(i);
+        for (int j = 0; j < group->childCount(); ++j) {
+            if (group->child(j)->data(0, urlRole).toString() == text) {
+                return group->child(j);
+            }
+        }
+    }
+    return nullptr;
+}
+
+void DuplicatesPage::rebuild() {
+    rebuilding_ = true;
+    const std::optional<varnok::Url> current = currentFile();
+    sets->clear();
+    const auto& result = model_.duplicateResult();
+    if (result) {
+        const auto& selection = model_.duplicateSelection();
+        QList<QTreeWidgetItem*> groups;
+        for (const DuplicateGroup& group : result->groups) {
+            auto* top = new QTreeWidgetItem;
+            const FileNode& first = group.files.front();
+            top->setText(0, tr("%1 \u2014 %2 copies of %3")
+                                .arg(qs(first.name()))
+                                .arg(group.files.size())
+                                .arg(formatSize(first.logicalSize)));
+            top->setText(1, tr("%1 extra").arg(formatSize(group.extraSize())));
+            top->setFirstColumnSpanned(false);
+            QFont bold = top->font(0);
+            bold.setBold(true);
+            top->setFont(0, bold);
+            top->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            const varnok::Url& keeper = model_.duplicateKeeper(group).id;
+            for (const FileNode& file : group.files) {
+                auto* row = new QTreeWidgetItem(top);
+                row->setText(0, qs(file.id.path()));
+                row->setText(1, formatSize(file.logicalSize));
+                row->setData(0, urlRole, qs(file.id.absoluteString()));
+                row->setData(0, groupRole, qs(group.id().absoluteString()));
+                row->setToolTip(0, qs(file.id.path()));
+                if (file.id == keeper) {
+                    row->setText(2, tr("Kept"));
+                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+                    row->setData(0, Qt::CheckStateRole, QVariant());
+                } else {
+                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
+                                  Qt::ItemIsUserCheckable);
+                    row->setCheckState(0,
+                                       selection.count(file.id) != 0 ? Qt::Checked : Qt::Unchecked);
+                }
+            }
+            groups.append(top);
+        }
+        sets->addTopLevelItems(groups);
+        sets->expandAll();
+        if (current) {
+            if (auto* item = rowOf(*current)) {
+                sets->setCurrentItem(item);
+            }
+        }
+    }
+    sets->resizeColumnToContents(1);
+    sets->resizeColumnToContents(2);
+    rebuilding_ = false;
+    showState();
+}
+
+void DuplicatesPage::showState() {
+    const bool finding = model_.isFindingDuplicates();
+    const bool working = model_.isWorkingCleanup();
+    stopButton->setVisible(finding);
+    findButton->setEnabled(!model_.isBusy() && typedFolder().has_value());
+    chooseButton->setEnabled(!finding);
+
+    if (finding) {
+        const auto& progress = model_.duplicateProgress();
+        QString counts =
+            progress.total > 0
+                ? tr("%1 of %2 files")
+                      .arg(QLocale().toString(progress.checked), QLocale().toString(progress.total))
+                : tr("%1 files").arg(QLocale().toString(progress.checked));
+        if (progress.bytesRead > 0) {
+            counts += tr(" \u00b7 %1 read").arg(formatSize(progress.bytesRead));
+        }
+        progressLine->setText(tr("%1\u2026 %2").arg(qs(progress.phase), counts));
+    } else if (working) {
+        progressLine->setText(model_.cleanupStage() + QStringLiteral("\u2026"));
+    } else if (model_.duplicateFolder()) {
+        progressLine->setText(tr("Searched %1").arg(qs(model_.duplicateFolder()->path())));
+    } else {
+        progressLine->setText(tr("Choose a folder. Files are compared byte by byte; nothing is "
+                                 "changed until you review and confirm."));
+    }
+
+    const auto& result = model_.duplicateResult();
+    std::int64_t selectedBytes = 0;
+    std::int64_t selectedCount = 0;
+    if (result) {
+        for (const auto& group : result->groups) {
+            for (const auto& file : group.files) {
+                if (model_.duplicateSelection().count(file.id) != 0) {
+                    selectedBytes += file.logicalSize;
+                    ++selectedCount;
+                }
+            }
+        }
+        summaryLine->setText(result->groups.empty()
+                                 ? tr("No duplicates found.")
+                                 : tr("%1 %2 \u00b7 %3 could be freed \u00b7 %4 selected (%5)")
+                                       .arg(result->groups.size())
+                                       .arg(result->groups.size() == 1 ? tr("set") : tr("sets"))
+                                       .arg(formatSize(result->extraSize()))
+                                       .arg(selectedCount)
+                                       .arg(formatSize(selectedBytes)));
+        skippedLine->setVisible(!result->skippedFiles.empty());
+        skippedLine->setText(tr("%1 files could not be compared and were left out.")
+                                 .arg(result->skippedFiles.size()));
+    } else {
+        summaryLine->setText(QString());
+        skippedLine->setVisible(false);
+    }
+    summaryLine->setVisible(result.has_value());
+    const bool idle = !model_.isBusy() && !model_.cleanupPlan();
+    selectAllButton->setEnabled(idle && result && !result->groups.empty());
+    selectNoneButton->setEnabled(idle && selectedCount > 0);
+    const auto file = currentFile();
+    keepButton->setEnabled(idle && file.has_value() && sets->currentItem()->text(2).isEmpty());
+    revealButton->setEnabled(file.has_value());
+    reviewButton->setEnabled(idle && selectedCount > 0);
+}
+
+} // namespace ombrelo::ui

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "app/model/AppModel.hpp"
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace ombrelo::ui {
+
+// Finds byte-identical files in a folder, lets the user keep one copy of each set and select the
+// others, and moves the selected copies to the Trash through the usual review.
+class DuplicatesPage : public QWidget {
+    Q_OBJECT
+public:
+    DuplicatesPage(varnok::AppModel& model, QWidget* parent = nullptr);
+
+    QLineEdit* folderField;
+    QPushButton* chooseButton;
+    QPushButton* findButton;
+    QPushButton* stopButton;
+    QLabel* progressLine;
+    QLabel* summaryLine;
+    QPushButton* selectAllButton;
+    QPushButton* selectNoneButton;
+    QPushButton* keepButton;
+    QPushButton* revealButton;
+    QPushButton* reviewButton;
+    // One top-level row per set, one child row per file; a file's row is checked when selected.
+    QTreeWidget* sets;
+    QLabel* skippedLine;
+
+    // The file row showing `url`, or null.
+    QTreeWidgetItem* rowOf(const varnok::Url& url) const;
+
+private:
+    void rebuild();
+    void showState();
+    std::optional<varnok::Url> currentFile() const;
+    std::optional<varnok::Url> typedFolder() const;
+
+    varnok::AppModel& model_;
+    bool rebuilding_ = false;
+};
+
+} // namespace ombrelo::ui

@@ -1,0 +1,171 @@
+#include "app/ui/pages/LargestPage.hpp"
+
+#include "app/ui/UiText.hpp"
+#include "app/ui/Widgets.hpp"
+#include "app/ui/explore/NodeListModel.hpp"
+#include "core/scan/ItemIndex.hpp"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace ombrelo::ui {
+
+using varnok::AppModel;
+using varnok::FileNode;
+
+LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(28, 20, 28, 20);
+    layout->setSpacing(10);
+    layout->addWidget(makeLabel(tr("Largest items"), TextRole::title, this));
+
+    auto* controls = new QHBoxLayout;
+    scopeButtons = new QButtonGroup(this);
+    const QString scopes[] = {tr("In this folder"), tr("All files"), tr("All folders")};
+    for (int i = 0; i < 3; ++i) {
+        auto* button = new QPushButton(scopes[i], this);
+        button->setCheckable(true);
+        scopeButtons->addButton(button, i);
+        controls->addWidget(button);
+    }
+    scopeButtons->button(allFiles)->setChecked(true);
+    controls->addSpacing(12);
+    searchField = new QLineEdit(model_.search(), this);
+    searchField->setPlaceholderText(tr("Search names and paths"));
+    searchField->setClearButtonEnabled(true);
+    controls->addWidget(searchField, 1);
+    kindFilter = new QComboBox(this);
+    kindFilter->addItem(tr("All kinds"));
+    for (auto kind : varnok::allItemKinds) {
+        kindFilter->addItem(qs(varnok::textValue(kind)));
+    }
+    controls->addWidget(kindFilter);
+    sortOrder = new QComboBox(this);
+    for (auto sort : varnok::allItemSorts) {
+        sortOrder->addItem(qs(varnok::textValue(sort)));
+    }
+    controls->addWidget(sortOrder);
+    layout->addLayout(controls);
+
+    list = new QTreeView(this);
+    listModel = new NodeListModel(true, list);
+    list->setModel(listModel);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAlternatingRowColors(true);
+    list->header()->setSectionResizeMode(NodeListModel::name, QHeaderView::Stretch);
+    list->header()->setSectionResizeMode(NodeListModel::location, QHeaderView::Stretch);
+    list->header()->setStretchLastSection(false);
+    for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
+        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    layout->addWidget(list, 1);
+
+    auto* footer = new QHBoxLayout;
+    countLine = makeLabel(QString(), TextRole::secondary, this);
+    footer->addWidget(countLine, 1);
+    revealButton = makeButton(tr("Show in Finder"), this);
+    footer->addWidget(revealButton);
+    layout->addLayout(footer);
+
+    connect(scopeButtons, &QButtonGroup::idClicked, this, [this] { refresh(); });
+    connect(kindFilter, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { refresh(); });
+    connect(sortOrder, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { refresh(); });
+    connect(searchField, &QLineEdit::textChanged, this,
+            [this](const QString& text) { model_.setSearch(text); });
+    connect(list, &QTreeView::doubleClicked, this,
+            [this](const QModelIndex& index) { revealRow(index.row()); });
+    connect(revealButton, &QPushButton::clicked, this,
+            [this] { revealRow(list->currentIndex().row()); });
+    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
+        switch (field) {
+        case AppModel::Field::root:
+            // The rows point into the old tree: let go of them now, even while hidden.
+            listModel->setNodes({});
+            refreshWhenShown();
+            break;
+        case AppModel::Field::history:
+            if (scopeButtons->checkedId() == inThisFolder) {
+                refreshWhenShown();
+            }
+            break;
+        case AppModel::Field::search:
+            if (searchField->text() != model_.search()) {
+                searchField->setText(model_.search());
+            }
+            refreshWhenShown();
+            break;
+        case AppModel::Field::searchFocusRequest:
+            searchField->setFocus(Qt::ShortcutFocusReason);
+            searchField->selectAll();
+            break;
+        default:
+            break;
+        }
+    });
+    refresh();
+}
+
+void LargestPage::refreshWhenShown() {
+    if (isVisible()) {
+        refresh();
+    } else {
+        stale_ = true;
+    }
+}
+
+void LargestPage::showEvent(QShowEvent* event) {
+    if (stale_) {
+        refresh();
+    }
+    QWidget::showEvent(event);
+}
+
+void LargestPage::refresh() {
+    stale_ = false;
+    const int scope = scopeButtons->checkedId();
+    std::optional<varnok::ItemKind> kind;
+    if (kindFilter->currentIndex() > 0) {
+        kind = varnok::allItemKinds[kindFilter->currentIndex() - 1];
+    } else if (scope == allFiles) {
+        kind = varnok::ItemKind::files;
+    } else if (scope == allFolders) {
+        kind = varnok::ItemKind::folders;
+    }
+    const FileNode& folder = scope == inThisFolder ? model_.currentFolder() : model_.root();
+    const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
+    std::vector<const FileNode*> found = varnok::ItemIndex::find(
+        folder, kind, sort, model_.search().toStdString(),
+        scope == inThisFolder ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants);
+    const auto total = found.size();
+    if (found.size() > static_cast<size_t>(rowLimit)) {
+        found.resize(rowLimit);
+    }
+    listModel->setNodes(std::move(found));
+    list->header()->setSortIndicatorShown(false);
+    revealButton->setEnabled(listModel->rowCount() > 0);
+    QString where = scope == inThisFolder ? qs(folder.id.path()) : tr("the explored folder");
+    countLine->setText(
+        total > static_cast<size_t>(rowLimit)
+            ? tr("The first %1 of %2 items in %3")
+                  .arg(QLocale().toString(rowLimit),
+                       QLocale().toString(static_cast<qlonglong>(total)), where)
+            : tr("%1 items in %2").arg(QLocale().toString(static_cast<qlonglong>(total)), where));
+}
+
+void LargestPage::revealRow(int row) {
+    if (const FileNode* node = listModel->node(row)) {
+        model_.reveal(*node);
+    }
+}
+
+} // namespace ombrelo::ui
