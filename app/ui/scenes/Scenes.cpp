@@ -415,8 +415,16 @@ ui::CleanupScreen& Stage::screen() {
 }
 
 QDialog* Stage::waitForSheet(const char* name) {
-    need(waitUntil([&] { return window->sheet(QString::fromLatin1(name)) != nullptr; }, 20000),
-         name);
+    if (!waitUntil([&] { return window->sheet(QString::fromLatin1(name)) != nullptr; }, 20000)) {
+        // Say what the window shows instead, so that a failed run can be understood.
+        std::string why = std::string(name) + " did not open";
+        for (const auto& text : {model->cleanStatus(), model->error(), model->note()}) {
+            if (text) {
+                why += "; the window says: " + text->toStdString();
+            }
+        }
+        throw std::runtime_error(why);
+    }
     return window->sheet(QString::fromLatin1(name));
 }
 
