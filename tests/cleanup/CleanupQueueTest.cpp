@@ -28,18 +28,15 @@ Paths paths(const CleanupQueue& queue) {
     return out;
 }
 
-TEST(CleanupQueue, EnclosingFolderWinsInEitherOrder) {
+TEST(CleanupQueue, EachItemOnceAndTheEnclosingFolderWinsInEitherOrder) {
     CleanupQueue queue;
-    queue.add(candidate("/h/a/one"));
-    queue.add(candidate("/h/z"));
-    queue.add(candidate("/h/a/two/deep"));
-    queue.add(candidate("/h/a"));
+    for (const char* path : {"/h/a/one", "/h/z", "/h/a/two/deep", "/h/a"}) {
+        queue.add(candidate(path));
+    }
     queue.add(candidate("/h/a/file", 1, false));
     EXPECT_EQ(paths(queue), Paths({"/h/z", "/h/a"}));
-}
 
-TEST(CleanupQueue, SamePathInAnySpellingIsQueuedOnce) {
-    CleanupQueue queue;
+    queue.clear();
     for (const char* path : {"/h/a/b", "/h/a/b", "/h/a/./b/", "/h/a/c/../b"}) {
         queue.add(candidate(path));
     }
@@ -80,7 +77,6 @@ TEST(CleanupQueue, RemoveMatchesTheUrlExactlyAndTotalCountsLogicalBytes) {
     queue.remove(Url::file("/h/a", true));
     EXPECT_EQ(paths(queue), Paths({"/h/b"}));
     queue.clear();
-    EXPECT_TRUE(queue.items().empty());
     EXPECT_EQ(queue.totalSize(), 0);
 }
 

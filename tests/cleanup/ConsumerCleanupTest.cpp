@@ -63,10 +63,7 @@ TEST(ConsumerCleanupRules, GeneratedRowsAndLookupByStandardisedLocation) {
     }
     EXPECT_EQ(rules[9].path, "Library/Application Support/Figma/Cache");
     EXPECT_EQ(rules[9].title, "Figma \u00B7 Cache");
-    EXPECT_EQ(rules[9].category, CleanupCategory::appCaches);
-    EXPECT_EQ(rules[13].category, CleanupCategory::aiCaches);
     EXPECT_EQ(rules[20].title, "discord \u00B7 GPUCache");
-    EXPECT_EQ(rules[20].category, CleanupCategory::communicationCaches);
     EXPECT_TRUE(ConsumerCleanup::isConsumer(CleanupCategory::oldLogs));
     EXPECT_FALSE(ConsumerCleanup::isConsumer(CleanupCategory::dependencies));
 
@@ -271,10 +268,7 @@ TEST(ConsumerCleanupScan, EligibilityByAgeBorderAndRuleCategory) {
 }
 
 RunningApplication app(std::optional<std::string> id, std::optional<std::string> name) {
-    RunningApplication running;
-    running.bundleIdentifier = std::move(id);
-    running.localizedName = std::move(name);
-    return running;
+    return {std::move(id), std::move(name), false, {}, {}};
 }
 
 TEST(ConsumerCleanupRunningApps, OwnersByExactIdentifierOrDottedExtension) {

@@ -246,10 +246,7 @@ TEST(LinuxHome, RowsStayExactLocationsAndAskTheirOwnersToClose) {
         return CleanupCandidate(node, CleanupCategory::appCaches, h.home, "");
     };
     auto running = [](std::string id, std::string name) {
-        RunningApplication app;
-        app.bundleIdentifier = std::move(id);
-        app.localizedName = std::move(name);
-        return app;
+        return RunningApplication{std::move(id), std::move(name), false, {}, {}};
     };
     const std::vector<RunningApplication> apps = {
         running("com.microsoft.VSCode", "Visual Studio Code"),
@@ -301,10 +298,8 @@ TEST(LinuxHome, ACacheGoesToTheTrashAndComesBackAndAChangedOneIsRefused) {
     const CleanupCandidate& chrome = find(result, h.at(".cache/google-chrome"));
     {
         ScopedRunningApplications fixed([] {
-            RunningApplication app;
-            app.bundleIdentifier = "com.google.Chrome";
-            app.localizedName = "Google Chrome";
-            return std::vector<RunningApplication>{app};
+            return std::vector<RunningApplication>{
+                {"com.google.Chrome", "Google Chrome", true, {}, {}}};
         });
         EXPECT_EQ(problemOf([&] { TrashService::validate(chrome, homeUrl); }),
                   "Close Google Chrome and scan again before cleaning its cache.");

@@ -111,24 +111,6 @@ TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
     EXPECT_NE(run.out.find("Cleanup plan: 1 item, 2.0 kB"), std::string::npos) << run.out;
 }
 
-TEST(CleanupScanCommand, BadHomeFoldersAreRefused) {
-    TempDir dir;
-    makeFolder(dir.at("home/Library/Caches/Firefox"));
-    makeSymlink(dir.at("home"), dir.at("link"));
-    auto linked = runCli({"cleanup-scan", "--home", dir.at("link")});
-    EXPECT_EQ(linked.exitCode, 1);
-    EXPECT_NE(linked.err.find("The scan location must not be a symbolic link."), std::string::npos)
-        << linked.err;
-    EXPECT_TRUE(linked.out.empty());
-
-    auto missing = runCli({"cleanup-scan", "--home", dir.at("nothing")});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
-
-    EXPECT_EQ(runCli({"cleanup-scan", dir.at("home")}).exitCode, 2);
-    EXPECT_EQ(runCli({"cleanup-scan", "--home"}).exitCode, 2);
-}
-
 TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {
     TempDir dir;
     writeFile(dir.at("code/site/package.json"), "{}");
@@ -153,9 +135,6 @@ TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {
     auto text = runCli({"detect", dir.at("code")});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("Project dependencies: 1 item"), std::string::npos) << text.out;
-
-    EXPECT_EQ(runCli({"detect"}).exitCode, 2);
-    EXPECT_EQ(runCli({"detect", dir.at("nothing")}).exitCode, 1);
 }
 
 } // namespace

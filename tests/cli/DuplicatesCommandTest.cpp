@@ -47,20 +47,3 @@ TEST(DuplicatesCommand, PrintsTheResultAsJson) {
     EXPECT_EQ(json["extraSize"], 4);
     EXPECT_TRUE(json["duration"].is_number());
 }
-
-TEST(DuplicatesCommand, ExplainsBadInput) {
-    TempDir dir;
-    writeFile(dir.at("f"), "x");
-    for (auto [args, code, message] :
-         std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
-             {{"duplicates", dir.at("nothing")}, 1, "does not exist"},
-             {{"duplicates", dir.at("f")}, 1, "is not a folder"},
-             {{"duplicates", dir.path(), dir.path()}, 2, "at most one folder"},
-             {{"duplicates", "--exclude", "", dir.path()}, 2, "needs a pattern"},
-             {{"duplicates", "--jobs", "0", dir.path()}, 2, ""},
-         }) {
-        CliRun run = runCli(args);
-        EXPECT_EQ(run.exitCode, code) << args.back();
-        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-    }
-}

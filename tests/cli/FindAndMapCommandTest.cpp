@@ -79,33 +79,6 @@ TEST(FindCommand, TextListingShowsSizeDateAndPath) {
     EXPECT_NE(none.out.find("No items match."), std::string::npos);
 }
 
-TEST(FindAndMapCommands, BadInputIsExplained) {
-    Sample sample;
-    const std::string& root = sample.root;
-    for (const auto& [args, code, message] :
-         std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
-             {{"find", root, "--kind", "Pictures"},
-              2,
-              "Files, Folders, Videos, Archives, Applications"},
-             {{"find", root, "--sort", "Smallest"}, 2, ""},
-             {{"find", root, "--limit", "-1"}, 2, ""},
-             {{"find", root + "/nowhere"}, 1, "does not exist"},
-             {{"map", root, "--mode", "pie"}, 2, ""},
-             {{"map", root, "--width", "wide"}, 2, ""},
-             {{"map", root, "--height", "nan"}, 2, ""},
-             {{"map", root, "--depth", "5"}, 2, ""},
-             {{"map", root, root}, 2, "at most one folder"},
-             {{"find", root, "--exclude", "/abs"}, 2, "leave out the leading '/'"},
-             {{"map", root, "--svg", root + "/missing/dir/x.svg"},
-              1,
-              root + "/missing/dir does not exist"},
-         }) {
-        auto run = runCli(args);
-        EXPECT_EQ(run.exitCode, code) << args.back() << run.err;
-        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-    }
-}
-
 TEST(MapCommand, JsonPlacementsCarryEachModesGeometry) {
     Sample sample;
     struct Expect {

@@ -51,7 +51,7 @@ TEST(ScanCommand, DotDotAfterALinkIsTheParentOfItsTarget) {
     }
 }
 
-TEST(ScanCommand, HumanSummaryAndQuiet) {
+TEST(ScanCommand, HumanSummaryQuietAndHelp) {
     TempDir dir;
     writeFile(dir.at("big/file.mp4"), std::string(3000, 'x'));
     writeFile(dir.at("small.txt"), "12");
@@ -65,11 +65,17 @@ TEST(ScanCommand, HumanSummaryAndQuiet) {
     auto quiet = runCli({"scan", "--quiet", dir.path()});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_TRUE(quiet.out.empty());
+
+    auto help = runCli({"scan", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: ombrelo-cli scan"), std::string::npos);
 }
 
-TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
+TEST(CommandLine, BadInputEndsWithAMessageAndTheRightCode) {
     TempDir dir;
     writeFile(dir.at("file"), "x");
+    makeFolder(dir.at("home/Library/Caches/Firefox"));
+    makeSymlink(dir.at("home"), dir.at("linked-home"));
     makeSymlink("loop", dir.at("loop"));
     int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -78,25 +84,52 @@ TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
+    const std::string root = dir.path();
     struct Case {
         std::vector<std::string> args;
         int code;
         std::string message;
     };
     for (const Case& c : std::vector<Case>{
+             {{}, 2, ""},
+             {{"nonsense"}, 2, "unknown command"},
              {{"scan", dir.at("missing")}, 1, "does not exist"},
              {{"scan", dir.at("file")}, 1, "is not a folder"},
              {{"scan", socketPath}, 1, "is not a folder"},
              {{"scan", dir.at("loop")}, 1, "symbolic link loop"},
              {{"scan", "a", "b"}, 2, "at most one folder"},
-             {{"scan", "--bogus", dir.path()}, 2, "unknown option"},
-             {{"scan", "--json", "--quiet", dir.path()}, 2, "cannot be used together"},
-             {{"nonsense"}, 2, "unknown command"},
+             {{"scan", "--bogus", root}, 2, "unknown option"},
+             {{"scan", "--json", "--quiet", root}, 2, "cannot be used together"},
+             {{"find", root, "--kind", "Pictures"},
+              2,
+              "Files, Folders, Videos, Archives, Applications"},
+             {{"find", root, "--sort", "Smallest"}, 2, ""},
+             {{"find", root, "--limit", "-1"}, 2, ""},
+             {{"find", root, "--exclude", "/abs"}, 2, "leave out the leading '/'"},
+             {{"map", root, "--mode", "pie"}, 2, ""},
+             {{"map", root, "--width", "wide"}, 2, ""},
+             {{"map", root, "--height", "nan"}, 2, ""},
+             {{"map", root, "--depth", "5"}, 2, ""},
+             {{"map", root, "--svg", root + "/missing/dir/x.svg"},
+              1,
+              root + "/missing/dir does not exist"},
+             {{"duplicates", dir.at("file")}, 1, "is not a folder"},
+             {{"duplicates", "--exclude", "", root}, 2, "needs a pattern"},
+             {{"duplicates", "--jobs", "0", root}, 2, ""},
+             {{"cleanup-scan", "--home", dir.at("linked-home")},
+              1,
+              "The scan location must not be a symbolic link."},
+             {{"cleanup-scan", "--home", dir.at("missing")}, 1, "does not exist"},
+             {{"cleanup-scan", dir.at("home")}, 2, ""},
+             {{"cleanup-scan", "--home"}, 2, ""},
+             {{"detect"}, 2, ""},
+             {{"detect", dir.at("missing")}, 1, ""},
          }) {
         auto run = runCli(c.args);
-        EXPECT_EQ(run.exitCode, c.code) << c.args.back() << run.err;
+        const std::string shown = c.args.empty() ? "(nothing)" : c.args.front();
+        EXPECT_EQ(run.exitCode, c.code) << shown << " " << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_TRUE(run.out.empty());
+        EXPECT_TRUE(run.out.empty()) << shown << " " << run.out;
     }
     ::close(sock);
 
@@ -109,14 +142,4 @@ TEST(ScanCommand, BadInputEndsWithAMessageAndTheRightCode) {
     ASSERT_TRUE(outcome.succeeded) << outcome.output;
     EXPECT_EQ(outcome.output.substr(0, 2), "1 ");
     EXPECT_NE(outcome.output.find("permission"), std::string::npos) << outcome.output;
-}
-
-TEST(ScanCommand, HelpTellsEveryCommand) {
-    auto tool = runCli({"--help"});
-    EXPECT_EQ(tool.exitCode, 0);
-    EXPECT_NE(tool.out.find("scan"), std::string::npos);
-    auto scan = runCli({"scan", "--help"});
-    EXPECT_EQ(scan.exitCode, 0);
-    EXPECT_NE(scan.out.find("Usage: ombrelo-cli scan"), std::string::npos);
-    EXPECT_NE(runCli({}).exitCode, 0);
 }

@@ -11,25 +11,19 @@
 using namespace varnok;
 using namespace varnok::testing;
 
-TEST(SunburstLayout, RangesFollowSizesAndTheLastEndsAtAFullTurn) {
-    auto nodes = filesIn("/d", {3, 1});
-    auto segments = SunburstLayout::make(nodes, 3, 900, 60);
+TEST(SunburstLayout, RangesFollowSizesAndNarrowFoldersStayClosed) {
+    auto segments = SunburstLayout::make(filesIn("/d", {3, 1}), 3, 900, 60);
     ASSERT_EQ(segments.size(), 2u);
     EXPECT_EQ(segments[0].start, 0);
     EXPECT_DOUBLE_EQ(segments[0].end, 3 * std::numbers::pi / 2);
     EXPECT_EQ(segments[1].start, segments[0].end);
-    EXPECT_EQ(segments[1].end, 6.283185307179586);
-    EXPECT_EQ(segments[1].depth, 1);
-    EXPECT_TRUE(segments[1].ancestors.empty());
-}
+    EXPECT_EQ(segments[1].end, 6.283185307179586) << "the last ends at exactly a full turn";
 
-TEST(SunburstLayout, NarrowFoldersAreNotOpened) {
     // A folder of 1 byte beside 250 bytes spans 2π/251 ≈ 0.02503 rad: just wider than 0.025.
     for (auto [other, opens] : {std::pair{250, true}, std::pair{252, false}}) {
         std::vector<FileNode> nodes{fileNode("/d/big", other),
                                     folderNode("/d/small", filesIn("/d/small", {1}))};
-        auto segments = SunburstLayout::make(nodes, 3, 900, 60);
-        EXPECT_EQ(segments.size(), opens ? 3u : 2u) << other;
+        EXPECT_EQ(SunburstLayout::make(nodes, 3, 900, 60).size(), opens ? 3u : 2u) << other;
     }
 }
 
