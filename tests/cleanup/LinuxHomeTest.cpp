@@ -199,9 +199,9 @@ TEST(LinuxHome, FindsEachCacheAndOldLogWithItsSizeAndNothingElse) {
 TEST(LinuxHome, AFolderUnreadableInACacheIsListedOnceAndKeepsTheCacheOut) {
     ScratchHome h;
     writeFile(h.home + "/.cache/pip/http/data", "cached");
-    setMode(makeFolder(h.home + "/.cache/pip/locked"), 0700);
+    setMode(makeFolder(h.home + "/.cache/pip/locked"), 0);
     writeFile(h.home + "/.config/Slack/Cache/data", "cached");
-    setMode(makeFolder(h.home + "/.config/Slack/Crashpad"), 0700);
+    setMode(makeFolder(h.home + "/.config/Slack/Crashpad"), 0);
     auto outcome = runUnprivileged([&] {
         auto result = ConsumerCleanup::scan(Url::file(h.home, true), {});
         std::string out = ::testing::PrintToString(result.unreadable);
