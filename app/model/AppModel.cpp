@@ -904,31 +904,40 @@ void AppModel::confirmCleanup(const CleanupPlan& shownPlan) {
         return;
     }
     setCleanupPlan(std::nullopt);
+    startMove(plan, &AppModel::applyCleanupReport, [](AppModel& model, const QString& failure) {
+        model.invalidateCleanReview(failure);
+    });
+}
+
+void AppModel::startMove(const CleanupPlan& plan, void (AppModel::*applied)(const TrashReport&),
+                         std::function<void(AppModel&, const QString&)> failed) {
     setIsWorkingCleanup(true);
     setCleanupStage(tr("Moving selected items to Trash"));
     const Url historyFolder = TrashService::defaultHistoryFolder();
     QPointer<AppModel> self(this);
-    cleanupWorker_ = TaskHandle::start([self, plan, historyFolder] {
-        std::optional<TrashReport> report;
-        std::optional<QString> failure;
-        try {
-            report = TrashService::execute(plan, historyFolder);
-        } catch (const CancellationError&) {
-        } catch (...) {
-            failure = qText(message(std::current_exception()));
-        }
-        post(self, [report = std::move(report), failure](AppModel& model) {
-            model.cleanupWorker_.reset();
-            if (report) {
-                model.applyCleanupReport(*report);
-                return;
+    cleanupWorker_ =
+        TaskHandle::start([self, plan, historyFolder, applied, failed = std::move(failed)] {
+            std::optional<TrashReport> report;
+            std::optional<QString> failure;
+            try {
+                report = TrashService::execute(plan, historyFolder);
+            } catch (const CancellationError&) {
+            } catch (...) {
+                failure = qText(message(std::current_exception()));
             }
-            model.setIsWorkingCleanup(false);
-            if (failure) {
-                model.invalidateCleanReview(*failure);
-            }
+            post(self, [report = std::move(report), failure, applied, failed](AppModel& model) {
+                model.cleanupWorker_.reset();
+                if (report) {
+                    // A stopped move still returns what it did.
+                    (model.*applied)(*report);
+                    return;
+                }
+                model.setIsWorkingCleanup(false);
+                if (failure) {
+                    failed(model, *failure);
+                }
+            });
         });
-    });
 }
 
 void AppModel::applyCleanupReport(const TrashReport& report) {

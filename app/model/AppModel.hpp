@@ -359,6 +359,10 @@ private:
                     bool cancelled);
     void checkClosedApps(const QUuid& token);
     void applyCleanupReport(const TrashReport& report);
+    // Moves a confirmed plan on a background task. Its report, also of a stopped move, goes to
+    // `applied`; the message of a move that could not run goes to `failed`.
+    void startMove(const CleanupPlan& plan, void (AppModel::*applied)(const TrashReport&),
+                   std::function<void(AppModel&, const QString&)> failed);
     void applyRestoredReport(const Uuid& reportID, const TrashReport& report);
     void cancelWorker();
     Url userHome() const;

@@ -453,31 +453,8 @@ void AppModel::confirmDuplicateCleanup(const CleanupPlan& plan) {
         return;
     }
     setCleanupPlan(std::nullopt);
-    setIsWorkingCleanup(true);
-    setCleanupStage(tr("Moving selected items to Trash"));
-    const Url historyFolder = TrashService::defaultHistoryFolder();
-    QPointer<AppModel> self(this);
-    cleanupWorker_ = TaskHandle::start([self, plan, historyFolder] {
-        std::optional<TrashReport> report;
-        std::optional<QString> failure;
-        try {
-            report = TrashService::execute(plan, historyFolder);
-        } catch (const CancellationError&) {
-        } catch (...) {
-            failure = failureText();
-        }
-        post(self, [report = std::move(report), failure](AppModel& model) {
-            model.cleanupWorker_.reset();
-            if (report) {
-                model.applyDuplicateReport(*report);
-                return;
-            }
-            model.setIsWorkingCleanup(false);
-            if (failure) {
-                model.setError(failure);
-            }
-        });
-    });
+    startMove(plan, &AppModel::applyDuplicateReport,
+              [](AppModel& model, const QString& failure) { model.setError(failure); });
 }
 
 void AppModel::applyDuplicateReport(const TrashReport& report) {
