@@ -1,4 +1,5 @@
 #include "app/model/AppModel.hpp"
+#include "app/model/ModelSupport.hpp"
 
 #include "app/model/DesktopServices.hpp"
 #include "core/duplicates/DuplicateResultJson.hpp"
@@ -18,6 +19,10 @@
 #include <utility>
 
 namespace varnok {
+
+using model::failureText;
+using model::post;
+using model::qText;
 
 std::string_view rawValue(FolderMapMode mode) {
     switch (mode) {
@@ -66,23 +71,6 @@ template <> struct Compared<std::set<Url>> : std::true_type {};
 
 constexpr const char* accessIntroSeenKey = "cleanAccessIntroSeen";
 
-// Hands `apply` to the GUI thread. It runs only if the model still exists then; the pointer is
-// read on the GUI thread alone.
-void post(QPointer<AppModel> model, std::function<void(AppModel&)> apply) {
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        application,
-        [model, apply = std::move(apply)] {
-            if (model) {
-                apply(*model);
-            }
-        },
-        Qt::QueuedConnection);
-}
-
 bool terminated(const CleanupAppSession& app) {
     return app.hasTerminated && app.hasTerminated();
 }
@@ -109,20 +97,6 @@ std::set<Url> urlsOf(const std::vector<CleanupCandidate>& items) {
         urls.insert(item.id());
     }
     return urls;
-}
-
-QString qText(const std::string& text) {
-    return QString::fromStdString(PathText::displayable(text));
-}
-
-std::string message(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "The operation failed.";
-    }
 }
 
 // The wait for applications that were asked to quit: a timer, so the GUI thread never sleeps.
@@ -580,7 +554,7 @@ void AppModel::startScan(const Url& home, const QUuid& token) {
         } catch (const CancellationError&) {
             cancelled = true;
         } catch (...) {
-            failure = qText(message(std::current_exception()));
+            failure = failureText();
         }
         post(self, [token, home, result = std::move(result), failure, cancelled](AppModel& model) {
             model.finishScan(token, home, std::move(result), failure, cancelled);
@@ -872,7 +846,7 @@ void AppModel::prepareCleanup() {
             }
         } catch (const CancellationError&) {
         } catch (...) {
-            failure = qText(message(std::current_exception()));
+            failure = failureText();
         }
         post(self, [plan = std::move(plan), failure](AppModel& model) {
             model.cleanupWorker_.reset();
@@ -923,7 +897,7 @@ void AppModel::startMove(const CleanupPlan& plan, void (AppModel::*applied)(cons
                 report = TrashService::execute(plan, historyFolder);
             } catch (const CancellationError&) {
             } catch (...) {
-                failure = qText(message(std::current_exception()));
+                failure = failureText();
             }
             post(self, [report = std::move(report), failure, applied, failed](AppModel& model) {
                 model.cleanupWorker_.reset();
@@ -977,7 +951,7 @@ void AppModel::loadCleanupHistory() {
     try {
         reports = TrashService::history(TrashService::defaultHistoryFolder());
     } catch (...) {
-        setError(qText(message(std::current_exception())));
+        setError(failureText());
         return;
     }
     setCleanupHistory(std::move(reports));
@@ -1005,7 +979,7 @@ void AppModel::restoreItem(const Uuid& reportID, const Url& originalURL,
         try {
             report = TrashService::restore(reportID, originalURL, historyFolder);
         } catch (...) {
-            failure = qText(message(std::current_exception()));
+            failure = failureText();
         }
         post(self, [reportID, report = std::move(report), failure, completion](AppModel& model) {
             model.cleanupWorker_.reset();

@@ -2,6 +2,7 @@
 // runs follow the cleanup scan's rule: every start and stop replaces the run's token, and a result
 // or report carrying another token changes nothing.
 #include "app/model/AppModel.hpp"
+#include "app/model/ModelSupport.hpp"
 
 #include "core/scan/ScanEngine.hpp"
 #include "core/trash/TrashService.hpp"
@@ -19,36 +20,11 @@
 
 namespace varnok {
 
+using model::failureText;
+using model::post;
+using model::qText;
+
 namespace {
-
-void post(QPointer<AppModel> model, std::function<void(AppModel&)> apply) {
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        application,
-        [model, apply = std::move(apply)] {
-            if (model) {
-                apply(*model);
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-QString qText(const std::string& text) {
-    return QString::fromStdString(PathText::displayable(text));
-}
-
-QString failureText() {
-    try {
-        throw;
-    } catch (const std::exception& error) {
-        return qText(error.what());
-    } catch (...) {
-        return QObject::tr("The operation failed.");
-    }
-}
 
 // Reports come from a tight loop; the window only needs a few a second.
 class Throttle {
