@@ -196,6 +196,7 @@ std::vector<std::string> withLongOptions(const std::vector<std::string>& raw) {
 varnok::ScanOptions scanOptions(const Arguments& args) {
     varnok::ScanOptions options;
     options.oneFileSystem = args.has("one-file-system");
+    options.threads = static_cast<unsigned>(args.integer("jobs", 0, 1, 64));
     for (std::string pattern : args.values("exclude")) {
         while (pattern.size() > 1 && pattern.back() == '/') {
             pattern.pop_back();

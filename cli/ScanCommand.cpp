@@ -17,8 +17,8 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const scanHelp =
-    "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [-x] [--exclude PATTERN]...\n"
-    "                        [DIR]\n"
+    "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--jobs N] [-x]\n"
+    "                        [--exclude PATTERN]... [DIR]\n"
     "\n"
     "Walks DIR (default: the current folder) read-only into its size tree and prints\n"
     "what it holds: total size (content and on disk), file and folder counts,\n"
@@ -32,6 +32,8 @@ const char* const scanHelp =
     "  --quiet              print nothing; only the exit status tells how it went\n"
     "  --disk-usage         rank and size the largest items by bytes on disk, as du\n"
     "                       does, so that sparse files do not come first\n"
+    "  --jobs N             walk on N threads, 1 to 64 (default: one per processor,\n"
+    "                       at most 8); the result is the same for every N\n"
     "  -x, --one-file-system\n"
     "                       do not enter other file systems mounted below DIR; they\n"
     "                       are listed as not entered\n"
@@ -105,7 +107,7 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
 int runScan(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.insert(flags.end(), {"json", "quiet"});
-    Arguments args(withLongOptions(raw), flags, {}, scanRepeatable);
+    Arguments args(withLongOptions(raw), flags, {"jobs"}, scanRepeatable);
     if (args.has("json") && args.has("quiet")) {
         throw UsageError("--json and --quiet cannot be used together");
     }

@@ -34,7 +34,14 @@ struct DirectoryEntry {
     std::optional<FileIdentity> identity;
     // Folders below the enumerated root: 1 for its direct entries.
     int depth = 0;
+    // The folder was handed to another enumerator by split(): only `path` and `depth` are set,
+    // and nothing below it follows from this enumerator.
+    bool handedOff = false;
 };
+
+// Called for an entry or folder the enumerator cannot read, with the errno. Returns whether to go
+// on.
+using EnumerationErrorHandler = std::function<bool(const std::string& path, int errorNumber)>;
 
 // Depth-first walk of one folder: every entry before its descendants, hidden entries included,
 // symbolic links never followed. An entry whose properties cannot be read comes without
@@ -47,11 +54,19 @@ public:
     virtual bool next(DirectoryEntry& entry) = 0;
     // Do not descend into the folder last returned by next().
     virtual void skipDescendants() = 0;
+    // Lets another thread walk part of the tree: takes a folder this walk has listed but not yet
+    // reached, from the shallowest level that has one, and returns an enumerator over it, opened
+    // relative to its parent, that reports to `onError` and yields the folder's entries at depth
+    // 1. `folder` receives the folder's own entry, at its depth in this walk, which later yields
+    // it again as a handed-off entry and never enters it. Nothing when there is no such folder;
+    // enumerators that cannot split never do.
+    virtual std::unique_ptr<DirectoryEnumerator> split(DirectoryEntry& folder,
+                                                       EnumerationErrorHandler onError) {
+        (void)folder;
+        (void)onError;
+        return nullptr;
+    }
 };
-
-// Called for an entry or folder the enumerator cannot read, with the errno. Returns whether to go
-// on.
-using EnumerationErrorHandler = std::function<bool(const std::string& path, int errorNumber)>;
 
 struct ResourceValues {
     std::optional<bool> isDirectory;

@@ -19,12 +19,16 @@ struct ScanOptions {
     // without against each entry's name. Matching entries, and everything below them, are left
     // out and counted in ScanResult::excludedCount.
     std::vector<std::string> excludes;
+    // Threads that walk the tree, the calling thread included; 0 for one per processor (at most
+    // 8). The result is the same for any number.
+    unsigned threads = 0;
 };
 
 class ScanEngine {
 public:
-    // Walks `url` read-only into its size tree. Runs on the calling thread and checks the current
-    // task for cancellation before each entry and each build step. Throws the root's capture
+    // Walks `url` read-only into its size tree. Runs on the calling thread, with helper threads as
+    // the options allow, and checks the current task for cancellation before each entry and each
+    // build step; progress is reported on the calling thread only. Throws the root's capture
     // error, FileError 257 when the root is not a readable folder, FileError 256 when it cannot be
     // walked, or CancellationError. Unreadable entries are counted and the walk goes on.
     static ScanResult scan(const Url& url, const ScanProgressHandler& progress);

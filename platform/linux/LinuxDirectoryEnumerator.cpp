@@ -3,11 +3,16 @@
 // of its entries. Deep trees would run out of descriptors, so only the deepest folders keep
 // theirs; a shallower folder is reopened from its nearest open ancestor when the walk returns to
 // it, and checked to be the same folder.
+//
+// A second thread takes work through split(): the last folder not yet reached on the shallowest
+// level, as told by the type getdents reports, so that each thread gets a whole subtree and the
+// hand-offs stay few.
 
 #include "platform/linux/LinuxPlatform.hpp"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,6 +24,11 @@ namespace {
 
 constexpr size_t maximumOpenFolders = 96;
 constexpr int folderOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Folders are handed off only from this many levels below the root, which bounds what a hand-off
+// has to remember of its place: below that the walk goes on alone.
+constexpr size_t splitLevels = 64;
+// Kept in the type byte before a name whose folder another enumerator walks.
+constexpr char handedOffType = 127;
 
 struct Level {
     int fd = -1;
@@ -26,9 +36,11 @@ struct Level {
     std::string name; // last component, for reopening from the parent
     dev_t device = 0;
     ino_t inode = 0;
-    std::string names;            // NUL-terminated names
-    std::vector<uint32_t> starts; // sorted offsets into `names`
+    std::string names;            // each name: its getdents type byte, then the NUL-terminated name
+    std::vector<uint32_t> starts; // sorted offsets of the names into `names`
     size_t index = 0;
+    // split() has looked at the names from here to the end.
+    size_t splitFrom = SIZE_MAX;
 };
 
 // Reads every name of the open folder. Returns 0 or the errno of a failed read; the names read
@@ -53,6 +65,7 @@ int readNames(int fd, Level& level) {
             if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) {
                 continue;
             }
+            level.names.push_back(static_cast<char>(record->d_type));
             level.starts.push_back(static_cast<uint32_t>(level.names.size()));
             level.names.append(name, std::strlen(name) + 1);
         }
@@ -101,9 +114,29 @@ public:
         return true;
     }
 
+    // An enumerator over a folder handed off by split(); it lists the folder on the first next(),
+    // on the thread that walks it.
+    LinuxDirectoryEnumerator(EnumerationErrorHandler onError, int fd, std::string path,
+                             const struct stat& record)
+        : onError_(std::move(onError)), unlisted_(true) {
+        Level level;
+        level.fd = fd;
+        level.path = std::move(path);
+        level.device = record.st_dev;
+        level.inode = record.st_ino;
+        levels_.push_back(std::move(level));
+    }
+
     bool next(DirectoryEntry& entry) override {
         if (stopped_) {
             return false;
+        }
+        if (unlisted_) {
+            unlisted_ = false;
+            int failure = readNames(levels_.front().fd, levels_.front());
+            if (failure != 0 && !report(levels_.front().path, failure)) {
+                return false;
+            }
         }
         if (pendingDescend_) {
             pendingDescend_ = false;
@@ -116,6 +149,9 @@ public:
             Level& top = levels_.back();
             if (top.index >= top.starts.size()) {
                 if (top.fd >= 0) {
+                    if (levels_.size() > 1) {
+                        climbTo(levels_.size() - 2);
+                    }
                     ::close(top.fd);
                     if (levels_.size() > 1) {
                         --openCount_;
@@ -136,6 +172,55 @@ public:
 
     void skipDescendants() override { pendingDescend_ = false; }
 
+    std::unique_ptr<DirectoryEnumerator> split(DirectoryEntry& folder,
+                                               EnumerationErrorHandler onError) override {
+        if (stopped_ || unlisted_) {
+            return nullptr;
+        }
+        for (size_t depth = 0; depth < std::min(levels_.size(), splitLevels); ++depth) {
+            Level& level = levels_[depth];
+            if (level.fd < 0) {
+                continue;
+            }
+            level.splitFrom = std::min(level.splitFrom, level.starts.size());
+            while (level.splitFrom > level.index) {
+                const uint32_t start = level.starts[--level.splitFrom];
+                char& type = level.names[start - 1];
+                if (type != DT_DIR) {
+                    continue;
+                }
+                // Whatever fails here is left to the walk itself, which meets it in order.
+                type = DT_UNKNOWN;
+                const char* name = level.names.data() + start;
+                struct stat record {};
+                if (::fstatat(level.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0 ||
+                    !S_ISDIR(record.st_mode)) {
+                    continue;
+                }
+                int fd = ::openat(level.fd, name, folderOpenFlags);
+                struct stat opened {};
+                if (fd < 0) {
+                    continue;
+                }
+                if (::fstat(fd, &opened) != 0 || opened.st_dev != record.st_dev ||
+                    opened.st_ino != record.st_ino) {
+                    ::close(fd);
+                    continue;
+                }
+                type = handedOffType;
+                folder.path.assign(level.path);
+                folder.path += '/';
+                folder.path += name;
+                folder.depth = static_cast<int>(depth) + 1;
+                folder.handedOff = false;
+                describe(folder, record);
+                return std::make_unique<LinuxDirectoryEnumerator>(std::move(onError), fd,
+                                                                  folder.path, record);
+            }
+        }
+        return nullptr;
+    }
+
 private:
     bool report(const std::string& path, int errorNumber) {
         if (!onError_(path, errorNumber)) {
@@ -150,13 +235,25 @@ private:
         entry.path += '/';
         entry.path += name;
         entry.depth = static_cast<int>(levels_.size());
+        entry.handedOff = name[-1] == handedOffType;
         struct stat record {};
-        if (::fstatat(top.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (entry.handedOff || ::fstatat(top.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0) {
             entry.folderForm = false;
             entry.properties.reset();
             entry.identity.reset();
             return;
         }
+        describe(entry, record);
+        if (S_ISDIR(record.st_mode)) {
+            pendingDescend_ = true;
+            pendingName_.assign(name);
+            pendingPath_ = entry.path;
+            pendingDevice_ = record.st_dev;
+            pendingInode_ = record.st_ino;
+        }
+    }
+
+    static void describe(DirectoryEntry& entry, const struct stat& record) {
         const bool isFolder = S_ISDIR(record.st_mode);
         entry.folderForm = isFolder;
         EntryProperties properties;
@@ -169,13 +266,6 @@ private:
             std::chrono::nanoseconds(record.st_mtim.tv_nsec)));
         entry.properties = properties;
         entry.identity = FileIdentity::fromStat(record);
-        if (isFolder) {
-            pendingDescend_ = true;
-            pendingName_.assign(name);
-            pendingPath_ = entry.path;
-            pendingDevice_ = record.st_dev;
-            pendingInode_ = record.st_ino;
-        }
     }
 
     void descend() {
@@ -219,6 +309,24 @@ private:
         }
     }
 
+    // Going back up a deep tree, opens the closed parent level `index` from its open child through
+    // "..", so that each level costs one open; reopen() remains for when that fails.
+    void climbTo(size_t index) {
+        if (levels_[index].fd >= 0) {
+            return;
+        }
+        Level& level = levels_[index];
+        int fd = ::openat(levels_[index + 1].fd, "..", folderOpenFlags);
+        struct stat record {};
+        if (fd >= 0 && ::fstat(fd, &record) == 0 && record.st_dev == level.device &&
+            record.st_ino == level.inode) {
+            level.fd = fd;
+            ++openCount_;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
     // Reopens level `index` and any closed levels above it from the nearest open ancestor. On
     // failure the rest of that folder is reported and abandoned.
     bool reopen(size_t index) {
@@ -250,6 +358,7 @@ private:
     std::vector<Level> levels_;
     size_t openCount_ = 0;
     bool stopped_ = false;
+    bool unlisted_ = false;
     bool pendingDescend_ = false;
     std::string pendingName_;
     std::string pendingPath_;

@@ -1,4 +1,5 @@
 #include "core/scan/FileNodeJson.hpp"
+#include "core/scan/ScanEngine.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
@@ -7,7 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace varnok;
@@ -33,12 +36,17 @@ void onSmallStack(std::function<void()> body) {
     ::pthread_attr_destroy(&attributes);
 }
 
-// A chain of `depth` folders named "d" inside `top`, with a file at the bottom. Made relative to
-// descriptors: its paths are far longer than the system's path limit.
-void makeChain(const std::string& top, int depth) {
+// A chain of `depth` folders named "d" inside `top`, with a file at the bottom, and with
+// `sideFolders` a folder "e" holding a file "f" beside each "d". Made relative to descriptors:
+// its paths are far longer than the system's path limit.
+void makeChain(const std::string& top, int depth, bool sideFolders = false) {
     int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int i = 0; i < depth; ++i) {
         ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+        if (sideFolders) {
+            ASSERT_EQ(::mkdirat(fd, "e", 0755), 0);
+            ::close(::openat(fd, "e/f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        }
         int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
         fd = next;
@@ -50,7 +58,7 @@ void makeChain(const std::string& top, int depth) {
 }
 
 // Removes what makeChain made, deepest first.
-void removeChain(const std::string& top, int depth) {
+void removeChain(const std::string& top, int depth, bool sideFolders = false) {
     int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int i = 0; i < depth; ++i) {
         int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -63,6 +71,10 @@ void removeChain(const std::string& top, int depth) {
         ::close(fd);
         fd = up;
         ::unlinkat(fd, "d", AT_REMOVEDIR);
+        if (sideFolders) {
+            ::unlinkat(fd, "e/f", 0);
+            ::unlinkat(fd, "e", AT_REMOVEDIR);
+        }
     }
     ::close(fd);
 }
@@ -134,4 +146,45 @@ TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
         EXPECT_EQ(depthOf(top), depth + 1) << command; // the leaf file too
     }
     removeChain(cache, depth);
+}
+
+TEST(DeepTrees, AWalkOnSeveralThreadsKeepsFewFoldersOpen) {
+    constexpr int depth = 5000;
+    constexpr unsigned threads = 4;
+    std::optional<ScopedEnv> memory;
+    if (::access("/dev/shm", W_OK) == 0) {
+        memory.emplace("TMPDIR", "/dev/shm");
+    }
+    TempDir dir;
+    const std::string top = makeFolder(dir.at("top"));
+    makeChain(top, depth, true);
+    // Each thread keeps about a hundred folders open and each waiting hand-off one, far fewer
+    // than the depth of the tree.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{threads * 100 + 50, threads * 100 + 50};
+        int code = ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? 0 : 3;
+        try {
+            ScanOptions options;
+            options.threads = threads;
+            ScanResult result = ScanEngine::scan(Url::file(top, true), {}, options);
+            if (result.skippedCount != 0 || result.root.fileCount != depth + 1 ||
+                result.root.folderCount != 2 * depth) {
+                code = 1;
+                std::fprintf(stderr, "%lld skipped, %lld files, %lld folders\n",
+                             static_cast<long long>(result.skippedCount),
+                             static_cast<long long>(result.root.fileCount),
+                             static_cast<long long>(result.root.folderCount));
+            }
+        } catch (...) {
+            code = 2;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    removeChain(top, depth, true);
 }
