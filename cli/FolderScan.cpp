@@ -14,6 +14,11 @@
 
 namespace ombrelo::cli {
 
+void keepUntilExit(varnok::ScanResult&& result) {
+    static auto* kept = new std::vector<varnok::ScanResult>();
+    kept->push_back(std::move(result));
+}
+
 varnok::ScanResult scanWithProgress(const varnok::Url& folder, const varnok::ScanOptions& options) {
     ProgressLine line;
     auto result = varnok::ScanEngine::scan(

@@ -13,6 +13,10 @@ namespace ombrelo::cli {
 varnok::ScanResult scanWithProgress(const varnok::Url& folder,
                                     const varnok::ScanOptions& options = {});
 
+// Keeps the result until the process ends: freeing a tree of millions of nodes one by one takes
+// a good part of a second, and the system takes the memory back at once when the process ends.
+void keepUntilExit(varnok::ScanResult&& result);
+
 // Sizes every node of the tree by its bytes on disk instead of its content, children re-ranked
 // largest first, as du and ncdu count by default.
 void sizeByDiskUsage(varnok::FileNode& node);

@@ -128,6 +128,7 @@ int runScan(const std::vector<std::string>& raw) {
         } else if (!args.has("quiet")) {
             printSummary(result, args.has("disk-usage"));
         }
+        keepUntilExit(std::move(result));
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
     });
 }

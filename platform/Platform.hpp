@@ -37,6 +37,9 @@ struct DirectoryEntry {
     // The folder was handed to another enumerator by split(): only `path` and `depth` are set,
     // and nothing below it follows from this enumerator.
     bool handedOff = false;
+    // How many entries the entry's folder holds, when known (0 otherwise); lets a reader size
+    // its lists once.
+    std::size_t entriesInFolder = 0;
 };
 
 // Called for an entry or folder the enumerator cannot read, with the errno. Returns whether to go

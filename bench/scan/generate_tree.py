@@ -21,6 +21,10 @@ def main():
     parser.add_argument("root", help="folder to create (must not exist)")
     parser.add_argument("--entries", type=int, default=1_000_000)
     parser.add_argument("--seed", type=int, default=20261206)
+    parser.add_argument("--sparse", action="store_true",
+                        help="write the few large files (1 to 8 MB) as holes, so that a tree of "
+                             "several million entries fits on a small disk; a walk reads only "
+                             "their sizes, so it costs the same")
     args = parser.parse_args()
 
     if os.path.exists(args.root):
@@ -45,6 +49,9 @@ def main():
             path += rng.choice(EXTENSIONS)
             size = int(rng.expovariate(1 / 2048)) if rng.random() < 0.995 else rng.randint(1 << 20, 8 << 20)
             with open(path, "wb") as out:
+                if args.sparse and size >= 1 << 20:
+                    out.truncate(size)
+                    size = 0
                 while size > 0:
                     chunk = min(size, len(blob))
                     out.write(blob[:chunk])

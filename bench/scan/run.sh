@@ -1,6 +1,7 @@
 #!/bin/sh
-# Scan benchmark: times ombrelo-cli against du and ncdu on the same warm tree and reports the
-# ratios and peak memory. Usage: bench/scan/run.sh [TREE] [ENTRIES]
+# Scan benchmark: times ombrelo-cli against du, ncdu and the walk floor (bench/scan/floor.cpp) on
+# the same warm tree and reports the ratios (medians) and peak memory.
+# Usage: bench/scan/run.sh [TREE] [ENTRIES]
 # The tree (default /tmp/ombrelo-bench-tree, 1,000,000 entries) is generated once and reused.
 set -eu
 cd "$(dirname "$0")/../.."
@@ -16,8 +17,14 @@ done
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target ombrelo-cli >/dev/null || { echo "build failed" >&2; exit 1; }
 cli="$root/build/release/ombrelo-cli"
+floor=$(mktemp -d)/floor
+g++ -O2 -std=c++20 -pthread -o "$floor" "$root/bench/scan/floor.cpp"
 
-[ -d "$tree" ] || python3 "$root/bench/scan/generate_tree.py" --entries "$entries" "$tree"
+# Beyond a million entries the few large files are written as holes, so that the tree fits on
+# the disk; the walk only reads their sizes.
+sparse=""
+[ "$entries" -le 1000000 ] || sparse="--sparse"
+[ -d "$tree" ] || python3 "$root/bench/scan/generate_tree.py" --entries "$entries" $sparse "$tree"
 du -s "$tree" >/dev/null   # warm the cache
 
 peak_kb() { /usr/bin/time -f "%M" "$@" 2>&1 >/dev/null | tail -1; }
@@ -26,6 +33,9 @@ json=$(mktemp)
 hyperfine --warmup 1 --runs "$runs" --export-json "$json" -N \
     -n "du -s" "du -s $tree" \
     -n "ncdu -0 -o /dev/null" "ncdu -0 -o /dev/null $tree" \
+    -n "floor, 1 thread" "$floor $tree" \
+    -n "floor, 2 threads" "$floor -j 2 $tree" \
+    -n "ombrelo-cli scan --quiet --jobs 1" "$cli scan --quiet --jobs 1 $tree" \
     -n "ombrelo-cli scan --quiet" "$cli scan --quiet $tree" \
     -n "ombrelo-cli scan --json" "sh -c '$cli scan --json $tree >/dev/null'" >&2
 
@@ -35,11 +45,14 @@ python3 - "$json" "$count" <<PY
 import json, sys
 data = json.load(open(sys.argv[1]))["results"]
 count = int(sys.argv[2])
-du = next(r["mean"] for r in data if r["command"] == "du -s")
-print(f"| command | mean (s) | ± (s) | × du -s |")
-print(f"|---|---|---|---|")
+def median(name):
+    return next(r["median"] for r in data if r["command"] == name)
+du, ncdu, floor = median("du -s"), median("ncdu -0 -o /dev/null"), median("floor, 2 threads")
+print("| command | median (s) | ± (s) | × du -s | × ncdu | × floor, 2 threads |")
+print("|---|---|---|---|---|---|")
 for r in data:
-    print(f"| {r['command']} | {r['mean']:.2f} | {r['stddev']:.2f} | {r['mean'] / du:.2f} |")
+    m = r["median"]
+    print(f"| {r['command']} | {m:.2f} | {r['stddev']:.2f} | {m / du:.2f} | {m / ncdu:.2f} | {m / floor:.2f} |")
 PY
 echo
 echo "| command | peak memory (MB) | bytes per entry |"
@@ -52,4 +65,4 @@ done
 sizes=$(mktemp -d)
 printf '#include "core/scan/FileNode.hpp"\n#include <cstdio>\nint main() { std::printf("%%zu", sizeof(varnok::FileNode)); }\n' > "$sizes/s.cpp"
 g++ -std=c++20 -I"$root" "$sizes/s.cpp" -o "$sizes/s" && echo && echo "sizeof(FileNode): $("$sizes/s") bytes"
-rm -rf "$json" "$sizes"
+rm -rf "$json" "$sizes" "$(dirname "$floor")"

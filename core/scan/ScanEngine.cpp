@@ -22,10 +22,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto progressInterval = std::chrono::milliseconds(100);
 constexpr size_t inaccessibleLimit = 100;
-// Entries a walk reads between updates of the shared counters and looks for idle threads: often
-// enough that an idle thread soon gets work, rarely enough that the threads do not contend.
+// Entries a walk reads between updates of the shared counters, and between looks at whether
+// other threads need work: rarely enough that the threads do not contend.
 constexpr unsigned batchSize = 64;
+constexpr unsigned splitInterval = 16;
 constexpr unsigned maximumThreads = 8;
+// Walks kept waiting per helper thread: small subtrees are quickly done, and a thread that waits
+// for the next hand-off is lost time.
+constexpr size_t queuedPerHelper = 4;
 // In `fileCount`: a folder another walk reads. It adds nothing to its parent until that walk's
 // subtree takes its place.
 constexpr std::int64_t placeholderMark = -1;
@@ -59,7 +63,7 @@ void finish(FileNode& node) {
         node.allocatedSizeComplete = false;
     }
     if (node.isDirectory) {
-        std::stable_sort(node.children.begin(), node.children.end(), ranksBefore);
+        std::sort(node.children.begin(), node.children.end(), ranksBefore);
         node.children.shrink_to_fit();
     }
 }
@@ -134,9 +138,14 @@ private:
     void stop();
     // One walk waits in the queue for each helper thread, so that a thread that finishes a small
     // subtree goes on at once instead of waiting for the next hand-off.
-    void updateHungry() { hungry_.store(queue_.size() < helpers_, std::memory_order_relaxed); }
+    void updateHungry() {
+        hungry_.store(queue_.size() < queuedPerHelper * helpers_, std::memory_order_relaxed);
+    }
     // Reports progress when the interval has passed; only ever on the calling thread.
     void reportIfDue(const std::string* path);
+    bool reportDue() const {
+        return !reportedYet_ || Clock::now() - lastReport_ > progressInterval;
+    }
     void report();
     void assemble(ScanResult& result);
 
@@ -202,12 +211,12 @@ public:
             } else {
                 read(entry, enumerator);
             }
-            if (++sinceLook == batchSize) {
+            if (++sinceLook % splitInterval == 0 && scan_.hungry_.load(std::memory_order_relaxed)) {
+                split(enumerator);
+            }
+            if (sinceLook == batchSize) {
                 sinceLook = 0;
                 flush();
-                if (scan_.hungry_.load(std::memory_order_relaxed)) {
-                    split(enumerator);
-                }
                 publish(entry.path);
             }
         }
@@ -272,6 +281,10 @@ private:
         while (!stack_.empty() && stack_.back().depth >= entry.depth) {
             closeTop();
         }
+        if (!stack_.empty() && stack_.back().node.children.capacity() == 0) {
+            // Sized once: growing copies every node, and the tree is the scan's memory.
+            stack_.back().node.children.reserve(entry.entriesInFolder);
+        }
         std::string_view name = entry.path;
         name.remove_prefix(name.rfind('/') + 1);
         FileNode node(stack_.empty()
@@ -299,7 +312,7 @@ private:
                 attach(std::move(node), stack_.back().node);
             }
         }
-        if (onCallingThread_) {
+        if (onCallingThread_ && scan_.reportDue()) {
             flush();
             scan_.reportIfDue(&entry.path);
         }
@@ -577,10 +590,10 @@ void Scan::stop() {
 }
 
 void Scan::reportIfDue(const std::string* path) {
-    const auto time = Clock::now();
-    if (reportedYet_ && time - lastReport_ <= progressInterval) {
+    if (!reportDue()) {
         return;
     }
+    const auto time = Clock::now();
     if (!path) {
         std::lock_guard lock(mutex_);
         if (latestPath_.empty()) {
@@ -726,7 +739,7 @@ void Scan::assemble(ScanResult& result) {
                 });
             }
             fix.addition.apply(folder);
-            std::stable_sort(folder.children.begin(), folder.children.end(), ranksBefore);
+            std::sort(folder.children.begin(), folder.children.end(), ranksBefore);
             const Addition done = fix.addition;
             frames.pop_back();
             if (!frames.empty()) {
@@ -772,20 +785,27 @@ void Scan::assemble(ScanResult& result) {
 } // namespace
 
 int ScanEngine::kindBucket(std::string_view fileName) {
-    std::string extension(extensionOf(fileName));
-    for (char& c : extension) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+    // Called for every file of a scan, so the extension is compared in place.
+    const std::string_view extension = extensionOf(fileName);
+    char lower[8];
+    if (extension.empty() || extension.size() > sizeof lower) {
+        return 3;
     }
-    static const std::vector<std::vector<std::string_view>> kinds = {
+    for (size_t i = 0; i < extension.size(); ++i) {
+        const char c = extension[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    const std::string_view key(lower, extension.size());
+    static constexpr std::string_view kinds[3][13] = {
         {"swift", "js", "ts", "tsx", "py", "json", "o", "a", "dylib", "rs", "go", "c", "h"},
         {"mp4", "mov", "png", "jpg", "jpeg", "heic", "mp3", "wav", "psd"},
         {"pdf", "docx", "txt", "md", "pages", "xlsx", "csv"},
     };
-    for (size_t kind = 0; kind < kinds.size(); ++kind) {
-        if (std::find(kinds[kind].begin(), kinds[kind].end(), extension) != kinds[kind].end()) {
-            return static_cast<int>(kind);
+    for (int kind = 0; kind < 3; ++kind) {
+        for (std::string_view known : kinds[kind]) {
+            if (!known.empty() && known == key) {
+                return kind;
+            }
         }
     }
     return 3;

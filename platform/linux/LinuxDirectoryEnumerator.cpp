@@ -235,6 +235,7 @@ private:
         entry.path += '/';
         entry.path += name;
         entry.depth = static_cast<int>(levels_.size());
+        entry.entriesInFolder = top.starts.size();
         entry.handedOff = name[-1] == handedOffType;
         struct stat record {};
         if (entry.handedOff || ::fstatat(top.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0) {
