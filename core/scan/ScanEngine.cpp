@@ -142,9 +142,8 @@ private:
         while (stack_.back().depth >= entry.depth) {
             closeTop();
         }
-        FileNode node(Url::file(entry.path, entry.folderForm), isFolder, logical, allocated, {},
-                      isFolder ? 0 : 1, 0, properties.isSymbolicLink.value_or(false), false,
-                      complete, entry.identity);
+        FileNode node(urlOf(entry), isFolder, logical, allocated, {}, isFolder ? 0 : 1, 0,
+                      properties.isSymbolicLink.value_or(false), false, complete, entry.identity);
 
         if (isFolder) {
             ++progress_.folderCount;
@@ -170,6 +169,18 @@ private:
             lastReportedPath_ = entry.path;
             report();
         }
+    }
+
+    // Made from the parent folder's URL, so that the tree's URLs share their parents' names.
+    // Entry paths are standard, so this gives the same URL as the whole path.
+    Url urlOf(const DirectoryEntry& entry) const {
+        const OpenFolder& parent = stack_.back();
+        const auto slash = entry.path.rfind('/');
+        if (parent.depth != entry.depth - 1 || slash == std::string::npos) {
+            return Url::file(entry.path, entry.folderForm);
+        }
+        return parent.node.id.appendingPathComponent(std::string_view(entry.path).substr(slash + 1),
+                                                     entry.folderForm);
     }
 
     bool onError(const std::string& path) {
