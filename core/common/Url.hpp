@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varnok {
@@ -12,9 +14,27 @@ namespace varnok {
 // An absolute URL. File URLs keep the decoded path and a folder flag: the folder form ends in "/"
 // ("file:///home/a/Microsoft%20Edge/"). Other schemes ("varnok-group://…") keep their text as
 // given. Two URLs are equal when their absolute texts are equal.
+//
+// A URL is one pointer to an immutable, reference-counted block, so copies are cheap and may be
+// handed between threads. A file URL made by appending a name keeps only that name and its
+// parent's block: the nodes of a scanned tree share their ancestors' names, and texts are formed
+// when asked for.
 class Url {
 public:
-    Url() = default;
+    Url() noexcept = default;
+    Url(const Url& other) noexcept : block_(other.block_) { retain(block_); }
+    Url(Url&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    Url& operator=(const Url& other) noexcept {
+        Url copy(other);
+        std::swap(block_, copy.block_);
+        return *this;
+    }
+    Url& operator=(Url&& other) noexcept {
+        Url taken(std::move(other));
+        std::swap(block_, taken.block_);
+        return *this;
+    }
+    ~Url() { release(block_); }
 
     // `path` must be absolute. Trailing slashes are dropped from the stored path; the folder
     // form is chosen by `isDirectory`.
@@ -25,8 +45,8 @@ public:
     // any "scheme:…" text. Returns nothing for text that is not an absolute URL.
     static std::optional<Url> parse(std::string_view text);
 
-    bool isEmpty() const { return text_.empty(); }
-    bool isFileUrl() const { return kind_ == Kind::file; }
+    bool isEmpty() const { return block_ == nullptr; }
+    bool isFileUrl() const { return block_ != nullptr && block_->form != otherForm; }
     // True for the folder form of a file URL, and for other URLs whose text ends in "/".
     bool hasDirectoryPath() const;
     std::string scheme() const;
@@ -38,7 +58,8 @@ public:
     void appendAbsoluteString(std::string& out) const;
 
     std::string lastPathComponent() const;
-    // The last path component of a file URL without copying it (for sorting many names).
+    // The last path component of a file URL without copying it (for sorting many names). Valid
+    // while this URL or a copy of it lives.
     std::string_view lastPathComponentView() const;
     // The parent, in folder form.
     Url deletingLastPathComponent() const;
@@ -47,19 +68,56 @@ public:
     Url standardized() const;
     Url withDirectoryForm(bool isDirectory) const;
 
+    // A cheap test for writers of trees: true when this URL was made by
+    // `base.appendingPathComponent(name, …)` (on `base` or a copy of it) with a plain name, so
+    // that its text is the text of `base`, a "/" unless that text ends in one, the encoded
+    // `lastPathComponentView()` and the folder "/". False does not mean the texts differ.
+    bool isAppendedTo(const Url& base) const;
+
     friend bool operator==(const Url& a, const Url& b) {
-        return a.kind_ == b.kind_ && a.text_ == b.text_;
+        return a.block_ == b.block_ || sameText(a.block_, b.block_);
     }
     friend bool operator<(const Url& a, const Url& b) {
-        return a.absoluteString() < b.absoluteString();
+        return a.block_ != b.block_ && a.absoluteString() < b.absoluteString();
     }
-    size_t hash() const { return std::hash<std::string>{}(text_) ^ static_cast<size_t>(kind_); }
+    size_t hash() const;
 
 private:
-    enum class Kind : std::uint8_t { file, other };
-    // File URLs: the decoded path, with a trailing "/" in folder form. Others: the whole text.
-    std::string text_;
-    Kind kind_ = Kind::other;
+    friend struct UrlBlocks;
+
+    // The shared, immutable representation.
+    struct Block {
+        std::atomic<std::uint32_t> references;
+        // Bytes of own text after the block: the whole stored text for flat file URLs (the
+        // decoded path, with a trailing "/" in folder form) and other URLs; the last name for
+        // linked file URLs.
+        std::uint32_t length : 29;
+        std::uint32_t form : 2;
+        // The folder form of a linked file URL.
+        std::uint32_t folder : 1;
+        // The URL that a linked file URL was appended to; null otherwise.
+        Block* parent;
+    };
+    static constexpr std::uint32_t flatFileForm = 0;
+    static constexpr std::uint32_t linkedFileForm = 1;
+    static constexpr std::uint32_t otherForm = 2;
+
+    explicit Url(Block* block) noexcept : block_(block) {}
+    static void retain(Block* block) noexcept {
+        if (block != nullptr) {
+            block->references.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    static void release(Block* block) noexcept {
+        if (block != nullptr && block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            destroy(block);
+        }
+    }
+    // Frees the block and every parent that no other URL holds, without recursing.
+    static void destroy(Block* block) noexcept;
+    static bool sameText(const Block* a, const Block* b);
+
+    Block* block_ = nullptr;
 };
 
 // Path text helpers.

@@ -25,9 +25,9 @@ FileIdentity FileIdentity::fromStat(const struct stat& record) {
         std::min<std::uint64_t>(record.st_nlink, std::numeric_limits<std::uint16_t>::max()));
     identity.size = record.st_size;
     identity.modifiedSeconds = record.st_mtim.tv_sec;
-    identity.modifiedNanoseconds = record.st_mtim.tv_nsec;
+    identity.modifiedNanoseconds = static_cast<std::int32_t>(record.st_mtim.tv_nsec);
     identity.changedSeconds = record.st_ctim.tv_sec;
-    identity.changedNanoseconds = record.st_ctim.tv_nsec;
+    identity.changedNanoseconds = static_cast<std::int32_t>(record.st_ctim.tv_nsec);
     return identity;
 }
 
@@ -149,9 +149,9 @@ void from_json(const nlohmann::json& json, FileIdentity& identity) {
     identity.linkCount = integerMember<std::uint16_t>(json, "linkCount");
     identity.size = integerMember<std::int64_t>(json, "size");
     identity.modifiedSeconds = integerMember<std::int64_t>(json, "modifiedSeconds");
-    identity.modifiedNanoseconds = integerMember<std::int64_t>(json, "modifiedNanoseconds");
+    identity.modifiedNanoseconds = integerMember<std::int32_t>(json, "modifiedNanoseconds");
     identity.changedSeconds = integerMember<std::int64_t>(json, "changedSeconds");
-    identity.changedNanoseconds = integerMember<std::int64_t>(json, "changedNanoseconds");
+    identity.changedNanoseconds = integerMember<std::int32_t>(json, "changedNanoseconds");
 }
 
 } // namespace varnok

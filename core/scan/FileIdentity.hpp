@@ -11,14 +11,16 @@ namespace varnok {
 class Url;
 
 // The identity of one file-system object as `stat` reports it, kept to prove later that an object
-// is still the one that was scanned. Members are laid out for size; the JSON form names them.
+// is still the one that was scanned. Members are laid out for size (48 bytes: one per node of a
+// scanned tree), so build values by member name; the JSON form names them.
 struct FileIdentity {
     std::uint64_t inode = 0;
     std::int64_t size = 0;
     std::int64_t modifiedSeconds = 0;
-    std::int64_t modifiedNanoseconds = 0;
     std::int64_t changedSeconds = 0;
-    std::int64_t changedNanoseconds = 0;
+    // Below one second.
+    std::int32_t modifiedNanoseconds = 0;
+    std::int32_t changedNanoseconds = 0;
     std::int32_t device = 0;
     std::uint16_t mode = 0;
     std::uint16_t linkCount = 0;

@@ -85,31 +85,59 @@ public:
 
     // The tree depth first with a heap stack, so that any depth fits.
     void tree(const FileNode& root) {
-        std::vector<std::pair<const FileNode*, size_t>> open;
-        opening(root);
-        open.emplace_back(&root, 0);
+        std::vector<Open> open;
+        open.push_back(opening(root, nullptr));
         while (!open.empty()) {
-            auto& [node, next] = open.back();
-            if (next == node->children.size()) {
-                closing(*node);
+            Open& top = open.back();
+            if (top.next == top.node->children.size()) {
+                closing(*top.node);
                 open.pop_back();
                 continue;
             }
-            const FileNode& child = node->children[next];
-            if (next++ > 0) {
+            const FileNode& child = top.node->children[top.next];
+            if (top.next++ > 0) {
                 raw(",");
             }
-            opening(child);
-            open.emplace_back(&child, 0);
+            Open opened = opening(child, &top);
+            open.push_back(opened);
         }
     }
 
 private:
+    // An open node, its next child and where its URL text lies in `urls_`.
+    struct Open {
+        const FileNode* node;
+        size_t next;
+        size_t urlStart;
+        size_t urlEnd;
+    };
+
+    // The URL texts of the open nodes are kept in `urls_`, each after its parent's: a child made
+    // from its parent's URL extends the parent's text by its encoded name, instead of encoding
+    // its whole path again, and shares its start.
+    Open urlOf(const FileNode& node, const Open* parent) {
+        const size_t end = parent == nullptr ? 0 : parent->urlEnd;
+        urls_.resize(end);
+        if (parent == nullptr || !node.id.isAppendedTo(parent->node->id)) {
+            node.id.appendAbsoluteString(urls_);
+            return {&node, 0, end, urls_.size()};
+        }
+        if (urls_.back() != '/') {
+            urls_ += '/';
+        }
+        PathText::appendPercentEncoded(urls_, node.id.lastPathComponentView());
+        if (node.id.hasDirectoryPath()) {
+            urls_ += '/';
+        }
+        return {&node, 0, parent->urlStart, urls_.size()};
+    }
+
     // The node's members up to the opening of its children.
-    void opening(const FileNode& node) {
+    Open opening(const FileNode& node, const Open* parent) {
+        Open opened = urlOf(node, parent);
         // URL texts are percent-encoded ASCII and need no escaping.
         raw("{\"id\":\"");
-        node.id.appendAbsoluteString(buffer_);
+        raw(std::string_view(urls_).substr(opened.urlStart, opened.urlEnd - opened.urlStart));
         raw("\"");
         raw(",\"isDirectory\":");
         boolean(node.isDirectory);
@@ -118,6 +146,7 @@ private:
         raw(",\"allocatedSize\":");
         integer(node.allocatedSize);
         raw(",\"children\":[");
+        return opened;
     }
     // The closing of the node's children and its remaining members.
     void closing(const FileNode& node) {
@@ -159,6 +188,7 @@ private:
     static constexpr size_t capacity = 1 << 16;
     const std::function<void(std::string_view)>& sink_;
     std::string buffer_;
+    std::string urls_;
 };
 
 } // namespace

@@ -8,7 +8,15 @@ using namespace varnok::testing;
 namespace {
 
 FileIdentity sampleIdentity(std::uint64_t inode) {
-    return FileIdentity{inode, 4096, 1700000000, 123456789, 1700000001, 5, 2049, S_IFDIR | 0755, 3};
+    return FileIdentity{.inode = inode,
+                        .size = 4096,
+                        .modifiedSeconds = 1700000000,
+                        .changedSeconds = 1700000001,
+                        .modifiedNanoseconds = 123456789,
+                        .changedNanoseconds = 5,
+                        .device = 2049,
+                        .mode = S_IFDIR | 0755,
+                        .linkCount = 3};
 }
 
 TrashReport fullReport() {
