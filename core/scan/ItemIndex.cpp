@@ -118,6 +118,8 @@ private:
 
 struct SortEntry {
     const FileNode* node;
+    // Index of the folder the node was found in.
+    size_t parent;
     std::int64_t key;
     std::string_view extension;
     std::string path;
@@ -182,7 +184,9 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         const FileNode* node;
         size_t parent;
     };
-    std::vector<const FileNode*> matches;
+    // The folders of `folders` themselves, for forming paths.
+    std::vector<const FileNode*> folderNodes{&folder};
+    std::vector<Pending> matches;
     std::vector<Pending> stack;
     for (const FileNode& child : folder.children) {
         stack.push_back(Pending{&child, 0});
@@ -204,6 +208,7 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
             folders.emplace_back();
         }
         if (descends) {
+            folderNodes.push_back(node);
             for (const FileNode& child : node->children) {
                 stack.push_back(Pending{&child, folders.size() - 1});
             }
@@ -214,17 +219,37 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         if (kind && !itemKindMatches(*kind, *node)) {
             continue;
         }
-        matches.push_back(node);
+        matches.push_back(current);
     }
 
     Task::checkCancellation();
     std::vector<SortEntry> entries;
     entries.reserve(matches.size());
-    for (const FileNode* node : matches) {
+    for (const Pending& match : matches) {
+        const FileNode& node = *match.node;
         entries.push_back(SortEntry{
-            node, sortKey(*node, sort),
-            sort == ItemSort::type ? fileExtension(*node) : std::string_view(), std::string()});
+            &node, match.parent, sortKey(node, sort),
+            sort == ItemSort::type ? fileExtension(node) : std::string_view(), std::string()});
     }
+    // A URL's path is formed from its parents' names, so tied items take their folder's path,
+    // formed once per folder.
+    std::vector<std::optional<std::string>> folderPaths(folderNodes.size());
+    auto pathOf = [&](const SortEntry& entry) {
+        const FileNode& parent = *folderNodes[entry.parent];
+        if (!entry.node->id.isAppendedTo(parent.id)) {
+            return entry.node->id.path();
+        }
+        std::optional<std::string>& base = folderPaths[entry.parent];
+        if (!base) {
+            base = parent.id.path();
+        }
+        std::string path = *base;
+        if (path != "/") {
+            path += '/';
+        }
+        path += entry.node->id.lastPathComponentView();
+        return path;
+    };
     std::uint64_t comparisons = 0;
     auto counted = [&comparisons] {
         if (++comparisons % 1024 == 0) {
@@ -243,7 +268,7 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         });
         if (end - run > 1) {
             for (auto it = run; it != end; ++it) {
-                it->path = it->node->id.path();
+                it->path = pathOf(*it);
             }
             std::stable_sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
                 counted();
