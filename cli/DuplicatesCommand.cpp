@@ -163,8 +163,7 @@ int runDuplicates(const std::vector<std::string>& raw) {
                              " read");
             }
         };
-        varnok::DuplicateResult result = varnok::DuplicateEngine::find(
-            scan.root, onProgress, varnok::DuplicateEngine::hash, jobs);
+        varnok::DuplicateResult result = varnok::DuplicateEngine::find(scan.root, onProgress, jobs);
         line.reset();
         if (args.has("json")) {
             std::string text = nlohmann::json(result).dump();
