@@ -362,7 +362,8 @@ struct UnitOutcome {
     std::vector<char> failed;
     // Single files: the digest.
     std::string digest;
-    // Files read together: the proven groups, and the files that could not be compared.
+    // Files read together: the sets proven equal, still to be checked once more, and the files
+    // that could not be compared.
     std::vector<std::vector<const FileNode*>> groups;
     std::vector<const FileNode*> skipped;
     bool cancelled = false;
@@ -373,8 +374,7 @@ struct UnitOutcome {
 // been equal so far, so the byte-by-byte proof comes from the same read that a hash would make.
 // Every file is still read to its end and checked against its scanned identity before and after
 // reading, so a file fails exactly where hashing it would fail. The sets are then split by
-// metadata just as comparing each file with the first file of each set would split them, and
-// the members of a set are checked once more before it is kept.
+// metadata just as comparing each file with the first file of each set would split them.
 UnitOutcome readTogether(const std::vector<const Candidate*>& files,
                          VerifiedFile::LocalDevices& localDevices) {
     const std::size_t count = files.size();
@@ -534,22 +534,13 @@ UnitOutcome readTogether(const std::vector<const Candidate*>& files,
                 }
             }
         }
-        handles.clear();
         for (const auto& bucket : buckets) {
-            if (bucket.size() < 2) {
-                continue;
-            }
-            std::vector<const FileNode*> group;
-            for (std::size_t i : bucket) {
-                try {
-                    DuplicateEngine::verifyIdentity(*files[i]->node);
-                    group.push_back(files[i]->node);
-                } catch (...) {
-                    // Changed after it was proven equal: left out without being listed.
+            if (bucket.size() >= 2) {
+                std::vector<const FileNode*> group;
+                for (std::size_t i : bucket) {
+                    group.push_back(files[i]->node); // in path order
                 }
-            }
-            if (group.size() >= 2) {
-                outcome.groups.push_back(std::move(group)); // members are in path order
+                outcome.groups.push_back(std::move(group));
             }
         }
     } catch (const CancellationError&) {
@@ -745,13 +736,31 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
         }
     }
     DuplicateResult result;
-    for (const auto& files : provenGroups) {
-        DuplicateGroup group;
-        for (const FileNode* file : files) {
-            group.files.push_back(*file);
-        }
-        result.groups.push_back(std::move(group));
-    }
+    // The sets proven while reading keep the files that are still what was read.
+    runInOrder<std::vector<const FileNode*>>(
+        provenGroups.size(), threads,
+        [&](std::size_t index) {
+            std::vector<const FileNode*> kept;
+            for (const FileNode* file : provenGroups[index]) {
+                Task::checkCancellation();
+                try {
+                    DuplicateEngine::verifyIdentity(*file);
+                    kept.push_back(file);
+                } catch (...) {
+                    // Changed after it was proven equal: left out without being listed.
+                }
+            }
+            return kept;
+        },
+        [&](std::size_t, std::vector<const FileNode*>& kept) {
+            if (kept.size() >= 2) {
+                DuplicateGroup group;
+                for (const FileNode* file : kept) {
+                    group.files.push_back(*file);
+                }
+                result.groups.push_back(std::move(group));
+            }
+        });
     runInOrder<VerifyOutcome>(
         sharedKeys.size(), threads,
         [&](std::size_t index) { return verifyKey(*sharedKeys[index]); },
