@@ -341,16 +341,20 @@ std::size_t lockStepLimit(unsigned threads) {
     return static_cast<std::size_t>(std::min<rlim_t>(perThread, lockStepFileLimit));
 }
 
-// Reads until the buffer is full or the file ends; `ended` tells which.
-std::size_t fill(FileHandle& handle, char* buffer, std::size_t capacity, bool& ended) {
+// Reads up to `wanted` bytes of a file whose recorded size is `size`, of which `done` were read
+// before. It stops early at the end of the file and, without asking for more, once the recorded
+// size has been read: bytes beyond it would change the file's identity, which is checked after
+// reading. Asking for one byte more than the recorded rest shows a file that grew.
+std::size_t readChunk(FileHandle& handle, char* buffer, std::size_t wanted, std::int64_t done,
+                      std::int64_t size, bool& ended) {
     std::size_t filled = 0;
-    while (filled < capacity) {
-        std::size_t count = handle.read(buffer + filled, capacity - filled);
-        if (count == 0) {
+    while (filled < wanted) {
+        std::size_t count = handle.read(buffer + filled, wanted - filled);
+        filled += count;
+        if (count == 0 || done + static_cast<std::int64_t>(filled) == size) {
             ended = true;
             break;
         }
-        filled += count;
     }
     return filled;
 }
@@ -372,8 +376,9 @@ struct UnitOutcome {
 // Finds the identical files among files of one recorded size, in path order, reading each file
 // once. The files are read side by side, chunk by chunk, and split into sets whose bytes have
 // been equal so far, so the byte-by-byte proof comes from the same read that a hash would make.
-// Every file is still read to its end and checked against its scanned identity before and after
-// reading, so a file fails exactly where hashing it would fail. The sets are then split by
+// Every file is still read whole, even once no other file shares its bytes, and checked against
+// its scanned identity before and after reading, so a file fails exactly where hashing it would
+// fail. The sets are then split by
 // metadata just as comparing each file with the first file of each set would split them.
 UnitOutcome readTogether(const std::vector<const Candidate*>& files,
                          VerifiedFile::LocalDevices& localDevices) {
@@ -418,7 +423,11 @@ UnitOutcome readTogether(const std::vector<const Candidate*>& files,
                 }
                 try {
                     bool atEnd = false;
-                    lengths[i] = fill(*handles[i], buffers + i * chunk, chunk, atEnd);
+                    const auto rest = static_cast<std::uint64_t>(size - totals[i]);
+                    lengths[i] = readChunk(
+                        *handles[i], buffers + i * chunk,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(chunk, rest + 1)),
+                        totals[i], size, atEnd);
                     ended[i] = atEnd ? 1 : 0;
                 } catch (...) {
                     fail(i); // a read error
