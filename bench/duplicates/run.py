@@ -47,6 +47,18 @@ def build_floor(work):
     return floor
 
 
+def build_phases(work, build_dir):
+    """The per-phase timer, linked with the core of `build_dir`; None without that core."""
+    core = os.path.join(build_dir, "libVarnokCore.a")
+    if not os.path.exists(core):
+        return None
+    phases = os.path.join(work, "phases")
+    subprocess.run(["g++", "-O2", "-std=c++20", "-I", ROOT, "-o", phases,
+                    os.path.join(HERE, "phases.cpp"), core, "-lcrypto", "-lutf8proc",
+                    "-pthread"], check=True)
+    return phases
+
+
 def warm(corpus):
     for folder, _, names in os.walk(corpus):
         for name in names:
@@ -255,6 +267,10 @@ def main():
         with open(path, "w") as f:
             f.write(text.rstrip("\n") + "\n")
         print(f"written to {path}")
+    phases = build_phases(work, os.path.dirname(cli))
+    if phases is not None:
+        print("\nWhere the time goes, one thread:", flush=True)
+        subprocess.run([phases, corpus, "1"], check=True)
     if not all(agree.values()) or truth_ok is False:
         sys.exit("the tools do not report the same identical sets")
 
