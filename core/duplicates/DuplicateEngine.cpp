@@ -256,9 +256,10 @@ VerifyOutcome verifyKey(const std::vector<const Candidate*>& files) {
 // identity, as lstat would. A path that crosses a link, or is not in standard form, yields the
 // identity of nothing (an empty file type), so that it never matches a recorded one. Returns
 // nothing when the kernel cannot do such a lookup; the caller then resolves the path itself.
-std::optional<FileIdentity> captureThroughNoLink(const Url& url) {
-    std::string path = url.path();
-    if (PathText::standardize(path) != path || path.find('\0') != std::string::npos) {
+// `standard` tells that the path is known to be in standard form.
+std::optional<FileIdentity> captureThroughNoLink(const std::string& path, bool standard) {
+    if (!standard &&
+        (PathText::standardize(path) != path || path.find('\0') != std::string::npos)) {
         return FileIdentity{};
     }
     open_how how{};
@@ -283,6 +284,31 @@ std::optional<FileIdentity> captureThroughNoLink(const Url& url) {
         throw FileError(FileError::readUnknown, path, failure);
     }
     return FileIdentity::fromStat(record);
+}
+
+// DuplicateEngine::verifyIdentity given the node's path; `standard` tells that the path is
+// known to be in standard form, as the path of every file already opened for reading is.
+void verifyIdentityAt(const FileNode& node, const std::string& path, bool standard) {
+    auto refuse = [&]() {
+        throw CleanupProblem(PathText::displayable(node.id.lastPathComponent()) +
+                             " changed or cannot be verified. Scan again.");
+    };
+    if (!node.identity || !node.identity->isRegularFile() || node.identity->linkCount != 1 ||
+        node.isSymbolicLink || node.hasReadErrors || !node.id.isFileUrl()) {
+        refuse();
+    }
+    // No component of the path, the parent folders included, may be a symbolic link: the path
+    // must be the one its links resolve to.
+    std::optional<FileIdentity> current = captureThroughNoLink(path, standard);
+    if (!current) {
+        if (Platform::current().resolvingSymlinks(node.id).path() != path) {
+            refuse();
+        }
+        current = FileIdentity::capture(node.id);
+    }
+    if (*current != *node.identity) {
+        refuse();
+    }
 }
 
 // Chunk buffers per thread, kept for the thread's life and grown as needed: allocating them per
@@ -368,7 +394,7 @@ struct UnitOutcome {
     std::string digest;
     // Files read together: the sets proven equal, still to be checked once more, and the files
     // that could not be compared.
-    std::vector<std::vector<const FileNode*>> groups;
+    std::vector<std::vector<const Candidate*>> groups;
     std::vector<const FileNode*> skipped;
     bool cancelled = false;
 };
@@ -470,7 +496,7 @@ UnitOutcome readTogether(const std::vector<const Candidate*>& files,
                 // The path must still lead to the recorded object, unchanged. Holding it open,
                 // the object at the path is the open one if device and inode agree, so this also
                 // proves the open file unchanged.
-                DuplicateEngine::verifyIdentity(node);
+                verifyIdentityAt(node, files[i]->path, true);
                 if (totals[i] != size) {
                     fail(i); // shrank
                 }
@@ -547,9 +573,9 @@ UnitOutcome readTogether(const std::vector<const Candidate*>& files,
         }
         for (const auto& bucket : buckets) {
             if (bucket.size() >= 2) {
-                std::vector<const FileNode*> group;
+                std::vector<const Candidate*> group;
                 for (std::size_t i : bucket) {
-                    group.push_back(files[i]->node); // in path order
+                    group.push_back(files[i]); // in path order
                 }
                 outcome.groups.push_back(std::move(group));
             }
@@ -673,7 +699,7 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
     std::vector<std::string> keys; // in the order first met, for a fixed comparison order
     std::unordered_map<std::string, std::vector<const Candidate*>> hashTable;
     std::vector<const FileNode*> skipped;
-    std::vector<std::vector<const FileNode*>> provenGroups;
+    std::vector<std::vector<const Candidate*>> provenGroups;
     std::int64_t hashedBytes = 0;
     std::optional<std::chrono::steady_clock::time_point> lastReport;
     VerifiedFile::LocalDevices localDevices;
@@ -752,11 +778,11 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
         provenGroups.size(), threads,
         [&](std::size_t index) {
             std::vector<const FileNode*> kept;
-            for (const FileNode* file : provenGroups[index]) {
+            for (const Candidate* file : provenGroups[index]) {
                 Task::checkCancellation();
                 try {
-                    DuplicateEngine::verifyIdentity(*file);
-                    kept.push_back(file);
+                    verifyIdentityAt(*file->node, file->path, true);
+                    kept.push_back(file->node);
                 } catch (...) {
                     // Changed after it was proven equal: left out without being listed.
                 }
@@ -876,26 +902,7 @@ std::string DuplicateEngine::hash(const FileNode& node) {
 }
 
 void DuplicateEngine::verifyIdentity(const FileNode& node) {
-    auto refuse = [&]() {
-        throw CleanupProblem(PathText::displayable(node.id.lastPathComponent()) +
-                             " changed or cannot be verified. Scan again.");
-    };
-    if (!node.identity || !node.identity->isRegularFile() || node.identity->linkCount != 1 ||
-        node.isSymbolicLink || node.hasReadErrors || !node.id.isFileUrl()) {
-        refuse();
-    }
-    // No component of the path, the parent folders included, may be a symbolic link: the path
-    // must be the one its links resolve to.
-    std::optional<FileIdentity> current = captureThroughNoLink(node.id);
-    if (!current) {
-        if (Platform::current().resolvingSymlinks(node.id).path() != node.id.path()) {
-            refuse();
-        }
-        current = FileIdentity::capture(node.id);
-    }
-    if (*current != *node.identity) {
-        refuse();
-    }
+    verifyIdentityAt(node, node.id.path(), false);
 }
 
 bool DuplicateEngine::equalContents(const FileNode& a, const FileNode& b) {
