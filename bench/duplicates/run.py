@@ -213,6 +213,10 @@ def main():
     if args.shared:
         machine += (" The machine was shared with other work during the runs, so wall times are "
                     "noisy; the ratios within a round and the CPU times are the steadier figures.")
+    one_thread = best["floor, 1 thread, aligned buffer"]
+    if best[floor2] > 0.8 * one_thread:
+        machine += (f" The two-thread floor took {best[floor2] / one_thread:.2f}× the time of "
+                    "the one-thread floor, so little more than one core was free for the tools.")
     lines = [
         "## Duplicate finder",
         "",
