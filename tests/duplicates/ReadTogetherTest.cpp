@@ -88,6 +88,15 @@ TEST(DuplicateEngineReadTogether, FindsWhatHashingEachFileFinds) {
     }
     setMode(dir.at("meta/m2"), 0600);
     setMode(dir.at("meta/m4"), 0600);
+    // Enough files of one size to be read in chunks smaller than 1 MiB, differing in the second.
+    std::vector<std::string> firstHalf, secondHalf;
+    for (int i = 0; i < 18; ++i) {
+        std::string name = numbered("chunks/r", i);
+        std::string contents(300 * 1024, 'r');
+        contents[300000] = i < 9 ? 'r' : 'S';
+        writeFile(dir.at(name), contents);
+        (i < 9 ? firstHalf : secondHalf).push_back(name);
+    }
     // More files of one size than are read together: 20 copies, 10 copies and 10 loners.
     std::vector<std::string> copies, others;
     for (int i = 0; i < 40; ++i) {
@@ -110,10 +119,12 @@ TEST(DuplicateEngineReadTogether, FindsWhatHashingEachFileFinds) {
     ASSERT_EQ(::rename(dir.at("changed/c3").c_str(), dir.at("changed/gone").c_str()), 0);
 
     const std::string expected =
-        "[big/p1 big/p2][first/a1 first/a2 first/a3]" + group(copies) + group(others) +
+        group(firstHalf) + group(secondHalf) + "[big/p1 big/p2][first/a1 first/a2 first/a3]" +
+        group(copies) + group(others) +
         "[two/x1 two/x2][two/y1 two/y2][meta/m1 meta/m3][meta/m2 meta/m4][changed/c1 changed/c4]"
-        " hashed 60/" +
-        std::to_string(4 * large.size() + 4 * 1000 + 4 * 500 + 4 * 300 + 40 * 100 + 2 * 200) +
+        " hashed 78/" +
+        std::to_string(18 * 300 * 1024 + 4 * large.size() + 4 * 1000 + 4 * 500 + 4 * 300 +
+                       40 * 100 + 2 * 200) +
         " skipped changed/c2 changed/c3";
     const std::string hashingEach =
         summary(DuplicateEngine::find(tree, {}, DuplicateEngine::hash), dir.path());
