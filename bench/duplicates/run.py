@@ -15,9 +15,11 @@ Run by hand on a quiet machine; nothing here runs in CI. On a shared machine, sa
 """
 
 import argparse
+import atexit
 import os
 import platform
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -140,6 +142,7 @@ def main():
         subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), corpus], check=True)
     cli = os.path.abspath(args.cli) if args.cli else build_cli(os.path.join(ROOT, "build", "bench"))
     work = tempfile.mkdtemp(prefix="ombrelo-bench-")
+    atexit.register(shutil.rmtree, work, True)
     floor = build_floor(work)
     rdfind_results = os.path.join(work, "results.txt")
 
