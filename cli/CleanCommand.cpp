@@ -217,11 +217,9 @@ Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& 
     {
         ProgressLine line;
         result = varnok::DuplicateEngine::find(
-            scan.root,
-            [&](const varnok::DuplicateProgress& progress) {
+            scan.root, [&](const varnok::DuplicateProgress& progress) {
                 line.update(progress.phase + ": " + formatCount(progress.checked) + " files");
-            },
-            varnok::DuplicateEngine::hash);
+            });
     }
     std::map<std::string, bool> keepUsed;
     for (const auto& path : keep) {

@@ -24,11 +24,12 @@ const char* const duplicatesHelp =
     "Usage: ombrelo-cli duplicates [--json] [--jobs N] [-x] [--exclude PATTERN]... [DIR]\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lists the sets of\n"
-    "byte-identical files in it. Files are grouped by size; files that share a size are hashed "
-    "with SHA-256; files whose\n"
-    "size and hash agree are compared byte by byte, together with their owner,\n"
-    "permissions, file attributes (immutable, append-only, no-dump) and extended\n"
-    "attributes. Files that differ in any of these are not duplicates.\n"
+    "byte-identical files in it. Files are grouped by size; the files of a shared\n"
+    "size are read once each, side by side, and compared byte by byte, together with\n"
+    "their owner, permissions, file attributes (immutable, append-only, no-dump) and\n"
+    "extended attributes. Files that differ in any of these are not duplicates. Where\n"
+    "many files share one size, they are hashed with SHA-256 first and only files\n"
+    "whose hashes agree are compared.\n"
     "\n"
     "Only files that could safely be offered for removal are considered: regular files\n"
     "with a single link and at least one byte. Symbolic links, hard-linked files, hidden\n"
@@ -163,8 +164,7 @@ int runDuplicates(const std::vector<std::string>& raw) {
                              " read");
             }
         };
-        varnok::DuplicateResult result = varnok::DuplicateEngine::find(
-            scan.root, onProgress, varnok::DuplicateEngine::hash, jobs);
+        varnok::DuplicateResult result = varnok::DuplicateEngine::find(scan.root, onProgress, jobs);
         line.reset();
         if (args.has("json")) {
             std::string text = nlohmann::json(result).dump();

@@ -229,7 +229,7 @@ void AppModel::findDuplicates(const Url& folder) {
             });
             const unsigned threads =
                 std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-            result = DuplicateEngine::find(scan.root, report, DuplicateEngine::hash, threads);
+            result = DuplicateEngine::find(scan.root, report, threads);
             Task::checkCancellation();
         } catch (const CancellationError&) {
             return;

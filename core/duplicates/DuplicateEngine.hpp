@@ -64,6 +64,15 @@ public:
     static DuplicateResult find(const FileNode& root, const DuplicateProgressHandler& progress,
                                 const FileHashFunction& hashFile, unsigned threads = 1);
 
+    // The same search with the engine's own reading: the files of one size are read together,
+    // once each, and compared chunk by chunk as they are read, so that proving them equal takes
+    // no second read and no digest. More files of one size than a thread may hold open are
+    // hashed with `hash` and compared as in the form above. Groups, counts, skipped files and
+    // progress are those of find(root, progress, hash, threads); every file is still checked
+    // against its scanned identity before and after it is read.
+    static DuplicateResult find(const FileNode& root, const DuplicateProgressHandler& progress,
+                                unsigned threads = 1);
+
     // SHA-256 of the file's contents as 64 lower-case hexadecimal digits, read in 1 MiB chunks
     // from a verified handle. Throws CleanupProblem when the file changed, grew or shrank.
     static std::string hash(const FileNode& node);

@@ -2,12 +2,16 @@
 
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/Task.hpp"
+#include "core/common/Url.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
@@ -18,19 +22,9 @@ namespace {
 const char* const cloudOnlyMessage =
     "Cloud-only or unreadable files are excluded from duplicate cleanup.";
 
-// Linux has no "contents only in the cloud" flag. Files served by FUSE clients (rclone, gvfs,
-// the document portal) or by network file systems may be downloaded, or hang, when read, so they
-// are refused before opening, as is any file with a size but no allocated blocks (a placeholder,
-// or a fully sparse file, which is never worth offering for duplicate cleanup).
-bool contentsMayNotBeLocal(const std::string& path, const struct stat& record) {
-    if (record.st_size > 0 && record.st_blocks == 0) {
-        return true;
-    }
-    struct statfs fileSystem {};
-    if (::statfs(path.c_str(), &fileSystem) != 0) {
-        return true;
-    }
-    switch (static_cast<unsigned long>(fileSystem.f_type)) {
+// Network and FUSE file systems, whose files may be downloaded, or hang, when read.
+bool isRemoteFileSystem(unsigned long type) {
+    switch (type) {
     case 0x65735546UL: // FUSE
     case 0x6969UL:     // NFS
     case 0xFE534D42UL: // SMB2
@@ -47,16 +41,44 @@ bool contentsMayNotBeLocal(const std::string& path, const struct stat& record) {
     }
 }
 
-// The file flags stand-in: the statx attributes the file system supports and has set. Mount-root
-// and automount describe where the file sits, not the file, and are left out.
-bool readFlags(int descriptor, std::uint32_t& flags) {
+// A file with a size but no allocated blocks: a placeholder, or a fully sparse file, which is
+// never worth offering for duplicate cleanup.
+bool hasNoBlocks(const struct stat& record) {
+    return record.st_size > 0 && record.st_blocks == 0;
+}
+
+// Linux has no "contents only in the cloud" flag. Files served by FUSE clients (rclone, gvfs,
+// the document portal) or by network file systems are refused before opening, as are files
+// without allocated blocks.
+bool contentsMayNotBeLocal(const std::string& path, const struct stat& record) {
+    if (hasNoBlocks(record)) {
+        return true;
+    }
+    struct statfs fileSystem {};
+    return ::statfs(path.c_str(), &fileSystem) != 0 ||
+           isRemoteFileSystem(static_cast<unsigned long>(fileSystem.f_type));
+}
+
+bool isStandardPath(const std::string& path) {
+    return path.find('\0') == std::string::npos && PathText::standardize(path) == path;
+}
+
+// Owner, group and mode as fstat gives them, and the file flags stand-in: the statx attributes
+// the file system supports and has set. Mount-root and automount describe where the file sits,
+// not the file, and are left out. One statx answers all of it.
+bool readOwnerModeAndFlags(int descriptor, VerifiedFile::Metadata& metadata) {
     struct statx record {};
-    if (::statx(descriptor, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &record) != 0) {
+    const unsigned int wanted = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID;
+    if (::statx(descriptor, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &record) != 0 ||
+        (record.stx_mask & wanted) != wanted) {
         return false;
     }
+    metadata.owner = record.stx_uid;
+    metadata.group = record.stx_gid;
+    metadata.mode = record.stx_mode;
     std::uint64_t attributes = record.stx_attributes & record.stx_attributes_mask;
     attributes &= ~static_cast<std::uint64_t>(STATX_ATTR_MOUNT_ROOT | STATX_ATTR_AUTOMOUNT);
-    flags = static_cast<std::uint32_t>(attributes);
+    metadata.flags = static_cast<std::uint32_t>(attributes);
     return true;
 }
 
@@ -81,6 +103,52 @@ FileHandle VerifiedFile::open(const FileNode& node) {
     return handle;
 }
 
+bool VerifiedFile::LocalDevices::contains(std::uint64_t device) const {
+    std::lock_guard lock(mutex_);
+    return std::find(devices_.begin(), devices_.end(), device) != devices_.end();
+}
+
+void VerifiedFile::LocalDevices::add(std::uint64_t device) {
+    std::lock_guard lock(mutex_);
+    if (std::find(devices_.begin(), devices_.end(), device) == devices_.end()) {
+        devices_.push_back(device);
+    }
+}
+
+FileHandle VerifiedFile::openForSearch(const FileNode& node, const std::string& path,
+                                       LocalDevices& localDevices) {
+    const auto& identity = node.identity;
+    struct stat record {};
+    if (!identity || !identity->isRegularFile() || identity->linkCount != 1 ||
+        node.isSymbolicLink || node.hasReadErrors || !isStandardPath(path) ||
+        ::lstat(path.c_str(), &record) != 0 || FileIdentity::fromStat(record) != *identity ||
+        hasNoBlocks(record)) {
+        return open(node);
+    }
+    const auto device = static_cast<std::uint64_t>(record.st_dev);
+    if (!localDevices.contains(device)) {
+        // The first file of a device goes the long way; its open descriptor then tells what
+        // kind of file system the device holds.
+        FileHandle handle = open(node);
+        struct statfs fileSystem {};
+        if (::fstatfs(handle.descriptor(), &fileSystem) == 0 &&
+            !isRemoteFileSystem(static_cast<unsigned long>(fileSystem.f_type))) {
+            localDevices.add(device);
+        }
+        return handle;
+    }
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    long descriptor = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (descriptor < 0) {
+        return open(node); // names the failure, or opens without openat2
+    }
+    FileHandle handle(static_cast<int>(descriptor), path);
+    verify(handle, node);
+    return handle;
+}
+
 void VerifiedFile::verify(const FileHandle& handle, const FileNode& node) {
     FileIdentity current = FileIdentity::capture(handle.descriptor());
     if (!node.identity || current != *node.identity) {
@@ -90,20 +158,19 @@ void VerifiedFile::verify(const FileHandle& handle, const FileNode& node) {
 
 VerifiedFile::Metadata VerifiedFile::metadata(const FileHandle& handle) {
     const int descriptor = handle.descriptor();
-    struct stat record {};
     Metadata metadata;
-    if (::fstat(descriptor, &record) != 0 || !readFlags(descriptor, metadata.flags)) {
+    if (!readOwnerModeAndFlags(descriptor, metadata)) {
         throw CleanupProblem("Cannot inspect file metadata.");
     }
-    metadata.owner = record.st_uid;
-    metadata.group = record.st_gid;
-    metadata.mode = static_cast<std::uint16_t>(record.st_mode);
 
     const char* const changedMessage = "File metadata changed during comparison.";
     ssize_t listLength = ::flistxattr(descriptor, nullptr, 0);
     if (listLength < 0 && (errno == ENOTSUP || errno == EOPNOTSUPP)) {
         // A file system without extended attributes: the file has none.
         return metadata;
+    }
+    if (listLength == 0) {
+        return metadata; // no attributes: nothing more to list
     }
     if (static_cast<std::size_t>(listLength) > attributeListLimit) {
         throw CleanupProblem("File metadata could not be fully compared.");

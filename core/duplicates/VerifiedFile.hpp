@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace varnok {
 
@@ -34,6 +36,25 @@ public:
     // since the scan, whose contents may not be local, that cannot be opened without following a
     // link, or whose open object is not the recorded one. Leaves no descriptor open on failure.
     static FileHandle open(const FileNode& node);
+    // The devices found to hold local file systems during one search, so that each device's
+    // file system type is asked once rather than once per file. Shared by the search's threads.
+    class LocalDevices {
+    public:
+        bool contains(std::uint64_t device) const;
+        void add(std::uint64_t device);
+
+    private:
+        mutable std::mutex mutex_;
+        std::vector<std::uint64_t> devices_;
+    };
+
+    // open(node) for a search that opens many files, given the node's path: when nothing is
+    // amiss, the same proof in three system calls instead of eight. lstat shows the recorded
+    // object at the path, a lookup that refuses a symbolic link in any component opens it, and
+    // the open object is verified. Anything unexpected goes the way of open(node), which throws
+    // the same message it always does.
+    static FileHandle openForSearch(const FileNode& node, const std::string& path,
+                                    LocalDevices& localDevices);
     // Throws unless the open object is still exactly the recorded one.
     static void verify(const FileHandle& handle, const FileNode& node);
     // Checks for cancellation once per extended attribute.

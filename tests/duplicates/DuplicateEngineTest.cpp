@@ -55,6 +55,19 @@ std::string describe(const std::vector<DuplicateProgress>& reports) {
     return text;
 }
 
+// The two ways to search: hashing each file with the engine's hash and then comparing, and
+// reading the files of one size together. Both must give the same results.
+DuplicateResult hashingEach(const FileNode& tree, const DuplicateProgressHandler& progress,
+                            unsigned threads) {
+    return DuplicateEngine::find(tree, progress, DuplicateEngine::hash, threads);
+}
+DuplicateResult readingTogether(const FileNode& tree, const DuplicateProgressHandler& progress,
+                                unsigned threads) {
+    return DuplicateEngine::find(tree, progress, threads);
+}
+using Search = DuplicateResult (*)(const FileNode&, const DuplicateProgressHandler&, unsigned);
+const Search bothSearches[] = {hashingEach, readingTogether};
+
 // A folder tree of `count` nodes that never touches the disk: a root and files without identity.
 FileNode syntheticTree(const std::string& root, int count) {
     FileNode tree;
@@ -137,11 +150,12 @@ TEST(DuplicateEngine, EqualBytesWithDifferentMetadataAreNotDuplicates) {
     writeAll(dir, {"flag1", "flag2"}, "ffffff");
     bool flags = setNoDumpFlag(dir.at("flag2"));
 
-    DuplicateResult result =
-        DuplicateEngine::find(scannedTree(dir.path()), {}, DuplicateEngine::hash);
     std::string unsupported =
         std::string(flags ? "" : "[flag1 flag2]") + (attributes ? "" : "[attr1 attr2]");
-    EXPECT_EQ(describe(result, dir.path()), unsupported + "[same1 same2]");
+    for (Search search : bothSearches) {
+        DuplicateResult result = search(scannedTree(dir.path()), {}, 1);
+        EXPECT_EQ(describe(result, dir.path()), unsupported + "[same1 same2]");
+    }
     if (!attributes || !flags) {
         GTEST_SKIP() << "the temporary folder's file system lacks"
                      << (attributes ? "" : " user extended attributes")
@@ -165,21 +179,29 @@ TEST(DuplicateEngine, ChangedAndUnreadableFilesAreSkippedNeverGrouped) {
     // The mode of a.txt differs from the rest, so it could never join their group anyway; the
     // child shows it is skipped for being unreadable, counted, and its bytes not added.
     auto child = runUnprivileged([&] {
-        DuplicateResult result = DuplicateEngine::find(tree, {}, DuplicateEngine::hash);
-        return describe(result, dir.path()) + " hashed " + std::to_string(result.hashedFiles) +
-               " bytes " + std::to_string(result.bytesHashed);
+        std::string text;
+        for (Search search : bothSearches) {
+            DuplicateResult result = search(tree, {}, 1);
+            text += describe(result, dir.path()) + " hashed " + std::to_string(result.hashedFiles) +
+                    " bytes " + std::to_string(result.bytesHashed) + "; ";
+        }
+        return text;
     });
-    EXPECT_EQ(child.output, "[e.txt f.txt] skipped a.txt b.txt c.txt d.txt hashed 6 bytes 24");
+    const std::string unprivileged =
+        "[e.txt f.txt] skipped a.txt b.txt c.txt d.txt hashed 6 bytes 24; ";
+    EXPECT_EQ(child.output, unprivileged + unprivileged);
 
     // Root reads a.txt anyway; a normal user cannot.
     const bool root = ::geteuid() == 0;
     int descriptorsBefore = openDescriptorCount();
-    for (unsigned threads : {1u, 2u}) {
-        DuplicateResult result = DuplicateEngine::find(tree, {}, DuplicateEngine::hash, threads);
-        EXPECT_EQ(describe(result, dir.path()), root ? "[e.txt f.txt] skipped b.txt c.txt d.txt"
-                                                     : "[e.txt f.txt] skipped a.txt b.txt c.txt "
-                                                       "d.txt");
-        EXPECT_EQ(result.bytesHashed, root ? 36 : 24);
+    for (Search search : bothSearches) {
+        for (unsigned threads : {1u, 2u}) {
+            DuplicateResult result = search(tree, {}, threads);
+            EXPECT_EQ(describe(result, dir.path()),
+                      root ? "[e.txt f.txt] skipped b.txt c.txt d.txt"
+                           : "[e.txt f.txt] skipped a.txt b.txt c.txt d.txt");
+            EXPECT_EQ(result.bytesHashed, root ? 36 : 24);
+        }
     }
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
@@ -229,9 +251,12 @@ TEST(DuplicateEngine, ReportsProgressInEachPhase) {
 
     writeAll(dir, {"one/a", "one/b"}, "12345");
     writeFile(dir.at("one/c"), "54321");
-    reports.clear();
-    DuplicateEngine::find(scannedTree(dir.at("one")), record, DuplicateEngine::hash);
-    EXPECT_EQ(describe(reports), "Hashing matching sizes 1/3 5; Verifying file contents 3/3 15");
+    for (Search search : bothSearches) {
+        reports.clear();
+        search(scannedTree(dir.at("one")), record, 1);
+        EXPECT_EQ(describe(reports),
+                  "Hashing matching sizes 1/3 5; Verifying file contents 3/3 15");
+    }
 }
 
 TEST(DuplicateEngine, CancellationInAnyPhaseEndsTheSearchWithoutResult) {
@@ -242,17 +267,18 @@ TEST(DuplicateEngine, CancellationInAnyPhaseEndsTheSearchWithoutResult) {
     large.children.insert(large.children.end(), tree.children.begin(), tree.children.end());
     for (const char* phase :
          {"Grouping by size", "Hashing matching sizes", "Verifying file contents"}) {
-        for (unsigned threads : {1u, 2u}) {
-            auto token = std::make_shared<CancellationToken>();
-            CancellationScope scope(token);
-            auto cancelIn = [&](const DuplicateProgress& progress) {
-                if (progress.phase == phase) {
-                    token->cancel();
-                }
-            };
-            EXPECT_THROW(DuplicateEngine::find(large, cancelIn, DuplicateEngine::hash, threads),
-                         CancellationError)
-                << phase << " with " << threads << " threads";
+        for (Search search : bothSearches) {
+            for (unsigned threads : {1u, 2u}) {
+                auto token = std::make_shared<CancellationToken>();
+                CancellationScope scope(token);
+                auto cancelIn = [&](const DuplicateProgress& progress) {
+                    if (progress.phase == phase) {
+                        token->cancel();
+                    }
+                };
+                EXPECT_THROW(search(large, cancelIn, threads), CancellationError)
+                    << phase << " with " << threads << " threads";
+            }
         }
     }
 }
@@ -268,18 +294,21 @@ TEST(DuplicateEngine, MoreThreadsGiveTheSameResultAndProgress) {
     FileNode tree = scannedTree(dir.path());
     writeFile(dir.at("s7/c0"), "changed"); // same size, new identity: skipped
     std::vector<std::string> runs;
-    for (unsigned threads : {1u, 2u, 3u}) {
-        std::vector<DuplicateProgress> reports;
-        DuplicateResult result = DuplicateEngine::find(
-            tree, [&](const DuplicateProgress& progress) { reports.push_back(progress); },
-            DuplicateEngine::hash, threads);
-        // Hashing reports are timed; the first and the last report are not.
-        runs.push_back(describe(result, dir.path()) + " hashed " +
-                       std::to_string(result.hashedFiles) + "/" +
-                       std::to_string(result.bytesHashed) + " first " +
-                       describe({reports.front()}) + " last " + describe({reports.back()}));
+    for (Search search : bothSearches) {
+        for (unsigned threads : {1u, 2u, 3u}) {
+            std::vector<DuplicateProgress> reports;
+            DuplicateResult result = search(
+                tree, [&](const DuplicateProgress& progress) { reports.push_back(progress); },
+                threads);
+            // Hashing reports are timed; the first and the last report are not.
+            runs.push_back(describe(result, dir.path()) + " hashed " +
+                           std::to_string(result.hashedFiles) + "/" +
+                           std::to_string(result.bytesHashed) + " first " +
+                           describe({reports.front()}) + " last " + describe({reports.back()}));
+        }
     }
-    EXPECT_EQ(runs[0], runs[1]);
-    EXPECT_EQ(runs[0], runs[2]);
+    for (const std::string& run : runs) {
+        EXPECT_EQ(run, runs[0]);
+    }
     EXPECT_NE(runs[0].find("skipped s7/c0"), std::string::npos);
 }

@@ -13,8 +13,17 @@ using namespace varnok::testing;
 TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
     TempDir dir;
     int descriptorsBefore = openDescriptorCount();
-    auto openFailure = [](const FileNode& node) {
-        return failureOf([&] { VerifiedFile::open(node); });
+    // A search opens the first file of a device the long way and later ones the short way; both
+    // must refuse what open refuses, with its message.
+    VerifiedFile::LocalDevices devices;
+    FileNode warm = scannedFile(writeFile(dir.at("warm.txt"), "w"));
+    VerifiedFile::openForSearch(warm, warm.id.path(), devices);
+    EXPECT_TRUE(devices.contains(static_cast<std::uint64_t>(warm.identity->device)));
+    auto openFailure = [&](const FileNode& node) {
+        std::string plain = failureOf([&] { VerifiedFile::open(node); });
+        std::string inSearch =
+            failureOf([&] { VerifiedFile::openForSearch(node, node.id.path(), devices); });
+        return plain == inSearch ? plain : plain + " | in a search: " + inSearch;
     };
 
     FileNode changed = scannedFile(writeFile(dir.at("changed.txt"), "one"));
@@ -38,6 +47,13 @@ TEST(VerifiedFile, RefusesWhatCannotBeOpenedSafelyAndLeavesNothingOpen) {
     FileNode secretNode = scannedFile(secret);
     auto child = runUnprivileged([&] { return openFailure(secretNode); });
     EXPECT_EQ(child.output, "The selected file cannot be opened safely.");
+
+    FileNode readable = scannedFile(writeFile(dir.at("readable.txt"), "contents"));
+    {
+        FileHandle handle = VerifiedFile::openForSearch(readable, readable.id.path(), devices);
+        char buffer[16];
+        EXPECT_EQ(std::string(buffer, handle.read(buffer, sizeof buffer)), "contents");
+    }
 
     // An open handle verifies only against the object it was opened for.
     FileNode first = scannedFile(writeFile(dir.at("first.txt"), "same"));

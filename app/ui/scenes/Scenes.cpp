@@ -335,8 +335,7 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
 
 std::vector<varnok::CleanupCandidate> duplicateCandidates(const varnok::Url& folder) {
     varnok::ScanResult scan = varnok::ScanEngine::scan(folder, {});
-    varnok::DuplicateResult result =
-        varnok::DuplicateEngine::find(scan.root, {}, varnok::DuplicateEngine::hash);
+    varnok::DuplicateResult result = varnok::DuplicateEngine::find(scan.root, {});
     std::vector<varnok::CleanupCandidate> found;
     for (const auto& group : result.groups) {
         const varnok::FileNode& keeper = group.files.front();
