@@ -16,8 +16,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace varnok {
 namespace {
@@ -86,6 +89,9 @@ public:
             if (level.fd >= 0) {
                 ::close(level.fd);
             }
+        }
+        if (pendingFd_ >= 0) {
+            ::close(pendingFd_);
         }
     }
 
@@ -170,7 +176,12 @@ public:
         return false;
     }
 
-    void skipDescendants() override { pendingDescend_ = false; }
+    void skipDescendants() override {
+        pendingDescend_ = false;
+        if (pendingFd_ >= 0) {
+            ::close(std::exchange(pendingFd_, -1));
+        }
+    }
 
     std::unique_ptr<DirectoryEnumerator> split(DirectoryEntry& folder,
                                                EnumerationErrorHandler onError) override {
@@ -238,6 +249,15 @@ private:
         entry.entriesInFolder = top.starts.size();
         entry.handedOff = name[-1] == handedOffType;
         struct stat record {};
+        if (!entry.handedOff && name[-1] == DT_DIR && openFolder(top.fd, name, record)) {
+            describe(entry, record);
+            pendingDescend_ = true;
+            pendingName_.assign(name);
+            pendingPath_ = entry.path;
+            pendingDevice_ = record.st_dev;
+            pendingInode_ = record.st_ino;
+            return;
+        }
         if (entry.handedOff || ::fstatat(top.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0) {
             entry.folderForm = false;
             entry.properties.reset();
@@ -269,15 +289,44 @@ private:
         entry.identity = FileIdentity::fromStat(record);
     }
 
+    // A folder the listing says is one is opened at once and its properties read from the open
+    // descriptor: one lookup of the name instead of two, and no doubt that the folder listed is
+    // the one described. Mount points are left to fstatat, which mounts nothing on its own.
+    bool openFolder(int parentFd, const char* name, struct stat& record) {
+        if (!openFolders_) {
+            return false;
+        }
+        open_how how{};
+        how.flags = folderOpenFlags;
+        how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, parentFd, name, &how, sizeof how);
+        if (fd < 0) {
+            openFolders_ = errno != ENOSYS && errno != EPERM;
+            return false;
+        }
+        if (::fstat(static_cast<int>(fd), &record) != 0 || !S_ISDIR(record.st_mode)) {
+            ::close(static_cast<int>(fd));
+            return false;
+        }
+        pendingFd_ = static_cast<int>(fd);
+        return true;
+    }
+
     void descend() {
         Level& parent = levels_.back();
-        int fd = ::openat(parent.fd, pendingName_.c_str(), folderOpenFlags);
+        struct stat record {};
+        int fd = std::exchange(pendingFd_, -1);
+        if (fd >= 0) {
+            record.st_dev = pendingDevice_;
+            record.st_ino = pendingInode_;
+        } else {
+            fd = ::openat(parent.fd, pendingName_.c_str(), folderOpenFlags);
+        }
         if (fd < 0) {
             report(pendingPath_, errno);
             return;
         }
-        struct stat record {};
-        if (::fstat(fd, &record) != 0 || record.st_dev != pendingDevice_ ||
+        if ((record.st_ino == 0 && ::fstat(fd, &record) != 0) || record.st_dev != pendingDevice_ ||
             record.st_ino != pendingInode_) {
             // Replaced between the stat and the open: not the folder that was yielded.
             ::close(fd);
@@ -361,6 +410,10 @@ private:
     bool stopped_ = false;
     bool unlisted_ = false;
     bool pendingDescend_ = false;
+    // The folder last yielded, when it was opened to be described.
+    int pendingFd_ = -1;
+    // False once openat2 turns out to be missing.
+    bool openFolders_ = true;
     std::string pendingName_;
     std::string pendingPath_;
     dev_t pendingDevice_ = 0;
