@@ -243,11 +243,14 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         if (!base) {
             base = parent.id.path();
         }
-        std::string path = *base;
+        const std::string_view name = entry.node->id.lastPathComponentView();
+        std::string path;
+        path.reserve(base->size() + 1 + name.size());
+        path += *base;
         if (path != "/") {
             path += '/';
         }
-        path += entry.node->id.lastPathComponentView();
+        path += name;
         return path;
     };
     std::uint64_t comparisons = 0;
