@@ -110,6 +110,9 @@ struct Walk {
     std::unique_ptr<DirectoryEnumerator> enumerator;
     DirectoryEntry folder;
     Walker* walker = nullptr;
+    // The root's enumerator may report a failure to list the root while it is created, before
+    // any walker runs.
+    bool readErrorBeforeStart = false;
 
     std::optional<FileNode> node;
     std::vector<Event> events;
@@ -118,6 +121,9 @@ struct Walk {
     std::int64_t excludedCount = 0;
     std::array<std::int64_t, 4> ageSizes{};
     std::array<std::int64_t, 4> typeSizes{};
+
+    // The enumerator's error handler.
+    bool onError(const std::string& path);
 };
 
 class Scan {
@@ -193,6 +199,7 @@ public:
     void run(std::optional<FileNode> root) {
         DirectoryEnumerator& enumerator = *walk_.enumerator;
         if (root) {
+            root->hasReadErrors = root->hasReadErrors || walk_.readErrorBeforeStart;
             stack_.push_back({std::move(*root), 0});
         } else {
             DirectoryEntry folder = std::move(walk_.folder);
@@ -342,9 +349,8 @@ private:
     void split(DirectoryEnumerator& enumerator) {
         auto walk = std::make_unique<Walk>();
         Walk* raw = walk.get();
-        walk->enumerator = enumerator.split(walk->folder, [raw](const std::string& path, int) {
-            return raw->walker->onError(path);
-        });
+        walk->enumerator = enumerator.split(
+            walk->folder, [raw](const std::string& path, int) { return raw->onError(path); });
         if (!walk->enumerator) {
             return;
         }
@@ -440,6 +446,19 @@ private:
     Clock::time_point lastPublished_{};
 };
 
+bool Walk::onError(const std::string& path) {
+    if (walker) {
+        return walker->onError(path);
+    }
+    ++skippedCount;
+    if (inaccessibleEvents < inaccessibleLimit) {
+        ++inaccessibleEvents;
+        events.push_back({Event::Kind::inaccessible, path});
+    }
+    readErrorBeforeStart = true;
+    return !Task::isCancelled();
+}
+
 ScanResult Scan::run() {
     const auto started = Clock::now();
     now_ = std::chrono::system_clock::now();
@@ -453,9 +472,8 @@ ScanResult Scan::run() {
     }
     walks_.push_back(std::make_unique<Walk>());
     Walk* rootWalk = walks_.front().get();
-    rootWalk->enumerator = platform.enumerator(root_, [rootWalk](const std::string& path, int) {
-        return rootWalk->walker->onError(path);
-    });
+    rootWalk->enumerator = platform.enumerator(
+        root_, [rootWalk](const std::string& path, int) { return rootWalk->onError(path); });
     if (!rootWalk->enumerator) {
         throw FileError(FileError::readUnknown);
     }
