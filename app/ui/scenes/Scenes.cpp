@@ -1,5 +1,7 @@
 #include "app/ui/scenes/Scenes.hpp"
 
+#include "platform/RunningApplications.hpp"
+
 #include "app/ui/CategoryGroup.hpp"
 #include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
@@ -10,6 +12,7 @@
 #include "core/common/CleanupProblem.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 #include "core/scan/ScanEngine.hpp"
+#include "platform/RunningApplications.hpp"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -370,6 +373,7 @@ Stage::~Stage() {
     }
     window.reset();
     model.reset();
+    varnok::RunningApplications::setSource({});
     QApplication::processEvents();
 }
 
@@ -382,6 +386,25 @@ void Stage::open(bool introSeen) {
             sessions.push_back(app.session());
         }
         return sessions;
+    });
+    // The checks before a move ask the platform too; they must see these applications and not
+    // the machine's, where another program may well be called "slack".
+    varnok::RunningApplications::setSource([running] {
+        std::vector<varnok::RunningApplication> list;
+        for (const auto& app : running) {
+            varnok::CleanupAppSession session = app.session();
+            if (session.hasTerminated()) {
+                continue;
+            }
+            varnok::RunningApplication application;
+            application.bundleIdentifier = session.bundleID;
+            application.localizedName = session.name;
+            application.isRegular = session.isRegular;
+            application.terminate = session.requestQuit;
+            application.isTerminated = session.hasTerminated;
+            list.push_back(std::move(application));
+        }
+        return list;
     });
     // The cleanup scenes start on the cleanup page; the others choose their own.
     model->setPage(varnok::AppPage::cleanup);
