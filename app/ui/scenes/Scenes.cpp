@@ -1,7 +1,5 @@
 #include "app/ui/scenes/Scenes.hpp"
 
-#include "platform/RunningApplications.hpp"
-
 #include "app/ui/CategoryGroup.hpp"
 #include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
