@@ -68,18 +68,42 @@ void finish(FileNode& node) {
     }
 }
 
-// Adds what `node` brings to the folder `parent`; the node itself is not added.
-void addContribution(const FileNode& node, FileNode& parent) {
-    parent.logicalSize += node.logicalSize;
-    parent.allocatedSize += node.allocatedSize;
-    parent.fileCount += node.fileCount;
-    parent.folderCount += node.folderCount + (node.isDirectory ? 1 : 0);
-    parent.hasReadErrors = parent.hasReadErrors || node.hasReadErrors;
-    parent.allocatedSizeComplete = parent.allocatedSizeComplete && node.allocatedSizeComplete;
-    if (parent.hasReadErrors) {
-        parent.allocatedSizeComplete = false;
+// What nodes bring to a folder above them: a child attached to it, or subtrees put in place
+// somewhere below it.
+struct Addition {
+    std::int64_t logicalSize = 0;
+    std::int64_t allocatedSize = 0;
+    std::int64_t fileCount = 0;
+    std::int64_t folderCount = 0;
+    bool hasReadErrors = false;
+    bool incomplete = false;
+
+    // What `node` brings to its parent; the node itself is not added.
+    static Addition of(const FileNode& node) {
+        return {node.logicalSize,   node.allocatedSize,
+                node.fileCount,     node.folderCount + (node.isDirectory ? 1 : 0),
+                node.hasReadErrors, !node.allocatedSizeComplete};
     }
-}
+
+    void add(const Addition& other) {
+        logicalSize += other.logicalSize;
+        allocatedSize += other.allocatedSize;
+        fileCount += other.fileCount;
+        folderCount += other.folderCount;
+        hasReadErrors = hasReadErrors || other.hasReadErrors;
+        incomplete = incomplete || other.incomplete;
+    }
+    void apply(FileNode& folder) const {
+        folder.logicalSize += logicalSize;
+        folder.allocatedSize += allocatedSize;
+        folder.fileCount += fileCount;
+        folder.folderCount += folderCount;
+        folder.hasReadErrors = folder.hasReadErrors || hasReadErrors;
+        if (incomplete || folder.hasReadErrors) {
+            folder.allocatedSizeComplete = false;
+        }
+    }
+};
 
 // The walk keeps the folders on the current path open on a stack; a folder is complete when the
 // walk leaves it, and is then sorted and added to its parent. This is the bottom-up build done as
@@ -396,7 +420,7 @@ private:
 
     static void attach(FileNode&& node, FileNode& parent) {
         finish(node);
-        addContribution(node, parent);
+        Addition::of(node).apply(parent);
         parent.children.push_back(std::move(node));
     }
 
@@ -636,35 +660,6 @@ void Scan::report() {
     }
 }
 
-// What the subtrees put in place below one folder add to it.
-struct Addition {
-    std::int64_t logicalSize = 0;
-    std::int64_t allocatedSize = 0;
-    std::int64_t fileCount = 0;
-    std::int64_t folderCount = 0;
-    bool hasReadErrors = false;
-    bool incomplete = false;
-
-    void add(const Addition& other) {
-        logicalSize += other.logicalSize;
-        allocatedSize += other.allocatedSize;
-        fileCount += other.fileCount;
-        folderCount += other.folderCount;
-        hasReadErrors = hasReadErrors || other.hasReadErrors;
-        incomplete = incomplete || other.incomplete;
-    }
-    void apply(FileNode& folder) const {
-        folder.logicalSize += logicalSize;
-        folder.allocatedSize += allocatedSize;
-        folder.fileCount += fileCount;
-        folder.folderCount += folderCount;
-        folder.hasReadErrors = folder.hasReadErrors || hasReadErrors;
-        if (incomplete || folder.hasReadErrors) {
-            folder.allocatedSizeComplete = false;
-        }
-    }
-};
-
 FileNode& childFolder(FileNode& folder, std::string_view name) {
     auto it =
         std::find_if(folder.children.begin(), folder.children.end(), [&](const FileNode& child) {
@@ -748,9 +743,7 @@ void Scan::assemble(ScanResult& result) {
                     }
                     target = std::move(*walk.node);
                     walk.node.reset();
-                    fix.addition.add({target.logicalSize, target.allocatedSize, target.fileCount,
-                                      target.folderCount + (target.isDirectory ? 1 : 0),
-                                      target.hasReadErrors, !target.allocatedSizeComplete});
+                    fix.addition.add(Addition::of(target));
                 }
                 std::erase_if(folder.children, [](const FileNode& child) {
                     return child.fileCount == placeholderMark;

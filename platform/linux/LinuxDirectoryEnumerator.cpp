@@ -204,8 +204,9 @@ public:
                 type = DT_UNKNOWN;
                 const char* name = level.names.data() + start;
                 struct stat record {};
+                // A mount point is left to the walk too: opening it here could mount it.
                 if (::fstatat(level.fd, name, &record, AT_SYMLINK_NOFOLLOW) != 0 ||
-                    !S_ISDIR(record.st_mode)) {
+                    !S_ISDIR(record.st_mode) || record.st_dev != level.device) {
                     continue;
                 }
                 int fd = ::openat(level.fd, name, folderOpenFlags);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/duplicates/DuplicateEngine.hpp"
 #include "core/scan/FileNode.hpp"
 #include "core/scan/ScanEngine.hpp"
 
@@ -22,6 +23,19 @@ inline FileNode scannedFile(const std::string& path) {
     node.logicalSize = node.identity->size;
     node.fileCount = 1;
     return node;
+}
+
+// Each group as its files' paths below `root`, in result order: "[a b][c d]".
+inline std::string groupsText(const DuplicateResult& result, const std::string& root) {
+    std::string text;
+    for (const DuplicateGroup& group : result.groups) {
+        for (const FileNode& file : group.files) {
+            text += (&file == &group.files.front() ? "[" : " ") +
+                    file.id.path().substr(root.size() + 1);
+        }
+        text += "]";
+    }
+    return text;
 }
 
 inline FileNode scannedTree(const std::string& folder) {

@@ -18,13 +18,7 @@ namespace {
 // Groups in result order, then the counts, then the skipped files sorted.
 std::string summary(const DuplicateResult& result, const std::string& root) {
     auto below = [&](const Url& url) { return url.path().substr(root.size() + 1); };
-    std::string text;
-    for (const DuplicateGroup& group : result.groups) {
-        for (const FileNode& file : group.files) {
-            text += (&file == &group.files.front() ? "[" : " ") + below(file.id);
-        }
-        text += "]";
-    }
+    std::string text = groupsText(result, root);
     text += " hashed " + std::to_string(result.hashedFiles) + "/" +
             std::to_string(result.bytesHashed) + " skipped";
     std::vector<std::string> skipped;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <pthread.h>
@@ -79,6 +80,15 @@ void removeChain(const std::string& top, int depth, bool sideFolders = false) {
     ::close(fd);
 }
 
+// Scratch folders on a memory file system where there is one: removing thousands of folders
+// from a disk that discards freed blocks takes seconds.
+std::unique_ptr<ScopedEnv> scratchInMemory() {
+    if (::access("/dev/shm", W_OK) != 0) {
+        return nullptr;
+    }
+    return std::make_unique<ScopedEnv>("TMPDIR", "/dev/shm");
+}
+
 // How many levels of "children" lie below `node`, following the first child.
 int depthOf(const nlohmann::json& node) {
     int depth = 0;
@@ -118,12 +128,7 @@ TEST(DeepTrees, AreCopiedWrittenAndFreedWithoutRecursion) {
 
 TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
     constexpr int depth = 1000;
-    // On a memory file system where there is one: removing thousands of folders from a disk that
-    // discards freed blocks takes seconds.
-    std::optional<ScopedEnv> memory;
-    if (::access("/dev/shm", W_OK) == 0) {
-        memory.emplace("TMPDIR", "/dev/shm");
-    }
+    const auto memory = scratchInMemory();
     TempDir dir;
     const std::string cache = makeFolder(dir.at("home/Library/Caches/Firefox"));
     makeChain(cache, depth);
@@ -151,10 +156,7 @@ TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
 TEST(DeepTrees, AWalkOnSeveralThreadsKeepsFewFoldersOpen) {
     constexpr int depth = 5000;
     constexpr unsigned threads = 4;
-    std::optional<ScopedEnv> memory;
-    if (::access("/dev/shm", W_OK) == 0) {
-        memory.emplace("TMPDIR", "/dev/shm");
-    }
+    const auto memory = scratchInMemory();
     TempDir dir;
     const std::string top = makeFolder(dir.at("top"));
     makeChain(top, depth, true);
