@@ -58,12 +58,56 @@ bool ranksBefore(const FileNode& a, const FileNode& b) {
     return a.id.lastPathComponentView() < b.id.lastPathComponentView();
 }
 
-void finish(FileNode& node) {
+// Sorts by `ranksBefore`. A large folder is ranked through compact keys and then permuted in
+// place: comparing the nodes themselves reaches each name through its URL block and moves
+// 128-byte nodes at every step.
+void rank(std::vector<FileNode>& nodes) {
+    constexpr size_t keyedFrom = 32;
+    if (nodes.size() < keyedFrom) {
+        std::sort(nodes.begin(), nodes.end(), ranksBefore);
+        return;
+    }
+    struct Key {
+        std::int64_t size;
+        std::string_view name;
+        size_t index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        keys.push_back({nodes[i].logicalSize, nodes[i].id.lastPathComponentView(), i});
+    }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return a.size != b.size ? a.size > b.size : a.name < b.name;
+    });
+    // Position i takes the node at keys[i].index; each cycle of that permutation is walked once.
+    for (size_t start = 0; start < keys.size(); ++start) {
+        if (keys[start].index == start) {
+            continue;
+        }
+        FileNode held = std::move(nodes[start]);
+        size_t at = start;
+        while (keys[at].index != start) {
+            const size_t from = keys[at].index;
+            nodes[at] = std::move(nodes[from]);
+            keys[at].index = at;
+            at = from;
+        }
+        nodes[at] = std::move(held);
+        keys[at].index = at;
+    }
+}
+
+// Completes a node when the walk leaves it. A folder with stand-ins for handed-off folders is
+// ranked once they are in place.
+void finish(FileNode& node, bool ranked = true) {
     if (node.hasReadErrors) {
         node.allocatedSizeComplete = false;
     }
     if (node.isDirectory) {
-        std::sort(node.children.begin(), node.children.end(), ranksBefore);
+        if (ranked) {
+            rank(node.children);
+        }
         node.children.shrink_to_fit();
     }
 }
@@ -111,6 +155,7 @@ struct Addition {
 struct OpenFolder {
     FileNode node;
     int depth;
+    bool hasStandIns = false;
 };
 
 // What a walk met that the result lists in the order a single walk meets it.
@@ -242,8 +287,11 @@ public:
             } else {
                 read(entry, enumerator);
             }
-            if (++sinceLook % splitInterval == 0 && scan_.hungry_.load(std::memory_order_relaxed)) {
-                split(enumerator);
+            if (++sinceLook % splitInterval == 0) {
+                // Many small folders are handed off in a row: one per look starves the waiting
+                // thread, which finishes each before the next is offered.
+                while (scan_.hungry_.load(std::memory_order_relaxed) && split(enumerator)) {
+                }
             }
             if (sinceLook == batchSize) {
                 sinceLook = 0;
@@ -256,7 +304,7 @@ public:
             closeTop();
         }
         Task::checkCancellation();
-        finish(stack_.back().node);
+        finish(stack_.back().node, !stack_.back().hasStandIns);
         walk_.node = std::move(stack_.back().node);
         stack_.clear();
         flush();
@@ -366,17 +414,18 @@ private:
         stack_.back().node.children.emplace_back(
             stack_.back().node.id.appendingPathComponent(name, true), true, 0, 0,
             std::vector<FileNode>{}, placeholderMark, 0, false, false, true);
+        stack_.back().hasStandIns = true;
         walk_.events.push_back({Event::Kind::handOff, {}, walk});
     }
 
-    // Gives a waiting thread a folder this walk has not reached yet.
-    void split(DirectoryEnumerator& enumerator) {
+    // Gives a waiting thread a folder this walk has not reached yet; false when there is none.
+    bool split(DirectoryEnumerator& enumerator) {
         auto walk = std::make_unique<Walk>();
         Walk* raw = walk.get();
         walk->enumerator = enumerator.split(
             walk->folder, [raw](const std::string& path, int) { return raw->onError(path); });
         if (!walk->enumerator) {
-            return;
+            return false;
         }
         const auto depth = static_cast<size_t>(walk->folder.depth);
         if (depth == 0 || depth > stack_.size() ||
@@ -392,6 +441,7 @@ private:
         walk->parent = walk_.index;
         std::string path = walk->folder.path;
         handedOff_.emplace(std::move(path), scan_.enqueue(std::move(walk)));
+        return true;
     }
 
     void skip(const std::string& path) {
@@ -418,16 +468,17 @@ private:
         }
     }
 
-    static void attach(FileNode&& node, FileNode& parent) {
-        finish(node);
+    static void attach(FileNode&& node, FileNode& parent, bool ranked = true) {
+        finish(node, ranked);
         Addition::of(node).apply(parent);
         parent.children.push_back(std::move(node));
     }
 
     void closeTop() {
+        const bool ranked = !stack_.back().hasStandIns;
         FileNode node = std::move(stack_.back().node);
         stack_.pop_back();
-        attach(std::move(node), stack_.back().node);
+        attach(std::move(node), stack_.back().node, ranked);
     }
 
     void flush() {
@@ -750,7 +801,7 @@ void Scan::assemble(ScanResult& result) {
                 });
             }
             fix.addition.apply(folder);
-            std::sort(folder.children.begin(), folder.children.end(), ranksBefore);
+            rank(folder.children);
             const Addition done = fix.addition;
             frames.pop_back();
             if (!frames.empty()) {

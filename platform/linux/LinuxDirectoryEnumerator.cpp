@@ -1,8 +1,8 @@
 // Depth-first walk with one fstatat per entry. Each folder's names are read in full and sorted,
-// so the order is stable across runs; its descriptor stays open for the fstatat and openat calls
-// of its entries. Deep trees would run out of descriptors, so only the deepest folders keep
-// theirs; a shallower folder is reopened from its nearest open ancestor when the walk returns to
-// it, and checked to be the same folder.
+// files before folders, so the order is stable across runs; its descriptor stays open for the
+// fstatat and openat calls of its entries. Deep trees would run out of descriptors, so only the
+// deepest folders keep theirs; a shallower folder is reopened from its nearest open ancestor when
+// the walk returns to it, and checked to be the same folder.
 //
 // A second thread takes work through split(): the last folder not yet reached on the shallowest
 // level, as told by the type getdents reports, so that each thread gets a whole subtree and the
@@ -73,9 +73,16 @@ int readNames(int fd, Level& level) {
             level.names.append(name, std::strlen(name) + 1);
         }
     }
+    // Folders go last: the files of a folder are read only by the walk that lists it, while other
+    // threads take its subfolders from the end. Files last would leave one thread alone on them.
     const char* base = level.names.data();
-    std::sort(level.starts.begin(), level.starts.end(),
-              [base](uint32_t a, uint32_t b) { return std::strcmp(base + a, base + b) < 0; });
+    std::sort(level.starts.begin(), level.starts.end(), [base](uint32_t a, uint32_t b) {
+        const bool folderA = base[a - 1] == DT_DIR, folderB = base[b - 1] == DT_DIR;
+        if (folderA != folderB) {
+            return folderB;
+        }
+        return std::strcmp(base + a, base + b) < 0;
+    });
     return 0;
 }
 

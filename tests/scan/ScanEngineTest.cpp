@@ -78,14 +78,19 @@ TEST(ScanEngine, SizesAreSummedBottomUpSortedAndLinksCountedPerPath) {
     writeFile(dir.at("b"), "12");
     writeFile(dir.at("B"), "56");
     makeFolder(dir.at("empty"));
+    // A large folder is ranked another way than a small one; most of its sizes tie.
+    for (int i = 0; i < 200; ++i) {
+        writeFile(dir.at("many/f" + std::to_string(i * 37 % 200)), std::string(i % 5, 'x'));
+    }
     ASSERT_EQ(::link(dir.at("a/b/two.bin").c_str(), dir.at("hard.bin").c_str()), 0);
     makeSymlink(dir.at("a"), dir.at("link-to-a"));
 
     auto result = scanFolder(dir.path());
     const FileNode& root = result.root;
     expectConsistent(root);
-    EXPECT_EQ(root.fileCount, 8) << "6 files, the hard link and the symbolic link";
-    EXPECT_EQ(root.folderCount, 5);
+    EXPECT_EQ(root.fileCount, 208) << "206 files, the hard link and the symbolic link";
+    EXPECT_EQ(root.folderCount, 6);
+    EXPECT_EQ(child(root, "many")->children.size(), 200u);
     EXPECT_EQ(child(root, "hard.bin")->logicalSize, 5000) << "hard links count once per path";
 
     const FileNode* link = child(root, "link-to-a");
@@ -93,7 +98,7 @@ TEST(ScanEngine, SizesAreSummedBottomUpSortedAndLinksCountedPerPath) {
     EXPECT_TRUE(!link->isDirectory && link->isSymbolicLink && link->children.empty());
     EXPECT_EQ(link->logicalSize, static_cast<std::int64_t>(dir.at("a").size()));
     EXPECT_FALSE(link->id.hasDirectoryPath());
-    EXPECT_EQ(root.logicalSize, 100 + 5000 + 7 + 1 + 4 + 5000 + link->logicalSize);
+    EXPECT_EQ(root.logicalSize, 100 + 5000 + 7 + 1 + 4 + 400 + 5000 + link->logicalSize);
     EXPECT_TRUE(child(root, "a")->id.hasDirectoryPath());
     EXPECT_TRUE(child(root, ".hidden")) << "hidden entries are included";
     EXPECT_GT(root.allocatedSize, 0);
