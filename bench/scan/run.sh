@@ -39,6 +39,32 @@ hyperfine --warmup 1 --runs "$runs" --export-json "$json" -N \
     -n "ombrelo-cli scan --quiet" "$cli scan --quiet $tree" \
     -n "ombrelo-cli scan --json" "sh -c '$cli scan --json $tree >/dev/null'" >&2
 
+# The machine's speed drifts over minutes (a shared virtual machine varies by a fifth), and
+# hyperfine runs each command's rounds in a row. The ratios that decide are therefore taken
+# round by round, du and ours one after the other, and their median is reported.
+alternating=$(python3 - "$runs" "$tree" "$cli" <<'PY'
+import statistics, subprocess, sys, time
+runs, tree, cli = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+quiet, full = [], []
+for _ in range(runs):
+    du = timed(["du", "-s", tree])
+    quiet.append(timed([cli, "scan", "--quiet", tree]) / du)
+    full.append(timed([cli, "scan", "--json", tree]) / du)
+def line(name, ratios):
+    print(f"| {name} | {statistics.median(ratios):.2f} | {min(ratios):.2f} | {max(ratios):.2f} |")
+print(f"Alternating rounds ({runs}): ours ÷ du -s run just before it")
+print()
+print("| command | median × du -s | lowest | highest |")
+print("|---|---|---|---|")
+line("ombrelo-cli scan --quiet", quiet)
+line("ombrelo-cli scan --json", full)
+PY
+)
+
 count=$(find "$tree" | wc -l)
 echo "Tree: $tree, $count entries (including the root)"
 python3 - "$json" "$count" <<PY
@@ -54,6 +80,8 @@ for r in data:
     m = r["median"]
     print(f"| {r['command']} | {m:.2f} | {r['stddev']:.2f} | {m / du:.2f} | {m / ncdu:.2f} | {m / floor:.2f} |")
 PY
+echo
+echo "$alternating"
 echo
 echo "| command | peak memory (MB) | bytes per entry |"
 echo "|---|---|---|"

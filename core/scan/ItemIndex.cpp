@@ -122,8 +122,34 @@ struct SortEntry {
     size_t parent;
     std::int64_t key;
     std::string_view extension;
-    std::string path;
+    // Place in the order of full paths, among the items whose key ties with another's.
+    size_t rank = 0;
 };
+
+// An item of a folder in the walk in path order: an entry of the folder, or everything below one
+// of its subfolders. Ordered by the name, with "/" after it for what is below, the items come in
+// the order of their full paths: those share the folder's path and "/", and no name holds a "/".
+// So "a" comes before "a-b", which comes before what is below "a", which comes before "a0".
+struct WalkItem {
+    std::string_view name;
+    size_t index; // of the entry, or of the folder below
+    bool below;
+};
+
+bool walksBefore(const WalkItem& a, const WalkItem& b) {
+    const size_t common = std::min(a.name.size(), b.name.size());
+    if (const int order = a.name.substr(0, common).compare(b.name.substr(0, common)); order != 0) {
+        return order < 0;
+    }
+    // The character after the common part: -1 where the text ends.
+    auto next = [common](const WalkItem& item) {
+        if (item.name.size() > common) {
+            return static_cast<int>(static_cast<unsigned char>(item.name[common]));
+        }
+        return item.below ? int{'/'} : -1;
+    };
+    return next(a) < next(b);
+}
 
 std::int64_t sortKey(const FileNode& node, ItemSort sort) {
     switch (sort) {
@@ -164,6 +190,71 @@ std::optional<bool> keyOrder(const SortEntry& a, const SortEntry& b, ItemSort so
     return std::nullopt;
 }
 
+// Gives each tied entry its place in the order of full paths, without forming a path: a walk
+// through the folders that hold tied entries, each folder's items in name order.
+void rankByPath(std::vector<SortEntry>& entries, const std::vector<std::pair<size_t, size_t>>& runs,
+                const std::vector<const FileNode*>& folderNodes,
+                const std::vector<size_t>& folderParents) {
+    // Each folder's items side by side: its tied entries and the folders leading to others,
+    // grouped by counting first.
+    std::vector<size_t> first(folderNodes.size() + 1, 0);
+    std::vector<bool> needed(folderNodes.size(), false);
+    for (const auto& [run, end] : runs) {
+        for (size_t index = run; index < end; ++index) {
+            ++first[entries[index].parent + 1];
+            for (size_t folder = entries[index].parent; folder != 0 && !needed[folder];) {
+                needed[folder] = true;
+                folder = folderParents[folder];
+                ++first[folder + 1];
+            }
+        }
+    }
+    for (size_t folder = 0; folder < folderNodes.size(); ++folder) {
+        first[folder + 1] += first[folder];
+    }
+    std::vector<WalkItem> items(first.back());
+    std::vector<size_t> fill(first.begin(), first.end() - 1);
+    for (const auto& [run, end] : runs) {
+        for (size_t index = run; index < end; ++index) {
+            const SortEntry& entry = entries[index];
+            items[fill[entry.parent]++] = {entry.node->id.lastPathComponentView(), index, false};
+        }
+    }
+    for (size_t folder = 1; folder < folderNodes.size(); ++folder) {
+        if (needed[folder]) {
+            items[fill[folderParents[folder]]++] = {folderNodes[folder]->id.lastPathComponentView(),
+                                                    folder, true};
+        }
+    }
+
+    struct Level {
+        size_t next;
+        size_t end;
+    };
+    std::vector<Level> levels;
+    auto enter = [&](size_t folder) {
+        std::sort(items.begin() + static_cast<std::ptrdiff_t>(first[folder]),
+                  items.begin() + static_cast<std::ptrdiff_t>(first[folder + 1]), walksBefore);
+        levels.push_back({first[folder], first[folder + 1]});
+    };
+    size_t rank = 0;
+    enter(0);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.end) {
+            levels.pop_back();
+            continue;
+        }
+        const WalkItem& item = items[level.next++];
+        Task::checkCancellation();
+        if (item.below) {
+            enter(item.index);
+        } else {
+            entries[item.index].rank = rank++;
+        }
+    }
+}
+
 } // namespace
 
 std::string ItemIndex::foldedForSearch(std::string_view text) {
@@ -184,8 +275,10 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         const FileNode* node;
         size_t parent;
     };
-    // The folders of `folders` themselves, for forming paths.
+    // The folders of `folders` themselves, and the index of each one's parent, for the order of
+    // paths among tied items.
     std::vector<const FileNode*> folderNodes{&folder};
+    std::vector<size_t> folderParents{0};
     std::vector<Pending> matches;
     std::vector<Pending> stack;
     for (const FileNode& child : folder.children) {
@@ -209,6 +302,7 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
         }
         if (descends) {
             folderNodes.push_back(node);
+            folderParents.push_back(current.parent);
             for (const FileNode& child : node->children) {
                 stack.push_back(Pending{&child, folders.size() - 1});
             }
@@ -227,58 +321,44 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
     entries.reserve(matches.size());
     for (const Pending& match : matches) {
         const FileNode& node = *match.node;
-        entries.push_back(SortEntry{
-            &node, match.parent, sortKey(node, sort),
-            sort == ItemSort::type ? fileExtension(node) : std::string_view(), std::string()});
+        entries.push_back(
+            SortEntry{&node, match.parent, sortKey(node, sort),
+                      sort == ItemSort::type ? fileExtension(node) : std::string_view()});
     }
-    // A URL's path is formed from its parents' names, so tied items take their folder's path,
-    // formed once per folder.
-    std::vector<std::optional<std::string>> folderPaths(folderNodes.size());
-    auto pathOf = [&](const SortEntry& entry) {
-        const FileNode& parent = *folderNodes[entry.parent];
-        if (!entry.node->id.isAppendedTo(parent.id)) {
-            return entry.node->id.path();
-        }
-        std::optional<std::string>& base = folderPaths[entry.parent];
-        if (!base) {
-            base = parent.id.path();
-        }
-        const std::string_view name = entry.node->id.lastPathComponentView();
-        std::string path;
-        path.reserve(base->size() + 1 + name.size());
-        path += *base;
-        if (path != "/") {
-            path += '/';
-        }
-        path += name;
-        return path;
-    };
     std::uint64_t comparisons = 0;
     auto counted = [&comparisons] {
         if (++comparisons % 1024 == 0) {
             Task::checkCancellation();
         }
     };
-    // By key first, then each run of equal keys by path: the same order as one sort by both, but
-    // only tied items pay for a copy of their path.
-    std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+    // By key first, then each run of equal keys by path. Paths are unique, so the order is total
+    // and neither sort needs to be stable.
+    std::sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
         counted();
         return keyOrder(a, b, sort).value_or(false);
     });
-    for (auto run = entries.begin(); run != entries.end();) {
-        auto end = std::find_if(run + 1, entries.end(), [&](const SortEntry& entry) {
-            return keyOrder(*run, entry, sort).has_value();
-        });
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t run = 0; run < entries.size();) {
+        size_t end = run + 1;
+        while (end < entries.size() && !keyOrder(entries[run], entries[end], sort)) {
+            ++end;
+        }
         if (end - run > 1) {
-            for (auto it = run; it != end; ++it) {
-                it->path = pathOf(*it);
-            }
-            std::stable_sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
-                counted();
-                return a.path < b.path;
-            });
+            runs.emplace_back(run, end);
         }
         run = end;
+    }
+    if (!runs.empty()) {
+        Task::checkCancellation();
+        rankByPath(entries, runs, folderNodes, folderParents);
+        for (const auto& [run, end] : runs) {
+            std::sort(entries.begin() + static_cast<std::ptrdiff_t>(run),
+                      entries.begin() + static_cast<std::ptrdiff_t>(end),
+                      [&](const SortEntry& a, const SortEntry& b) {
+                          counted();
+                          return a.rank < b.rank;
+                      });
+        }
     }
     Task::checkCancellation();
 

@@ -4,6 +4,7 @@
 #include "core/common/Task.hpp"
 #include "tests/support/TreeFixtures.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
@@ -161,6 +162,44 @@ TEST(ItemIndex, SortsAreStableWithThePathAsTieBreak) {
     EXPECT_EQ(find(root, std::nullopt, ItemSort::largest), "c.txt a.TXT b.txt e.txt noext");
     EXPECT_EQ(find(root, std::nullopt, ItemSort::type), "noext a.TXT b.txt c.txt e.txt")
         << "extensions compare as stored: TXT before txt";
+}
+
+TEST(ItemIndex, TiesFollowTheWholePathOnRandomTrees) {
+    // Names around "/" in byte order: "a-b" and "a.b" come between "a" and what is below it,
+    // "a0" after it.
+    const std::vector<std::string> names{"a", "a-b", "a.b", "a0", "a b", "ab", "A", "\u00E9"};
+    std::mt19937 random(29);
+    std::function<FileNode(const std::string&, int)> grow = [&](const std::string& path,
+                                                                int levels) {
+        std::vector<std::string> picked = names;
+        std::shuffle(picked.begin(), picked.end(), random);
+        picked.resize(2 + random() % 5);
+        std::vector<FileNode> children;
+        for (const std::string& name : picked) {
+            const std::string child = path + "/" + name;
+            children.push_back(
+                levels > 0 && random() % 2 == 0
+                    ? grow(child, levels - 1)
+                    : dated(fileNode(child, 1 + random() % 2), 100 * (random() % 2)));
+        }
+        return folderNode(path, std::move(children));
+    };
+    for (int round = 0; round < 20; ++round) {
+        FileNode root = grow("/t", 3);
+        for (ItemSort sort : {ItemSort::largest, ItemSort::newest}) {
+            std::vector<const FileNode*> found =
+                ItemIndex::find(root, ItemKind::files, sort, "", ItemScope::descendants);
+            std::vector<const FileNode*> expected = found;
+            auto key = [sort](const FileNode* node) {
+                return sort == ItemSort::largest ? node->logicalSize
+                                                 : node->identity->modifiedSeconds;
+            };
+            std::sort(expected.begin(), expected.end(), [&](const FileNode* a, const FileNode* b) {
+                return key(a) != key(b) ? key(a) > key(b) : a->id.path() < b->id.path();
+            });
+            ASSERT_EQ(found, expected) << "round " << round;
+        }
+    }
 }
 
 TEST(ItemIndex, CancellationEndsTheCallWithTheError) {
