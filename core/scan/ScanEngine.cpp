@@ -98,8 +98,8 @@ void rank(std::vector<FileNode>& nodes) {
     }
 }
 
-// Completes a node when the walk leaves it. A folder with stand-ins for handed-off folders is
-// ranked once they are in place.
+// Completes a node when the walk leaves it. A folder with stand-ins for handed-off folders in it
+// or below it is ranked once they are in place.
 void finish(FileNode& node, bool ranked = true) {
     if (node.hasReadErrors) {
         node.allocatedSizeComplete = false;
@@ -155,7 +155,9 @@ struct Addition {
 struct OpenFolder {
     FileNode node;
     int depth;
-    bool hasStandIns = false;
+    // A stand-in for a handed-off folder is in it or below it: the folder is ranked when the
+    // subtrees are put in place, which changes its sizes, and not before.
+    bool standInsBelow = false;
 };
 
 // What a walk met that the result lists in the order a single walk meets it.
@@ -304,7 +306,7 @@ public:
             closeTop();
         }
         Task::checkCancellation();
-        finish(stack_.back().node, !stack_.back().hasStandIns);
+        finish(stack_.back().node, !stack_.back().standInsBelow);
         walk_.node = std::move(stack_.back().node);
         stack_.clear();
         flush();
@@ -414,7 +416,7 @@ private:
         stack_.back().node.children.emplace_back(
             stack_.back().node.id.appendingPathComponent(name, true), true, 0, 0,
             std::vector<FileNode>{}, placeholderMark, 0, false, false, true);
-        stack_.back().hasStandIns = true;
+        stack_.back().standInsBelow = true;
         walk_.events.push_back({Event::Kind::handOff, {}, walk});
     }
 
@@ -475,10 +477,11 @@ private:
     }
 
     void closeTop() {
-        const bool ranked = !stack_.back().hasStandIns;
+        const bool standInsBelow = stack_.back().standInsBelow;
         FileNode node = std::move(stack_.back().node);
         stack_.pop_back();
-        attach(std::move(node), stack_.back().node, ranked);
+        stack_.back().standInsBelow = stack_.back().standInsBelow || standInsBelow;
+        attach(std::move(node), stack_.back().node, !standInsBelow);
     }
 
     void flush() {
