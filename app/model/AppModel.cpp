@@ -155,7 +155,7 @@ template <typename T> void AppModel::assign(T& member, T value, Field field) {
 
 namespace {
 
-constexpr const char* samplePath = "/Users/morvel";
+constexpr const char* samplePath = "/home/morvel";
 
 FileNode folder(const std::string& path, std::int64_t size, std::vector<FileNode> children = {}) {
     return FileNode(Url::file(path, true), true, size, 0, std::move(children), 0, 0, false, false,
@@ -170,47 +170,48 @@ FileNode file(const std::string& path, std::int64_t size) {
 
 FileNode AppModel::sample() {
     const std::string r = samplePath;
-    const std::string support = r + "/Library/Application Support";
-    const std::string developer = r + "/Library/Developer";
+    const std::string local = r + "/.local";
+    const std::string share = local + "/share";
+    const std::string engine = local + "/src/engine";
     const std::string finance = r + "/Projects/FinanceApp";
     const std::string portfolio = r + "/Projects/Portfolio";
-    FileNode root = folder(
-        r, 120000000000,
-        {
-            folder(r + "/Library", 60000000000,
-                   {
-                       folder(support, 32000000000,
-                              {folder(support + "/Creative tools", 20000000000),
-                               folder(support + "/Browser data", 12000000000)}),
-                       folder(developer, 20000000000,
-                              {folder(developer + "/Xcode", 18200000000,
-                                      {folder(developer + "/Xcode/DerivedData", 18200000000)}),
-                               folder(developer + "/Simulators", 1800000000)}),
-                       folder(r + "/Library/Caches", 8000000000),
-                   }),
-            folder(r + "/Projects", 30000000000,
-                   {
-                       folder(finance, 12000000000,
-                              {folder(finance + "/node_modules", 7400000000),
-                               folder(finance + "/.next", 3200000000),
-                               folder(finance + "/Source & assets", 1400000000)}),
-                       folder(portfolio, 10000000000,
-                              {folder(portfolio + "/node_modules", 6000000000),
-                               folder(portfolio + "/.next", 3600000000),
-                               folder(portfolio + "/Source & assets", 400000000)}),
-                       folder(r + "/Projects/Other projects", 8000000000),
-                   }),
-            folder(r + "/Downloads", 15000000000,
-                   {folder(r + "/Downloads/Archives", 9000000000),
-                    folder(r + "/Downloads/Installers", 4000000000),
-                    folder(r + "/Downloads/Documents", 2000000000)}),
-            folder(r + "/Documents", 9000000000,
-                   {folder(r + "/Documents/Work", 6000000000),
-                    folder(r + "/Documents/Personal", 3000000000)}),
-            folder(r + "/Movies", 6000000000,
-                   {file(r + "/Movies/Clips.mov", 4200000000),
-                    file(r + "/Movies/Export.mov", 1800000000)}),
-        });
+    FileNode root =
+        folder(r, 120000000000,
+               {
+                   folder(local, 60000000000,
+                          {
+                              folder(share, 32000000000,
+                                     {folder(share + "/Steam", 20000000000),
+                                      folder(share + "/flatpak", 12000000000)}),
+                              folder(local + "/src", 20000000000,
+                                     {folder(engine, 20000000000,
+                                             {folder(engine + "/build", 18200000000),
+                                              folder(engine + "/src", 1800000000)})}),
+                              folder(local + "/state", 8000000000),
+                          }),
+                   folder(r + "/Projects", 30000000000,
+                          {
+                              folder(finance, 12000000000,
+                                     {folder(finance + "/node_modules", 7400000000),
+                                      folder(finance + "/.next", 3200000000),
+                                      folder(finance + "/Source & assets", 1400000000)}),
+                              folder(portfolio, 10000000000,
+                                     {folder(portfolio + "/node_modules", 6000000000),
+                                      folder(portfolio + "/.next", 3600000000),
+                                      folder(portfolio + "/Source & assets", 400000000)}),
+                              folder(r + "/Projects/Other projects", 8000000000),
+                          }),
+                   folder(r + "/Downloads", 15000000000,
+                          {folder(r + "/Downloads/Archives", 9000000000),
+                           folder(r + "/Downloads/Installers", 4000000000),
+                           folder(r + "/Downloads/Documents", 2000000000)}),
+                   folder(r + "/Documents", 9000000000,
+                          {folder(r + "/Documents/Work", 6000000000),
+                           folder(r + "/Documents/Personal", 3000000000)}),
+                   folder(r + "/Videos", 6000000000,
+                          {file(r + "/Videos/Clips.mkv", 4200000000),
+                           file(r + "/Videos/Export.mp4", 1800000000)}),
+               });
     root.fileCount = 742351;
     root.folderCount = 38204;
     return root;
@@ -223,7 +224,7 @@ std::vector<CleanupCandidate> AppModel::exampleCandidates() {
         std::int64_t size;
         CleanupCategory category;
     } examples[] = {
-        {r + "/Library/Developer/Xcode/DerivedData", 18200000000, CleanupCategory::xcode},
+        {r + "/.local/src/engine/build", 18200000000, CleanupCategory::builds},
         {r + "/Projects/FinanceApp/node_modules", 7400000000, CleanupCategory::dependencies},
         {r + "/Projects/Portfolio/.next", 3600000000, CleanupCategory::builds},
     };
@@ -508,6 +509,10 @@ void AppModel::continueCleanAccess() {
     defaults_->setBoolValue(accessIntroSeenKey, true);
     setShowCleanAccess(false);
     scanForCleanup(cleanResult_ ? cleanHome_ : userHome());
+}
+
+bool AppModel::canOpenAccessSettings() const {
+    return workspace_->accessSettingsAddress().has_value();
 }
 
 void AppModel::openCleanAccessSettings() {
@@ -812,7 +817,8 @@ void AppModel::reveal(const FileNode& node) {
         setNote(tr("This is a visual group of smaller items. Open it to inspect the individual "
                    "files."));
     } else if (isDemo_) {
-        setNote(tr("Sample paths are illustrative. Scan a real folder to use Finder integration."));
+        setNote(tr(
+            "Sample paths are illustrative. Scan a real folder to use file manager integration."));
     } else {
         workspace_->reveal(node.id);
     }

@@ -129,7 +129,7 @@ public:
     // Drops the task handles without cancelling them; their late results are ignored.
     ~AppModel() override;
 
-    // The demo tree rooted at /Users/morvel and the three illustrative candidates.
+    // The demo tree rooted at /home/morvel and the three illustrative candidates.
     static FileNode sample();
     static std::vector<CleanupCandidate> exampleCandidates();
 
@@ -265,6 +265,8 @@ public:
     // The access introduction's "Scan with current access".
     void continueCleanAccess();
     // Does nothing where the desktop has no such settings page.
+    // Whether the desktop has a page for granting access; none on an ordinary Linux desktop.
+    bool canOpenAccessSettings() const;
     void openCleanAccessSettings();
     void scanForCleanup(const Url& home);
     void stopCleanScan();

@@ -47,7 +47,7 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     toggle = makeButton(tr("Select"), this);
     toggle->setMinimumWidth(86);
     layout->addWidget(toggle);
-    reveal = makeButton(tr("Show in Finder"), this);
+    reveal = makeButton(tr("Show in Folder"), this);
     setButtonSymbol(reveal, "folder");
     layout->addWidget(reveal);
 

@@ -12,7 +12,7 @@ namespace ombrelo::ui {
 class CleanupScreen;
 
 // One suggested item: name, size, path, its Select/Deselect toggle (or the lock while its
-// application is open) and "Show in Finder".
+// application is open) and "Show in Folder".
 class CandidateRow : public QWidget {
     Q_OBJECT
 public:

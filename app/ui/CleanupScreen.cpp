@@ -131,7 +131,7 @@ QWidget* CleanupScreen::buildWelcome() {
     column->addLayout(chips);
     column->addSpacing(10);
 
-    scanButton = makeButton(tr("Scan my Mac"), content);
+    scanButton = makeButton(tr("Scan my computer"), content);
     scanButton->setObjectName(QStringLiteral("scanButton"));
     setButtonSymbol(scanButton, "magnifyingglass");
     scanButton->setMinimumSize(200, 40);
@@ -253,6 +253,7 @@ QWidget* CleanupScreen::buildResults() {
                              1);
     accessSettingsButton = makeButton(tr("Access settings"), details);
     detailsLayout->addWidget(accessSettingsButton, 0, Qt::AlignTop);
+    accessSettingsButton->setVisible(model_.canOpenAccessSettings());
     column->addWidget(details);
 
     // Nothing to review.

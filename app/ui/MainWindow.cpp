@@ -93,7 +93,7 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     bind(
         QStringLiteral("accessIntro"), [this] { return model_.showCleanAccess(); },
         [this](QWidget* parent) -> QDialog* {
-            auto* sheet = new AccessIntroSheet(parent);
+            auto* sheet = new AccessIntroSheet(parent, model_.canOpenAccessSettings());
             connect(sheet, &AccessIntroSheet::openSettingsRequested, this,
                     [this] { model_.openCleanAccessSettings(); });
             connect(sheet, &AccessIntroSheet::continueRequested, this,

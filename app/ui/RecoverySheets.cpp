@@ -80,7 +80,7 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     restore = makeButton(tr("Restore"), this);
     restore->setToolTip(outcome_.trashIdentity
                             ? tr("Move back to the original path without overwriting anything")
-                            : tr("Older history entry: restore manually in Finder"));
+                            : tr("Older history entry: restore manually in your file manager"));
     restore->setAccessibleDescription(restore->toolTip());
     layout->addWidget(restore, 0, Qt::AlignTop);
 
@@ -240,11 +240,12 @@ ResultSheet::ResultSheet(varnok::AppModel& model, QWidget* parent)
     summary = makeLabel(QString(), TextRole::heading, this);
     content()->addWidget(summary);
     auto* trashRow = new QHBoxLayout;
-    trashRow->addWidget(makeLabel(tr("To free the space, empty Trash in Finder when you are sure. "
-                                     "Until then, you can restore these files."),
-                                  TextRole::secondary, this),
-                        1);
-    openTrash = makeButton(tr("Open Trash in Finder"), this);
+    trashRow->addWidget(
+        makeLabel(tr("To free the space, empty Trash in your file manager when you are sure. "
+                     "Until then, you can restore these files."),
+                  TextRole::secondary, this),
+        1);
+    openTrash = makeButton(tr("Open Trash"), this);
     setButtonSymbol(openTrash, "trash");
     trashRow->addWidget(openTrash, 0, Qt::AlignTop);
     content()->addLayout(trashRow);
@@ -373,7 +374,7 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
     auto* note = new QHBoxLayout;
     note->addWidget(new SymbolView("info.circle", 16, TextRole::secondary, this));
     note->addWidget(makeLabel(tr("Restore keeps existing files untouched. Interrupted actions may "
-                                 "need checking in Finder."),
+                                 "need checking in your file manager."),
                               TextRole::caption, this),
                     1);
     content()->addLayout(note);

@@ -8,7 +8,8 @@
 
 namespace ombrelo::ui {
 
-AccessIntroSheet::AccessIntroSheet(QWidget* parent) : Sheet(parent, QStringLiteral("accessIntro")) {
+AccessIntroSheet::AccessIntroSheet(QWidget* parent, bool canOpenAccessSettings)
+    : Sheet(parent, QStringLiteral("accessIntro")) {
     setMinimumWidth(560);
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
@@ -19,26 +20,30 @@ AccessIntroSheet::AccessIntroSheet(QWidget* parent) : Sheet(parent, QStringLiter
     texts->addWidget(makeLabel(tr("Ombrelo checks supported temporary files and old logs. Your "
                                   "documents, photos and messages are excluded."),
                                TextRole::body, this));
-    texts->addWidget(makeLabel(tr("Open System Settings \u2192 Privacy & Security \u2192 Full Disk "
-                                  "Access, then enable Ombrelo. You can also scan with the access "
-                                  "already available."),
+    texts->addWidget(makeLabel(tr("Ombrelo reads your home folder with your own permissions. "
+                                  "Nothing moves before you review it."),
                                TextRole::body, this));
-    texts->addWidget(makeLabel(tr("macOS may ask you to reopen Ombrelo after enabling access. Any "
-                                  "folders we cannot read will be listed in the results."),
+    texts->addWidget(makeLabel(tr("Any folders Ombrelo cannot read will be listed in the results."),
                                TextRole::secondary, this));
     top->addLayout(texts, 1);
     content()->addLayout(top);
 
-    settingsButton = makeButton(tr("Open Full Disk Access settings"), this);
-    buttonRow()->insertWidget(0, settingsButton);
+    // A button that could open nothing would do nothing when pressed.
+    if (canOpenAccessSettings) {
+        settingsButton = makeButton(tr("Open access settings"), this);
+        buttonRow()->insertWidget(0, settingsButton);
+        connect(settingsButton, &QPushButton::clicked, this,
+                &AccessIntroSheet::openSettingsRequested);
+    }
     cancelButton = addButton(tr("Cancel"));
     continueButton = addButton(tr("Scan with current access"));
     setDefaultButton(continueButton);
-    connect(settingsButton, &QPushButton::clicked, this, &AccessIntroSheet::openSettingsRequested);
     connect(continueButton, &QPushButton::clicked, this, &AccessIntroSheet::continueRequested);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     setTabOrder(continueButton, cancelButton);
-    setTabOrder(cancelButton, settingsButton);
+    if (settingsButton) {
+        setTabOrder(cancelButton, settingsButton);
+    }
 }
 
 ConfirmSheet::ConfirmSheet(QWidget* parent, const varnok::CleanupPlan& plan)
@@ -87,7 +92,7 @@ ConfirmSheet::ConfirmSheet(QWidget* parent, const varnok::CleanupPlan& plan)
     content()->addWidget(scroll, 1);
 
     content()->addWidget(makeLabel(tr("You can restore these files from Trash. Space becomes "
-                                      "available after you empty Trash in Finder."),
+                                      "available after you empty Trash in your file manager."),
                                    TextRole::secondary, this));
     acknowledged = new QCheckBox(mnemonicSafe(reviewCheckboxText(plan)), this);
     content()->addWidget(acknowledged);

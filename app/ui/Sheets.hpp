@@ -12,8 +12,8 @@ namespace ombrelo::ui {
 class AccessIntroSheet : public Sheet {
     Q_OBJECT
 public:
-    explicit AccessIntroSheet(QWidget* parent);
-    QPushButton* settingsButton;
+    AccessIntroSheet(QWidget* parent, bool canOpenAccessSettings);
+    QPushButton* settingsButton = nullptr;
     QPushButton* continueButton;
     QPushButton* cancelButton;
 signals:

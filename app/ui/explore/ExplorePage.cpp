@@ -124,7 +124,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     auto* actions = new QHBoxLayout;
     selectionLine = makeLabel(QString(), TextRole::secondary, listPanel_);
     selectionLine->setWordWrap(false);
-    revealButton = makeButton(tr("Show in Finder"), listPanel_);
+    revealButton = makeButton(tr("Show in Folder"), listPanel_);
     actions->addWidget(selectionLine, 1);
     actions->addWidget(revealButton);
     panel->addLayout(actions);

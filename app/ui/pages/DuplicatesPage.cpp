@@ -56,7 +56,7 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     selectAllButton = makeButton(tr("Select All Copies"), this);
     selectNoneButton = makeButton(tr("Select None"), this);
     keepButton = makeButton(tr("Keep This Copy"), this);
-    revealButton = makeButton(tr("Show in Finder"), this);
+    revealButton = makeButton(tr("Show in Folder"), this);
     reviewButton = makeButton(tr("Review & Move to Trash\u2026"), this);
     actions->addWidget(selectAllButton);
     actions->addWidget(selectNoneButton);

@@ -71,7 +71,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     auto* footer = new QHBoxLayout;
     countLine = makeLabel(QString(), TextRole::secondary, this);
     footer->addWidget(countLine, 1);
-    revealButton = makeButton(tr("Show in Finder"), this);
+    revealButton = makeButton(tr("Show in Folder"), this);
     footer->addWidget(revealButton);
     layout->addLayout(footer);
 

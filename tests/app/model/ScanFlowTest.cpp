@@ -321,7 +321,7 @@ private slots:
                                     "the individual files."));
         model.reveal(model.candidates()[0].node);
         QCOMPARE(model.note(), text("Sample paths are illustrative. Scan a real folder to use "
-                                    "Finder integration."));
+                                    "file manager integration."));
         model.openCleanAccessSettings();
         QVERIFY(f.workspace->revealed.empty() && f.workspace->opened.empty());
 

@@ -33,8 +33,8 @@ using varnok::FolderMapMode;
 
 namespace {
 
-// The sample tree's first level: Library 50 %, Projects 25 %, Downloads 12.5 %, Documents 7.5 %,
-// Movies 5 %.
+// The sample tree's first level: .local 50 %, Projects 25 %, Downloads 12.5 %, Documents 7.5 %,
+// Videos 5 %.
 std::string nameAt(ui::FolderMap& map, QPointF point) {
     const FileNode* node = map.nodeAt(point);
     return node == nullptr ? std::string("(none)") : node->name();
@@ -57,25 +57,25 @@ private slots:
         map.setFolder(&sample);
         map.setDepth(1);
 
-        // Treemap: the halving cut across the longer side gives Library the left half.
+        // Treemap: the halving cut across the longer side gives .local the left half.
         map.setMode(FolderMapMode::treemap);
-        QCOMPARE(nameAt(map, {200, 200}), std::string("Library"));
-        QCOMPARE(nameAt(map, {600, 200}) == "Library", false);
+        QCOMPARE(nameAt(map, {200, 200}), std::string(".local"));
+        QCOMPARE(nameAt(map, {600, 200}) == ".local", false);
         // Two levels: inside a tile the innermost node answers; its title band is the folder.
         map.setDepth(2);
         const FileNode* inner = map.nodeAt({200, 200});
         QVERIFY(inner != nullptr);
-        QCOMPARE(parentName(*inner), std::string("Library"));
-        QCOMPARE(nameAt(map, {200, 4}), std::string("Library"));
+        QCOMPARE(parentName(*inner), std::string(".local"));
+        QCOMPARE(nameAt(map, {200, 4}), std::string(".local"));
 
         // Flame: the first row splits the width by size.
         map.setDepth(1);
         map.setMode(FolderMapMode::flame);
-        QCOMPARE(nameAt(map, {150, 20}), std::string("Library"));
+        QCOMPARE(nameAt(map, {150, 20}), std::string(".local"));
         QCOMPARE(nameAt(map, {480, 20}), std::string("Projects"));
         QCOMPARE(nameAt(map, {150, 300}), std::string("(none)"));
 
-        // Sunburst: clockwise from twelve o'clock, Library takes the right half of the ring.
+        // Sunburst: clockwise from twelve o'clock, .local takes the right half of the ring.
         map.resize(800, 800);
         map.setMode(FolderMapMode::sunburst);
         const QPointF centre(400, 400);
@@ -83,7 +83,7 @@ private slots:
             const double angle = turn * 2 * M_PI;
             return QPointF(centre.x() + 250 * std::sin(angle), centre.y() - 250 * std::cos(angle));
         };
-        QCOMPARE(nameAt(map, onRing(0.25)), std::string("Library"));
+        QCOMPARE(nameAt(map, onRing(0.25)), std::string(".local"));
         QCOMPARE(nameAt(map, onRing(0.6)), std::string("Projects"));
         QCOMPARE(nameAt(map, onRing(0.8)), std::string("Downloads"));
         QCOMPARE(nameAt(map, centre), std::string("(none)"));
@@ -91,7 +91,7 @@ private slots:
         map.setDepth(2);
         const FileNode* outer = map.nodeAt(QPointF(centre.x() + 360, centre.y()));
         QVERIFY(outer != nullptr);
-        QCOMPARE(parentName(*outer), std::string("Library"));
+        QCOMPARE(parentName(*outer), std::string(".local"));
 
         // Bubbles: the centre of each circle the layout places answers with its node.
         map.resize(800, 400);
@@ -120,27 +120,27 @@ private slots:
         QCOMPARE(page.listModel->rowCount(), 5);
 
         // A click on the map selects, and the list follows.
-        const QPoint onLibrary(page.map->width() / 4, page.map->height() / 2);
-        QCOMPARE(page.map->nodeAt(onLibrary)->name(), std::string("Library"));
-        QTest::mouseClick(page.map, Qt::LeftButton, {}, onLibrary);
+        const QPoint onLocal(page.map->width() / 4, page.map->height() / 2);
+        QCOMPARE(page.map->nodeAt(onLocal)->name(), std::string(".local"));
+        QTest::mouseClick(page.map, Qt::LeftButton, {}, onLocal);
         QVERIFY(model.selected().has_value());
-        QCOMPARE(model.selected()->name(), std::string("Library"));
+        QCOMPARE(model.selected()->name(), std::string(".local"));
         QCOMPARE(page.listModel->node(page.list->currentIndex().row())->name(),
-                 std::string("Library"));
+                 std::string(".local"));
 
         // Choosing in the list selects on the map's side too.
         const int movies = page.listModel->rowOf(model.root().children[4].id);
         page.list->setCurrentIndex(page.listModel->index(movies, 0));
-        QCOMPARE(model.selected()->name(), std::string("Movies"));
+        QCOMPARE(model.selected()->name(), std::string("Videos"));
 
         // Sorting by name keeps the selection.
         page.list->sortByColumn(ui::NodeListModel::name, Qt::AscendingOrder);
-        QCOMPARE(page.listModel->node(0)->name(), std::string("Documents"));
+        QCOMPARE(page.listModel->node(0)->name(), std::string(".local"));
         QCOMPARE(page.listModel->node(page.list->currentIndex().row())->name(),
-                 std::string("Movies"));
+                 std::string("Videos"));
 
         // A double click opens the folder; the breadcrumb leads back.
-        QTest::mouseDClick(page.map, Qt::LeftButton, {}, onLibrary);
+        QTest::mouseDClick(page.map, Qt::LeftButton, {}, onLocal);
         QCOMPARE(model.history().size(), size_t(1));
         QCOMPARE(page.listModel->rowCount(), 3);
         auto crumbs = page.findChildren<QPushButton*>(QStringLiteral("breadcrumb"));
@@ -156,8 +156,8 @@ private slots:
         page.list->setCurrentIndex(page.listModel->index(0, 0));
         page.revealButton->click();
         QCOMPARE(model.note().value_or(QString()),
-                 QString("Sample paths are illustrative. Scan a real folder to use Finder "
-                         "integration."));
+                 QString("Sample paths are illustrative. Scan a real folder to use file "
+                         "manager integration."));
     }
 
     void navigationFollowsThePage() {

@@ -35,6 +35,14 @@ const varnok::CleanupCandidate* candidateEndingIn(const varnok::AppModel& model,
     return nullptr;
 }
 
+QStringList labelTexts(const QWidget* parent) {
+    QStringList texts;
+    for (const auto* label : parent->findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    return texts;
+}
+
 } // namespace
 
 class WindowTest : public QObject {
@@ -68,6 +76,11 @@ private slots:
         QVERIFY(stage.model->showCleanAccess());
         auto* intro = stage.sheet<ui::AccessIntroSheet>("accessIntro");
         QCOMPARE(intro->windowModality(), Qt::WindowModal);
+        // This desktop has no page for granting access, so no button offers one.
+        QVERIFY(intro->settingsButton == nullptr);
+        QVERIFY(labelTexts(intro).contains(
+            QStringLiteral("Ombrelo reads your home folder with your own permissions. Nothing "
+                           "moves before you review it.")));
         QVERIFY(!scan->isEnabled());
         QTest::keyClick(intro, Qt::Key_Escape);
         QTRY_VERIFY(!stage.model->showCleanAccess());
@@ -287,7 +300,7 @@ private slots:
                  QStringLiteral("Move back to the original path without overwriting anything"));
         QVERIFY(!rows[1]->restore->isEnabled());
         QCOMPARE(rows[1]->restore->toolTip(),
-                 QStringLiteral("Older history entry: restore manually in Finder"));
+                 QStringLiteral("Older history entry: restore manually in your file manager"));
         QVERIFY(!rows[2]->restore->isEnabled());
         stage.model->setIsFindingDuplicates(true);
         QVERIFY(!rows[0]->restore->isEnabled());
