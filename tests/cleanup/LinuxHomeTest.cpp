@@ -58,8 +58,8 @@ struct LinuxHome : ScratchHome {
                {"k1.default-release/startupCache/scriptCache.bin", 500}});
         put(".mozilla/firefox/k1.default-release/cookies.sqlite", 200, 60);
         put(".mozilla/firefox/k1.default-release/places.sqlite", 900, 60);
-        // A cache holding a Cookies file is never suggested.
-        put(".cache/chromium/Default/Cache/data_0", 800);
+        // A cache holding a Cookies file is never suggested whole: only its cache subfolders.
+        cache(".cache/chromium/Default/Cache", C::browserCaches, {{"data_0", 800}});
         put(".cache/chromium/Default/Cookies", 50);
 
         // Electron applications: only the cache subfolders, never Local Storage or IndexedDB.
@@ -111,7 +111,8 @@ struct LinuxHome : ScratchHome {
               {{"index.crates.io-6f17d22bba15001f/serde-1.0.200.crate", 1400}});
         put(".cargo/registry/src/index.crates.io-6f17d22bba15001f/serde-1.0.200/lib.rs", 500);
         cache(".gradle/caches", C::appCaches, {{"modules-2/files-2.1/guava/guava.jar", 1500}});
-        put(".m2/repository/org/example/app/1.0/app-1.0.jar", 1500);
+        // Offered, but only to be chosen by hand.
+        cache(".m2/repository", C::appCaches, {{"org/example/app/1.0/app-1.0.jar", 1500}});
 
         // Logs and crash reports.
         oldLog(".cache/some-tool/tool.log", 210);
@@ -123,7 +124,8 @@ struct LinuxHome : ScratchHome {
         oldLog(".local/state/wireplumber/wireplumber.log", 270);
         put(".local/state/app/history.txt", 280, 60);
         put(".local/state/lightdm/xsession-errors.log", 290, 60);
-        put(".xsession-errors", 300, 60);
+        oldLog(".xsession-errors", 300);
+        put(".xsession-errors.old", 300, 2);
         oldLog(".config/Slack/Crashpad/completed/6d1c.dmp", 310);
         put(".config/Slack/Crashpad/pending/new.dmp", 320, 2);
         put(".config/Slack/Crashpad/settings.dat", 40, 60);
@@ -225,9 +227,14 @@ TEST(LinuxHome, RowsStayExactLocationsAndAskTheirOwnersToClose) {
     auto scanned = [&](const std::string& path) {
         return ScanEngine::scan(Url::file(h.at(path), true), {}).root;
     };
-    // A folder inside a location, or above it, is not that location.
-    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".config/Slack/Cache/Cache_Data"),
+    // A folder inside a location is that location's only when named as a cache; one above it
+    // never is.
+    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".config/Slack/Service Worker"),
                                            CleanupCategory::communicationCaches, homeUrl, now));
+    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".cache/chromium/Default"),
+                                           CleanupCategory::browserCaches, homeUrl, now));
+    EXPECT_TRUE(ConsumerCleanup::eligible(scanned(".cache/chromium/Default/Cache"),
+                                          CleanupCategory::browserCaches, homeUrl, now));
     EXPECT_FALSE(
         ConsumerCleanup::eligible(scanned(".cache"), CleanupCategory::appCaches, homeUrl, now));
     EXPECT_TRUE(
