@@ -658,6 +658,13 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
         result.candidates.push_back(std::move(candidate));
     };
     auto knownEvidence = [&](const Rule& known, const std::string& path) {
+        // A location chosen by hand also holds what cannot be fetched again (Maven's holds what
+        // `mvn install` put there from the user's own projects).
+        if (known.manualOnly) {
+            return "Known cache location: " + shownPlace(path) +
+                   ". Mostly downloads, but it may also hold what your own builds installed "
+                   "there; choose it by hand.";
+        }
         return "Known cache location: " + shownPlace(path) +
                (known.bundleIDs.empty() ? ". It is downloaded or rebuilt again when needed."
                                         : ". Close the related app before removal.");

@@ -130,7 +130,7 @@ constexpr std::array<Subfolder, 2> vsCodeCaches = {{
     {"CachedExtensionVSIXs", "Extension downloads"},
 }};
 
-constexpr std::array<Row, 17> otherRows = {{
+constexpr std::array<Row, 19> otherRows = {{
     // Streamed tracks and artwork, downloaded again when played.
     {".cache/spotify", "Spotify cache", Category::appCaches, spotify},
     {".var/app/com.spotify.Client/cache/spotify", "Spotify (Flatpak) cache", Category::appCaches,
@@ -160,6 +160,10 @@ constexpr std::array<Row, 17> otherRows = {{
     {".gradle/wrapper/dists", "Gradle wrapper downloads", Category::appCaches, nullptr},
     // Module archives Go downloaded; the unpacked modules beside them stay.
     {"go/pkg/mod/cache/download", "Go module downloads", Category::appCaches, nullptr},
+    // Cabal's downloaded package archives and package index; `cabal update` fetches them again.
+    {".cabal/packages", "Cabal download cache", Category::appCaches, nullptr},
+    // Ivy's resolution cache (sbt, Ant); what `publishLocal` installs lives in ~/.ivy2/local.
+    {".ivy2/cache", "Ivy cache", Category::appCaches, nullptr},
     // Composer's downloaded package archives and repository metadata.
     {".cache/composer", "Composer cache", Category::appCaches, nullptr},
     // Maven's downloads. Chosen by hand only: the same folder holds what `mvn install` put there

@@ -116,6 +116,15 @@ struct LinuxHome : ScratchHome {
         cache(".gradle/caches", C::appCaches, {{"modules-2/files-2.1/guava/guava.jar", 1500}});
         // Offered, but only to be chosen by hand.
         cache(".m2/repository", C::appCaches, {{"org/example/app/1.0/app-1.0.jar", 1500}});
+        cache(".gradle/wrapper/dists", C::appCaches,
+              {{"gradle-8.5-bin/5t9/gradle-8.5-bin.zip", 990}});
+        cache("go/pkg/mod/cache/download", C::appCaches,
+              {{"golang.org/x/text/@v/v0.14.0.zip", 880}});
+        put("go/pkg/mod/golang.org/x/text@v0.14.0/doc.go", 870);
+        cache(".cabal/packages", C::appCaches,
+              {{"hackage.haskell.org/text/2.0/text-2.0.tar.gz", 860}});
+        cache(".ivy2/cache", C::appCaches, {{"org.scala-lang/scala-library/jars/s.jar", 850}});
+        put(".ivy2/local/org.example/app/1.0/jars/app.jar", 840);
 
         // Logs and crash reports.
         oldLog(".cache/some-tool/tool.log", 210);
