@@ -26,9 +26,9 @@ const char* const cleanupScanHelp =
     "holds cookies, history, logins or other private data is never offered whole:\n"
     "only its cache subfolders are. The other folders of the cache folder, and\n"
     "Maven's repository, are listed \"only when named\": clean --all leaves them.\n"
-    "Suggestions are listed by category, largest first,\n"
-    "with the running applications that must be closed before their caches can be\n"
-    "cleaned, the locations that could not be read, and how much was checked.\n"
+    "Suggestions are listed by category, largest first, with the running\n"
+    "applications that must be closed before their caches can be cleaned, the\n"
+    "locations that could not be read, and how much was checked.\n"
     "\n"
     "Read-only: nothing is moved, deleted or written. A home folder reached through\n"
     "a symbolic link given with --home is refused; your own home is looked at in its\n"
@@ -36,13 +36,14 @@ const char* const cleanupScanHelp =
     "\n"
     "Options:\n"
     "  --home DIR  the home folder to look in (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates (each with runningApps),\n"
-    "              unreadable, checkedLocations and checkedFiles\n"
+    "  --json      print the result as JSON: candidates (each with runningApps, and\n"
+    "              manualOnly when it is only cleaned when named), unreadable,\n"
+    "              checkedLocations and checkedFiles\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
-    "Exit status: 0 scanned, 1 the home folder cannot be scanned, 2 usage error,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 scanned, 1 the home folder cannot be scanned or is a system\n"
+    "folder, 2 usage error, 130 interrupted.\n";
 
 int runCleanupScan(const std::vector<std::string>& raw) {
     Arguments args(raw, {"json"}, {"home"});

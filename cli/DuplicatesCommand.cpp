@@ -34,12 +34,12 @@ const char* const duplicatesHelp =
     "Only files that could safely be offered for removal are considered: regular files\n"
     "with a single link and at least one byte. Symbolic links, hard-linked files, hidden\n"
     "files and folders, project, source, credential and database files, and everything\n"
-    "inside bundles, dependency folders, the Library folder macOS keeps in a home and\n"
-    "the system's own folders are left out, and counted. So are files on FUSE or network file\n"
-    "systems and files without allocated blocks, whose contents may not be on this\n"
-    "disk. Files that changed since the scan or cannot be read are skipped and\n"
-    "listed. Nothing is ever modified. A system folder (/usr, /etc, /var, /opt, ...)\n"
-    "is refused as DIR.\n"
+    "inside bundles, dependency folders and the Library folder macOS keeps in a home\n"
+    "are left out, and counted. So are files on FUSE or network file systems and\n"
+    "files without allocated blocks, whose contents may not be on this disk. Files\n"
+    "that changed since the scan or cannot be read are skipped and listed. Nothing\n"
+    "is ever modified. A system folder (/usr, /etc, /var, /opt, ...) is refused as\n"
+    "DIR.\n"
     "\n"
     "Sets are listed largest reclaimable space first, each with the space that removing\n"
     "all but one copy would free; files within a set are in path order. A path holding\n"
@@ -63,8 +63,7 @@ const char* const duplicatesHelp =
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the search.\n"
     "Exit status: 0 searched, 1 the folder cannot be scanned or is a system folder,\n"
-    "2 usage error,\n"
-    "130 interrupted.\n";
+    "2 usage error, 130 interrupted.\n";
 
 // A plain reason why the folder cannot be searched, or nothing when it can be tried.
 std::optional<std::string> unsearchableReason(const std::string& path) {
