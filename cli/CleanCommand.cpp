@@ -392,7 +392,7 @@ int runClean(const std::vector<std::string>& raw) {
     varnok::Url folder;
     if (source != "known") {
         folder = folderArgument(args.value("in").value_or("."), "the folder");
-        if (reportUnusableFolder(folder.path())) {
+        if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
             return exitFailure;
         }
         // Items are trusted only on paths without links, so the folder's real place is used.

@@ -11,6 +11,7 @@ namespace {
 TEST(SystemFolders, EveryCommandThatSearchesRefusesThemAndSaysWhy) {
     TempDir scratch;
     makeSymlink("/usr/share", scratch.at("shared"));
+    makeFolder(scratch.at("home"));
     const std::vector<std::vector<std::string>> commands = {
         {"scan", "/usr"},
         {"find", "/etc"},
@@ -18,6 +19,7 @@ TEST(SystemFolders, EveryCommandThatSearchesRefusesThemAndSaysWhy) {
         {"duplicates", "/usr/share/doc"},
         {"detect", "/opt"},
         {"cleanup-scan", "--home", "/var/lib"},
+        {"clean", "--source", "duplicates", "--all", "--in", "/usr/share"},
         // A link into a system folder is judged where it leads.
         {"duplicates", scratch.at("shared")},
     };
