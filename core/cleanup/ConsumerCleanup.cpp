@@ -92,6 +92,11 @@ constexpr std::array<std::string_view, 19> privateNames = {".git",
                                                            "top sites",
                                                            "login data for account"};
 
+// Parts of names of the same: "Extension Cookies", "Account Web Data", Firefox's session store,
+// and the favicons, visited links and shortcuts that tell where a browser went.
+constexpr std::array<std::string_view, 7> privateNameParts = {
+    "cookies", "login data", "web data", "sessionstore", "favicons", "visited links", "shortcuts"};
+
 constexpr std::array<std::string_view, 4> journalSuffixes = {"-journal", "-wal", "-shm", "-lock"};
 
 bool endsWithText(std::string_view text, std::string_view suffix) {
@@ -112,7 +117,8 @@ bool isPrivateName(std::string_view name) {
     return std::find(privateNames.begin(), privateNames.end(), name) != privateNames.end() ||
            endsWithText(name, ".sqlite") || endsWithText(name, ".sqlite3") ||
            endsWithText(name, ".key") || endsWithText(name, ".pem") ||
-           name.rfind("cookies", 0) == 0;
+           std::any_of(privateNameParts.begin(), privateNameParts.end(),
+                       [&](std::string_view part) { return name.find(part) != name.npos; });
 }
 
 // Names of the folders a narrower suggestion may be: caches by name ("Cache", "Code Cache",

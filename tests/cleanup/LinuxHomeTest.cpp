@@ -344,7 +344,7 @@ std::map<std::string, std::string> suggestions(const ScratchHome& h,
 // Names browsers and Electron applications give to what a user would miss.
 bool looksPrivate(const std::string& name) {
     for (const char* part : {"Cookies", "History", "Login Data", "Web Data", "Local Storage",
-                             "IndexedDB", "Session Storage", ".sqlite", "key4.db"}) {
+                             "IndexedDB", "Session Storage", ".sqlite", "key4.db", "Favicons"}) {
         if (name.find(part) != std::string::npos) {
             return true;
         }
@@ -374,6 +374,11 @@ TEST(LinuxHome, PrivateDataInsideACacheNarrowsTheSuggestionToItsCacheFolders) {
     put(".config/discord/Code Cache/js/0a1b");
     put(".config/discord/Code Cache/Local Storage/leveldb/000005.ldb");
     put(".config/discord/Cache/Cache_Data/data_1");
+    // Chromium's other profile files that tell where the browser went.
+    put(".cache/chromium/Default/Cache/Cache_Data/data_1");
+    put(".cache/chromium/Default/Code Cache/js/index");
+    put(".cache/chromium/Default/Code Cache/Extension Cookies");
+    put(".cache/chromium/Default/Favicons-journal");
     // Snaps: Firefox's cache is clean, Chromium's holds the profile's cookies.
     put("snap/firefox/common/.cache/mozilla/firefox/ab12.default/cache2/entries/77AA");
     put("snap/firefox/common/.mozilla/firefox/ab12.default/cookies.sqlite");
@@ -395,6 +400,7 @@ TEST(LinuxHome, PrivateDataInsideACacheNarrowsTheSuggestionToItsCacheFolders) {
          "Firefox cache \u00B7 k1.default-release/startupCache"},
         {".config/Slack/Cache/Cache_Data", "Slack \u00B7 Cache \u00B7 Cache_Data"},
         {".config/discord/Cache", "Discord \u00B7 Cache"},
+        {".cache/chromium/Default/Cache", "Chromium cache \u00B7 Default/Cache"},
         {"snap/firefox/common/.cache/mozilla/firefox", "Firefox cache (snap)"},
         {"snap/firefox/common/.cache/fontconfig", "fontconfig"},
         {"snap/chromium/2345/.cache/chromium/Default/Cache",
