@@ -1,4 +1,3 @@
-#include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
 
 #include <algorithm>
@@ -66,26 +65,12 @@ TEST(LinuxWords, NoTextOfTheProgramsNamesFinderAMacOrFullDiskAccess) {
 #endif
     for (const std::string& program : programs) {
         const std::vector<std::string> texts = textsIn(program);
-        // The scan itself finds what it looks for: a text every build carries.
+        // The Linux words are there (the history's messages, which both programs show), so the
+        // scan finds what it looks for.
         EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
-            return text.find("is a system folder; Ombrelo does not search it.") !=
-                   std::string::npos;
+            return text.find("Restore manually in your file manager.") != std::string::npos;
         })) << program;
         EXPECT_EQ(otherSystemWords(program), std::vector<std::string>{}) << program;
-    }
-
-    // What a user reads: every help text, the manual page and the completions.
-    std::vector<std::vector<std::string>> pages = {
-        {"--help"}, {"--man-page"}, {"--completion", "bash"}, {"--completion", "zsh"}};
-    for (const char* command : {"scan", "cleanup-scan", "detect", "duplicates", "clean", "history",
-                                "restore", "find", "map"}) {
-        pages.push_back({command, "--help"});
-    }
-    const std::regex words(R"(\bFinder\b|\bMac\b|Full Disk Access)");
-    for (const auto& args : pages) {
-        CliRun run = runCli(args);
-        EXPECT_EQ(run.exitCode, 0) << args[0];
-        EXPECT_FALSE(std::regex_search(run.out, words)) << args[0] << "\n" << run.out;
     }
 }
 
