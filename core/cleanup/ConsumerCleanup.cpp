@@ -351,11 +351,19 @@ std::string ConsumerCleanup::cacheHome(const Url& home) {
     const std::string homePath = PathText::standardize(home.path());
     const std::string fallback = homePath + "/.cache";
     const char* configured = std::getenv("XDG_CACHE_HOME");
-    if (configured == nullptr || configured[0] != '/' ||
-        !PathText::equal(PathText::standardize(platform.homeDirectory().path()), homePath)) {
+    if (configured == nullptr || configured[0] != '/') {
         return fallback;
     }
-    const std::string path = PathText::standardize(configured);
+    // Only the user's own home has it, named as configured or at its real place.
+    const Url userHome = platform.homeDirectory();
+    if (!PathText::equal(PathText::standardize(userHome.path()), homePath) &&
+        !PathText::equal(PathText::standardize(platform.resolvingSymlinks(userHome).path()),
+                         homePath)) {
+        return fallback;
+    }
+    // Used at its real place, as nothing below a link is ever offered.
+    const std::string path = PathText::standardize(
+        platform.resolvingSymlinks(Url::file(PathText::standardize(configured), true)).path());
     // Every folder in it may be offered, so it must not be the home itself or hold it, nor one
     // of the system's folders.
     if (path == "/" || PathText::isInside(homePath, path) || PathText::equal(homePath, path) ||

@@ -451,6 +451,12 @@ TEST(LinuxHome, TheCacheFolderIsWhereXdgCacheHomePutsIt) {
                   (std::set<std::string>{elsewhere + "/pip", elsewhere + "/mesa_shader_cache",
                                          elsewhere + "/tool/tool.log"}));
     }
+    // Reached through a link, it is used at its real place.
+    makeSymlink(h.dir.at("fast-disk"), h.dir.at("linked"));
+    {
+        ScopedEnv cacheVariable("XDG_CACHE_HOME", h.dir.at("linked/cache"));
+        EXPECT_EQ(ConsumerCleanup::cacheHome(Url::file(h.home, true)), elsewhere);
+    }
     // A relative value, or one naming the home itself or a system folder, is not used.
     for (const std::string& value : {std::string("rel/cache"), h.home, std::string("/usr")}) {
         ScopedEnv cacheVariable("XDG_CACHE_HOME", value);
