@@ -115,7 +115,8 @@ TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
 TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
     TempDir dir;
     const std::string home = dir.at("home");
-    const std::vector<std::string> env = {"HOME=" + home, "XDG_DATA_HOME=" + home + "/.local/share"};
+    const std::vector<std::string> env = {"HOME=" + home,
+                                          "XDG_DATA_HOME=" + home + "/.local/share"};
     writeFile(home + "/.cache/pip/http-v2/a/wheel", std::string(2000, 'p'));
     writeFile(home + "/.cache/mesa_shader_cache/ab/cdef", std::string(300, 'm'));
     writeFile(home + "/.m2/repository/org/app/1.0/app-1.0.jar", std::string(400, 'j'));
@@ -127,10 +128,10 @@ TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
     for (const auto& candidate : json["candidates"]) {
         byHand[candidate["node"]["id"].get<std::string>()] = candidate.value("manualOnly", false);
     }
-    EXPECT_EQ(byHand, (std::map<std::string, bool>{
-                          {"file://" + home + "/.cache/pip/", false},
-                          {"file://" + home + "/.cache/mesa_shader_cache/", true},
-                          {"file://" + home + "/.m2/repository/", true}}));
+    EXPECT_EQ(byHand,
+              (std::map<std::string, bool>{{"file://" + home + "/.cache/pip/", false},
+                                           {"file://" + home + "/.cache/mesa_shader_cache/", true},
+                                           {"file://" + home + "/.m2/repository/", true}}));
 
     auto all = runCli({"clean", "--all", "--yes"}, env);
     ASSERT_EQ(all.exitCode, 0) << all.err;
@@ -144,7 +145,8 @@ TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
     auto named = runCli({"clean", "--yes", home + "/.cache/mesa_shader_cache"}, env);
     ASSERT_EQ(named.exitCode, 0) << named.err;
     EXPECT_FALSE(std::filesystem::exists(home + "/.cache/mesa_shader_cache"));
-    EXPECT_TRUE(std::filesystem::exists(home + "/.local/share/Trash/files/mesa_shader_cache/ab/cdef"));
+    EXPECT_TRUE(
+        std::filesystem::exists(home + "/.local/share/Trash/files/mesa_shader_cache/ab/cdef"));
 }
 
 TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {
