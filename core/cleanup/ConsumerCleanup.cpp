@@ -844,7 +844,9 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
                 continue;
             }
             auto scanned = scanLocation(location, title);
-            if (scanned && eligible(scanned->root, other->category, homeUrl, now)) {
+            // The open files are read once for the whole scan.
+            if (scanned && eligibleAsScanned(scanned->root, other->category, homeUrl, now) &&
+                heldByNone(scanned->root, openFiles)) {
                 suggest(std::move(scanned->root), *other,
                         "Folder in the cache folder (" + shownPlace(location.path()) +
                             "). By the freedesktop.org base directory rules its application "
