@@ -45,7 +45,9 @@ const char* const cleanHelp =
     "running, are checked again, shown with their sizes and what cleaning them means,\n"
     "and moved after you confirm. The plan gives each category's explanation once,\n"
     "then its items; for duplicates, the copy each set keeps. With --all, the\n"
-    "suggestions left out because their application is running are listed. Items\n"
+    "suggestions left out because their application is running are listed, and so\n"
+    "are those that are only cleaned when named (folders of the cache folder that no\n"
+    "known application claims, Maven's repository). Items\n"
     "are moved after you confirm. Each item is checked once more right before it\n"
     "moves; the first item that changed, or any other problem, stops the run and the\n"
     "items after it stay where they are.\n"
@@ -63,7 +65,8 @@ const char* const cleanHelp =
     "              one of the others; rules apply in the order given, each choosing\n"
     "              among the copies the rules before it left, and a rule that fits no\n"
     "              copy of a set is passed over for that set\n"
-    "  --all       clean every suggestion whose applications are not running\n"
+    "  --all       clean every suggestion whose applications are not running, except\n"
+    "              those to be named one by one\n"
     "  --yes       do not ask for confirmation\n"
     "  --help      show this help\n"
     "\n"
@@ -389,7 +392,7 @@ int runClean(const std::vector<std::string>& raw) {
     varnok::Url folder;
     if (source != "known") {
         folder = folderArgument(args.value("in").value_or("."), "the folder");
-        if (reportUnusableFolder(folder.path())) {
+        if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
             return exitFailure;
         }
         // Items are trusted only on paths without links, so the folder's real place is used.
@@ -453,7 +456,12 @@ int runClean(const std::vector<std::string>& raw) {
             varnok::CleanupQueue queue;
             const auto running = varnok::RunningApplications::current();
             bool toldLeftOut = false;
+            std::vector<const varnok::CleanupCandidate*> byHand;
             for (const auto& candidate : found.candidates) {
+                if (candidate.manualOnly) {
+                    byHand.push_back(&candidate);
+                    continue;
+                }
                 auto apps = varnok::ConsumerCleanup::runningApps(candidate, home, running);
                 if (apps.empty()) {
                     queue.add(candidate);
@@ -476,6 +484,14 @@ int runClean(const std::vector<std::string>& raw) {
                 std::printf("              %s\n", pastablePath(candidate.node.id.path()).c_str());
             }
             if (toldLeftOut) {
+                std::printf("\n");
+            }
+            if (!byHand.empty()) {
+                std::printf("Left out of --all, to be named one by one if you want them:\n");
+                for (const varnok::CleanupCandidate* candidate : byHand) {
+                    std::printf("  %10s  %s\n", formatBytes(candidate->node.logicalSize).c_str(),
+                                pastablePath(candidate->node.id.path()).c_str());
+                }
                 std::printf("\n");
             }
             items = queue.items();

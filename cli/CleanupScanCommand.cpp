@@ -15,14 +15,20 @@ const char* const cleanupScanHelp =
     "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json]\n"
     "\n"
     "Looks for space that can be given back safely in a home folder: the caches of\n"
-    "known applications, browsers and package managers (~/.cache, the cache folders\n"
-    "of Electron apps in ~/.config, Flatpak apps in ~/.var/app, ~/.npm, ~/.cargo,\n"
-    "~/.gradle; on a Mac home Library/Caches and Library/Application Support), and\n"
-    "logs and crash reports last modified over 30 days ago (in ~/.cache,\n"
-    "~/.local/state, Crashpad and Firefox crash folders, or Library/Logs) that no\n"
-    "running program holds open. Suggestions are listed by category, largest first,\n"
-    "with the running applications that must be closed before their caches can be\n"
-    "cleaned, the locations that could not be read, and how much was checked.\n"
+    "known applications, browsers and package managers (the cache folder,\n"
+    "$XDG_CACHE_HOME or ~/.cache, and each snap's own, the cache folders of Electron\n"
+    "apps in ~/.config, Flatpak apps in ~/.var/app, ~/.npm, ~/.cargo, ~/.gradle,\n"
+    "~/go/pkg/mod/cache, ~/.m2/repository; in a home copied from macOS\n"
+    "Library/Caches and Library/Application Support), and logs and crash reports\n"
+    "last modified over 30 days ago (in the cache folder, ~/.local/state,\n"
+    "~/.local/share/xorg, ~/.xsession-errors, Crashpad and Firefox crash folders, or\n"
+    "Library/Logs) that no running program holds open. A cache folder that also\n"
+    "holds cookies, history, logins or other private data is never offered whole:\n"
+    "only its cache subfolders are. The other folders of the cache folder, and\n"
+    "Maven's repository, are listed \"only when named\": clean --all leaves them.\n"
+    "Suggestions are listed by category, largest first, with the running\n"
+    "applications that must be closed before their caches can be cleaned, the\n"
+    "locations that could not be read, and how much was checked.\n"
     "\n"
     "Read-only: nothing is moved, deleted or written. A home folder reached through\n"
     "a symbolic link given with --home is refused; your own home is looked at in its\n"
@@ -30,13 +36,14 @@ const char* const cleanupScanHelp =
     "\n"
     "Options:\n"
     "  --home DIR  the home folder to look in (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates (each with runningApps),\n"
-    "              unreadable, checkedLocations and checkedFiles\n"
+    "  --json      print the result as JSON: candidates (each with runningApps, and\n"
+    "              manualOnly when it is only cleaned when named), unreadable,\n"
+    "              checkedLocations and checkedFiles\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
-    "Exit status: 0 scanned, 1 the home folder cannot be scanned, 2 usage error,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 scanned, 1 the home folder cannot be scanned or is a system\n"
+    "folder, 2 usage error, 130 interrupted.\n";
 
 int runCleanupScan(const std::vector<std::string>& raw) {
     Arguments args(raw, {"json"}, {"home"});
@@ -50,7 +57,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
         args.value("home")
             ? folderArgument(*args.value("home"), "the home folder")
             : platform.resolvingSymlinks(platform.homeDirectory()).withDirectoryForm(true);
-    if (reportUnusableFolder(home.path())) {
+    if (reportUnusableFolder(home.path()) || reportSystemFolder(home)) {
         return exitFailure;
     }
     return runCancellable([&]() {
@@ -99,7 +106,8 @@ int runCleanupScan(const std::vector<std::string>& raw) {
                 printCandidateGroups(
                     result.candidates,
                     [&](const varnok::CleanupCandidate& candidate) {
-                        return varnok::ConsumerCleanup::title(candidate.id(), home);
+                        return varnok::ConsumerCleanup::title(candidate.id(), home) +
+                               (candidate.manualOnly ? "  (only when named)" : "");
                     },
                     owners);
                 std::printf("\n%zu %s, %s in all\n", result.candidates.size(),

@@ -4,6 +4,7 @@
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/common/Url.hpp"
+#include "core/scan/FilePolicy.hpp"
 #include "platform/Platform.hpp"
 
 #include <algorithm>
@@ -243,6 +244,17 @@ bool reportUnusableFolder(const std::string& path) {
         return true;
     }
     return false;
+}
+
+bool reportSystemFolder(const varnok::Url& folder) {
+    // Judged as given and where it really lies, so that a link into /usr is refused too.
+    const varnok::Url real = varnok::Platform::current().resolvingSymlinks(folder);
+    if (!varnok::FilePolicy::isSystemFolder(folder) && !varnok::FilePolicy::isSystemFolder(real)) {
+        return false;
+    }
+    std::fprintf(stderr, "ombrelo-cli: %s is a system folder; Ombrelo does not search it.\n",
+                 varnok::PathText::displayable(folder.path()).c_str());
+    return true;
 }
 
 bool finishOutput() {

@@ -103,6 +103,9 @@ std::string standardizedPath(const std::string& absolute);
 // Says plainly on stderr why `path` cannot be used as a folder (missing, a link loop, not a
 // folder, unreadable) and returns true; false when it looks usable.
 bool reportUnusableFolder(const std::string& path);
+// Says on stderr that `folder` is one of the system's own folders, which no command searches, and
+// returns true; false for any other folder.
+bool reportSystemFolder(const varnok::Url& folder);
 
 // Flushes stdout; prints a message and returns false when the output could not be written.
 bool finishOutput();

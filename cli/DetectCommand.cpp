@@ -32,12 +32,14 @@ const char* const detectHelp =
     "Options:\n"
     "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
     "              (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates and unreadable\n"
+    "  --json      print the result as JSON: candidates, unreadable and\n"
+    "              leftOutByPolicy (the files never offered that were left out)\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
-    "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
-    "130 interrupted.\n";
+    "A system folder (/usr, /etc, /var, /opt, ...) is refused.\n"
+    "Exit status: 0 scanned, 1 the folder cannot be scanned or is a system folder,\n"
+    "2 usage error, 130 interrupted.\n";
 
 int runDetect(const std::vector<std::string>& raw) {
     Arguments args(raw, {"json"}, {"home"});
@@ -54,17 +56,18 @@ int runDetect(const std::vector<std::string>& raw) {
     varnok::Url home = varnok::Platform::current().resolvingSymlinks(
         args.value("home") ? folderArgument(*args.value("home"), "the home folder")
                            : varnok::Platform::current().homeDirectory());
-    if (reportUnusableFolder(folder.path())) {
+    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
         return exitFailure;
     }
     return runCancellable([&]() {
         varnok::ScanResult scanned;
         std::vector<varnok::CleanupCandidate> found;
+        std::int64_t leftOut = 0;
         {
             ProgressLine line;
             scanned = scanWithProgress(folder);
             line.update("Looking for recreatable developer output");
-            found = varnok::CleanupAnalysis::detect(scanned.root, home);
+            found = varnok::CleanupAnalysis::detect(scanned.root, home, leftOut);
         }
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
@@ -74,6 +77,7 @@ int runDetect(const std::vector<std::string>& raw) {
                 unreadable.push_back(varnok::PathText::displayable(path));
             }
             json["unreadable"] = unreadable;
+            json["leftOutByPolicy"] = leftOut;
             std::string text = indentedJson(json);
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
@@ -100,6 +104,11 @@ int runDetect(const std::vector<std::string>& raw) {
             if (scanned.skippedCount > 0) {
                 std::printf("\n%s entries could not be read; nothing below them was judged.\n",
                             formatCount(scanned.skippedCount).c_str());
+            }
+            if (leftOut > 0) {
+                std::printf("\n%s left out: inside protected or system folders, or beside "
+                            "private data.\n",
+                            counted(leftOut, "file", "files").c_str());
             }
         }
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);

@@ -34,10 +34,12 @@ const char* const duplicatesHelp =
     "Only files that could safely be offered for removal are considered: regular files\n"
     "with a single link and at least one byte. Symbolic links, hard-linked files, hidden\n"
     "files and folders, project, source, credential and database files, and everything\n"
-    "inside bundles, dependency folders and Library folders are left out. So are files\n"
-    "on FUSE or network file systems and files without allocated blocks, whose contents\n"
-    "may not be on this disk. Files that changed since the scan or cannot be read are\n"
-    "skipped and listed. Nothing is ever modified.\n"
+    "inside bundles, dependency folders and the Library folder macOS keeps in a home\n"
+    "are left out, and counted. So are files on FUSE or network file systems and\n"
+    "files without allocated blocks, whose contents may not be on this disk. Files\n"
+    "that changed since the scan or cannot be read are skipped and listed. Nothing\n"
+    "is ever modified. A system folder (/usr, /etc, /var, /opt, ...) is refused as\n"
+    "DIR.\n"
     "\n"
     "Sets are listed largest reclaimable space first, each with the space that removing\n"
     "all but one copy would free; files within a set are in path order. A path holding\n"
@@ -47,7 +49,8 @@ const char* const duplicatesHelp =
     "Options:\n"
     "  --json     print the result as JSON: \"groups\" (each with \"id\", \"extraSize\" and\n"
     "             \"files\" as scanned nodes), \"hashedFiles\", \"bytesHashed\",\n"
-    "             \"skippedFiles\" (URLs), \"duration\" and \"extraSize\"\n"
+    "             \"skippedFiles\" (URLs), \"leftOutByPolicy\" (files left out),\n"
+    "             \"duration\" and \"extraSize\"\n"
     "  --jobs N   read and hash on N threads, 1 to 64 (default: one per processor, at\n"
     "             most 8); the result is the same for every N\n"
     "  -x, --one-file-system\n"
@@ -59,8 +62,8 @@ const char* const duplicatesHelp =
     "  --help     show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the search.\n"
-    "Exit status: 0 searched, 1 the folder cannot be scanned, 2 usage error,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 searched, 1 the folder cannot be scanned or is a system folder,\n"
+    "2 usage error, 130 interrupted.\n";
 
 // A plain reason why the folder cannot be searched, or nothing when it can be tried.
 std::optional<std::string> unsearchableReason(const std::string& path) {
@@ -118,6 +121,11 @@ void printResult(const varnok::Url& folder, const varnok::ScanResult& scan,
             std::printf("    %s\n", path.c_str());
         }
     }
+    if (result.policyLeftOutFiles > 0) {
+        std::printf("  Left out: %s never offered for removal (hidden, project, source,\n"
+                    "            credential or database files, bundles, system folders)\n",
+                    fileCount(result.policyLeftOutFiles).c_str());
+    }
     if (scan.skippedCount > 0) {
         std::printf("  Unreadable during the scan: %s, not searched\n",
                     counted(scan.skippedCount, "entry", "entries").c_str());
@@ -134,6 +142,9 @@ int runDuplicates(const std::vector<std::string>& raw) {
     varnok::Url folder = scannedFolder(args, "give at most one folder to search");
     if (auto reason = unsearchableReason(folder.path())) {
         std::fprintf(stderr, "ombrelo-cli: %s %s.\n", shown(folder).c_str(), reason->c_str());
+        return exitFailure;
+    }
+    if (reportSystemFolder(folder)) {
         return exitFailure;
     }
     // Files are only trusted when no part of their path is a symbolic link, so a folder given

@@ -48,7 +48,8 @@ const char* const findHelp =
     "Kind and order names may be given in any case. Sizes are in decimal units.\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops.\n"
     "Exit status: 0 listed (also when nothing matches), 1 the folder cannot be\n"
-    "scanned, 2 usage error, 130 interrupted.\n";
+    "scanned or is a system folder (/usr, /etc, /var, /opt, ...), 2 usage error,\n"
+    "130 interrupted.\n";
 
 std::string lowerAscii(std::string text) {
     for (char& c : text) {
@@ -129,7 +130,7 @@ int runFind(const std::vector<std::string>& raw) {
     const std::int64_t limit =
         args.integer("limit", 50, 0, std::numeric_limits<std::int64_t>::max());
     varnok::Url folder = scannedFolder(args, "give at most one folder to search");
-    if (reportUnusableFolder(folder.path())) {
+    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
         return exitFailure;
     }
     return runCancellable([&]() {

@@ -54,8 +54,8 @@ const char* const mapHelp =
     "\n"
     "Without --json or --svg, the map is listed as text, one line per shape.\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops.\n"
-    "Exit status: 0 done, 1 the folder cannot be scanned or FILE cannot be written,\n"
-    "2 usage error, 130 interrupted.\n";
+    "Exit status: 0 done, 1 the folder cannot be scanned, is a system folder (/usr,\n"
+    "/etc, /var, /opt, ...) or FILE cannot be written, 2 usage error, 130 interrupted.\n";
 
 enum class Mode { treemap, sunburst, flame, bubbles };
 
@@ -171,7 +171,7 @@ int runMap(const std::vector<std::string>& raw) {
         }
     }
     varnok::Url folder = scannedFolder(args, "give at most one folder to map");
-    if (reportUnusableFolder(folder.path())) {
+    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
         return exitFailure;
     }
     return runCancellable([&]() {

@@ -43,8 +43,8 @@ const char* const scanHelp =
     "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
-    "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 scanned, 1 the folder cannot be scanned or is a system folder\n"
+    "(/usr, /etc, /var, /opt, ...), 2 usage error, 130 interrupted.\n";
 
 void printSummary(const varnok::ScanResult& result, bool diskUsage) {
     const varnok::FileNode& root = result.root;
@@ -113,7 +113,7 @@ int runScan(const std::vector<std::string>& raw) {
     }
     const varnok::ScanOptions options = scanOptions(args);
     varnok::Url folder = scannedFolder(args, "give at most one folder to scan");
-    if (reportUnusableFolder(folder.path())) {
+    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
         return exitFailure;
     }
     return runCancellable([&]() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -240,8 +241,9 @@ bool mayDescend(const FileNode& node, std::string_view name,
         }
     }
     std::string lowered = FilePolicy::lowercased(name);
-    if ((lowered != "library" && FilePolicy::isProtectedName(lowered)) ||
-        FilePolicy::hasBundleSuffix(lowered)) {
+    // Library and Applications folders are walked: the policy judges what is found in them by
+    // where they lie.
+    if (FilePolicy::isProtectedName(lowered) || FilePolicy::hasBundleSuffix(lowered)) {
         return false;
     }
     // Linux Trash folders are kept out exactly like ".Trash".
@@ -277,16 +279,23 @@ const std::vector<std::string_view>& CleanupAnalysis::markerNames() {
 }
 
 std::vector<CleanupCandidate> CleanupAnalysis::detect(const FileNode& root, const Url& home) {
+    std::int64_t ignored = 0;
+    return detect(root, home, ignored);
+}
+
+std::vector<CleanupCandidate> CleanupAnalysis::detect(const FileNode& root, const Url& home,
+                                                      std::int64_t& policyLeftOutFiles) {
     const std::string derivedData =
         PathText::standardize(home.path() + "/Library/Developer/Xcode/DerivedData");
     const std::vector<std::string> homeTrashPaths = FilePolicy::homeTrashPaths();
 
     std::vector<CleanupCandidate> found;
     // Each folder's set of file names is built once and shared by all of its child folders.
-    std::vector<std::pair<const FileNode*, std::shared_ptr<const Siblings>>> stack;
-    stack.emplace_back(&root, nullptr);
+    // With each folder: whether the files below it are already counted as left out.
+    std::vector<std::tuple<const FileNode*, std::shared_ptr<const Siblings>, bool>> stack;
+    stack.emplace_back(&root, nullptr, false);
     while (!stack.empty()) {
-        auto [node, siblings] = std::move(stack.back());
+        auto [node, siblings, counted] = std::move(stack.back());
         stack.pop_back();
         Task::checkCancellation();
         if (!node->isDirectory || node->isSymbolicLink) {
@@ -294,14 +303,23 @@ std::vector<CleanupCandidate> CleanupAnalysis::detect(const FileNode& root, cons
         }
         std::string_view name = node->id.lastPathComponentView();
         if (auto matched = match(*node, name, siblings.get(), derivedData)) {
-            if (node->logicalSize >= 1 && !node->hasReadErrors &&
-                FilePolicy::allowsCleanupFolder(node->id, home) && !containsProtectedData(*node)) {
+            const bool allowed =
+                FilePolicy::allowsCleanupFolder(node->id, home) && !containsProtectedData(*node);
+            if (node->logicalSize >= 1 && !node->hasReadErrors && allowed) {
                 found.emplace_back(*node, matched->category,
                                    node->id.deletingLastPathComponent().path(), matched->evidence);
                 continue;
             }
+            // Still searched below: a refused folder may hold a project of its own.
+            if (!allowed && !counted) {
+                policyLeftOutFiles += node->fileCount;
+                counted = true;
+            }
         }
         if (!mayDescend(*node, name, homeTrashPaths)) {
+            if (!counted && !contains(neverDescended, name)) {
+                policyLeftOutFiles += node->fileCount;
+            }
             continue;
         }
         auto files = std::make_shared<Siblings>();
@@ -313,7 +331,7 @@ std::vector<CleanupCandidate> CleanupAnalysis::detect(const FileNode& root, cons
         std::shared_ptr<const Siblings> shared = std::move(files);
         for (const FileNode& child : node->children) {
             if (child.isDirectory) {
-                stack.emplace_back(&child, shared);
+                stack.emplace_back(&child, shared, counted);
             }
         }
     }

@@ -17,6 +17,10 @@ public:
     // Every suggestion found in the tree, largest first; equal sizes keep the order they were met.
     // Throws CancellationError when the current task is cancelled.
     static std::vector<CleanupCandidate> detect(const FileNode& root, const Url& home);
+    // The same, adding to `policyLeftOutFiles` the files the file policy kept out: those of
+    // recognised folders it refuses and those of protected folders it does not search.
+    static std::vector<CleanupCandidate> detect(const FileNode& root, const Url& home,
+                                                std::int64_t& policyLeftOutFiles);
     // The names of the files beside a folder that any rule reads, the JavaScript ones first.
     static const std::vector<std::string_view>& markerNames();
     // Whether anything below `node` (not the node itself) looks like source control, credentials

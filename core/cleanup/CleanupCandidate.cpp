@@ -19,6 +19,9 @@ void to_json(nlohmann::json& json, const CleanupCandidate& candidate) {
     json["projectPath"] = PathText::displayable(candidate.projectPath);
     json["evidence"] = PathText::displayable(candidate.evidence);
     json["isExample"] = candidate.isExample;
+    if (candidate.manualOnly) {
+        json["manualOnly"] = true;
+    }
     if (candidate.keeper) {
         json["keeper"] = *candidate.keeper;
     }

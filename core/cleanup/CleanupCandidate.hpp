@@ -24,6 +24,9 @@ struct CleanupCandidate {
     std::optional<FileNode> keeper;
     // Illustrative demo data, never moved to Trash.
     bool isExample = false;
+    // Offered only to be chosen one by one: never selected by a "select all" of the window or by
+    // `clean --all`.
+    bool manualOnly = false;
 
     CleanupCandidate() = default;
     CleanupCandidate(FileNode node, CleanupCategory category, std::string projectPath,

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string_view>
@@ -68,10 +69,64 @@ constexpr std::array<std::string_view, 3> applicationSupportCaches = {"Cache", "
 constexpr std::string_view logFolder = "Library/Logs";
 constexpr std::array<std::string_view, 4> logSuffixes = {".log", ".log.gz", ".ips", ".crash"};
 
-// Names that mark personal data or secrets inside a cache folder.
-constexpr std::array<std::string_view, 10> privateNames = {
-    ".git",      ".ssh",    ".env",          "cookies",   "login data",
-    "bookmarks", "history", "local storage", "indexeddb", "sessions"};
+// Names that mark personal data or secrets inside a cache folder: what browsers and Electron
+// applications keep in a profile (cookies, history, saved logins and form data, site storage,
+// keys), with their SQLite journals.
+constexpr std::array<std::string_view, 19> privateNames = {".git",
+                                                           ".ssh",
+                                                           ".env",
+                                                           "cookies",
+                                                           "login data",
+                                                           "web data",
+                                                           "bookmarks",
+                                                           "history",
+                                                           "local storage",
+                                                           "session storage",
+                                                           "indexeddb",
+                                                           "sessions",
+                                                           "keys",
+                                                           "key3.db",
+                                                           "key4.db",
+                                                           "logins.json",
+                                                           "cert9.db",
+                                                           "top sites",
+                                                           "login data for account"};
+
+// Parts of names of the same: "Extension Cookies", "Account Web Data", Firefox's session store,
+// and the favicons, visited links and shortcuts that tell where a browser went.
+constexpr std::array<std::string_view, 7> privateNameParts = {
+    "cookies", "login data", "web data", "sessionstore", "favicons", "visited links", "shortcuts"};
+
+constexpr std::array<std::string_view, 4> journalSuffixes = {"-journal", "-wal", "-shm", "-lock"};
+
+bool endsWithText(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// A lower-cased name of private data, its SQLite journal included ("cookies-journal",
+// "places.sqlite-wal").
+bool isPrivateName(std::string_view name) {
+    for (std::string_view suffix : journalSuffixes) {
+        if (endsWithText(name, suffix) && name.size() > suffix.size()) {
+            std::string_view base = name.substr(0, name.size() - suffix.size());
+            if (isPrivateName(base) || endsWithText(base, ".sqlite")) {
+                return true;
+            }
+        }
+    }
+    return std::find(privateNames.begin(), privateNames.end(), name) != privateNames.end() ||
+           endsWithText(name, ".sqlite") || endsWithText(name, ".sqlite3") ||
+           endsWithText(name, ".key") || endsWithText(name, ".pem") ||
+           std::any_of(privateNameParts.begin(), privateNameParts.end(),
+                       [&](std::string_view part) { return name.find(part) != name.npos; });
+}
+
+// Names of the folders a narrower suggestion may be: caches by name ("Cache", "Code Cache",
+// "GPUCache", "cache2", "startupCache", "Cache_Data") and Firefox's page thumbnails.
+bool isCacheFolderName(std::string_view name) {
+    std::string lowered = FilePolicy::lowercased(name);
+    return lowered.find("cache") != std::string::npos || lowered == "thumbnails";
+}
 
 constexpr double thirtyDays = 2'592'000;
 
@@ -93,7 +148,8 @@ std::vector<ConsumerCleanup::Rule> buildRules() {
         }
     }
     for (const LinuxLocations::Cache& cache : LinuxLocations::caches()) {
-        rules.push_back({cache.path, cache.title, cache.category, cache.owners, true});
+        rules.push_back(
+            {cache.path, cache.title, cache.category, cache.owners, true, cache.manualOnly});
     }
     return rules;
 }
@@ -144,13 +200,6 @@ std::optional<std::string_view> belowHome(std::string_view path, const std::stri
     return path.substr(homePath.size() + 1);
 }
 
-// An old log or crash report in one of a Linux home's log folders.
-bool isOldLinuxLog(const FileNode& node, const Url& home, Date now) {
-    const std::string path = node.id.path();
-    auto relative = belowHome(path, PathText::standardize(home.path()));
-    return relative && LinuxLocations::logKind(*relative) && isOldFile(node, now);
-}
-
 // A quick test of the name alone, before the full test: log folders such as ~/.cache hold many
 // files and few logs.
 bool mayBeLog(std::string_view name) {
@@ -193,8 +242,7 @@ bool holdsOnlyPlainCacheFiles(const FileNode& folder) {
             return false;
         }
         std::string name = FilePolicy::lowercased(node->id.lastPathComponentView());
-        if (std::find(privateNames.begin(), privateNames.end(), name) != privateNames.end() ||
-            endsWith(name, ".photoslibrary")) {
+        if (isPrivateName(name) || endsWith(name, ".photoslibrary")) {
             return false;
         }
         for (const FileNode& child : node->children) {
@@ -298,23 +346,150 @@ bool ConsumerCleanup::isConsumer(CleanupCategory category) {
     return std::find(consumer.begin(), consumer.end(), category) != consumer.end();
 }
 
-const ConsumerCleanup::Rule* ConsumerCleanup::rule(const Url& url, const Url& home) {
+std::string ConsumerCleanup::cacheHome(const Url& home) {
+    Platform& platform = Platform::current();
+    const std::string homePath = PathText::standardize(home.path());
+    const std::string fallback = homePath + "/.cache";
+    const char* configured = std::getenv("XDG_CACHE_HOME");
+    if (configured == nullptr || configured[0] != '/') {
+        return fallback;
+    }
+    // Only the user's own home has it, named as configured or at its real place.
+    const Url userHome = platform.homeDirectory();
+    if (!PathText::equal(PathText::standardize(userHome.path()), homePath) &&
+        !PathText::equal(PathText::standardize(platform.resolvingSymlinks(userHome).path()),
+                         homePath)) {
+        return fallback;
+    }
+    // Used at its real place, as nothing below a link is ever offered.
+    const std::string path = PathText::standardize(
+        platform.resolvingSymlinks(Url::file(PathText::standardize(configured), true)).path());
+    // Every folder in it may be offered, so it must not be the home itself or hold it, nor one
+    // of the system's folders.
+    if (path == "/" || PathText::isInside(homePath, path) || PathText::equal(homePath, path) ||
+        FilePolicy::isSystemFolder(Url::file(path, true))) {
+        return fallback;
+    }
+    return path;
+}
+
+namespace {
+
+constexpr std::string_view cacheFolder = ".cache";
+constexpr std::string_view otherCacheFolders = ".cache/*";
+
+// Where a path of a Linux home lies, as the rules spell it: relative to the home, with the cache
+// folder ($XDG_CACHE_HOME, or a snap's own ~/snap/<name>/<revision or common>/.cache) spelt
+// ".cache". Null for a path outside all of them, and for ~/.cache when the cache folder is
+// elsewhere.
+struct LinuxPlace {
+    std::string relative;
+    bool inSnap = false;
+};
+
+std::optional<LinuxPlace> linuxPlace(std::string_view path, const Url& home) {
+    const std::string homePath = PathText::standardize(home.path());
+    const std::string cache = ConsumerCleanup::cacheHome(home);
+    if (path == cache) {
+        return LinuxPlace{std::string(cacheFolder)};
+    }
+    if (auto below = belowHome(path, cache)) {
+        return LinuxPlace{std::string(cacheFolder) + "/" + std::string(*below)};
+    }
+    auto relative = belowHome(path, homePath);
+    if (!relative) {
+        return std::nullopt;
+    }
+    std::vector<std::string_view> parts = PathText::components(*relative);
+    if (parts.size() >= 4 && parts[0] == "snap" && parts[3] == cacheFolder) {
+        std::string inside(cacheFolder);
+        for (size_t i = 4; i < parts.size(); ++i) {
+            inside += "/" + std::string(parts[i]);
+        }
+        return LinuxPlace{inside, true};
+    }
+    if (!parts.empty() && parts[0] == cacheFolder && cache != homePath + "/.cache") {
+        return std::nullopt;
+    }
+    return LinuxPlace{std::string(*relative)};
+}
+
+// How a path matched a rule: exactly, or as a cache subfolder ("Default/Cache") of it.
+struct Match {
+    const ConsumerCleanup::Rule* rule = nullptr;
+    std::string subfolder;
+    bool inSnap = false;
+};
+
+Match match(const Url& url, const Url& home) {
     if (!url.isFileUrl() || !home.isFileUrl()) {
-        return nullptr;
+        return {};
     }
     // Paths are compared, so the folder and file forms of one location name the same rule.
     const std::string target = url.standardized().path();
-    for (const Rule& candidate : rules()) {
-        if (PathText::equal(under(home, candidate.path), target)) {
-            return &candidate;
+    const auto& rules = ConsumerCleanup::rules();
+    for (const auto& candidate : rules) {
+        if (!candidate.linuxHome && PathText::equal(under(home, candidate.path), target)) {
+            return {&candidate, "", false};
         }
     }
-    return nullptr;
+    auto place = linuxPlace(target, home);
+    if (!place) {
+        return {};
+    }
+    const std::string& relative = place->relative;
+    // A snap's cache folder holds only what the cache rows name.
+    auto applies = [&](const ConsumerCleanup::Rule& rule) {
+        return rule.linuxHome && rule.path != otherCacheFolders &&
+               (!place->inSnap || startsWith(rule.path, std::string(cacheFolder) + "/"));
+    };
+    for (const auto& candidate : rules) {
+        if (applies(candidate) && relative == candidate.path) {
+            return {&candidate, "", place->inSnap};
+        }
+    }
+    for (const auto& candidate : rules) {
+        if (applies(candidate) && startsWith(relative, candidate.path + "/") &&
+            isCacheFolderName(PathText::lastComponent(relative))) {
+            return {&candidate, relative.substr(candidate.path.size() + 1), place->inSnap};
+        }
+    }
+    // A folder of the cache folder that no row names. A name that any row uses for a folder
+    // ("mozilla", "discord", "Code") belongs to an application whose caches the rows handle
+    // more narrowly, so it is never offered whole.
+    std::vector<std::string_view> parts = PathText::components(relative);
+    if (parts.size() != 2 || parts[0] != cacheFolder || parts[1].front() == '.') {
+        return {};
+    }
+    const std::string name = FilePolicy::lowercased(parts[1]);
+    const ConsumerCleanup::Rule* other = nullptr;
+    for (const auto& candidate : rules) {
+        if (candidate.path == otherCacheFolders) {
+            other = &candidate;
+            continue;
+        }
+        for (std::string_view part : PathText::components(candidate.path)) {
+            if (FilePolicy::lowercased(part) == name) {
+                return {};
+            }
+        }
+    }
+    return {other, "", place->inSnap};
+}
+
+} // namespace
+
+const ConsumerCleanup::Rule* ConsumerCleanup::rule(const Url& url, const Url& home) {
+    return match(url, home).rule;
 }
 
 std::string ConsumerCleanup::title(const Url& url, const Url& home) {
-    const Rule* found = rule(url, home);
-    return found ? found->title : url.lastPathComponent();
+    const Match found = match(url, home);
+    if (found.rule == nullptr || found.rule->path == otherCacheFolders) {
+        return url.lastPathComponent();
+    }
+    std::string title = found.rule->title + (found.inSnap ? " (snap)" : "");
+    return found.subfolder.empty() ? title : title + " \u00B7 " + found.subfolder;
 }
 
 std::vector<std::string> ConsumerCleanup::runningApps(const CleanupCandidate& candidate,
@@ -365,7 +540,8 @@ bool eligibleAsScanned(const FileNode& node, CleanupCategory category, const Url
     // file in one of the Linux log folders.
     const std::string path = standardized.path();
     const bool inLibrary = startsWith(path, homePath + "/Library/");
-    if (!inLibrary && !belowHome(path, homePath)) {
+    const std::optional<LinuxPlace> place = linuxPlace(path, home);
+    if (!inLibrary && !place) {
         return false;
     }
     if (node.isSymbolicLink || node.hasReadErrors || node.logicalSize < 1 || !node.identity) {
@@ -373,7 +549,10 @@ bool eligibleAsScanned(const FileNode& node, CleanupCategory category, const Url
     }
     if (category == CleanupCategory::oldLogs) {
         // The cheap tests first: the log walk asks this of every file.
-        if (inLibrary ? !isOldLog(node, home, now) : !isOldLinuxLog(node, home, now)) {
+        // An old log or crash report in one of a Linux home's log folders.
+        const bool linuxLog = place && !place->inSnap && LinuxLocations::logKind(place->relative) &&
+                              isOldFile(node, now);
+        if (inLibrary ? !isOldLog(node, home, now) : !linuxLog) {
             return false;
         }
     } else {
@@ -394,6 +573,22 @@ bool eligibleAsScanned(const FileNode& node, CleanupCategory category, const Url
     return !CleanupAnalysis::containsProtectedData(node) && holdsOnlyPlainCacheFiles(node);
 }
 
+// No file of the tree is held open by a running process.
+bool heldByNone(const FileNode& root, OpenFiles& openFiles) {
+    std::vector<const FileNode*> stack{&root};
+    while (!stack.empty()) {
+        const FileNode* node = stack.back();
+        stack.pop_back();
+        if (node->identity && !node->isDirectory && openFiles.holds(*node->identity)) {
+            return false;
+        }
+        for (const FileNode& child : node->children) {
+            stack.push_back(&child);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, const Url& home,
@@ -401,7 +596,14 @@ bool ConsumerCleanup::eligible(const FileNode& node, CleanupCategory category, c
     if (!eligibleAsScanned(node, category, home, now)) {
         return false;
     }
-    return category != CleanupCategory::oldLogs || !OpenFiles().holds(*node.identity);
+    if (category == CleanupCategory::oldLogs) {
+        return !OpenFiles().holds(*node.identity);
+    }
+    // No application claims a folder of the cache folder that no row names, so whether one uses
+    // it is told by its open files.
+    const Rule* owner = rule(node.id, home);
+    OpenFiles openFiles;
+    return owner == nullptr || !owner->manualOnly || heldByNone(node, openFiles);
 }
 
 ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHandler& progress) {
@@ -444,21 +646,93 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
         return scanned;
     };
 
+    const std::string homePath = homeUrl.standardized().path();
+    Listings listings;
+    // The cache folder, then every snap's own, each once.
+    const std::string cache = cacheHome(homeUrl);
+    std::vector<std::string> cacheFolders{cache};
+    for (std::string_view pattern : {"snap/*/*/.cache"}) {
+        for (std::string& folder : expand(homePath, pattern, listings, result)) {
+            if (std::find(cacheFolders.begin(), cacheFolders.end(), folder) == cacheFolders.end()) {
+                cacheFolders.push_back(std::move(folder));
+            }
+        }
+    }
+    // A place as the user knows it: relative to the home, or absolute outside it.
+    auto shownPlace = [&](const std::string& path) {
+        return std::string(belowHome(path, homePath).value_or(path));
+    };
+
     // Cache folders already suggested whole; the log walk leaves their files to them.
     std::set<std::string> suggested;
+    auto suggest = [&](FileNode node, const Rule& known, const std::string& evidence) {
+        suggested.insert(node.id.standardized().path());
+        CleanupCandidate candidate(std::move(node), known.category, homeUrl.path(), evidence);
+        candidate.manualOnly = known.manualOnly;
+        result.candidates.push_back(std::move(candidate));
+    };
+    auto knownEvidence = [&](const Rule& known, const std::string& path) {
+        // A location chosen by hand also holds what cannot be fetched again (Maven's holds what
+        // `mvn install` put there from the user's own projects).
+        if (known.manualOnly) {
+            return "Known cache location: " + shownPlace(path) +
+                   ". Mostly downloads, but it may also hold what your own builds installed "
+                   "there; choose it by hand.";
+        }
+        return "Known cache location: " + shownPlace(path) +
+               (known.bundleIDs.empty() ? ". It is downloaded or rebuilt again when needed."
+                                        : ". Close the related app before removal.");
+    };
+    // The cache subfolders of a location that also holds private data, each as narrow as needed:
+    // a folder named as a cache that holds only cache files, else its own cache subfolders.
+    auto narrowed = [&](const FileNode& root, const Rule& known) {
+        std::vector<const FileNode*> stack;
+        for (const FileNode& child : root.children) {
+            stack.push_back(&child);
+        }
+        while (!stack.empty()) {
+            const FileNode* node = stack.back();
+            stack.pop_back();
+            if (!node->isDirectory || node->isSymbolicLink) {
+                continue;
+            }
+            if (isCacheFolderName(node->id.lastPathComponentView()) &&
+                eligible(*node, known.category, homeUrl, now)) {
+                suggest(*node, known, knownEvidence(known, node->id.standardized().path()));
+                continue;
+            }
+            for (const FileNode& child : node->children) {
+                stack.push_back(&child);
+            }
+        }
+    };
+
     for (const Rule& known : rules()) {
         Task::checkCancellation();
-        const Url location = Url::file(under(homeUrl, known.path), true);
-        report(known.title, result.checkedFiles);
-        auto scanned = scanLocation(location, known.title);
-        if (scanned && eligible(scanned->root, known.category, homeUrl, now)) {
-            suggested.insert(location.path());
-            result.candidates.emplace_back(std::move(scanned->root), known.category, homeUrl.path(),
-                                           "Known cache location: " + known.path +
-                                               (known.bundleIDs.empty()
-                                                    ? ". It is downloaded or rebuilt again when "
-                                                      "needed."
-                                                    : ". Close the related app before removal."));
+        if (known.path == otherCacheFolders) {
+            continue;
+        }
+        std::vector<std::string> locations;
+        if (known.linuxHome && startsWith(known.path, std::string(cacheFolder) + "/")) {
+            const std::string inside = known.path.substr(cacheFolder.size());
+            for (const std::string& folder : cacheFolders) {
+                locations.push_back(folder + inside);
+            }
+        } else {
+            locations.push_back(under(homeUrl, known.path));
+        }
+        for (const std::string& path : locations) {
+            const Url location = Url::file(path, true);
+            report(known.title, result.checkedFiles);
+            auto scanned = scanLocation(location, known.title);
+            if (!scanned) {
+                continue;
+            }
+            if (eligible(scanned->root, known.category, homeUrl, now)) {
+                suggest(std::move(scanned->root), known, knownEvidence(known, location.path()));
+            } else if (known.linuxHome) {
+                narrowed(scanned->root, known);
+            }
         }
     }
 
@@ -498,18 +772,85 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
         });
     }
 
-    const std::string homePath = homeUrl.standardized().path();
-    Listings listings;
+    // The X session's logs lie in the home folder itself, which is never walked whole.
+    for (std::string_view name : {".xsession-errors", ".xsession-errors.old"}) {
+        const Url url = homeUrl.appendingPathComponent(std::string(name), false);
+        std::optional<FileIdentity> identity;
+        try {
+            identity = FileIdentity::capture(url);
+        } catch (const std::exception&) {
+            continue;
+        }
+        FileNode node(url.standardized(), false, identity->size, identity->size, {}, 1, 0,
+                      identity->isSymbolicLink(), false, true, *identity);
+        result.checkedFiles += 1;
+        if (eligibleAsScanned(node, CleanupCategory::oldLogs, homeUrl, now) &&
+            !openFiles.holds(*identity)) {
+            result.candidates.emplace_back(
+                std::move(node), CleanupCategory::oldLogs, homeUrl.path(),
+                "Log of an earlier desktop session, last modified over 30 days ago.");
+        }
+    }
+
     for (const LinuxLocations::LogFolder& folder : LinuxLocations::logFolders()) {
-        for (const std::string& path : expand(homePath, folder.pattern, listings, result)) {
+        // Logs in the cache folder are looked for wherever it lies.
+        std::vector<std::string> paths = folder.pattern == cacheFolder
+                                             ? std::vector<std::string>{cache}
+                                             : expand(homePath, folder.pattern, listings, result);
+        for (const std::string& path : paths) {
             Task::checkCancellation();
             report(logsTitle, result.checkedFiles);
             if (auto scanned = scanLocation(Url::file(path, true), logsTitle)) {
                 collectLogs(scanned->root, [&](const FileNode& node) {
-                    const std::string parent = PathText::parent(node.id.path());
-                    std::string where(belowHome(parent, homePath).value_or(""));
+                    const std::string where = shownPlace(PathText::parent(node.id.path()));
                     return "Log or crash report in " + where + ", last modified over 30 days ago.";
                 });
+            }
+        }
+    }
+
+    // The other folders of each cache folder, chosen by hand only.
+    for (const std::string& folder : cacheFolders) {
+        auto [listed, isNew] = listings.try_emplace(folder);
+        if (isNew) {
+            const Url url = Url::file(folder, true);
+            guarded(url, result, [&] {
+                LocationState checked = checkLocation(url);
+                if (checked == LocationState::ready) {
+                    for (const Url& entry : platform.contentsOfDirectory(url)) {
+                        listed->second.push_back(PathText::standardize(entry.path()));
+                    }
+                    std::sort(listed->second.begin(), listed->second.end());
+                }
+                return checked;
+            });
+        }
+        for (const std::string& path : listed->second) {
+            Task::checkCancellation();
+            const Url location = Url::file(path, true);
+            const Rule* other = rule(location, homeUrl);
+            if (other == nullptr || other->path != otherCacheFolders ||
+                !platform.resourceValues(location).isDirectory.value_or(false)) {
+                continue;
+            }
+            const std::string title = location.lastPathComponent();
+            report(title, result.checkedFiles);
+            // A folder where old logs were found is left to them, so no two suggestions overlap.
+            const std::string inside = location.standardized().path() + "/";
+            if (std::any_of(result.candidates.begin(), result.candidates.end(),
+                            [&](const CleanupCandidate& candidate) {
+                                return startsWith(candidate.node.id.path(), inside);
+                            })) {
+                continue;
+            }
+            auto scanned = scanLocation(location, title);
+            // The open files are read once for the whole scan.
+            if (scanned && eligibleAsScanned(scanned->root, other->category, homeUrl, now) &&
+                heldByNone(scanned->root, openFiles)) {
+                suggest(std::move(scanned->root), *other,
+                        "Folder in the cache folder (" + shownPlace(location.path()) +
+                            "). By the freedesktop.org base directory rules its application "
+                            "rebuilds it when needed; choose it by hand.");
             }
         }
     }

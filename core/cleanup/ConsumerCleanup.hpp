@@ -26,7 +26,10 @@ public:
         // The applications that own the location; empty for a command-line tool's cache.
         std::vector<std::string> bundleIDs;
         // A location of a Linux home (~/.cache, ~/.config/<App>/Cache) rather than of Library.
+        // Below ".cache" it lies in $XDG_CACHE_HOME, and in each snap's own cache folder.
         bool linuxHome = false;
+        // Suggested only to be chosen by hand (see CleanupCandidate::manualOnly).
+        bool manualOnly = false;
     };
 
     struct Result {
@@ -47,8 +50,13 @@ public:
     static const std::array<CleanupCategory, 5>& categories();
     static bool isConsumer(CleanupCategory category);
 
-    // The first rule whose location under `home` is `url`; null when none is.
+    // The first rule whose location under `home` is `url`: exactly, or a cache subfolder of a
+    // Linux location that holds private data beside its caches, or, for a folder of the cache
+    // folder that no rule names, the rule for those. Null when none is.
     static const Rule* rule(const Url& url, const Url& home);
+    // The cache folder of `home`: $XDG_CACHE_HOME when `home` is the user's own and the variable
+    // names a usable absolute folder outside the system's folders, else home/.cache.
+    static std::string cacheHome(const Url& home);
     // The rule's title, or the last path component of `url`.
     static std::string title(const Url& url, const Url& home);
     // Display names of the running applications that own the candidate's location, sorted;

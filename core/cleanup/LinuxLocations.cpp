@@ -30,6 +30,7 @@ struct Row {
     const char* title;
     CleanupCategory::Case category;
     const char* owner; // null: no desktop application
+    bool manualOnly = false;
 };
 
 // Browsers keep only their disk cache under $XDG_CACHE_HOME; profiles, cookies and history live
@@ -129,7 +130,7 @@ constexpr std::array<Subfolder, 2> vsCodeCaches = {{
     {"CachedExtensionVSIXs", "Extension downloads"},
 }};
 
-constexpr std::array<Row, 13> otherRows = {{
+constexpr std::array<Row, 19> otherRows = {{
     // Streamed tracks and artwork, downloaded again when played.
     {".cache/spotify", "Spotify cache", Category::appCaches, spotify},
     {".var/app/com.spotify.Client/cache/spotify", "Spotify (Flatpak) cache", Category::appCaches,
@@ -153,10 +154,27 @@ constexpr std::array<Row, 13> otherRows = {{
     {".cache/go-build", "Go build cache", Category::appCaches, nullptr},
     // Downloaded .crate archives; the unpacked sources beside them stay.
     {".cargo/registry/cache", "Cargo download cache", Category::appCaches, nullptr},
-    // Downloaded dependencies and transformed artifacts. Maven's ~/.m2/repository is left out:
-    // it also holds artifacts installed locally, which no server can give back.
+    // Downloaded dependencies and transformed artifacts.
     {".gradle/caches", "Gradle cache", Category::appCaches, nullptr},
+    // Gradle releases the wrapper downloaded; fetched again by the next build that needs one.
+    {".gradle/wrapper/dists", "Gradle wrapper downloads", Category::appCaches, nullptr},
+    // Module archives Go downloaded; the unpacked modules beside them stay.
+    {"go/pkg/mod/cache/download", "Go module downloads", Category::appCaches, nullptr},
+    // Cabal's downloaded package archives and package index; `cabal update` fetches them again.
+    {".cabal/packages", "Cabal download cache", Category::appCaches, nullptr},
+    // Ivy's resolution cache (sbt, Ant); what `publishLocal` installs lives in ~/.ivy2/local.
+    {".ivy2/cache", "Ivy cache", Category::appCaches, nullptr},
+    // Composer's downloaded package archives and repository metadata.
+    {".cache/composer", "Composer cache", Category::appCaches, nullptr},
+    // Maven's downloads. Chosen by hand only: the same folder holds what `mvn install` put there
+    // from the user's own projects, which no server can give back.
+    {".m2/repository", "Maven repository", Category::appCaches, nullptr, true},
 }};
+
+// The folders of the cache folder that no row names: the freedesktop.org base directory rules
+// make whatever an application keeps there disposable, but the application may miss it, so each
+// is chosen by hand.
+constexpr Row otherCacheFolders = {".cache/*", "App caches", Category::appCaches, nullptr, true};
 
 std::vector<std::string> ownersOf(const char* owner) {
     return owner ? std::vector<std::string>{owner} : std::vector<std::string>{};
@@ -199,8 +217,10 @@ std::vector<Cache> buildCaches() {
         }
     }
     for (const Row& row : otherRows) {
-        rows.push_back({row.path, row.title, row.category, ownersOf(row.owner)});
+        rows.push_back({row.path, row.title, row.category, ownersOf(row.owner), row.manualOnly});
     }
+    rows.push_back(
+        {otherCacheFolders.path, otherCacheFolders.title, otherCacheFolders.category, {}, true});
     return rows;
 }
 
@@ -211,6 +231,8 @@ using Kind = LogFolder::Kind;
 const std::vector<LogFolder> logFolderTable = {
     {".cache", Kind::logs},
     {".local/state", Kind::logs},
+    // The rootless X server's logs.
+    {".local/share/xorg", Kind::logs},
     {".var/app/*/cache", Kind::logs},
     {".var/app/*/.local/state", Kind::logs},
     {".config/*/Crashpad/completed", Kind::crashDumps},
@@ -281,6 +303,8 @@ const std::vector<LogFolder>& logFolders() {
 bool isLogName(std::string_view name) {
     if (endsWith(name, ".gz")) {
         name.remove_suffix(3);
+    } else if (endsWith(name, ".old")) {
+        name.remove_suffix(4);
     }
     // A rotation number: "x.log.1".
     size_t digits = 0;
@@ -297,6 +321,13 @@ bool isLogName(std::string_view name) {
 std::optional<LogFolder::Kind> logKind(std::string_view relativePath) {
     std::vector<std::string_view> path = PathText::components(relativePath);
     if (path.empty()) {
+        return std::nullopt;
+    }
+    // The X session's log and the previous session's, in the home folder itself.
+    if (path.size() == 1) {
+        if (path[0] == ".xsession-errors" || path[0] == ".xsession-errors.old") {
+            return Kind::logs;
+        }
         return std::nullopt;
     }
     const std::string name = FilePolicy::lowercased(path.back());

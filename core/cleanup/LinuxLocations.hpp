@@ -20,6 +20,8 @@ struct Cache {
     CleanupCategory category;
     // Identifiers of the desktop applications that write it; empty for command-line tools.
     std::vector<std::string> owners;
+    // Only to be chosen by hand.
+    bool manualOnly = false;
 };
 
 // The cache folders in the order they are scanned.
@@ -41,7 +43,7 @@ const std::vector<LogFolder>& logFolders();
 std::optional<LogFolder::Kind> logKind(std::string_view relativePath);
 
 // True for names of log files, rotated ones included: "x.log", "x.log.1", "x.log.2.gz",
-// "x.log.gz". Case-insensitive.
+// "x.log.gz", "x.log.old". Case-insensitive.
 bool isLogName(std::string_view lowercasedName);
 
 } // namespace LinuxLocations

@@ -614,6 +614,8 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
     std::unordered_map<std::int64_t, std::vector<const FileNode*>> sizeTable;
     std::vector<const FileNode*> stack{&root};
     std::int64_t visited = 0;
+    // Files the policy kept out: all files of a refused folder, and refused files of a shared size.
+    std::int64_t policyLeftOut = 0;
     while (!stack.empty()) {
         const FileNode* node = stack.back();
         stack.pop_back();
@@ -624,6 +626,8 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
                 for (const FileNode& child : node->children) {
                     stack.push_back(&child);
                 }
+            } else {
+                policyLeftOut += node->fileCount;
             }
         } else if (passesCheapEligibility(*node)) {
             sizeTable[node->logicalSize].push_back(node);
@@ -649,6 +653,8 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
     for (std::size_t i = 0; i < shared.size(); ++i) {
         if (allowed[i] != 0) {
             allowedBySize[shared[i]->logicalSize].push_back(shared[i]);
+        } else {
+            ++policyLeftOut;
         }
     }
     std::vector<Candidate> candidates;
@@ -839,6 +845,7 @@ DuplicateResult search(const FileNode& root, const DuplicateProgressHandler& pro
     }
     result.hashedFiles = total;
     result.bytesHashed = hashedBytes;
+    result.policyLeftOutFiles = policyLeftOut;
     result.duration =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;

@@ -40,6 +40,9 @@ struct DuplicateResult {
     std::int64_t bytesHashed = 0;
     // Files that could not be hashed or compared, each once, in no defined order.
     std::vector<Url> skippedFiles;
+    // Files the file policy kept out of the search: every file of a folder it refuses (hidden,
+    // a bundle, a system folder) and refused files whose size another file shares.
+    std::int64_t policyLeftOutFiles = 0;
     double duration = 0;
 
     std::int64_t extraSize() const;

@@ -23,6 +23,7 @@ void to_json(nlohmann::json& json, const DuplicateResult& result) {
         skipped.push_back(url.absoluteString());
     }
     json["skippedFiles"] = std::move(skipped);
+    json["leftOutByPolicy"] = result.policyLeftOutFiles;
     json["duration"] = result.duration;
     json["extraSize"] = result.extraSize();
 }

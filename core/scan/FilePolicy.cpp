@@ -15,10 +15,15 @@
 namespace varnok {
 namespace {
 
-constexpr std::array<std::string_view, 13> protectedNames = {
-    ".git", ".hg",    ".svn",  ".trash",  ".trashes", ".ssh",         ".gnupg",
-    ".aws", ".azure", ".kube", ".config", "library",  "applications",
+constexpr std::array<std::string_view, 11> protectedNames = {
+    ".git",   ".hg",  ".svn",   ".trash", ".trashes", ".ssh",
+    ".gnupg", ".aws", ".azure", ".kube",  ".config",
 };
+
+// Folders that macOS keeps for itself, protected only where macOS puts them: in a home folder
+// (the user's own, or /Users/<name> of a Mac disk) and at the top of a Mac volume. Elsewhere a
+// folder of that name is the user's own (~/Music/Library, ~/Applications for AppImages).
+constexpr std::array<std::string_view, 2> macOSPlaceNames = {"library", "applications"};
 
 constexpr std::array<std::string_view, 2> dependencyFolderNames = {"node_modules", "pods"};
 
@@ -98,15 +103,25 @@ std::vector<std::string_view> components(std::string_view path) {
     return parts;
 }
 
+bool isAtOrBelow(std::string_view path, std::string_view root) {
+    return path == root ||
+           (startsWith(path, root) && path.size() > root.size() && path[root.size()] == '/');
+}
+
+bool isSystemRoot(std::string_view lowered) {
+    return contains(systemRoots, lowered) || contains(linuxSystemRoots, lowered);
+}
+
 bool isSystemRootOrBelow(std::string_view lowered) {
     constexpr std::string_view userMedia = "/run/media/";
     if (startsWith(lowered, userMedia) && lowered.size() > userMedia.size()) {
         return false;
     }
-    auto atOrBelow = [&](std::string_view root) {
-        return lowered == root || (startsWith(lowered, root) && lowered.size() > root.size() &&
-                                   lowered[root.size()] == '/');
-    };
+    // Homes of image-based systems (Fedora Silverblue and its family) live in /var/home.
+    if (isAtOrBelow(lowered, "/var/home")) {
+        return false;
+    }
+    auto atOrBelow = [&](std::string_view root) { return isAtOrBelow(lowered, root); };
     return std::any_of(systemRoots.begin(), systemRoots.end(), atOrBelow) ||
            std::any_of(linuxSystemRoots.begin(), linuxSystemRoots.end(), atOrBelow);
 }
@@ -138,6 +153,8 @@ std::optional<std::string> judgedPath(const Url& url) {
 struct ResolvedLocations {
     std::string temporary;
     std::vector<std::string> homeTrashes;
+    // The home folder as configured and with its links resolved.
+    std::vector<std::string> homes;
 };
 
 const ResolvedLocations& resolvedLocations() {
@@ -165,8 +182,35 @@ const ResolvedLocations& resolvedLocations() {
         cache.locations.temporary = FilePolicy::lowercased(PathText::standardize(
             platform.resolvingSymlinks(platform.temporaryDirectory()).path()));
         cache.locations.homeTrashes = FilePolicy::homeTrashPaths();
+        const Url home = platform.homeDirectory();
+        cache.locations.homes.clear();
+        for (const Url& form : {home, platform.resolvingSymlinks(home)}) {
+            std::string path = FilePolicy::lowercased(PathText::standardize(form.path()));
+            if (!path.empty() && path.front() == '/') {
+                cache.locations.homes.push_back(std::move(path));
+            }
+        }
     }
     return cache.locations;
+}
+
+// A lower-cased, standardised path in the operating system's own folders. The temporary folder
+// and the user's home may lie below a system root (/private/var, /var/tmp, a service account's
+// home in /var/lib); they stay the user's own places. One that is a system root itself, or "/",
+// would open the whole root, so it is ignored.
+bool isSystemPath(std::string_view lowered) {
+    if (!isSystemRootOrBelow(lowered)) {
+        return false;
+    }
+    const ResolvedLocations& places = resolvedLocations();
+    auto opens = [](const std::string& place) { return place != "/" && !isSystemRoot(place); };
+    const std::string& temporary = places.temporary;
+    if (opens(temporary) && startsWith(lowered, temporary + "/")) {
+        return false;
+    }
+    return std::none_of(places.homes.begin(), places.homes.end(), [&](const std::string& home) {
+        return opens(home) && isAtOrBelow(lowered, home);
+    });
 }
 
 // Outside the operating system's own folders and outside every Trash.
@@ -175,19 +219,33 @@ bool isAllowedLocation(const Url& url) {
     if (!lowered || *lowered == "/" || FilePolicy::isInTrash(url)) {
         return false;
     }
-    const std::string& temporary = resolvedLocations().temporary;
-    // The temporary folder may lie below a system root (/private/var, /var/tmp). A temporary
-    // folder that is a system root itself, or "/", would open the whole root, so it is ignored.
-    if (temporary != "/" && !contains(systemRoots, temporary) &&
-        !contains(linuxSystemRoots, temporary) && startsWith(*lowered, temporary + "/")) {
-        return true;
-    }
-    return !isSystemRootOrBelow(*lowered);
+    return !isSystemPath(*lowered);
 }
 
-bool isRefusedFolderComponent(std::string_view lowered) {
+// True when the folder at `index` of a path's components is a macOS place: named like one and
+// directly in a Mac disk's home (/Users/<name>) or at the top of a mounted Mac volume
+// (/Volumes/<disk>); in this user's home only Library is one (a home copied from a Mac keeps its
+// application data there), while ~/Applications is where Linux users keep their AppImages.
+bool isMacOSPlace(const std::vector<std::string_view>& parts, size_t index) {
+    if (!contains(macOSPlaceNames, parts[index])) {
+        return false;
+    }
+    if (index >= 3 && (parts[index - 2] == "users" || parts[index - 2] == "volumes")) {
+        return true;
+    }
+    std::string parent = "/";
+    for (size_t i = 1; i < index; ++i) {
+        parent += (parent.size() > 1 ? "/" : "") + std::string(parts[i]);
+    }
+    const auto& homes = resolvedLocations().homes;
+    return parts[index] == "library" &&
+           std::find(homes.begin(), homes.end(), parent) != homes.end();
+}
+
+bool isRefusedFolderComponent(const std::vector<std::string_view>& parts, size_t index) {
+    std::string_view lowered = parts[index];
     return FilePolicy::isProtectedName(lowered) || contains(dependencyFolderNames, lowered) ||
-           FilePolicy::hasBundleSuffix(lowered);
+           FilePolicy::hasBundleSuffix(lowered) || isMacOSPlace(parts, index);
 }
 
 } // namespace
@@ -252,6 +310,15 @@ bool FilePolicy::hasBundleSuffix(std::string_view lowercasedName) {
                        [&](std::string_view suffix) { return endsWith(lowercasedName, suffix); });
 }
 
+bool FilePolicy::isSystemFolder(const Url& url) {
+    auto lowered = judgedPath(url);
+    return lowered && isSystemPath(*lowered);
+}
+
+bool FilePolicy::isMacOSPlaceName(std::string_view lowercasedName) {
+    return contains(macOSPlaceNames, lowercasedName);
+}
+
 bool FilePolicy::isVolumeTrashName(std::string_view name) {
     std::string lowered = lowercased(name);
     constexpr std::string_view prefix = ".trash-";
@@ -293,8 +360,9 @@ bool FilePolicy::allowsCleanupFolder(const Url& url, const Url& home) {
         }
     }
     std::string parent = lowercased(PathText::parent(path));
-    for (std::string_view part : components(parent)) {
-        if (isRefusedFolderComponent(part)) {
+    const std::vector<std::string_view> parts = components(parent);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (isRefusedFolderComponent(parts, i)) {
             return false;
         }
     }
@@ -312,8 +380,9 @@ bool FilePolicy::allowsUserFile(const Url& url) {
                     [&](std::string_view suffix) { return endsWith(name, suffix); })) {
         return false;
     }
-    for (std::string_view part : components(lowered)) {
-        if (part.front() == '.' || isRefusedFolderComponent(part)) {
+    const std::vector<std::string_view> parts = components(lowered);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].front() == '.' || isRefusedFolderComponent(parts, i)) {
             return false;
         }
     }

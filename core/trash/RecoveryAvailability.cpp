@@ -58,7 +58,7 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     case TrashStatus::restoring:
         return verdict(State::interrupted,
                        "This action was interrupted. Check the original location and Trash in "
-                       "Finder.",
+                       "your file manager.",
                        false);
     case TrashStatus::restored:
         return verdict(State::alreadyRestored, "This item was already restored.", false);
@@ -68,7 +68,7 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     if (!outcome.trashURL || !outcome.trashIdentity || !outcome.originalParentIdentity) {
         return verdict(State::unavailable,
                        "This older entry cannot be verified for automatic recovery. Check Trash "
-                       "in Finder.",
+                       "in your file manager.",
                        false);
     }
     const Url& trash = *outcome.trashURL;
@@ -76,9 +76,10 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     if (!trash.isFileUrl() || !original.isFileUrl() ||
         PathText::equivalent(trash.standardized().path(), original.path()) ||
         outcome.trashIdentity->isSymbolicLink()) {
-        return verdict(State::unavailable,
-                       "The saved recovery locations cannot be verified. Check them in Finder.",
-                       false);
+        return verdict(
+            State::unavailable,
+            "The saved recovery locations cannot be verified. Check them in your file manager.",
+            false);
     }
 
     const IdentityRead atOriginal = readIdentity(original);
@@ -98,8 +99,8 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     if (atTrash.identity.isSymbolicLink() || !reachedWithoutLinks(trash) ||
         !atTrash.identity.matchesForRestore(*outcome.trashIdentity)) {
         return verdict(State::changed,
-                       "The item at the saved Trash location has changed. Check it in Finder "
-                       "before recovering it.",
+                       "The item at the saved Trash location has changed. Check it in your "
+                       "file manager before recovering it.",
                        false);
     }
 
@@ -107,14 +108,15 @@ RecoveryAvailability RecoveryAvailability::inspect(const TrashOutcome& outcome,
     try {
         inTrash = trashLocationCheck ? trashLocationCheck(trash) : TrashService::isInTrash(trash);
     } catch (...) {
-        return verdict(State::unavailable,
-                       "Ombrelo could not verify access to this Trash item. Check it in Finder.",
-                       false);
+        return verdict(
+            State::unavailable,
+            "Ombrelo could not verify access to this Trash item. Check it in your file manager.",
+            false);
     }
     if (!inTrash) {
         return verdict(State::unavailable,
                        "The saved item is no longer in a verified Trash location. Check it in "
-                       "Finder.",
+                       "your file manager.",
                        false);
     }
 

@@ -15,11 +15,11 @@ namespace varnok {
 namespace {
 
 const char* const notRestorable =
-    "This history entry cannot be restored automatically. Check Trash in Finder.";
+    "This history entry cannot be restored automatically. Check Trash in your file manager.";
 const char* const trashChanged =
-    "The item in Trash was changed, replaced or removed. Check it in Finder.";
+    "The item in Trash was changed, replaced or removed. Check it in your file manager.";
 const char* const parentChanged =
-    "The original parent folder is missing or changed. Restore manually in Finder.";
+    "The original parent folder is missing or changed. Restore manually in your file manager.";
 const char* const occupied =
     "An item already exists at the original path. Nothing will be overwritten.";
 const char* const pathsChanged = "The restore paths changed during verification.";
@@ -93,7 +93,7 @@ void TrashService::restoreWithoutOverwrite(const Url& source, const Url& destina
                     RENAME_NOREPLACE) != 0) {
         throw CleanupProblem(systemErrorText(
             "Restore was refused (system error %d). An existing destination is never "
-            "overwritten; cross-volume or unsupported moves require Finder.",
+            "overwritten; cross-volume or unsupported moves require your file manager.",
             errno));
     }
 }

@@ -15,7 +15,7 @@ namespace {
 
 const char* const unverifiedDestination =
     "Moved, but the Trash destination could not be verified. Remaining items were stopped; check "
-    "Trash in Finder.";
+    "Trash in your file manager.";
 
 std::optional<FileIdentity> identityAt(const Url& url) {
     try {

@@ -5,6 +5,7 @@
 #include "tests/support/TestSupport.hpp"
 #include "tests/support/TreeFixtures.hpp"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -166,15 +167,22 @@ TEST(CleanupAnalysis, OnlyThisHomesDerivedDataWithBytesAndNoHistoryIsXcodeOutput
 TEST(CleanupAnalysis, PackagesProtectedFoldersAndTrashesAreNotSearched) {
     Workspace w;
     for (std::string folder : {"Pods", "Tool.app", "Photos.photoslibrary", "Kit.Framework",
-                               "App.xcodeproj", ".svn", ".config", "Applications", "Library"}) {
+                               "App.xcodeproj", ".svn", ".config"}) {
         w.project("p/" + folder + "/web");
     }
+    // Outside a home, Library and Applications are folders like any other.
+    w.project("p/Library/web");
+    w.project("p/Applications/web");
     w.project("home/.local/share/Trash/files/web");
     w.project("disk/.Trash-1000/files/web");
     w.project("disk/.Trash/1000/files/web");
     w.project("disk/.Trashes/501/web");
     w.project("disk/Trash/web");
-    EXPECT_EQ(paths(w.detect()), Paths({w.at("disk/Trash/web/node_modules")}));
+    Paths found = paths(w.detect());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found,
+              Paths({w.at("disk/Trash/web/node_modules"), w.at("p/Applications/web/node_modules"),
+                     w.at("p/Library/web/node_modules")}));
 }
 
 TEST(CleanupAnalysis, EmptyOrPartlyUnreadableFoldersAreNotSuggested) {

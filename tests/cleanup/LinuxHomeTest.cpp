@@ -2,10 +2,13 @@
 #include "core/cleanup/ConsumerCleanup.hpp"
 #include "core/cleanup/LinuxLocations.hpp"
 #include "core/scan/ScanEngine.hpp"
+#include "tests/support/ScopedEnv.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <unistd.h>
 
 using namespace varnok;
@@ -58,8 +61,8 @@ struct LinuxHome : ScratchHome {
                {"k1.default-release/startupCache/scriptCache.bin", 500}});
         put(".mozilla/firefox/k1.default-release/cookies.sqlite", 200, 60);
         put(".mozilla/firefox/k1.default-release/places.sqlite", 900, 60);
-        // A cache holding a Cookies file is never suggested.
-        put(".cache/chromium/Default/Cache/data_0", 800);
+        // A cache holding a Cookies file is never suggested whole: only its cache subfolders.
+        cache(".cache/chromium/Default/Cache", C::browserCaches, {{"data_0", 800}});
         put(".cache/chromium/Default/Cookies", 50);
 
         // Electron applications: only the cache subfolders, never Local Storage or IndexedDB.
@@ -111,7 +114,17 @@ struct LinuxHome : ScratchHome {
               {{"index.crates.io-6f17d22bba15001f/serde-1.0.200.crate", 1400}});
         put(".cargo/registry/src/index.crates.io-6f17d22bba15001f/serde-1.0.200/lib.rs", 500);
         cache(".gradle/caches", C::appCaches, {{"modules-2/files-2.1/guava/guava.jar", 1500}});
-        put(".m2/repository/org/example/app/1.0/app-1.0.jar", 1500);
+        // Offered, but only to be chosen by hand.
+        cache(".m2/repository", C::appCaches, {{"org/example/app/1.0/app-1.0.jar", 1500}});
+        cache(".gradle/wrapper/dists", C::appCaches,
+              {{"gradle-8.5-bin/5t9/gradle-8.5-bin.zip", 990}});
+        cache("go/pkg/mod/cache/download", C::appCaches,
+              {{"golang.org/x/text/@v/v0.14.0.zip", 880}});
+        put("go/pkg/mod/golang.org/x/text@v0.14.0/doc.go", 870);
+        cache(".cabal/packages", C::appCaches,
+              {{"hackage.haskell.org/text/2.0/text-2.0.tar.gz", 860}});
+        cache(".ivy2/cache", C::appCaches, {{"org.scala-lang/scala-library/jars/s.jar", 850}});
+        put(".ivy2/local/org.example/app/1.0/jars/app.jar", 840);
 
         // Logs and crash reports.
         oldLog(".cache/some-tool/tool.log", 210);
@@ -123,7 +136,8 @@ struct LinuxHome : ScratchHome {
         oldLog(".local/state/wireplumber/wireplumber.log", 270);
         put(".local/state/app/history.txt", 280, 60);
         put(".local/state/lightdm/xsession-errors.log", 290, 60);
-        put(".xsession-errors", 300, 60);
+        oldLog(".xsession-errors", 300);
+        put(".xsession-errors.old", 300, 2);
         oldLog(".config/Slack/Crashpad/completed/6d1c.dmp", 310);
         put(".config/Slack/Crashpad/pending/new.dmp", 320, 2);
         put(".config/Slack/Crashpad/settings.dat", 40, 60);
@@ -225,9 +239,14 @@ TEST(LinuxHome, RowsStayExactLocationsAndAskTheirOwnersToClose) {
     auto scanned = [&](const std::string& path) {
         return ScanEngine::scan(Url::file(h.at(path), true), {}).root;
     };
-    // A folder inside a location, or above it, is not that location.
-    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".config/Slack/Cache/Cache_Data"),
+    // A folder inside a location is that location's only when named as a cache; one above it
+    // never is.
+    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".config/Slack/Service Worker"),
                                            CleanupCategory::communicationCaches, homeUrl, now));
+    EXPECT_FALSE(ConsumerCleanup::eligible(scanned(".cache/chromium/Default"),
+                                           CleanupCategory::browserCaches, homeUrl, now));
+    EXPECT_TRUE(ConsumerCleanup::eligible(scanned(".cache/chromium/Default/Cache"),
+                                          CleanupCategory::browserCaches, homeUrl, now));
     EXPECT_FALSE(
         ConsumerCleanup::eligible(scanned(".cache"), CleanupCategory::appCaches, homeUrl, now));
     EXPECT_TRUE(
@@ -309,6 +328,180 @@ TEST(LinuxHome, ACacheGoesToTheTrashAndComesBackAndAChangedOneIsRefused) {
     EXPECT_EQ(
         problemOf([&] { TrashService::validate(find(result, h.at(".cache/spotify")), homeUrl); }),
         "This cache or log changed or no longer matches the cleanup rule. Scan again.");
+}
+
+// The suggestions of a scan by path relative to the home, with their titles.
+std::map<std::string, std::string> suggestions(const ScratchHome& h,
+                                               const ConsumerCleanup::Result& result) {
+    std::map<std::string, std::string> found;
+    for (const CleanupCandidate& candidate : result.candidates) {
+        found.emplace(candidate.node.id.path().substr(h.home.size() + 1),
+                      ConsumerCleanup::title(candidate.id(), Url::file(h.home, true)));
+    }
+    return found;
+}
+
+// Names browsers and Electron applications give to what a user would miss.
+bool looksPrivate(const std::string& name) {
+    for (const char* part : {"Cookies", "History", "Login Data", "Web Data", "Local Storage",
+                             "IndexedDB", "Session Storage", ".sqlite", "key4.db", "Favicons"}) {
+        if (name.find(part) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(LinuxHome, PrivateDataInsideACacheNarrowsTheSuggestionToItsCacheFolders) {
+    ScratchHome h;
+    auto put = [&](const std::string& relative, size_t bytes = 100) {
+        writeFile(h.home + "/" + relative, std::string(bytes, 'c'));
+    };
+    // Chrome left its cookies journal beside the disk cache.
+    put(".cache/google-chrome/Default/Cache/Cache_Data/data_1");
+    put(".cache/google-chrome/Default/Code Cache/js/index");
+    put(".cache/google-chrome/Default/Cookies-journal");
+    put(".config/google-chrome/Default/Cookies");
+    put(".config/google-chrome/Default/GPUCache/data_0");
+    // A Firefox profile whose places database sits in the cache folder.
+    put(".cache/mozilla/firefox/k1.default-release/cache2/entries/A1");
+    put(".cache/mozilla/firefox/k1.default-release/startupCache/scriptCache.bin");
+    put(".cache/mozilla/firefox/k1.default-release/places.sqlite-wal");
+    // Electron: cookies inside the HTTP cache leave only its data folder; site storage inside
+    // the code cache, which has no cache folder of its own, drops it.
+    put(".config/Slack/Cache/Cache_Data/f_000001");
+    put(".config/Slack/Cache/Cookies");
+    put(".config/discord/Code Cache/js/0a1b");
+    put(".config/discord/Code Cache/Local Storage/leveldb/000005.ldb");
+    put(".config/discord/Cache/Cache_Data/data_1");
+    // Chromium's other profile files that tell where the browser went.
+    put(".cache/chromium/Default/Cache/Cache_Data/data_1");
+    put(".cache/chromium/Default/Code Cache/js/index");
+    put(".cache/chromium/Default/Code Cache/Extension Cookies");
+    put(".cache/chromium/Default/Favicons-journal");
+    // Snaps: Firefox's cache is clean, Chromium's holds the profile's cookies.
+    put("snap/firefox/common/.cache/mozilla/firefox/ab12.default/cache2/entries/77AA");
+    put("snap/firefox/common/.mozilla/firefox/ab12.default/cookies.sqlite");
+    put("snap/chromium/2345/.cache/chromium/Default/Cache/Cache_Data/data_1");
+    put("snap/chromium/2345/.cache/chromium/Default/Cookies");
+    // A snap's cache folder is one like ~/.cache; its other folders are not a Linux home's.
+    put("snap/firefox/common/.cache/fontconfig/abc-le64.cache-8");
+    put("snap/firefox/common/.local/state/old.log");
+    setModifiedSecondsAgo(h.home + "/snap/firefox/common/.local/state/old.log", 45 * day);
+
+    ConsumerCleanup::Result result = ConsumerCleanup::scan(Url::file(h.home, true), {});
+    const std::map<std::string, std::string> expected = {
+        {".cache/google-chrome/Default/Cache", "Chrome cache \u00B7 Default/Cache"},
+        {".cache/google-chrome/Default/Code Cache", "Chrome cache \u00B7 Default/Code Cache"},
+        {".config/google-chrome/Default/GPUCache", "Chrome \u00B7 GPUCache"},
+        {".cache/mozilla/firefox/k1.default-release/cache2",
+         "Firefox cache \u00B7 k1.default-release/cache2"},
+        {".cache/mozilla/firefox/k1.default-release/startupCache",
+         "Firefox cache \u00B7 k1.default-release/startupCache"},
+        {".config/Slack/Cache/Cache_Data", "Slack \u00B7 Cache \u00B7 Cache_Data"},
+        {".config/discord/Cache", "Discord \u00B7 Cache"},
+        {".cache/chromium/Default/Cache", "Chromium cache \u00B7 Default/Cache"},
+        {"snap/firefox/common/.cache/mozilla/firefox", "Firefox cache (snap)"},
+        {"snap/firefox/common/.cache/fontconfig", "fontconfig"},
+        {"snap/chromium/2345/.cache/chromium/Default/Cache",
+         "Chromium cache (snap) \u00B7 Default/Cache"},
+    };
+    EXPECT_EQ(suggestions(h, result), expected);
+
+    // Nothing offered holds a private file, however deep.
+    for (const CleanupCandidate& candidate : result.candidates) {
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(candidate.node.id.path())) {
+            EXPECT_FALSE(looksPrivate(entry.path().filename().string())) << entry.path();
+        }
+    }
+    // A narrowed folder that gains a cookies file is refused before it moves.
+    const std::string narrowed = h.home + "/.config/Slack/Cache/Cache_Data";
+    for (const CleanupCandidate& candidate : result.candidates) {
+        if (candidate.node.id.path() == narrowed) {
+            EXPECT_EQ(
+                problemOf([&] { TrashService::validate(candidate, Url::file(h.home, true)); }),
+                "(accepted)");
+            writeFile(narrowed + "/Cookies-journal", "session");
+            EXPECT_NE(
+                problemOf([&] { TrashService::validate(candidate, Url::file(h.home, true)); }),
+                "(accepted)");
+        }
+    }
+}
+
+TEST(LinuxHome, TheCacheFolderIsWhereXdgCacheHomePutsIt) {
+    ScratchHome h;
+    const std::string elsewhere = makeFolder(h.dir.at("fast-disk/cache"));
+    writeFile(elsewhere + "/pip/http-v2/a/wheel", "wheel");
+    writeFile(elsewhere + "/mesa_shader_cache/ab/cdef", "shader");
+    writeFile(elsewhere + "/tool/tool.log", "old log");
+    setModifiedSecondsAgo(elsewhere + "/tool/tool.log", 45 * day);
+    // No longer the cache folder: what is in ~/.cache is the user's own business.
+    writeFile(h.home + "/.cache/pip/http-v2/b/wheel", "wheel");
+    writeFile(h.home + "/.cache/leftover/data", "data");
+    {
+        ScopedEnv cacheVariable("XDG_CACHE_HOME", elsewhere);
+        ConsumerCleanup::Result result = ConsumerCleanup::scan(Url::file(h.home, true), {});
+        std::set<std::string> found;
+        for (const CleanupCandidate& candidate : result.candidates) {
+            found.insert(candidate.node.id.path());
+        }
+        EXPECT_EQ(found,
+                  (std::set<std::string>{elsewhere + "/pip", elsewhere + "/mesa_shader_cache",
+                                         elsewhere + "/tool/tool.log"}));
+    }
+    // Reached through a link, it is used at its real place.
+    makeSymlink(h.dir.at("fast-disk"), h.dir.at("linked"));
+    {
+        ScopedEnv cacheVariable("XDG_CACHE_HOME", h.dir.at("linked/cache"));
+        EXPECT_EQ(ConsumerCleanup::cacheHome(Url::file(h.home, true)), elsewhere);
+    }
+    // A relative value, or one naming the home itself or a system folder, is not used.
+    for (const std::string& value : {std::string("rel/cache"), h.home, std::string("/usr")}) {
+        ScopedEnv cacheVariable("XDG_CACHE_HOME", value);
+        EXPECT_EQ(ConsumerCleanup::cacheHome(Url::file(h.home, true)), h.home + "/.cache") << value;
+    }
+}
+
+TEST(LinuxHome, OtherFoldersOfTheCacheFolderAreOfferedOnlyToBeChosenByHand) {
+    ScratchHome h;
+    auto put = [&](const std::string& relative) {
+        return writeFile(h.home + "/.cache/" + relative, std::string(200, 'c'));
+    };
+    put("mesa_shader_cache/ab/cdef");
+    put("tracker3/files/meta.db");
+    put("gnome-software/odrs/ratings.json");
+    put("pip/http-v2/a/wheel");
+    // Never offered: a folder named like one the table handles more narrowly, one holding
+    // private data, a hidden one, one a running program holds, a plain file.
+    put("mozilla/extensions/x.xpi");
+    put("Slack/blob");
+    put("webapp/Cookies");
+    put(".fr-Xyz12/part");
+    const std::string busy = put("indexer/journal");
+    put("loose-file");
+    int held = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ConsumerCleanup::Result result = ConsumerCleanup::scan(Url::file(h.home, true), {});
+    ::close(held);
+
+    std::map<std::string, bool> found;
+    for (const CleanupCandidate& candidate : result.candidates) {
+        const std::string path = candidate.node.id.path().substr(h.home.size() + 1);
+        found.emplace(path, candidate.manualOnly);
+        EXPECT_EQ(candidate.category, CleanupCategory::appCaches) << path;
+        if (candidate.manualOnly) {
+            EXPECT_EQ(candidate.evidence,
+                      "Folder in the cache folder (" + path +
+                          "). By the freedesktop.org base directory rules its application "
+                          "rebuilds it when needed; choose it by hand.");
+        }
+    }
+    EXPECT_EQ(found, (std::map<std::string, bool>{{".cache/gnome-software", true},
+                                                  {".cache/mesa_shader_cache", true},
+                                                  {".cache/pip", false},
+                                                  {".cache/tracker3", true}}));
 }
 
 TEST(LinuxHome, DeveloperOutputOnEvidenceAndNeverBesideSourceOrSecrets) {

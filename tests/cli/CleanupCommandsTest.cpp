@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <spawn.h>
@@ -109,6 +110,43 @@ TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("Cleanup plan: 1 item, 2.0 kB"), std::string::npos) << run.out;
+}
+
+TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    const std::vector<std::string> env = {"HOME=" + home,
+                                          "XDG_DATA_HOME=" + home + "/.local/share"};
+    writeFile(home + "/.cache/pip/http-v2/a/wheel", std::string(2000, 'p'));
+    writeFile(home + "/.cache/mesa_shader_cache/ab/cdef", std::string(300, 'm'));
+    writeFile(home + "/.m2/repository/org/app/1.0/app-1.0.jar", std::string(400, 'j'));
+
+    auto scan = runCli({"cleanup-scan", "--json", "--home", home}, env);
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    const auto json = nlohmann::json::parse(scan.out);
+    std::map<std::string, bool> byHand;
+    for (const auto& candidate : json["candidates"]) {
+        byHand[candidate["node"]["id"].get<std::string>()] = candidate.value("manualOnly", false);
+    }
+    EXPECT_EQ(byHand,
+              (std::map<std::string, bool>{{"file://" + home + "/.cache/pip/", false},
+                                           {"file://" + home + "/.cache/mesa_shader_cache/", true},
+                                           {"file://" + home + "/.m2/repository/", true}}));
+
+    auto all = runCli({"clean", "--all", "--yes"}, env);
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_NE(all.out.find("Left out of --all, to be named one by one if you want them:\n"),
+              std::string::npos)
+        << all.out;
+    EXPECT_FALSE(std::filesystem::exists(home + "/.cache/pip"));
+    EXPECT_TRUE(std::filesystem::exists(home + "/.cache/mesa_shader_cache/ab/cdef"));
+    EXPECT_TRUE(std::filesystem::exists(home + "/.m2/repository/org/app/1.0/app-1.0.jar"));
+
+    auto named = runCli({"clean", "--yes", home + "/.cache/mesa_shader_cache"}, env);
+    ASSERT_EQ(named.exitCode, 0) << named.err;
+    EXPECT_FALSE(std::filesystem::exists(home + "/.cache/mesa_shader_cache"));
+    EXPECT_TRUE(
+        std::filesystem::exists(home + "/.local/share/Trash/files/mesa_shader_cache/ab/cdef"));
 }
 
 TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {

@@ -107,7 +107,7 @@ TEST(DuplicateEngine, IneligibleFilesNeverReachHashing) {
     // Besides the two kept files: a hard link pair, files the policy refuses, empty files, a link.
     writeAll(dir,
              {"kept1.txt", "kept2.txt", "linked.txt", "store.db", ".hidden.txt", "package.json",
-              "app/node_modules/dep.txt", "Library/copy.txt", "Tool.app/copy.txt",
+              "app/node_modules/dep.txt", "Tool.app/copy.txt",
               // Folders refused by their own name hold nothing to offer either.
               "data.sqlite/a.txt", "data.sqlite/b.txt", "cert.pem/a.txt", "cert.pem/b.txt"},
              "identical bytes");
@@ -120,7 +120,7 @@ TEST(DuplicateEngine, IneligibleFilesNeverReachHashing) {
     EXPECT_EQ(hashed, (std::set<std::string>{"kept1.txt", "kept2.txt"}));
     EXPECT_EQ(describe(result, dir.path()), "[kept1.txt kept2.txt]");
 
-    FileNode refusedRoot = scannedTree(dir.at("Library"));
+    FileNode refusedRoot = scannedTree(dir.at("Tool.app"));
     EXPECT_TRUE(DuplicateEngine::find(refusedRoot, {}, spyOn(hashed)).groups.empty());
     FileNode singleFile = scannedFile(dir.at("kept1.txt"));
     EXPECT_TRUE(DuplicateEngine::find(singleFile, {}, spyOn(hashed)).groups.empty());

@@ -152,4 +152,57 @@ TEST(FilePolicy, NothingInsideALinuxTrashIsOffered) {
     EXPECT_TRUE(userFile(scratch.at("data/Trashed.mov")));
 }
 
+TEST(FilePolicy, MacOSNamesProtectOnlyWhereMacOSPutsThem) {
+    TempDir scratch;
+    ScopedEnv homeEnv("HOME", scratch.at("ana"));
+    const Url linuxHome = Url::file(scratch.at("ana"), true);
+    // A Linux user's own folders that carry the names.
+    for (std::string path : {"Music/Library/album/track.flac", "Applications/notes.txt",
+                             "Documents/Library/Applications/scan.pdf"}) {
+        EXPECT_TRUE(userFile(scratch.at("ana/" + path))) << path;
+    }
+    EXPECT_TRUE(cleanupFolder(scratch.at("ana/Music/Library/site/node_modules"), linuxHome));
+    EXPECT_TRUE(cleanupFolder(scratch.at("ana/Applications/tool/build"), linuxHome));
+    // Where macOS puts them: this home's Library, a Mac home's and a Mac volume's.
+    EXPECT_FALSE(userFile(scratch.at("ana/Library/Mail/a.pdf")));
+    EXPECT_FALSE(cleanupFolder(scratch.at("ana/LIBRARY/Caches/build"), linuxHome));
+    EXPECT_FALSE(userFile("/media/mac/Users/ana/Library/Mail/a.pdf"));
+    EXPECT_FALSE(userFile("/Volumes/Disk/Applications/Tool/readme.txt"));
+    EXPECT_FALSE(FilePolicy::isProtectedName("library"));
+    EXPECT_TRUE(FilePolicy::isMacOSPlaceName("applications"));
+}
+
+TEST(FilePolicy, SystemFoldersAreLinuxsOwnAndHomesAreNever) {
+    auto system = [](const std::string& path) {
+        return FilePolicy::isSystemFolder(Url::file(path, true));
+    };
+    for (std::string path :
+         {"/usr", "/usr/share/doc", "/etc", "/var", "/var/lib", "/var/lib/apt", "/opt/app", "/boot",
+          "/proc/1", "/sys", "/dev", "/run/user/1000", "/srv", "/snap/core", "/lost+found"}) {
+        EXPECT_TRUE(system(path)) << path;
+    }
+    for (std::string path : {"/", "/home/ana", "/var/home", "/var/home/ana/Music", "/media/ana/USB",
+                             "/mnt/disk", "/run/media/ana/USB", "/root", "/data"}) {
+        EXPECT_FALSE(system(path)) << path;
+    }
+    // Image-based systems keep homes in /var/home: searched like any home.
+    EXPECT_TRUE(userFile("/var/home/ana/Music/track.flac"));
+    EXPECT_TRUE(cleanupFolder("/var/home/ana/code/site/node_modules"));
+    EXPECT_FALSE(userFile("/var/homestead/track.flac"));
+    // A service account's home below a system root is its own; the rest of the root is not.
+    {
+        ScopedEnv homeEnv("HOME", "/var/lib/builder");
+        EXPECT_FALSE(system("/var/lib/builder/work"));
+        EXPECT_TRUE(userFile("/var/lib/builder/work/clip.mov"));
+        EXPECT_TRUE(system("/var/lib/apt"));
+        EXPECT_FALSE(userFile("/var/lib/builderx/clip.mov"));
+    }
+    // A home that is a system root itself, or "/", opens nothing.
+    for (const char* value : {"/", "/usr", "/var"}) {
+        ScopedEnv homeEnv("HOME", value);
+        EXPECT_TRUE(system("/usr/share")) << value;
+        EXPECT_FALSE(userFile("/var/lib/clip.mov")) << value;
+    }
+}
+
 } // namespace

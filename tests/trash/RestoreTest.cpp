@@ -17,7 +17,7 @@ namespace {
 
 using State = RecoveryAvailability::State;
 const std::string notAutomatic =
-    "This history entry cannot be restored automatically. Check Trash in Finder.";
+    "This history entry cannot be restored automatically. Check Trash in your file manager.";
 
 // Moves `item` with the platform's Trash and saves, in `history`, a finished report whose only
 // outcome is that move.
@@ -117,8 +117,8 @@ TEST(Restore, EntriesThatCannotBeRestoredAutomatically) {
     older.save();
     const std::string before = older.reportText();
     EXPECT_EQ(problemOf([&] { older.restore(); }), notAutomatic);
-    EXPECT_EQ(older.availability().message,
-              "This older entry cannot be verified for automatic recovery. Check Trash in Finder.");
+    EXPECT_EQ(older.availability().message, "This older entry cannot be verified for automatic "
+                                            "recovery. Check Trash in your file manager.");
     EXPECT_EQ(older.reportText(), before);
 }
 
@@ -156,7 +156,7 @@ TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
 
 TEST(Restore, APathSwappedAfterTheLastCheckIsNeverRenamedInto) {
     const std::string parentChanged =
-        "The original parent folder is missing or changed. Restore manually in Finder.";
+        "The original parent folder is missing or changed. Restore manually in your file manager.";
     for (bool swapParent : {true, false}) {
         MovedItem item;
         FaultyPlatform platform;
@@ -227,7 +227,8 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
                                         "The original folder is unavailable or has changed. You "
                                         "can find the item in Trash and recover it manually."}));
         EXPECT_EQ(problemOf([&] { item.restore(); }),
-                  "The original parent folder is missing or changed. Restore manually in Finder.");
+                  "The original parent folder is missing or changed. Restore manually in your file "
+                  "manager.");
     }
     for (bool replace : {false, true}) {
         MovedItem item;
@@ -239,8 +240,9 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
             writeFile(item.trashed.path(), "edited in the Trash");
         }
         EXPECT_EQ(item.availability().state, State::changed);
-        EXPECT_EQ(problemOf([&] { item.restore(); }),
-                  "The item in Trash was changed, replaced or removed. Check it in Finder.");
+        EXPECT_EQ(
+            problemOf([&] { item.restore(); }),
+            "The item in Trash was changed, replaced or removed. Check it in your file manager.");
         EXPECT_FALSE(exists(item.original.path()));
     }
     {
@@ -261,10 +263,12 @@ TEST(Restore, ChangesMadeOutsideAreSeenAndNeverOverwritten) {
         MovedItem item;
         auto outside = [](const Url&) { return false; };
         EXPECT_EQ(RecoveryAvailability::inspect(item.stored(), outside).message,
-                  "The saved item is no longer in a verified Trash location. Check it in Finder.");
+                  "The saved item is no longer in a verified Trash location. Check it in your file "
+                  "manager.");
         auto broken = [](const Url&) -> bool { throw std::runtime_error("no answer"); };
-        EXPECT_EQ(RecoveryAvailability::inspect(item.stored(), broken).message,
-                  "Ombrelo could not verify access to this Trash item. Check it in Finder.");
+        EXPECT_EQ(
+            RecoveryAvailability::inspect(item.stored(), broken).message,
+            "Ombrelo could not verify access to this Trash item. Check it in your file manager.");
     }
 }
 
@@ -283,7 +287,7 @@ TEST(Restore, ATrashOnAnotherFileSystemIsRefusedAndTheOutcomeStaysMoved) {
                               [](const Url&) { return true; });
     });
     EXPECT_EQ(message, "Restore was refused (system error 18). An existing destination is never "
-                       "overwritten; cross-volume or unsupported moves require Finder.");
+                       "overwritten; cross-volume or unsupported moves require your file manager.");
     EXPECT_EQ(item.stored().status, TrashStatus::moved);
     EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
     EXPECT_EQ(readText(outcome.trashURL->path()), "precious");
@@ -346,15 +350,16 @@ TEST(RecoveryAvailability, StatusesThatNeedNoLook) {
     EXPECT_EQ(verdict(TrashStatus::failed).message,
               "This item was not moved to Trash by this cleanup.");
     EXPECT_EQ(verdict(TrashStatus::notAttempted).state, State::notMoved);
-    EXPECT_EQ(verdict(TrashStatus::moving).message,
-              "This action was interrupted. Check the original location and Trash in Finder.");
+    EXPECT_EQ(
+        verdict(TrashStatus::moving).message,
+        "This action was interrupted. Check the original location and Trash in your file manager.");
     EXPECT_EQ(verdict(TrashStatus::restoring).state, State::interrupted);
 
     outcome.trashURL = Url::file("/nowhere/x");
     outcome.trashIdentity = FileIdentity{};
     outcome.originalParentIdentity = FileIdentity{};
     EXPECT_EQ(verdict(TrashStatus::moved).message,
-              "The saved recovery locations cannot be verified. Check them in Finder.");
+              "The saved recovery locations cannot be verified. Check them in your file manager.");
 }
 
 TEST(RecoveryAvailability, UnexaminableOriginalLocation) {

@@ -202,8 +202,9 @@ TEST(TrashExecute, AnUnverifiedDestinationStopsTheRunWithAWarning) {
         TrashReport report = TrashService::execute(fixture.plan(2), fixture.history, mover);
         EXPECT_EQ(statuses(report), (std::vector{moved, notAttempted}));
         EXPECT_FALSE(report.outcomes[0].trashIdentity);
-        EXPECT_EQ(report.logWarning, "Moved, but the Trash destination could not be verified. "
-                                     "Remaining items were stopped; check Trash in Finder.");
+        EXPECT_EQ(report.logWarning,
+                  "Moved, but the Trash destination could not be verified. "
+                  "Remaining items were stopped; check Trash in your file manager.");
         EXPECT_TRUE(exists(fixture.copy(2)));
         fixture.expectOnDisk(report);
     }
