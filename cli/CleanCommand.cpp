@@ -5,6 +5,8 @@
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/cleanup/CleanupQueue.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
+#include "core/common/CleanupProblem.hpp"
+#include "core/common/Task.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "core/trash/TrashService.hpp"
@@ -355,6 +357,35 @@ std::string resolvedParent(const std::string& path) {
     return (real == "/" ? "" : real) + "/" + varnok::PathText::lastComponent(path);
 }
 
+// The review refuses the whole plan at the first item that changed since the scan; this names
+// every such item with its reason. Returns false when each item passes on its own.
+bool reportChangedItems(const std::vector<varnok::CleanupCandidate>& items,
+                        const varnok::Url& scanRoot) {
+    std::vector<std::pair<std::string, std::string>> refused;
+    for (const auto& item : items) {
+        try {
+            varnok::TrashService::validate(item, scanRoot);
+        } catch (const varnok::CancellationError&) {
+            throw;
+        } catch (const std::exception& error) {
+            refused.emplace_back(item.node.id.path(), error.what());
+        }
+    }
+    if (refused.empty()) {
+        return false;
+    }
+    const std::string what =
+        refused.size() == 1 ? "this item"
+                            : formatCount(static_cast<std::int64_t>(refused.size())) + " items";
+    std::fprintf(stderr, "ombrelo-cli: nothing was moved; %s changed since the scan:\n",
+                 what.c_str());
+    for (const auto& [path, reason] : refused) {
+        std::fprintf(stderr, "  %s\n      %s\n", pastablePath(path).c_str(),
+                     varnok::PathText::displayable(reason).c_str());
+    }
+    return true;
+}
+
 int runClean(const std::vector<std::string>& raw) {
     Arguments args(raw, {"all", "yes"}, {"source", "home", "in"}, {"keep", "keep-rule"});
     const std::string source = args.value("source").value_or("known");
@@ -501,7 +532,16 @@ int runClean(const std::vector<std::string>& raw) {
                 items.push_back(*match);
             }
         }
-        varnok::CleanupPlan plan = varnok::TrashService::prepare(items, found.scanRoot);
+        std::optional<varnok::CleanupPlan> prepared;
+        try {
+            prepared = varnok::TrashService::prepare(items, found.scanRoot);
+        } catch (const varnok::CleanupProblem&) {
+            if (!reportChangedItems(items, found.scanRoot)) {
+                throw;
+            }
+            return static_cast<int>(exitFailure);
+        }
+        const varnok::CleanupPlan& plan = *prepared;
         printPlan(plan, home);
         if (!finishOutput()) {
             return static_cast<int>(exitFailure);

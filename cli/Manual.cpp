@@ -21,8 +21,8 @@ std::string toolHelp() {
     text += "\nRun 'ombrelo-cli COMMAND --help' for a command's options.\n"
             "'ombrelo-cli --man-page' prints this manual as a man page and\n"
             "'ombrelo-cli --completion bash|zsh' a shell completion script.\n"
-            "Exit status: 0 success, 1 refused or failed, 2 usage error,\n"
-            "130 interrupted.\n";
+            "Exit status: 0 success, 1 refused or failed, 2 usage error, 4 a cleanup\n"
+            "that stopped before every item moved, 130 interrupted.\n";
     return text;
 }
 
