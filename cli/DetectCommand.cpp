@@ -32,7 +32,7 @@ const char* const detectHelp =
     "Options:\n"
     "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
     "              (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates and unreadable\n"
+    "  --json      print the result as JSON: version, candidates and unreadable\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
@@ -68,6 +68,7 @@ int runDetect(const std::vector<std::string>& raw) {
         }
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
+            json["version"] = jsonVersion;
             json["candidates"] = found;
             nlohmann::json unreadable = nlohmann::json::array();
             for (const auto& path : scanned.inaccessiblePaths) {
