@@ -161,10 +161,83 @@ const char* const reportIdsBash =
     "    done\n"
     "}\n\n";
 
+// Names are completed from a glob rather than from compgen's output, which is one name a line:
+// a name with a space, a quote or a newline stays one reply, and readline quotes it as it
+// inserts it (complete -o filenames).
+const char* const pathsBash =
+    "# The word as the shell will read it: backslashes, '...', \"...\" and $'...' undone.\n"
+    "_ombrelo_cli_dequote() {\n"
+    "    local word=$1 c part\n"
+    "    local -i i=0 n=${#1}\n"
+    "    _ombrelo_cli_word=''\n"
+    "    while ((i < n)); do\n"
+    "        c=${word:i:1}\n"
+    "        if [[ $c == \\\\ ]]; then\n"
+    "            _ombrelo_cli_word+=${word:i+1:1}\n"
+    "            i+=2\n"
+    "        elif [[ $c == \"'\" ]]; then\n"
+    "            part=${word:i+1}\n"
+    "            part=${part%%\\'*}\n"
+    "            _ombrelo_cli_word+=$part\n"
+    "            i+=${#part}+2\n"
+    "        elif [[ $c == '$' && ${word:i+1:1} == \"'\" ]]; then\n"
+    "            part=''\n"
+    "            i+=2\n"
+    "            while ((i < n)) && [[ ${word:i:1} != \"'\" ]]; do\n"
+    "                if [[ ${word:i:1} == \\\\ && ${word:i+1:1} == \"'\" ]]; then\n"
+    "                    part+=\"'\"\n"
+    "                    i+=2\n"
+    "                elif [[ ${word:i:1} == \\\\ ]]; then\n"
+    "                    part+=${word:i:2}\n"
+    "                    i+=2\n"
+    "                else\n"
+    "                    part+=${word:i:1}\n"
+    "                    i+=1\n"
+    "                fi\n"
+    "            done\n"
+    "            printf -v part '%b' \"$part\"\n"
+    "            _ombrelo_cli_word+=$part\n"
+    "            i+=1\n"
+    "        elif [[ $c == '\"' ]]; then\n"
+    "            i+=1\n"
+    "            while ((i < n)) && [[ ${word:i:1} != '\"' ]]; do\n"
+    "                c=${word:i:1}\n"
+    "                if [[ $c == \\\\ && ${word:i+1:1} == [\\\\\\\"\\$\\`] ]]; then\n"
+    "                    c=${word:i+1:1}\n"
+    "                    i+=1\n"
+    "                fi\n"
+    "                _ombrelo_cli_word+=$c\n"
+    "                i+=1\n"
+    "            done\n"
+    "            i+=1\n"
+    "        else\n"
+    "            _ombrelo_cli_word+=$c\n"
+    "            i+=1\n"
+    "        fi\n"
+    "    done\n"
+    "    [[ $_ombrelo_cli_word == \"~\" || $_ombrelo_cli_word == \"~/\"* ]] &&\n"
+    "        _ombrelo_cli_word=$HOME${_ombrelo_cli_word:1}\n"
+    "}\n\n"
+    "# Files (or with d, folders only) whose path starts with the word $2.\n"
+    "_ombrelo_cli_paths() {\n"
+    "    local path reset _ombrelo_cli_word\n"
+    "    reset=$(shopt -p nullglob failglob)\n"
+    "    shopt -s nullglob\n"
+    "    shopt -u failglob\n"
+    "    _ombrelo_cli_dequote \"$2\"\n"
+    "    COMPREPLY=()\n"
+    "    for path in \"$_ombrelo_cli_word\"*; do\n"
+    "        [[ $1 == d && ! -d $path ]] && continue\n"
+    "        COMPREPLY+=(\"$path\")\n"
+    "    done\n"
+    "    eval \"$reset\"\n"
+    "}\n\n";
+
 std::string bashScript() {
     std::string script = "# bash completion for ombrelo-cli; made by 'ombrelo-cli --completion "
                          "bash'\n\n";
     script += reportIdsBash;
+    script += pathsBash;
     std::vector<std::string> names;
     for (const Command& command : registeredCommands()) {
         names.push_back(command.name);
@@ -201,17 +274,17 @@ std::string bashScript() {
                     continue;
                 }
                 std::string values = valuesFor(option.names.back(), option.placeholder);
-                std::string reply = values == "folder" ? "compgen -d -- \"$cur\""
-                                    : values == "file" ? "compgen -f -- \"$cur\""
-                                    : values.empty()   ? ""
-                                                       : "compgen -W '" + values + "' -- \"$cur\"";
+                std::string reply = values == "folder" ? "_ombrelo_cli_paths d \"$cur\""
+                                    : values == "file" ? "_ombrelo_cli_paths f \"$cur\""
+                                    : values.empty()
+                                        ? ""
+                                        : "COMPREPLY=($(compgen -W '" + values + "' -- \"$cur\"))";
                 std::string label;
                 for (const auto& name : option.names) {
                     label += (label.empty() ? "" : "|") + name;
                 }
-                cases +=
-                    "        " + label + ")" +
-                    (reply.empty() ? " return ;;\n" : " COMPREPLY=($(" + reply + ")); return ;;\n");
+                cases += "        " + label + ")" +
+                         (reply.empty() ? " return ;;\n" : " " + reply + "; return ;;\n");
             }
             script += "        case $prev in\n" + cases + "        esac\n";
         }
@@ -225,8 +298,8 @@ std::string bashScript() {
               "        return\n"
               "    fi\n"
               "    case $operand in\n"
-              "    folder) COMPREPLY=($(compgen -d -- \"$cur\")) ;;\n"
-              "    path) COMPREPLY=($(compgen -f -- \"$cur\")) ;;\n"
+              "    folder) _ombrelo_cli_paths d \"$cur\" ;;\n"
+              "    path) _ombrelo_cli_paths f \"$cur\" ;;\n"
               "    report)\n"
               "        local word given=''\n"
               "        for word in \"${COMP_WORDS[@]:2:COMP_CWORD-2}\"; do\n"
@@ -235,7 +308,7 @@ std::string bashScript() {
               "        if [[ -z $given ]]; then\n"
               "            COMPREPLY=($(compgen -W \"$(_ombrelo_cli_reports)\" -- \"$cur\"))\n"
               "        else\n"
-              "            COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+              "            _ombrelo_cli_paths f \"$cur\"\n"
               "        fi ;;\n"
               "    esac\n"
               "}\n"
