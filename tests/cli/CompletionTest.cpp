@@ -109,5 +109,5 @@ TEST(Completion, BashOffersOnlyFoldersWhereAFolderIsAskedAndNothingForFreeText) 
                    "My\\ Folder\n--\n"
                    "''\n--\n"
                    "sunburst\n--\n"
-                   "--jobs\n--\n");
+                   "--one-file-system\n--\n");
 }
