@@ -103,7 +103,7 @@ TEST(Completion, BashOffersOnlyFoldersWhereAFolderIsAskedAndNothingForFreeText) 
                                             "scan My",           // scan takes a folder
                                             "find --exclude My", // a pattern, not a path
                                             "map --mode sun",    // one of the map kinds
-                                            "duplicates --j",    // options by their start
+                                            "duplicates --on",   // options by their start
                                         });
     EXPECT_EQ(out, "complete -o filenames -F _ombrelo_cli ombrelo-cli\n"
                    "My\\ Folder\n--\n"
