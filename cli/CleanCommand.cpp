@@ -247,7 +247,7 @@ Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& 
         }
         if (named > 1) {
             throw UsageError("--keep names more than one copy of the set of " +
-                             varnok::PathText::displayable(group.files.front().id.path()));
+                             pastablePath(group.files.front().id.path()));
         }
         const varnok::FileNode& keeper = group.files[kept];
         for (size_t i = 0; i < group.files.size(); ++i) {
@@ -446,8 +446,7 @@ int runClean(const std::vector<std::string>& raw) {
             std::fprintf(stderr,
                          "ombrelo-cli: --keep-rule in:%s is not inside %s, where the duplicates "
                          "are looked for; nothing was moved.\n",
-                         varnok::PathText::displayable(rule.folder).c_str(),
-                         varnok::PathText::displayable(folder.path()).c_str());
+                         pastablePath(rule.folder).c_str(), pastablePath(folder.path()).c_str());
             return exitFailure;
         }
     }
@@ -526,7 +525,7 @@ int runClean(const std::vector<std::string>& raw) {
                     std::fprintf(stderr,
                                  "ombrelo-cli: %s is not a cleanup suggestion here; nothing was "
                                  "moved.\n",
-                                 varnok::PathText::displayable(path).c_str());
+                                 pastablePath(path).c_str());
                     return static_cast<int>(exitFailure);
                 }
                 items.push_back(*match);
@@ -560,7 +559,7 @@ int runClean(const std::vector<std::string>& raw) {
                     report.outcomes.size() == 1 ? "item" : "items");
         printOutcomes(report, home);
         std::printf("\nReport %s saved in %s\n", report.id.uuidString().c_str(),
-                    varnok::PathText::displayable(history.path()).c_str());
+                    pastablePath(history.path()).c_str());
         try {
             printTrashTotal(bytesStillInTrash(varnok::TrashService::history(history)));
         } catch (const std::exception&) {

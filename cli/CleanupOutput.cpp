@@ -34,8 +34,7 @@ void printCandidateGroups(
         for (const varnok::CleanupCandidate* candidate : group) {
             std::printf("  %10s  %s\n", formatBytes(candidate->node.logicalSize).c_str(),
                         varnok::PathText::displayable(label(*candidate)).c_str());
-            std::printf("              %s\n",
-                        varnok::PathText::displayable(candidate->node.id.path()).c_str());
+            std::printf("              %s\n", pastablePath(candidate->node.id.path()).c_str());
             std::printf("              %s\n",
                         varnok::PathText::displayable(candidate->evidence).c_str());
             if (runningApps) {

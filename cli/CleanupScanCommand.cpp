@@ -2,6 +2,7 @@
 #include "cli/Cli.hpp"
 
 #include "core/cleanup/ConsumerCleanup.hpp"
+#include "core/scan/FileNodeJson.hpp"
 #include "platform/Platform.hpp"
 #include "platform/RunningApplications.hpp"
 
@@ -12,7 +13,7 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const cleanupScanHelp =
-    "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json]\n"
+    "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json [--tree]]\n"
     "\n"
     "Looks for space that can be given back safely in a home folder: the caches of\n"
     "known applications, browsers and package managers (~/.cache, the cache folders\n"
@@ -30,16 +31,48 @@ const char* const cleanupScanHelp =
     "\n"
     "Options:\n"
     "  --home DIR  the home folder to look in (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates (each with runningApps),\n"
-    "              unreadable, checkedLocations and checkedFiles\n"
+    "  --json      print the result as JSON: version, candidates (each with path,\n"
+    "              title, category, sizes, evidence, owners, runningApps and keeper),\n"
+    "              unreadable, checkedLocations and checkedFiles (each file once)\n"
+    "  --tree      with --json, give each candidate its whole scanned file tree too\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
     "Exit status: 0 scanned, 1 the home folder cannot be scanned, 2 usage error,\n"
     "130 interrupted.\n";
 
+// One suggestion in a line of its own: what a script needs without the scanned tree.
+nlohmann::json candidateJson(const varnok::CleanupCandidate& candidate, const varnok::Url& home) {
+    const varnok::FileNode& node = candidate.node;
+    const varnok::ConsumerCleanup::Rule* rule = varnok::ConsumerCleanup::rule(candidate.id(), home);
+    nlohmann::json entry = {
+        {"path", varnok::PathText::displayable(node.id.withDirectoryForm(false).path())},
+        {"url", varnok::PathText::displayable(node.id.absoluteString())},
+        {"title",
+         varnok::PathText::displayable(varnok::ConsumerCleanup::title(candidate.id(), home))},
+        {"category", std::string(candidate.category.rawValue())},
+        {"isDirectory", node.isDirectory},
+        {"logicalSize", node.logicalSize},
+        {"allocatedSize", node.allocatedSize},
+        {"fileCount", node.fileCount},
+        {"modified", node.identity
+                         ? nlohmann::json(isoTimeOfUnixSeconds(node.identity->modifiedSeconds))
+                         : nlohmann::json(nullptr)},
+        {"evidence", varnok::PathText::displayable(candidate.evidence)},
+        {"owners", rule != nullptr ? rule->bundleIDs : std::vector<std::string>{}},
+        {"keeper", nullptr},
+    };
+    if (candidate.keeper) {
+        entry["keeper"] = varnok::PathText::displayable(candidate.keeper->id.path());
+    }
+    return entry;
+}
+
 int runCleanupScan(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"home"});
+    Arguments args(raw, {"json", "tree"}, {"home"});
+    if (args.has("tree") && !args.has("json")) {
+        throw UsageError("--tree goes with --json");
+    }
     if (!args.operands().empty()) {
         throw UsageError("cleanup-scan takes no operands; use --home DIR for another home folder");
     }
@@ -70,10 +103,15 @@ int runCleanupScan(const std::vector<std::string>& raw) {
 
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
+            json["version"] = jsonVersion;
+            json["home"] = varnok::PathText::displayable(home.path());
             json["candidates"] = nlohmann::json::array();
             for (const auto& candidate : result.candidates) {
-                nlohmann::json entry = candidate;
+                nlohmann::json entry = candidateJson(candidate, home);
                 entry["runningApps"] = owners(candidate);
+                if (args.has("tree")) {
+                    entry["tree"] = candidate.node;
+                }
                 json["candidates"].push_back(std::move(entry));
             }
             nlohmann::json unreadable = nlohmann::json::array();
@@ -87,8 +125,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {
-            std::printf("Cleanup suggestions in %s\n",
-                        varnok::PathText::displayable(home.path()).c_str());
+            std::printf("Cleanup suggestions in %s\n", pastablePath(home.path()).c_str());
             if (result.candidates.empty()) {
                 std::printf("\nNo eligible files found in the locations checked.\n");
             } else {
@@ -110,7 +147,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
                 std::printf("\n%zu %s could not be checked:\n", result.unreadable.size(),
                             result.unreadable.size() == 1 ? "folder" : "folders");
                 for (const auto& path : result.unreadable) {
-                    std::printf("  %s\n", varnok::PathText::displayable(path).c_str());
+                    std::printf("  %s\n", pastablePath(path).c_str());
                 }
             }
             std::printf("\n%s supported folders checked, %s files.\n",

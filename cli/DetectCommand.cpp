@@ -79,8 +79,7 @@ int runDetect(const std::vector<std::string>& raw) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {
-            std::printf("Developer output in %s\n",
-                        varnok::PathText::displayable(folder.path()).c_str());
+            std::printf("Developer output in %s\n", pastablePath(folder.path()).c_str());
             if (found.empty()) {
                 std::printf("\nNothing recreatable was found.\n");
             } else {

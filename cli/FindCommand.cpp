@@ -169,7 +169,7 @@ int runFind(const std::vector<std::string>& raw) {
             }
             std::printf("%s\n", document.dump(2).c_str());
         } else {
-            std::printf("%s\n", varnok::PathText::displayable(folder.path()).c_str());
+            std::printf("%s\n", pastablePath(folder.path()).c_str());
             if (matches.empty()) {
                 std::printf("No items match.\n");
             } else {

@@ -110,7 +110,7 @@ std::optional<varnok::TrashReport> findReport(const HistoryListing& listing,
 }
 
 void printRestored(const varnok::TrashReport& updated, const varnok::Url& original) {
-    std::printf("Restored %s\n", varnok::PathText::displayable(original.path()).c_str());
+    std::printf("Restored %s\n", pastablePath(original.path()).c_str());
     for (const auto& outcome : updated.outcomes) {
         if (outcome.originalURL == original && outcome.message) {
             std::printf("%s\n", varnok::PathText::displayable(*outcome.message).c_str());
@@ -165,7 +165,7 @@ int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
         ++moved;
         auto availability = varnok::RecoveryAvailability::inspect(outcome);
         if (availability.state == varnok::RecoveryAvailability::State::alreadyRestored) {
-            std::printf("Already back: %s\n", displayable(outcome.originalURL.path()).c_str());
+            std::printf("Already back: %s\n", pastablePath(outcome.originalURL.path()).c_str());
             continue;
         }
         if (!availability.canRestore()) {
@@ -189,7 +189,8 @@ int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
     if (!left.empty()) {
         std::printf("Not restored:\n");
         for (const auto& [path, reason] : left) {
-            std::printf("  %s\n      %s\n", displayable(path).c_str(), displayable(reason).c_str());
+            std::printf("  %s\n      %s\n", pastablePath(path).c_str(),
+                        displayable(reason).c_str());
         }
     }
     return left.empty() ? exitSuccess : exitFailure;
@@ -268,8 +269,7 @@ int runRestore(const std::vector<std::string>& raw) {
             const auto reason =
                 recorded != nullptr ? stateNow(history, report->id, original) : std::nullopt;
             if (reason) {
-                std::fprintf(stderr, "ombrelo-cli: %s: %s\n",
-                             varnok::PathText::displayable(original.path()).c_str(),
+                std::fprintf(stderr, "ombrelo-cli: %s: %s\n", pastablePath(original.path()).c_str(),
                              varnok::PathText::displayable(*reason).c_str());
             }
             return reason.has_value();

@@ -65,22 +65,36 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
     auto run = runCli({"cleanup-scan", "--json", "--home", home});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["version"], 1);
     EXPECT_EQ(json["checkedLocations"], 3);
     EXPECT_EQ(json["checkedFiles"], 3);
     EXPECT_EQ(json["unreadable"], nlohmann::json::array());
     const auto& candidates = json["candidates"];
     ASSERT_EQ(candidates.size(), 3u);
-    EXPECT_EQ(candidates[0]["node"]["id"], "file://" + home + "/Library/Caches/Firefox/");
-    EXPECT_EQ(candidates[0]["category"], "Browser caches");
-    EXPECT_EQ(candidates[0]["projectPath"], home);
-    EXPECT_EQ(candidates[0]["isExample"], false);
-    EXPECT_FALSE(candidates[0].contains("keeper"));
-    EXPECT_EQ(candidates[0]["runningApps"], nlohmann::json::array());
-    EXPECT_EQ(candidates[1]["node"]["id"],
-              "file://" + home + "/Library/Application%20Support/Slack/Cache/");
+    // One flat record per suggestion; the scanned tree only when asked for.
+    const auto& firefox = candidates[0];
+    EXPECT_EQ(firefox["path"], home + "/Library/Caches/Firefox");
+    EXPECT_EQ(firefox["title"], "Firefox cache");
+    EXPECT_EQ(firefox["category"], "Browser caches");
+    EXPECT_EQ(firefox["logicalSize"], 2000);
+    EXPECT_GE(firefox["allocatedSize"].get<std::int64_t>(), 2000);
+    EXPECT_EQ(firefox["evidence"], "Known cache location: Library/Caches/Firefox. Close the "
+                                   "related app before removal.");
+    EXPECT_EQ(firefox["keeper"], nullptr);
+    EXPECT_EQ(firefox["runningApps"], nlohmann::json::array());
+    EXPECT_FALSE(firefox.contains("tree"));
+    EXPECT_EQ(candidates[1]["path"], home + "/Library/Application Support/Slack/Cache");
     EXPECT_EQ(candidates[1]["category"], "Chat app caches");
     EXPECT_EQ(candidates[1]["runningApps"], nlohmann::json::array({"Slack"}));
     EXPECT_EQ(candidates[2]["category"], "Old logs & crash reports");
+    EXPECT_EQ(candidates[2]["path"], home + "/Library/Logs/old.log");
+    EXPECT_LT(run.out.size(), 4000u);
+
+    auto tree = runCli({"cleanup-scan", "--json", "--tree", "--home", home});
+    const auto withTree = nlohmann::json::parse(tree.out)["candidates"][0];
+    EXPECT_EQ(withTree["tree"]["id"], "file://" + home + "/Library/Caches/Firefox/");
+    EXPECT_EQ(withTree["tree"]["children"][0]["logicalSize"], 2000);
+    EXPECT_EQ(runCli({"cleanup-scan", "--tree", "--home", home}).exitCode, 2);
 
     // As text, grouped by category, in the user's home folder when none is given.
     auto text = runCli({"cleanup-scan"}, {"HOME=" + home});
@@ -92,6 +106,25 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
         EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
     EXPECT_EQ(snapshot(home), before);
+}
+
+TEST(CleanupScanCommand, CountsAFileOnceWhenTwoLocationsHoldIt) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    // ~/.cache is read for old logs after its cache folders are read as caches.
+    writeFile(home + "/.cache/thumbnails/normal/a.png", "png");
+    writeFile(home + "/.cache/thumbnails/normal/b.png", "png");
+    setModifiedSecondsAgo(writeFile(home + "/.cache/tool/old.log", "log"), 40 * 86400.0);
+    writeFile(home + "/.cache/other", "x");
+
+    auto json = nlohmann::json::parse(runCli({"cleanup-scan", "--json", "--home", home}).out);
+    EXPECT_EQ(json["checkedFiles"], 4);
+    std::set<std::string> paths;
+    for (const auto& candidate : json["candidates"]) {
+        paths.insert(candidate["path"].get<std::string>());
+    }
+    EXPECT_EQ(paths,
+              (std::set<std::string>{home + "/.cache/thumbnails", home + "/.cache/tool/old.log"}));
 }
 
 TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
