@@ -1,6 +1,7 @@
 #include "cli/CleanupOutput.hpp"
 
 #include "cli/Cli.hpp"
+#include "core/scan/FileNodeJson.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -50,6 +51,37 @@ void printCandidateGroups(
             }
         }
     }
+}
+
+nlohmann::json candidateJson(const varnok::CleanupCandidate& candidate, const std::string& title,
+                             const std::vector<std::string>& owners, bool tree) {
+    using varnok::PathText::displayable;
+    const varnok::FileNode& node = candidate.node;
+    nlohmann::json entry = {
+        {"path", displayable(node.id.withDirectoryForm(false).path())},
+        {"url", displayable(node.id.absoluteString())},
+        {"title", displayable(title)},
+        {"category", std::string(candidate.category.rawValue())},
+        {"isDirectory", node.isDirectory},
+        {"logicalSize", node.logicalSize},
+        {"allocatedSize", node.allocatedSize},
+        {"fileCount", node.fileCount},
+        {"modified", nullptr},
+        {"evidence", displayable(candidate.evidence)},
+        {"projectPath", displayable(candidate.projectPath)},
+        {"owners", owners},
+        {"keeper", nullptr},
+    };
+    if (node.identity) {
+        entry["modified"] = isoTimeOfUnixSeconds(node.identity->modifiedSeconds);
+    }
+    if (candidate.keeper) {
+        entry["keeper"] = displayable(candidate.keeper->id.withDirectoryForm(false).path());
+    }
+    if (tree) {
+        entry["tree"] = node;
+    }
+    return entry;
 }
 
 std::string indentedJson(const nlohmann::json& document) {

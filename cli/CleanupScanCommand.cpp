@@ -2,7 +2,6 @@
 #include "cli/Cli.hpp"
 
 #include "core/cleanup/ConsumerCleanup.hpp"
-#include "core/scan/FileNodeJson.hpp"
 #include "platform/Platform.hpp"
 #include "platform/RunningApplications.hpp"
 
@@ -40,33 +39,6 @@ const char* const cleanupScanHelp =
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
     "Exit status: 0 scanned, 1 the home folder cannot be scanned, 2 usage error,\n"
     "130 interrupted.\n";
-
-// One suggestion in a line of its own: what a script needs without the scanned tree.
-nlohmann::json candidateJson(const varnok::CleanupCandidate& candidate, const varnok::Url& home) {
-    const varnok::FileNode& node = candidate.node;
-    const varnok::ConsumerCleanup::Rule* rule = varnok::ConsumerCleanup::rule(candidate.id(), home);
-    nlohmann::json entry = {
-        {"path", varnok::PathText::displayable(node.id.withDirectoryForm(false).path())},
-        {"url", varnok::PathText::displayable(node.id.absoluteString())},
-        {"title",
-         varnok::PathText::displayable(varnok::ConsumerCleanup::title(candidate.id(), home))},
-        {"category", std::string(candidate.category.rawValue())},
-        {"isDirectory", node.isDirectory},
-        {"logicalSize", node.logicalSize},
-        {"allocatedSize", node.allocatedSize},
-        {"fileCount", node.fileCount},
-        {"modified", node.identity
-                         ? nlohmann::json(isoTimeOfUnixSeconds(node.identity->modifiedSeconds))
-                         : nlohmann::json(nullptr)},
-        {"evidence", varnok::PathText::displayable(candidate.evidence)},
-        {"owners", rule != nullptr ? rule->bundleIDs : std::vector<std::string>{}},
-        {"keeper", nullptr},
-    };
-    if (candidate.keeper) {
-        entry["keeper"] = varnok::PathText::displayable(candidate.keeper->id.path());
-    }
-    return entry;
-}
 
 int runCleanupScan(const std::vector<std::string>& raw) {
     Arguments args(raw, {"json", "tree"}, {"home"});
@@ -107,11 +79,12 @@ int runCleanupScan(const std::vector<std::string>& raw) {
             json["home"] = varnok::PathText::displayable(home.path());
             json["candidates"] = nlohmann::json::array();
             for (const auto& candidate : result.candidates) {
-                nlohmann::json entry = candidateJson(candidate, home);
+                const auto* rule = varnok::ConsumerCleanup::rule(candidate.id(), home);
+                nlohmann::json entry =
+                    candidateJson(candidate, varnok::ConsumerCleanup::title(candidate.id(), home),
+                                  rule != nullptr ? rule->bundleIDs : std::vector<std::string>{},
+                                  args.has("tree"));
                 entry["runningApps"] = owners(candidate);
-                if (args.has("tree")) {
-                    entry["tree"] = candidate.node;
-                }
                 json["candidates"].push_back(std::move(entry));
             }
             nlohmann::json unreadable = nlohmann::json::array();

@@ -13,7 +13,7 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const detectHelp =
-    "Usage: ombrelo-cli detect [--home DIR] [--json] DIR\n"
+    "Usage: ombrelo-cli detect [--home DIR] [--json [--tree]] DIR\n"
     "\n"
     "Scans DIR read-only and lists the developer output in it that can be\n"
     "recreated, each on evidence beside or inside it: node_modules beside a\n"
@@ -32,7 +32,9 @@ const char* const detectHelp =
     "Options:\n"
     "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
     "              (default: your home folder)\n"
-    "  --json      print the result as JSON: version, candidates and unreadable\n"
+    "  --json      print the result as JSON: version, candidates (each with path,\n"
+    "              title, category, sizes, evidence and projectPath) and unreadable\n"
+    "  --tree      with --json, give each candidate its whole scanned file tree too\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
@@ -40,7 +42,10 @@ const char* const detectHelp =
     "130 interrupted.\n";
 
 int runDetect(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"home"});
+    Arguments args(raw, {"json", "tree"}, {"home"});
+    if (args.has("tree") && !args.has("json")) {
+        throw UsageError("--tree goes with --json");
+    }
     if (args.operands().size() != 1) {
         throw UsageError(args.operands().empty() ? "missing folder to look in"
                                                  : "give exactly one folder to look in");
@@ -69,7 +74,11 @@ int runDetect(const std::vector<std::string>& raw) {
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
             json["version"] = jsonVersion;
-            json["candidates"] = found;
+            json["candidates"] = nlohmann::json::array();
+            for (const auto& candidate : found) {
+                json["candidates"].push_back(
+                    candidateJson(candidate, candidate.node.name(), {}, args.has("tree")));
+            }
             nlohmann::json unreadable = nlohmann::json::array();
             for (const auto& path : scanned.inaccessiblePaths) {
                 unreadable.push_back(varnok::PathText::displayable(path));
