@@ -357,8 +357,9 @@ std::string resolvedParent(const std::string& path) {
     return (real == "/" ? "" : real) + "/" + varnok::PathText::lastComponent(path);
 }
 
-// The review refuses the whole plan at the first item that changed since the scan; this names
-// every such item with its reason. Returns false when each item passes on its own.
+// The review refuses the whole plan at its first item that cannot be cleaned now (changed since
+// the scan, its application running again); this names every such item with its reason. Returns
+// false when each item passes on its own.
 bool reportChangedItems(const std::vector<varnok::CleanupCandidate>& items,
                         const varnok::Url& scanRoot) {
     std::vector<std::pair<std::string, std::string>> refused;
@@ -375,10 +376,10 @@ bool reportChangedItems(const std::vector<varnok::CleanupCandidate>& items,
         return false;
     }
     const std::string what =
-        refused.size() == 1 ? "this item"
-                            : formatCount(static_cast<std::int64_t>(refused.size())) + " items";
-    std::fprintf(stderr, "ombrelo-cli: nothing was moved; %s changed since the scan:\n",
-                 what.c_str());
+        refused.size() == 1
+            ? "this item cannot"
+            : formatCount(static_cast<std::int64_t>(refused.size())) + " items cannot";
+    std::fprintf(stderr, "ombrelo-cli: nothing was moved; %s be cleaned now:\n", what.c_str());
     for (const auto& [path, reason] : refused) {
         std::fprintf(stderr, "  %s\n      %s\n", pastablePath(path).c_str(),
                      varnok::PathText::displayable(reason).c_str());

@@ -277,7 +277,11 @@ void printError(const std::exception& error) {
                                    "the folder ");
             }
             // The message quotes only the last name; the whole path says which one it is.
-            message = pastablePath(path) + ": " + message;
+            std::string shown = path;
+            while (shown.size() > 1 && shown.back() == '/') {
+                shown.pop_back();
+            }
+            message = pastablePath(shown) + ": " + message;
         }
         if (fileError->posixError != 0) {
             message += " (" + std::string(std::strerror(fileError->posixError)) + ")";

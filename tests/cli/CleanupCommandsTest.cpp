@@ -1,5 +1,6 @@
 #include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
 #include <csignal>
 #include <filesystem>
@@ -30,12 +31,13 @@ std::set<std::string> snapshot(const std::string& root) {
     return entries;
 }
 
-// A copy of /bin/sleep named "slack", so the running-application list reports Slack. The spawn
-// returns once the program is running, so /proc already shows the new name.
+// A copy of /bin/sleep named `name` ("slack" by default), so the running-application list reports
+// that application. The spawn returns once the program is running, so /proc already shows the new
+// name.
 class FakeSlack {
 public:
-    explicit FakeSlack(const TempDir& dir) {
-        std::string path = dir.at("slack"), seconds = "60";
+    explicit FakeSlack(const TempDir& dir, const std::string& name = "slack") {
+        std::string path = dir.at(name), seconds = "60";
         std::filesystem::copy_file("/bin/sleep", path);
         char* argv[] = {path.data(), seconds.data(), nullptr};
         if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
@@ -142,6 +144,35 @@ TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("Cleanup plan: 1 item, 2.0 kB"), std::string::npos) << run.out;
+}
+
+TEST(CleanCommand, ARefusedPlanNamesEveryItemThatCannotBeCleaned) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    const std::string slackCache = home + "/.config/Slack/Cache";
+    const std::string spotifyCache = home + "/.cache/spotify";
+    const std::string thumbnails = home + "/.cache/thumbnails";
+    writeFile(slackCache + "/data", "s");
+    writeFile(spotifyCache + "/data", "p");
+    writeFile(thumbnails + "/data", "t");
+    const auto before = snapshot(home);
+    FakeSlack slack(dir);
+    FakeSlack spotify(dir, "spotify");
+
+    const std::vector<std::string> environment = {"HOME=" + home,
+                                                  "XDG_DATA_HOME=" + home + "/.local/share"};
+    auto run = runCli({"clean", "--yes", thumbnails, slackCache, spotifyCache}, environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_CONTAINS(run.err, "nothing was moved; 2 items cannot be cleaned now:\n  " + slackCache +
+                                 "\n      Close Slack");
+    EXPECT_CONTAINS(run.err, "\n  " + spotifyCache + "\n      Close Spotify");
+    EXPECT_EQ(run.err.find(thumbnails), std::string::npos) << run.err;
+    EXPECT_EQ(snapshot(home), before);
+
+    auto one = runCli({"clean", "--yes", slackCache}, environment);
+    EXPECT_EQ(one.exitCode, 1);
+    EXPECT_CONTAINS(one.err,
+                    "nothing was moved; this item cannot be cleaned now:\n  " + slackCache);
 }
 
 TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {
