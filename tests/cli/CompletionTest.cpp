@@ -101,13 +101,13 @@ TEST(Completion, BashOffersOnlyFoldersWhereAFolderIsAskedAndNothingForFreeText) 
     const std::string out = bashReplies(dir, home,
                                         {
                                             "scan My",           // scan takes a folder
+                                            "detect --home My",  // so does --home
+                                            "map --svg My",      // a file to write
                                             "find --exclude My", // a pattern, not a path
-                                            "map --mode sun",    // one of the map kinds
-                                            "duplicates --on",   // options by their start
                                         });
     EXPECT_EQ(out, "complete -o filenames -F _ombrelo_cli ombrelo-cli\n"
                    "My\\ Folder\n--\n"
-                   "''\n--\n"
-                   "sunburst\n--\n"
-                   "--one-file-system\n--\n");
+                   "My\\ Folder\n--\n"
+                   "My\\ File\nMy\\ Folder\n--\n"
+                   "''\n--\n");
 }
