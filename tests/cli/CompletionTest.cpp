@@ -1,9 +1,16 @@
 #include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace varnok::testing;
@@ -47,6 +54,76 @@ std::string bashReplies(const TempDir& dir, const std::string& folder,
         script += "replies " + line + "\n";
     }
     return runBash(dir, script);
+}
+
+// Reads what `fd` prints until `marker` appears or 20 seconds pass; returns all that was read.
+std::string readUntil(int fd, const std::string& marker, std::string& output) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    char buffer[4096];
+    while (output.find(marker) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<size_t>(count));
+    }
+    return output;
+}
+
+// Types `line`, a Tab and Return into an interactive `shell` on a terminal, in `folder`, after
+// `setup` has run there. ombrelo-cli is a function that prints each argument it is given as
+// "<argument>", so the output shows the words as the shell took them after completing.
+std::string typeWithCompletion(const std::vector<std::string>& shell, const std::string& folder,
+                               const std::string& setup, const std::string& line) {
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        return "forkpty failed";
+    }
+    if (child == 0) {
+        if (::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::setenv("TERM", "dumb", 1);
+        ::setenv("PS1", "$ ", 1);
+        ::setenv("INPUTRC", "/dev/null", 1);
+        std::vector<char*> argv;
+        std::vector<std::string> words(shell);
+        for (auto& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // The markers are computed, so the echo of the typed text does not match them.
+    const std::string commands = setup +
+                                 "\nombrelo-cli() { printf '<%s>\\n' \"$@\"; echo END-$((1+2)); }"
+                                 "\necho READY-$((1+1))\n";
+    std::string output;
+    bool written = ::write(terminal, commands.data(), commands.size()) ==
+                   static_cast<ssize_t>(commands.size());
+    readUntil(terminal, "READY-2", output);
+    const size_t start = output.size();
+    const std::string typed = line + "\t\n";
+    written = written &&
+              ::write(terminal, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
+    readUntil(terminal, "END-3", output);
+    ::kill(child, SIGKILL); // the test's own shell
+    ::waitpid(child, nullptr, 0);
+    ::close(terminal);
+    std::string shown;
+    for (size_t i = start; i < output.size(); ++i) {
+        if (output[i] != '\r') {
+            shown += output[i];
+        }
+    }
+    return written ? shown : "could not type into the shell";
 }
 
 } // namespace
@@ -110,4 +187,40 @@ TEST(Completion, BashOffersOnlyFoldersWhereAFolderIsAskedAndNothingForFreeText) 
                    "My\\ Folder\n--\n"
                    "My\\ File\nMy\\ Folder\n--\n"
                    "''\n--\n");
+}
+
+TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
+    ASSERT_EQ(std::system("command -v zsh >/dev/null"), 0)
+        << "zsh is not installed; scripts/ombrelo installs it";
+    TempDir dir;
+    const std::string home = dir.at("home");
+    makeFolder(home + "/Slack/Code Cache");
+    makeFolder(home + "/it's");
+    makeFolder(home + "/new\nline");
+    writeFile(home + "/say \"hi\"", "x");
+    const CliRun bash = runCli({"--completion", "bash"});
+    writeFile(dir.at("completion.bash"), bash.out);
+    const CliRun zsh = runCli({"--completion", "zsh"});
+    writeFile(dir.at("zsh/_ombrelo-cli"), zsh.out);
+
+    const std::string bashSetup = "source '" + dir.at("completion.bash") + "'";
+    const std::string zshSetup =
+        "fpath=('" + dir.at("zsh") + "' $fpath); autoload -U compinit; compinit -u -D";
+    struct Shell {
+        std::vector<std::string> command;
+        std::string setup;
+    };
+    for (const Shell& shell : {Shell{{"bash", "--norc", "--noprofile", "-i"}, bashSetup},
+                               Shell{{"zsh", "-f", "-i"}, zshSetup}}) {
+        for (const auto& [line, word] : std::vector<std::pair<std::string, std::string>>{
+                 {"ombrelo-cli scan Slack/Co", "<Slack/Code Cache"},
+                 {"ombrelo-cli scan it", "<it's"},
+                 {"ombrelo-cli scan new", "<new\nline"},
+                 {"ombrelo-cli restore ABCD1234 sa", "<say \"hi\">"},
+             }) {
+            const std::string out = typeWithCompletion(shell.command, home, shell.setup, line);
+            EXPECT_NE(out.find(word), std::string::npos) << shell.command[0] << ": " << line << "\n"
+                                                         << out;
+        }
+    }
 }
