@@ -144,15 +144,15 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
     const std::string out =
         bashReplies(dir, home,
                     {
-                        "scan Slack/",                   // a folder holding names with spaces
-                        "scan 'Slack/Code\\ C'",         // typed with a backslash
-                        "scan '\"Slack/Local S'",        // inside an open double quote
-                        "scan \"'Slack/Lo\"",            // inside an open single quote
-                        "scan \"it\\\\'\"",              // a quote in the name
-                        "scan \"\\$'new\\\\nl'\"",       // a newline typed as $'...'
-                        "scan new",                      // a newline in the offered name
-                        "scan 'say\\ \\\"'",             // double quotes in the name
-                        "scan '\\[glob\\]'",             // glob characters are taken literally
+                        "scan Slack/",             // only the folders, with spaces in their names
+                        "scan 'Slack/Code\\ C'",   // typed with a backslash
+                        "scan '\"Slack/Local S'",  // inside an open double quote
+                        "scan \"'Slack/Lo\"",      // inside an open single quote
+                        "scan \"it\\\\'\"",        // a quote in the name
+                        "scan \"\\$'new\\\\nl'\"", // a newline typed as $'...'
+                        "scan new",                // a newline in the offered name
+                        "scan 'say\\ \\\"'",       // double quotes in the name
+                        "scan '\\[glob\\]'",       // glob characters are taken literally
                         "restore ABCD1234 'Slack/a\\ '", // the original path of restore is any file
                         "cleanup-scan --home Sla",       // an option's folder value
                     });
@@ -168,25 +168,6 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
                    "\\[glob\\]\\*\n\\[glob\\]x\n--\n"
                    "Slack/a\\ file\n--\n"
                    "Slack\n--\n");
-}
-
-TEST(Completion, BashOffersOnlyFoldersWhereAFolderIsAskedAndNothingForFreeText) {
-    TempDir dir;
-    const std::string home = dir.at("home");
-    makeFolder(home + "/My Folder");
-    writeFile(home + "/My File", "x");
-    const std::string out = bashReplies(dir, home,
-                                        {
-                                            "scan My",           // scan takes a folder
-                                            "detect --home My",  // so does --home
-                                            "map --svg My",      // a file to write
-                                            "find --exclude My", // a pattern, not a path
-                                        });
-    EXPECT_EQ(out, "complete -o filenames -F _ombrelo_cli ombrelo-cli\n"
-                   "My\\ Folder\n--\n"
-                   "My\\ Folder\n--\n"
-                   "My\\ File\nMy\\ Folder\n--\n"
-                   "''\n--\n");
 }
 
 TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
