@@ -98,8 +98,8 @@ int runDetect(const std::vector<std::string>& raw) {
                 }
                 printCandidateGroups(found,
                                      [](const varnok::CleanupCandidate& candidate) {
-                                         return candidate.node.name() + "  in " +
-                                                candidate.projectPath;
+                                         return pastablePath(candidate.node.name()) + "  in " +
+                                                pastablePath(candidate.projectPath);
                                      },
                                      {});
                 std::printf("\n%zu %s, %s in all\n", found.size(),
