@@ -44,6 +44,8 @@ std::string bashReplies(const TempDir& dir, const std::string& folder,
                          "replies() {\n"
                          "    COMP_WORDS=(ombrelo-cli \"$@\")\n"
                          "    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                         "    COMP_LINE=\"ombrelo-cli $*\"\n"
+                         "    COMP_POINT=${#COMP_LINE}\n"
                          "    _ombrelo_cli ombrelo-cli \"${COMP_WORDS[COMP_CWORD]}\" "
                          "\"${COMP_WORDS[COMP_CWORD-1]}\"\n"
                          "    printf '%q\\n' \"${COMPREPLY[@]}\"\n"
@@ -140,6 +142,7 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
     makeFolder(home + "/say \"hi\"");
     makeFolder(home + "/[glob]*");
     makeFolder(home + "/[glob]x");
+    makeFolder(home + "/x:y folder");
 
     const std::string out =
         bashReplies(dir, home,
@@ -153,6 +156,7 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
                         "scan new",                // a newline in the offered name
                         "scan 'say\\ \\\"'",       // double quotes in the name
                         "scan '\\[glob\\]'",       // glob characters are taken literally
+                        "scan x:",                 // readline replaces only what follows the colon
                         "restore ABCD1234 'Slack/a\\ '", // the original path of restore is any file
                         "cleanup-scan --home Sla",       // an option's folder value
                     });
@@ -166,6 +170,7 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
                    "$'new\\nline'\n--\n"
                    "say\\ \\\"hi\\\"\n--\n"
                    "\\[glob\\]\\*\n\\[glob\\]x\n--\n"
+                   "y\\ folder\n--\n"
                    "Slack/a\\ file\n--\n"
                    "Slack\n--\n");
 }
@@ -178,6 +183,7 @@ TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
     makeFolder(home + "/Slack/Code Cache");
     makeFolder(home + "/it's");
     makeFolder(home + "/new\nline");
+    makeFolder(home + "/x:y folder");
     writeFile(home + "/say \"hi\"", "x");
     const CliRun bash = runCli({"--completion", "bash"});
     writeFile(dir.at("completion.bash"), bash.out);
@@ -197,6 +203,7 @@ TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
                  {"ombrelo-cli scan Slack/Co", "<Slack/Code Cache"},
                  {"ombrelo-cli scan it", "<it's"},
                  {"ombrelo-cli scan new", "<new\nline"},
+                 {"ombrelo-cli scan x:", "<x:y folder"},
                  {"ombrelo-cli restore ABCD1234 sa", "<say \"hi\">"},
              }) {
             const std::string out = typeWithCompletion(shell.command, home, shell.setup, line);
