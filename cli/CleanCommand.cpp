@@ -310,7 +310,7 @@ void printPlan(const varnok::CleanupPlan& plan, const varnok::Url& home) {
                 std::printf("\n");
             }
             std::printf("  %10s  %s\n", formatBytes(item.node.logicalSize).c_str(),
-                        displayable(varnok::ConsumerCleanup::title(item.id(), home)).c_str());
+                        pastablePath(varnok::ConsumerCleanup::title(item.id(), home)).c_str());
             std::printf("              %s\n", pastablePath(item.node.id.path()).c_str());
         }
     }

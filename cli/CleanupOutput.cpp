@@ -34,7 +34,7 @@ void printCandidateGroups(
                     group.size() == 1 ? "item" : "items", formatBytes(total).c_str());
         for (const varnok::CleanupCandidate* candidate : group) {
             std::printf("  %10s  %s\n", formatBytes(candidate->node.logicalSize).c_str(),
-                        varnok::PathText::displayable(label(*candidate)).c_str());
+                        pastablePath(label(*candidate)).c_str());
             std::printf("              %s\n", pastablePath(candidate->node.id.path()).c_str());
             std::printf("              %s\n",
                         varnok::PathText::displayable(candidate->evidence).c_str());
