@@ -94,6 +94,9 @@ std::string typeWithCompletion(const std::vector<std::string>& shell, const std:
         ::setenv("TERM", "dumb", 1);
         ::setenv("PS1", "$ ", 1);
         ::setenv("INPUTRC", "/dev/null", 1);
+        // Nothing of the shell's (history, completion dumps) lands in the real home.
+        ::setenv("HOME", folder.c_str(), 1);
+        ::setenv("HISTFILE", "/dev/null", 1);
         std::vector<char*> argv;
         std::vector<std::string> words(shell);
         for (auto& word : words) {
