@@ -154,6 +154,13 @@ std::string bashWords(const std::vector<std::string>& words) {
 const char* const reportIdsBash =
     "_ombrelo_cli_reports() {\n"
     "    local folder=\"${XDG_DATA_HOME:-$HOME/.local/share}/Varnok/cleanup-history\" file\n"
+    "    local _ombrelo_cli_word _ombrelo_cli_break i\n"
+    "    for ((i = 2; i < COMP_CWORD; i++)); do\n"
+    "        if [[ ${COMP_WORDS[i]} == --history ]]; then\n"
+    "            _ombrelo_cli_dequote \"${COMP_WORDS[i+1]}\"\n"
+    "            folder=$_ombrelo_cli_word\n"
+    "        fi\n"
+    "    done\n"
     "    for file in \"$folder\"/*.json; do\n"
     "        [[ -f $file ]] || continue\n"
     "        file=${file##*/}\n"

@@ -146,23 +146,25 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
     makeFolder(home + "/[glob]*");
     makeFolder(home + "/[glob]x");
     makeFolder(home + "/x:y folder");
+    writeFile(home + "/old history/5D0C2F3A-0000-4000-8000-000000000001.json", "{}");
 
-    const std::string out =
-        bashReplies(dir, home,
-                    {
-                        "scan Slack/",             // only the folders, with spaces in their names
-                        "scan 'Slack/Code\\ C'",   // typed with a backslash
-                        "scan '\"Slack/Local S'",  // inside an open double quote
-                        "scan \"'Slack/Lo\"",      // inside an open single quote
-                        "scan \"it\\\\'\"",        // a quote in the name
-                        "scan \"\\$'new\\\\nl'\"", // a newline typed as $'...'
-                        "scan new",                // a newline in the offered name
-                        "scan 'say\\ \\\"'",       // double quotes in the name
-                        "scan '\\[glob\\]'",       // glob characters are taken literally
-                        "scan x:",                 // readline replaces only what follows the colon
-                        "restore ABCD1234 'Slack/a\\ '", // the original path of restore is any file
-                        "cleanup-scan --home Sla",       // an option's folder value
-                    });
+    const std::string out = bashReplies(
+        dir, home,
+        {
+            "scan Slack/",                          // only the folders, with spaces in their names
+            "scan 'Slack/Code\\ C'",                // typed with a backslash
+            "scan '\"Slack/Local S'",               // inside an open double quote
+            "scan \"'Slack/Lo\"",                   // inside an open single quote
+            "scan \"it\\\\'\"",                     // a quote in the name
+            "scan \"\\$'new\\\\nl'\"",              // a newline typed as $'...'
+            "scan new",                             // a newline in the offered name
+            "scan 'say\\ \\\"'",                    // double quotes in the name
+            "scan '\\[glob\\]'",                    // glob characters are taken literally
+            "scan x:",                              // readline replaces only what follows the colon
+            "restore ABCD1234 'Slack/a\\ '",        // the original path of restore is any file
+            "cleanup-scan --home Sla",              // an option's folder value
+            "restore --history 'old\\ history' 5D", // the ids of the history folder given
+        });
     EXPECT_EQ(out, "complete -o filenames -F _ombrelo_cli ombrelo-cli\n"
                    "Slack/Cache\nSlack/Code\\ Cache\nSlack/Local\\ Storage\n--\n"
                    "Slack/Code\\ Cache\n--\n"
@@ -175,7 +177,8 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
                    "\\[glob\\]\\*\n\\[glob\\]x\n--\n"
                    "y\\ folder\n--\n"
                    "Slack/a\\ file\n--\n"
-                   "Slack\n--\n");
+                   "Slack\n--\n"
+                   "5D0C2F3A-0000-4000-8000-000000000001\n--\n");
 }
 
 TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
