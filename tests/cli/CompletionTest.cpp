@@ -191,6 +191,7 @@ TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
     makeFolder(home + "/new\nline");
     makeFolder(home + "/x:y folder");
     writeFile(home + "/say \"hi\"", "x");
+    writeFile(home + "/old history/5D0C2F3A-0000-4000-8000-000000000001.json", "{}");
     const CliRun bash = runCli({"--completion", "bash"});
     writeFile(dir.at("completion.bash"), bash.out);
     const CliRun zsh = runCli({"--completion", "zsh"});
@@ -210,6 +211,8 @@ TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {
                  {"ombrelo-cli scan it", "<it's"},
                  {"ombrelo-cli scan new", "<new\nline"},
                  {"ombrelo-cli scan x:", "<x:y folder"},
+                 {"ombrelo-cli restore --history 'old history' 5D",
+                  "<5D0C2F3A-0000-4000-8000-000000000001>"},
                  {"ombrelo-cli restore ABCD1234 sa", "<say \"hi\">"},
              }) {
             const std::string out = typeWithCompletion(shell.command, home, shell.setup, line);
