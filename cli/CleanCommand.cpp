@@ -5,6 +5,8 @@
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/cleanup/CleanupQueue.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
+#include "core/common/CleanupProblem.hpp"
+#include "core/common/Task.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "core/trash/TrashService.hpp"
@@ -248,7 +250,7 @@ Found findDuplicates(const varnok::Url& folder, const std::vector<std::string>& 
         }
         if (named > 1) {
             throw UsageError("--keep names more than one copy of the set of " +
-                             varnok::PathText::displayable(group.files.front().id.path()));
+                             pastablePath(group.files.front().id.path()));
         }
         const varnok::FileNode& keeper = group.files[kept];
         for (size_t i = 0; i < group.files.size(); ++i) {
@@ -311,7 +313,7 @@ void printPlan(const varnok::CleanupPlan& plan, const varnok::Url& home) {
                 std::printf("\n");
             }
             std::printf("  %10s  %s\n", formatBytes(item.node.logicalSize).c_str(),
-                        displayable(varnok::ConsumerCleanup::title(item.id(), home)).c_str());
+                        pastablePath(varnok::ConsumerCleanup::title(item.id(), home)).c_str());
             std::printf("              %s\n", pastablePath(item.node.id.path()).c_str());
         }
     }
@@ -356,6 +358,36 @@ std::string resolvedParent(const std::string& path) {
                            .withDirectoryForm(false)
                            .path();
     return (real == "/" ? "" : real) + "/" + varnok::PathText::lastComponent(path);
+}
+
+// The review refuses the whole plan at its first item that cannot be cleaned now (changed since
+// the scan, its application running again); this names every such item with its reason. Returns
+// false when each item passes on its own.
+bool reportChangedItems(const std::vector<varnok::CleanupCandidate>& items,
+                        const varnok::Url& scanRoot) {
+    std::vector<std::pair<std::string, std::string>> refused;
+    for (const auto& item : items) {
+        try {
+            varnok::TrashService::validate(item, scanRoot);
+        } catch (const varnok::CancellationError&) {
+            throw;
+        } catch (const std::exception& error) {
+            refused.emplace_back(item.node.id.path(), error.what());
+        }
+    }
+    if (refused.empty()) {
+        return false;
+    }
+    const std::string what =
+        refused.size() == 1
+            ? "this item cannot"
+            : formatCount(static_cast<std::int64_t>(refused.size())) + " items cannot";
+    std::fprintf(stderr, "ombrelo-cli: nothing was moved; %s be cleaned now:\n", what.c_str());
+    for (const auto& [path, reason] : refused) {
+        std::fprintf(stderr, "  %s\n      %s\n", pastablePath(path).c_str(),
+                     varnok::PathText::displayable(reason).c_str());
+    }
+    return true;
 }
 
 int runClean(const std::vector<std::string>& raw) {
@@ -418,8 +450,7 @@ int runClean(const std::vector<std::string>& raw) {
             std::fprintf(stderr,
                          "ombrelo-cli: --keep-rule in:%s is not inside %s, where the duplicates "
                          "are looked for; nothing was moved.\n",
-                         varnok::PathText::displayable(rule.folder).c_str(),
-                         varnok::PathText::displayable(folder.path()).c_str());
+                         pastablePath(rule.folder).c_str(), pastablePath(folder.path()).c_str());
             return exitFailure;
         }
     }
@@ -511,13 +542,22 @@ int runClean(const std::vector<std::string>& raw) {
                     std::fprintf(stderr,
                                  "ombrelo-cli: %s is not a cleanup suggestion here; nothing was "
                                  "moved.\n",
-                                 varnok::PathText::displayable(path).c_str());
+                                 pastablePath(path).c_str());
                     return static_cast<int>(exitFailure);
                 }
                 items.push_back(*match);
             }
         }
-        varnok::CleanupPlan plan = varnok::TrashService::prepare(items, found.scanRoot);
+        std::optional<varnok::CleanupPlan> prepared;
+        try {
+            prepared = varnok::TrashService::prepare(items, found.scanRoot);
+        } catch (const varnok::CleanupProblem&) {
+            if (!reportChangedItems(items, found.scanRoot)) {
+                throw;
+            }
+            return static_cast<int>(exitFailure);
+        }
+        const varnok::CleanupPlan& plan = *prepared;
         printPlan(plan, home);
         if (!finishOutput()) {
             return static_cast<int>(exitFailure);
@@ -536,7 +576,7 @@ int runClean(const std::vector<std::string>& raw) {
                     report.outcomes.size() == 1 ? "item" : "items");
         printOutcomes(report, home);
         std::printf("\nReport %s saved in %s\n", report.id.uuidString().c_str(),
-                    varnok::PathText::displayable(history.path()).c_str());
+                    pastablePath(history.path()).c_str());
         try {
             printTrashTotal(bytesStillInTrash(varnok::TrashService::history(history)));
         } catch (const std::exception&) {

@@ -1,6 +1,7 @@
 #include "cli/CleanupOutput.hpp"
 
 #include "cli/Cli.hpp"
+#include "core/scan/FileNodeJson.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,9 +34,8 @@ void printCandidateGroups(
                     group.size() == 1 ? "item" : "items", formatBytes(total).c_str());
         for (const varnok::CleanupCandidate* candidate : group) {
             std::printf("  %10s  %s\n", formatBytes(candidate->node.logicalSize).c_str(),
-                        varnok::PathText::displayable(label(*candidate)).c_str());
-            std::printf("              %s\n",
-                        varnok::PathText::displayable(candidate->node.id.path()).c_str());
+                        pastablePath(label(*candidate)).c_str());
+            std::printf("              %s\n", pastablePath(candidate->node.id.path()).c_str());
             std::printf("              %s\n",
                         varnok::PathText::displayable(candidate->evidence).c_str());
             if (runningApps) {
@@ -51,6 +51,40 @@ void printCandidateGroups(
             }
         }
     }
+}
+
+nlohmann::json candidateJson(const varnok::CleanupCandidate& candidate, const std::string& title,
+                             const std::vector<std::string>& owners, bool tree) {
+    using varnok::PathText::displayable;
+    const varnok::FileNode& node = candidate.node;
+    nlohmann::json entry = {
+        {"path", displayable(node.id.withDirectoryForm(false).path())},
+        {"url", displayable(node.id.absoluteString())},
+        {"title", displayable(title)},
+        {"category", std::string(candidate.category.rawValue())},
+        {"isDirectory", node.isDirectory},
+        {"logicalSize", node.logicalSize},
+        {"allocatedSize", node.allocatedSize},
+        {"fileCount", node.fileCount},
+        {"modified", nullptr},
+        {"evidence", displayable(candidate.evidence)},
+        {"projectPath", displayable(candidate.projectPath)},
+        {"owners", owners},
+        {"keeper", nullptr},
+    };
+    if (node.identity) {
+        entry["modified"] = isoTimeOfUnixSeconds(node.identity->modifiedSeconds);
+    }
+    if (candidate.manualOnly) {
+        entry["manualOnly"] = true;
+    }
+    if (candidate.keeper) {
+        entry["keeper"] = displayable(candidate.keeper->id.withDirectoryForm(false).path());
+    }
+    if (tree) {
+        entry["tree"] = node;
+    }
+    return entry;
 }
 
 std::string indentedJson(const nlohmann::json& document) {

@@ -18,6 +18,13 @@ void printCandidateGroups(
     const std::function<std::string(const varnok::CleanupCandidate&)>& label,
     const std::function<std::vector<std::string>(const varnok::CleanupCandidate&)>& runningApps);
 
+// One suggestion as a flat JSON record: path, url, title, category, isDirectory, logicalSize,
+// allocatedSize, fileCount, modified (ISO 8601), evidence, projectPath, owners (the applications
+// whose data it is) and keeper (the copy that stays, for duplicates). With `tree`, also "tree":
+// the whole scanned file tree.
+nlohmann::json candidateJson(const varnok::CleanupCandidate& candidate, const std::string& title,
+                             const std::vector<std::string>& owners, bool tree);
+
 // `document` indented by two spaces a level, as nlohmann's dump(2), but written without recursion
 // and with the indentation capped, so that a folder chain of any depth stays linear in size.
 std::string indentedJson(const nlohmann::json& document);

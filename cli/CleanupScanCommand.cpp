@@ -12,7 +12,7 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const cleanupScanHelp =
-    "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json]\n"
+    "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json [--tree]]\n"
     "\n"
     "Looks for space that can be given back safely in a home folder: the caches of\n"
     "known applications, browsers and package managers (the cache folder,\n"
@@ -36,9 +36,11 @@ const char* const cleanupScanHelp =
     "\n"
     "Options:\n"
     "  --home DIR  the home folder to look in (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates (each with runningApps, and\n"
+    "  --json      print the result as JSON: version, candidates (each with path,\n"
+    "              title, category, sizes, evidence, owners, runningApps, keeper, and\n"
     "              manualOnly when it is only cleaned when named), unreadable,\n"
-    "              checkedLocations and checkedFiles\n"
+    "              checkedLocations and checkedFiles (each file once)\n"
+    "  --tree      with --json, give each candidate its whole scanned file tree too\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
@@ -46,7 +48,10 @@ const char* const cleanupScanHelp =
     "folder, 2 usage error, 130 interrupted.\n";
 
 int runCleanupScan(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"home"});
+    Arguments args(raw, {"json", "tree"}, {"home"});
+    if (args.has("tree") && !args.has("json")) {
+        throw UsageError("--tree goes with --json");
+    }
     if (!args.operands().empty()) {
         throw UsageError("cleanup-scan takes no operands; use --home DIR for another home folder");
     }
@@ -77,9 +82,15 @@ int runCleanupScan(const std::vector<std::string>& raw) {
 
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
+            json["version"] = jsonVersion;
+            json["home"] = varnok::PathText::displayable(home.path());
             json["candidates"] = nlohmann::json::array();
             for (const auto& candidate : result.candidates) {
-                nlohmann::json entry = candidate;
+                const auto* rule = varnok::ConsumerCleanup::rule(candidate.id(), home);
+                nlohmann::json entry =
+                    candidateJson(candidate, varnok::ConsumerCleanup::title(candidate.id(), home),
+                                  rule != nullptr ? rule->bundleIDs : std::vector<std::string>{},
+                                  args.has("tree"));
                 entry["runningApps"] = owners(candidate);
                 json["candidates"].push_back(std::move(entry));
             }
@@ -94,8 +105,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {
-            std::printf("Cleanup suggestions in %s\n",
-                        varnok::PathText::displayable(home.path()).c_str());
+            std::printf("Cleanup suggestions in %s\n", pastablePath(home.path()).c_str());
             if (result.candidates.empty()) {
                 std::printf("\nNo eligible files found in the locations checked.\n");
             } else {
@@ -118,7 +128,7 @@ int runCleanupScan(const std::vector<std::string>& raw) {
                 std::printf("\n%zu %s could not be checked:\n", result.unreadable.size(),
                             result.unreadable.size() == 1 ? "folder" : "folders");
                 for (const auto& path : result.unreadable) {
-                    std::printf("  %s\n", varnok::PathText::displayable(path).c_str());
+                    std::printf("  %s\n", pastablePath(path).c_str());
                 }
             }
             std::printf("\n%s supported folders checked, %s files.\n",

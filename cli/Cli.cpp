@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -265,14 +266,70 @@ bool finishOutput() {
     return true;
 }
 
+namespace {
+// Replaces each `from` in `text` with `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+} // namespace
+
 void printError(const std::exception& error) {
-    std::string message = error.what();
+    std::string message = varnok::PathText::displayable(error.what());
     if (const auto* fileError = dynamic_cast<const varnok::FileError*>(&error)) {
+        if (fileError->path && !fileError->path->empty()) {
+            const std::string& path = *fileError->path;
+            struct stat record {};
+            if (path.back() == '/' ||
+                (::stat(path.c_str(), &record) == 0 && S_ISDIR(record.st_mode))) {
+                message = replaced(replaced(message, "The file ", "The folder "), "the file ",
+                                   "the folder ");
+            }
+            // The message quotes only the last name; the whole path says which one it is.
+            std::string shown = path;
+            while (shown.size() > 1 && shown.back() == '/') {
+                shown.pop_back();
+            }
+            message = pastablePath(shown) + ": " + message;
+        }
         if (fileError->posixError != 0) {
             message += " (" + std::string(std::strerror(fileError->posixError)) + ")";
         }
     }
-    std::fprintf(stderr, "ombrelo-cli: %s\n", varnok::PathText::displayable(message).c_str());
+    std::fprintf(stderr, "ombrelo-cli: %s\n", message.c_str());
+}
+
+std::string usageErrorText(const std::string& command, const std::string& message,
+                           const std::string& help) {
+    const std::string prefix = command.empty() ? "ombrelo-cli" : "ombrelo-cli " + command;
+    std::string usage = help.substr(0, help.find("\n\n"));
+    if (!usage.empty() && usage.back() != '\n') {
+        usage += '\n';
+    }
+    return prefix + ": " + message + "\n" + usage + "Try '" + prefix +
+           " --help' for more information.\n";
+}
+
+std::string isoTime(varnok::Date date) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(date);
+    return isoTimeOfUnixSeconds(seconds.time_since_epoch().count());
+}
+
+std::string isoTimeOfUnixSeconds(std::int64_t seconds) {
+    std::time_t time = static_cast<std::time_t>(seconds);
+    struct tm parts {};
+    char text[40];
+    if (::localtime_r(&time, &parts) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &parts) == 0) {
+        return "";
+    }
+    // strftime writes the offset as +hhmm; ISO 8601 readers expect +hh:mm.
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":");
+    return iso;
 }
 
 int runCancellable(const std::function<int()>& work) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/common/Date.hpp"
 #include "core/common/Url.hpp"
 #include "core/scan/ScanEngine.hpp"
 
@@ -110,8 +111,20 @@ bool reportSystemFolder(const varnok::Url& folder);
 // Flushes stdout; prints a message and returns false when the output could not be written.
 bool finishOutput();
 
-// "ombrelo-cli: MESSAGE" on stderr, with the system's reason for file errors.
+// "ombrelo-cli: MESSAGE" on stderr, with the system's reason for file errors. A file error names
+// its whole path and says "folder" when the path is one.
 void printError(const std::exception& error);
+// What a usage error prints: the message, the command's usage lines (its help up to the first
+// blank line) and where the full help is.
+std::string usageErrorText(const std::string& command, const std::string& message,
+                           const std::string& help);
+
+// The shape of every --json document; scripts read it from the top-level "version".
+inline constexpr int jsonVersion = 1;
+// ISO 8601 local time with its offset, "2026-12-07T09:41:07+01:00", as every --json output writes
+// times.
+std::string isoTime(varnok::Date date);
+std::string isoTimeOfUnixSeconds(std::int64_t seconds);
 
 // Decimal units, as a file manager shows sizes: "512 bytes", "1.2 kB", "34.5 MB", "1.23 GB".
 std::string formatBytes(std::int64_t bytes);

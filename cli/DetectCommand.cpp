@@ -13,7 +13,7 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const detectHelp =
-    "Usage: ombrelo-cli detect [--home DIR] [--json] DIR\n"
+    "Usage: ombrelo-cli detect [--home DIR] [--json [--tree]] DIR\n"
     "\n"
     "Scans DIR read-only and lists the developer output in it that can be\n"
     "recreated, each on evidence beside or inside it: node_modules beside a\n"
@@ -32,8 +32,10 @@ const char* const detectHelp =
     "Options:\n"
     "  --home DIR  the home folder whose Library/Developer/Xcode/DerivedData counts\n"
     "              (default: your home folder)\n"
-    "  --json      print the result as JSON: candidates, unreadable and\n"
+    "  --json      print the result as JSON: version, candidates (each with path,\n"
+    "              title, category, sizes, evidence and projectPath), unreadable and\n"
     "              leftOutByPolicy (the files never offered that were left out)\n"
+    "  --tree      with --json, give each candidate its whole scanned file tree too\n"
     "  --help      show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
@@ -42,7 +44,10 @@ const char* const detectHelp =
     "2 usage error, 130 interrupted.\n";
 
 int runDetect(const std::vector<std::string>& raw) {
-    Arguments args(raw, {"json"}, {"home"});
+    Arguments args(raw, {"json", "tree"}, {"home"});
+    if (args.has("tree") && !args.has("json")) {
+        throw UsageError("--tree goes with --json");
+    }
     if (args.operands().size() != 1) {
         throw UsageError(args.operands().empty() ? "missing folder to look in"
                                                  : "give exactly one folder to look in");
@@ -71,7 +76,12 @@ int runDetect(const std::vector<std::string>& raw) {
         }
         if (args.has("json")) {
             nlohmann::json json = nlohmann::json::object();
-            json["candidates"] = found;
+            json["version"] = jsonVersion;
+            json["candidates"] = nlohmann::json::array();
+            for (const auto& candidate : found) {
+                json["candidates"].push_back(
+                    candidateJson(candidate, candidate.node.name(), {}, args.has("tree")));
+            }
             nlohmann::json unreadable = nlohmann::json::array();
             for (const auto& path : scanned.inaccessiblePaths) {
                 unreadable.push_back(varnok::PathText::displayable(path));
@@ -82,8 +92,7 @@ int runDetect(const std::vector<std::string>& raw) {
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {
-            std::printf("Developer output in %s\n",
-                        varnok::PathText::displayable(folder.path()).c_str());
+            std::printf("Developer output in %s\n", pastablePath(folder.path()).c_str());
             if (found.empty()) {
                 std::printf("\nNothing recreatable was found.\n");
             } else {
@@ -93,8 +102,8 @@ int runDetect(const std::vector<std::string>& raw) {
                 }
                 printCandidateGroups(found,
                                      [](const varnok::CleanupCandidate& candidate) {
-                                         return candidate.node.name() + "  in " +
-                                                candidate.projectPath;
+                                         return pastablePath(candidate.node.name()) + "  in " +
+                                                pastablePath(candidate.projectPath);
                                      },
                                      {});
                 std::printf("\n%zu %s, %s in all\n", found.size(),

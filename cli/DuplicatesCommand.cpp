@@ -47,10 +47,10 @@ const char* const duplicatesHelp =
     "ls does, so that it can be pasted into a shell.\n"
     "\n"
     "Options:\n"
-    "  --json     print the result as JSON: \"groups\" (each with \"id\", \"extraSize\" and\n"
-    "             \"files\" as scanned nodes), \"hashedFiles\", \"bytesHashed\",\n"
-    "             \"skippedFiles\" (URLs), \"leftOutByPolicy\" (files left out),\n"
-    "             \"duration\" and \"extraSize\"\n"
+    "  --json     print the result as JSON: \"version\", \"groups\" (each with \"id\",\n"
+    "             \"extraSize\" and \"files\" as scanned nodes), \"hashedFiles\",\n"
+    "             \"bytesHashed\", \"skippedFiles\" (URLs), \"leftOutByPolicy\" (files\n"
+    "             left out), \"duration\" and \"extraSize\"\n"
     "  --jobs N   read and hash on N threads, 1 to 64 (default: one per processor, at\n"
     "             most 8); the result is the same for every N\n"
     "  -x, --one-file-system\n"
@@ -178,7 +178,9 @@ int runDuplicates(const std::vector<std::string>& raw) {
         varnok::DuplicateResult result = varnok::DuplicateEngine::find(scan.root, onProgress, jobs);
         line.reset();
         if (args.has("json")) {
-            std::string text = nlohmann::json(result).dump();
+            nlohmann::json document = result;
+            document["version"] = jsonVersion;
+            std::string text = document.dump();
             std::fwrite(text.data(), 1, text.size(), stdout);
             std::fputc('\n', stdout);
         } else {

@@ -34,7 +34,8 @@ const char* const findHelp =
     "  --search TEXT   only items whose full path contains TEXT, ignoring case\n"
     "  --direct        only items directly inside DIR, not deeper\n"
     "  --limit N       list at most N items (default 50; 0 lists every match)\n"
-    "  --json          print {\"folder\", \"matchCount\", \"items\": [...], \"highlights\"}\n"
+    "  --json          print {\"version\", \"folder\", \"matchCount\", \"items\": [...],\n"
+    "                  \"highlights\"}; \"modified\" is an ISO 8601 local time\n"
     "  --disk-usage    show and rank by bytes on disk, as du does, so that sparse files\n"
     "                  do not come first (the JSON items carry both sizes)\n"
     "  -x, --one-file-system\n"
@@ -91,8 +92,7 @@ nlohmann::json itemJson(const varnok::FileNode& node) {
         {"allocatedSize", node.allocatedSize},
     };
     if (node.identity) {
-        item["modified"] = isoDateText(node.identity->modifiedSeconds);
-        item["modifiedSeconds"] = node.identity->modifiedSeconds;
+        item["modified"] = isoTimeOfUnixSeconds(node.identity->modifiedSeconds);
     } else {
         item["modified"] = nullptr;
     }
@@ -148,6 +148,7 @@ int runFind(const std::vector<std::string>& raw) {
                 items.push_back(itemJson(*matches[i]));
             }
             nlohmann::json document = {
+                {"version", jsonVersion},
                 {"folder", varnok::PathText::displayable(folder.path())},
                 {"matchCount", matches.size()},
                 {"items", std::move(items)},
@@ -169,7 +170,7 @@ int runFind(const std::vector<std::string>& raw) {
             }
             std::printf("%s\n", document.dump(2).c_str());
         } else {
-            std::printf("%s\n", varnok::PathText::displayable(folder.path()).c_str());
+            std::printf("%s\n", pastablePath(folder.path()).c_str());
             if (matches.empty()) {
                 std::printf("No items match.\n");
             } else {

@@ -112,13 +112,12 @@ nlohmann::json rectJson(const varnok::LayoutRect& r) {
 }
 
 std::string lineFor(const varnok::LayoutEntry& entry, const std::string& geometry) {
-    std::string name = entry.group
-                           ? "More items (" +
-                                 counted(static_cast<std::int64_t>(entry.group->members.size()),
-                                         "entry", "entries") +
-                                 ")"
-                           : varnok::PathText::displayable(entry.node->name()) +
-                                 (entry.node->isDirectory ? "/" : "");
+    std::string name =
+        entry.group ? "More items (" +
+                          counted(static_cast<std::int64_t>(entry.group->members.size()), "entry",
+                                  "entries") +
+                          ")"
+                    : pastablePath(entry.node->name()) + (entry.node->isDirectory ? "/" : "");
     return std::string(static_cast<size_t>(2 * entry.depth), ' ') +
            formatBytes(entry.node->logicalSize) + "  " + name + "  " + geometry;
 }
@@ -255,15 +254,15 @@ int runMap(const std::vector<std::string>& raw) {
             varnok::Platform::current().writeNew(*svgFile, out.svg);
         }
         if (args.has("json")) {
-            nlohmann::json document = {{"placements", std::move(out.placements)}};
+            nlohmann::json document = {{"version", jsonVersion},
+                                       {"placements", std::move(out.placements)}};
             std::printf("%s\n", document.dump(2).c_str());
         } else if (svgFile) {
-            std::printf("Wrote %s: %s shapes of %s.\n",
-                        varnok::PathText::displayable(svgFile->path()).c_str(),
+            std::printf("Wrote %s: %s shapes of %s.\n", pastablePath(svgFile->path()).c_str(),
                         formatCount(static_cast<std::int64_t>(count)).c_str(),
-                        heading.folderPath.c_str());
+                        pastablePath(folder.path()).c_str());
         } else {
-            std::printf("%s  %s%s\n", heading.folderPath.c_str(),
+            std::printf("%s  %s%s\n", pastablePath(folder.path()).c_str(),
                         formatBytes(result.root.logicalSize).c_str(), diskUsage ? " on disk" : "");
             printLeftOut(result, "");
             for (const std::string& line : out.lines) {

@@ -1,11 +1,13 @@
 #include "cli/Cli.hpp"
 
+#include "cli/HistoryFolder.hpp"
 #include "cli/TrashOutput.hpp"
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/trash/RecoveryAvailability.hpp"
 #include "core/trash/TrashService.hpp"
+#include "platform/Platform.hpp"
 
 #include <cctype>
 #include <climits>
@@ -55,36 +57,60 @@ std::string upper(std::string text) {
     return text;
 }
 
-// The report whose id is `prefix` or starts with it. Prints why there is none on stderr.
-const varnok::TrashReport* findReport(const std::vector<varnok::TrashReport>& reports,
-                                      const std::string& prefix) {
+// The report whose id is `prefix` or starts with it. When two files carry that id, the one named
+// after it is the report, as the restore itself reads that one. Prints why there is none on
+// stderr.
+std::optional<varnok::TrashReport> findReport(const HistoryListing& listing,
+                                              const std::string& prefix) {
     std::vector<const varnok::TrashReport*> matches;
-    for (const auto& report : reports) {
-        if (report.id.uuidString().rfind(upper(prefix), 0) == 0) {
+    for (const auto& report : listing.reports) {
+        const bool seen = std::any_of(matches.begin(), matches.end(),
+                                      [&](const auto* match) { return match->id == report.id; });
+        if (!seen && report.id.uuidString().rfind(upper(prefix), 0) == 0) {
             matches.push_back(&report);
         }
-    }
-    if (matches.size() == 1) {
-        return matches.front();
     }
     if (matches.empty()) {
         std::fprintf(stderr,
                      "ombrelo-cli: no cleanup report has the id %s; see 'ombrelo-cli "
                      "history'.\n",
                      prefix.c_str());
-        return nullptr;
+        return std::nullopt;
     }
-    std::fprintf(stderr, "ombrelo-cli: %s is the start of %zu report ids; give more of it:\n",
-                 prefix.c_str(), matches.size());
-    for (const varnok::TrashReport* report : matches) {
-        std::fprintf(stderr, "  %s  started %s\n", report->id.uuidString().c_str(),
-                     localTime(report->startedAt).c_str());
+    if (matches.size() > 1) {
+        std::fprintf(stderr, "ombrelo-cli: %s is the start of %zu report ids; give more of it:\n",
+                     prefix.c_str(), matches.size());
+        for (const varnok::TrashReport* report : matches) {
+            std::fprintf(stderr, "  %s  started %s\n", report->id.uuidString().c_str(),
+                         localTime(report->startedAt).c_str());
+        }
+        return std::nullopt;
     }
-    return nullptr;
+    const varnok::TrashReport& report = *matches.front();
+    const std::string id = report.id.uuidString();
+    auto files = listing.filesByID.find(id);
+    if (files == listing.filesByID.end() || files->second.size() < 2) {
+        return report;
+    }
+    for (const std::string& path : files->second) {
+        if (varnok::PathText::lastComponent(path) == id + ".json") {
+            return nlohmann::json::parse(
+                       varnok::Platform::current().readFile(varnok::Url::file(path)))
+                .get<varnok::TrashReport>();
+        }
+    }
+    std::fprintf(stderr,
+                 "ombrelo-cli: %zu files hold the report %s and none is named %s.json, so "
+                 "which one is meant is unclear; nothing was restored:\n",
+                 files->second.size(), id.c_str(), id.c_str());
+    for (const std::string& path : files->second) {
+        std::fprintf(stderr, "  %s\n", pastablePath(path).c_str());
+    }
+    return std::nullopt;
 }
 
 void printRestored(const varnok::TrashReport& updated, const varnok::Url& original) {
-    std::printf("Restored %s\n", varnok::PathText::displayable(original.path()).c_str());
+    std::printf("Restored %s\n", pastablePath(original.path()).c_str());
     for (const auto& outcome : updated.outcomes) {
         if (outcome.originalURL == original && outcome.message) {
             std::printf("%s\n", varnok::PathText::displayable(*outcome.message).c_str());
@@ -139,7 +165,7 @@ int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
         ++moved;
         auto availability = varnok::RecoveryAvailability::inspect(outcome);
         if (availability.state == varnok::RecoveryAvailability::State::alreadyRestored) {
-            std::printf("Already back: %s\n", displayable(outcome.originalURL.path()).c_str());
+            std::printf("Already back: %s\n", pastablePath(outcome.originalURL.path()).c_str());
             continue;
         }
         if (!availability.canRestore()) {
@@ -163,7 +189,8 @@ int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
     if (!left.empty()) {
         std::printf("Not restored:\n");
         for (const auto& [path, reason] : left) {
-            std::printf("  %s\n      %s\n", displayable(path).c_str(), displayable(reason).c_str());
+            std::printf("  %s\n      %s\n", pastablePath(path).c_str(),
+                        displayable(reason).c_str());
         }
     }
     return left.empty() ? exitSuccess : exitFailure;
@@ -200,24 +227,23 @@ int runRestore(const std::vector<std::string>& raw) {
             throw UsageError("the path must not be empty");
         }
     }
-    const varnok::Url history =
-        args.value("history")
-            ? varnok::Url::file(varnok::PathText::standardize(absolutePath(*args.value("history"))),
-                                true)
-            : varnok::TrashService::defaultHistoryFolder();
+    const std::optional<varnok::Url> historyGiven = historyFolder(args.value("history"));
+    if (!historyGiven) {
+        return exitFailure;
+    }
+    const varnok::Url history = *historyGiven;
 
     return runCancellable([&]() {
-        const auto reports = varnok::TrashService::history(history);
+        const HistoryListing listing = readHistory(history);
         const auto fullID = varnok::Uuid::parse(idText);
-        const varnok::TrashReport* report = nullptr;
-        if (fullID && !all && !hasReport(reports, *fullID)) {
+        if (fullID && !all && !hasReport(listing.reports, *fullID)) {
             // A whole id that the listing skips may name a damaged report: the restore itself
             // says what is wrong with it.
             printRestored(varnok::TrashService::restore(*fullID, *given, history), *given);
             return static_cast<int>(exitSuccess);
         }
-        report = findReport(reports, idText);
-        if (report == nullptr) {
+        const std::optional<varnok::TrashReport> report = findReport(listing, idText);
+        if (!report) {
             return static_cast<int>(exitFailure);
         }
         if (all) {
@@ -243,8 +269,7 @@ int runRestore(const std::vector<std::string>& raw) {
             const auto reason =
                 recorded != nullptr ? stateNow(history, report->id, original) : std::nullopt;
             if (reason) {
-                std::fprintf(stderr, "ombrelo-cli: %s: %s\n",
-                             varnok::PathText::displayable(original.path()).c_str(),
+                std::fprintf(stderr, "ombrelo-cli: %s: %s\n", pastablePath(original.path()).c_str(),
                              varnok::PathText::displayable(*reason).c_str());
             }
             return reason.has_value();

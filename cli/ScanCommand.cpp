@@ -48,7 +48,7 @@ const char* const scanHelp =
 
 void printSummary(const varnok::ScanResult& result, bool diskUsage) {
     const varnok::FileNode& root = result.root;
-    std::printf("%s\n", varnok::PathText::displayable(root.id.path()).c_str());
+    std::printf("%s\n", pastablePath(root.id.path()).c_str());
     std::printf("  Size:       %s (%s on disk%s)\n", formatBytes(root.logicalSize).c_str(),
                 formatBytes(root.allocatedSize).c_str(),
                 root.allocatedSizeComplete ? "" : ", incomplete");
@@ -66,7 +66,7 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
                 std::printf("    ... and %zu more\n", result.inaccessiblePaths.size() - 10);
                 break;
             }
-            std::printf("    %s\n", varnok::PathText::displayable(path).c_str());
+            std::printf("    %s\n", pastablePath(path).c_str());
         }
     }
     static const char* const ages[] = {"under 30 days", "30 to 180 days", "180 to 365 days",
@@ -97,7 +97,7 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
             }
             std::printf("    %10s  %s%s\n",
                         formatBytes(diskUsage ? child->allocatedSize : child->logicalSize).c_str(),
-                        varnok::PathText::displayable(child->name()).c_str(),
+                        pastablePath(child->name()).c_str(),
                         child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
         }
     }
@@ -121,7 +121,14 @@ int runScan(const std::vector<std::string>& raw) {
         if (args.has("json")) {
             // The JSON document keeps its shape; what was left out is told beside it.
             printLeftOut(result, "ombrelo-cli: ", stderr);
-            varnok::writeScanResultJson(result, [](std::string_view piece) {
+            bool opened = false;
+            varnok::writeScanResultJson(result, [&](std::string_view piece) {
+                // The version leads the document, as in every other JSON output.
+                if (!opened && !piece.empty() && piece.front() == '{') {
+                    std::printf("{\"version\":%d,", jsonVersion);
+                    piece.remove_prefix(1);
+                }
+                opened = true;
                 std::fwrite(piece.data(), 1, piece.size(), stdout);
             });
             std::fputc('\n', stdout);

@@ -42,12 +42,13 @@ void printOutcomes(const varnok::TrashReport& report, const varnok::Url& home,
                    const std::function<std::string(const varnok::TrashOutcome&)>& note) {
     using varnok::PathText::displayable;
     for (const varnok::TrashOutcome& outcome : report.outcomes) {
-        std::printf("  %-15s %10s  %s\n", statusLabel(outcome.status).c_str(),
-                    formatBytes(outcome.logicalSize).c_str(),
-                    displayable(varnok::ConsumerCleanup::title(outcome.originalURL, home)).c_str());
-        std::printf("      %s\n", displayable(outcome.originalURL.path()).c_str());
+        std::printf(
+            "  %-15s %10s  %s\n", statusLabel(outcome.status).c_str(),
+            formatBytes(outcome.logicalSize).c_str(),
+            pastablePath(varnok::ConsumerCleanup::title(outcome.originalURL, home)).c_str());
+        std::printf("      %s\n", pastablePath(outcome.originalURL.path()).c_str());
         if (outcome.trashURL) {
-            std::printf("      in Trash: %s\n", displayable(outcome.trashURL->path()).c_str());
+            std::printf("      in Trash: %s\n", pastablePath(outcome.trashURL->path()).c_str());
         }
         if (outcome.restoredAt) {
             std::printf("      restored %s\n", localTime(*outcome.restoredAt).c_str());

@@ -17,7 +17,7 @@ void printToolHelp(std::FILE* out) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
-        printToolHelp(stderr);
+        std::fputs(usageErrorText("", "no command given", toolHelp()).c_str(), stderr);
         return exitUsage;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
     if (args[0] == "--completion") {
         std::string script = args.size() == 2 ? completionScript(args[1]) : "";
         if (script.empty()) {
-            std::fprintf(stderr, "ombrelo-cli: --completion takes bash or zsh\n");
+            std::fputs(usageErrorText("", "--completion takes bash or zsh", toolHelp()).c_str(),
+                       stderr);
             return exitUsage;
         }
         std::fputs(script.c_str(), stdout);
@@ -58,12 +59,10 @@ int main(int argc, char** argv) {
         try {
             return command.run(rest);
         } catch (const UsageError& error) {
-            std::fprintf(stderr, "ombrelo-cli %s: %s\n\n%s", command.name.c_str(), error.what(),
-                         command.help.c_str());
+            std::fputs(usageErrorText(command.name, error.what(), command.help).c_str(), stderr);
             return exitUsage;
         }
     }
-    std::fprintf(stderr, "ombrelo-cli: unknown command '%s'\n\n", args[0].c_str());
-    printToolHelp(stderr);
+    std::fputs(usageErrorText("", "unknown command '" + args[0] + "'", toolHelp()).c_str(), stderr);
     return exitUsage;
 }

@@ -621,6 +621,42 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
     };
 
     Result result;
+    // The locations scanned so far: ~/.cache is walked for its logs after its cache folders, and
+    // their files are counted once.
+    std::vector<std::string> scannedRoots;
+    auto filesNotCountedYet = [&](const FileNode& root) -> std::int64_t {
+        const std::string rootPath = PathText::standardize(root.id.path());
+        std::vector<std::string> within;
+        for (const std::string& earlier : scannedRoots) {
+            if (PathText::equal(rootPath, earlier) || PathText::isInside(rootPath, earlier)) {
+                return 0;
+            }
+            if (PathText::isInside(earlier, rootPath)) {
+                within.push_back(earlier);
+            }
+        }
+        scannedRoots.push_back(rootPath);
+        std::int64_t files = root.fileCount;
+        std::vector<const FileNode*> stack{&root};
+        while (!stack.empty() && !within.empty()) {
+            const FileNode* node = stack.back();
+            stack.pop_back();
+            for (const FileNode& child : node->children) {
+                if (!child.isDirectory) {
+                    continue;
+                }
+                const std::string path = PathText::standardize(child.id.path());
+                if (std::find(within.begin(), within.end(), path) != within.end()) {
+                    files -= child.fileCount;
+                } else if (std::any_of(within.begin(), within.end(), [&](const std::string& p) {
+                               return PathText::isInside(p, path);
+                           })) {
+                    stack.push_back(&child);
+                }
+            }
+        }
+        return files;
+    };
     // Scans one location; null when it was absent, not a real folder, or failed.
     auto scanLocation = [&](const Url& location,
                             const std::string& title) -> std::optional<ScanResult> {
@@ -640,7 +676,7 @@ ConsumerCleanup::Result ConsumerCleanup::scan(const Url& home, const ProgressHan
             return std::nullopt;
         }
         result.checkedLocations += 1;
-        result.checkedFiles += scanned->root.fileCount;
+        result.checkedFiles += filesNotCountedYet(scanned->root);
         result.unreadable.insert(result.unreadable.end(), scanned->inaccessiblePaths.begin(),
                                  scanned->inaccessiblePaths.end());
         return scanned;

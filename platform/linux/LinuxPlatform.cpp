@@ -200,7 +200,8 @@ void LinuxPlatform::createDirectory(const Url& folder, bool withIntermediateDire
             S_ISDIR(record.st_mode)) {
             return;
         }
-        throw FileError::fromWriteErrno(failure, one);
+        // The trailing slash tells the message that this is a folder.
+        throw FileError::fromWriteErrno(failure, one + "/");
     };
     if (!withIntermediateDirectories) {
         makeOne(path, false);

@@ -42,7 +42,7 @@ TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
 
     CliRun history = fixture.run({"history", "--json"});
     ASSERT_EQ(history.exitCode, 0) << history.err;
-    auto reports = nlohmann::json::parse(history.out);
+    auto reports = nlohmann::json::parse(history.out).at("reports");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0]["outcomes"][0]["status"], "moved");
     const std::string url = "file://" + fixture.cache + "/";
@@ -104,7 +104,7 @@ TEST(CleanCommand, RefusalsMoveNothing) {
 
     CliRun empty = fixture.run({"history", "--json"});
     EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_EQ(nlohmann::json::parse(empty.out), nlohmann::json::array());
+    EXPECT_EQ(nlohmann::json::parse(empty.out).at("reports"), nlohmann::json::array());
 }
 
 TEST(CleanCommand, TheNamedFileIsTheOneThatMovesWhateverItsSpelling) {
@@ -175,7 +175,7 @@ TEST(CleanCommand, ARunThatStopsEarlyExitsWithFourAndSavesItsReport) {
     EXPECT_FALSE(exists(fixture.photos + "/a.jpg"));
     EXPECT_TRUE(exists(fixture.photos + "/c.jpg") && exists(fixture.photos + "/d.jpg"));
 
-    auto reports = nlohmann::json::parse(fixture.run({"history", "--json"}).out);
+    auto reports = nlohmann::json::parse(fixture.run({"history", "--json"}).out).at("reports");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0]["outcomes"][0]["status"], "moved");
     EXPECT_EQ(reports[0]["outcomes"][1]["status"], "failed");

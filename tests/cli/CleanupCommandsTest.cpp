@@ -1,5 +1,6 @@
 #include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
 #include <csignal>
 #include <filesystem>
@@ -31,12 +32,13 @@ std::set<std::string> snapshot(const std::string& root) {
     return entries;
 }
 
-// A copy of /bin/sleep named "slack", so the running-application list reports Slack. The spawn
-// returns once the program is running, so /proc already shows the new name.
+// A copy of /bin/sleep named `name` ("slack" by default), so the running-application list reports
+// that application. The spawn returns once the program is running, so /proc already shows the new
+// name.
 class FakeSlack {
 public:
-    explicit FakeSlack(const TempDir& dir) {
-        std::string path = dir.at("slack"), seconds = "60";
+    explicit FakeSlack(const TempDir& dir, const std::string& name = "slack") {
+        std::string path = dir.at(name), seconds = "60";
         std::filesystem::copy_file("/bin/sleep", path);
         char* argv[] = {path.data(), seconds.data(), nullptr};
         if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
@@ -66,22 +68,36 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
     auto run = runCli({"cleanup-scan", "--json", "--home", home});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["version"], 1);
     EXPECT_EQ(json["checkedLocations"], 3);
     EXPECT_EQ(json["checkedFiles"], 3);
     EXPECT_EQ(json["unreadable"], nlohmann::json::array());
     const auto& candidates = json["candidates"];
     ASSERT_EQ(candidates.size(), 3u);
-    EXPECT_EQ(candidates[0]["node"]["id"], "file://" + home + "/Library/Caches/Firefox/");
-    EXPECT_EQ(candidates[0]["category"], "Browser caches");
-    EXPECT_EQ(candidates[0]["projectPath"], home);
-    EXPECT_EQ(candidates[0]["isExample"], false);
-    EXPECT_FALSE(candidates[0].contains("keeper"));
-    EXPECT_EQ(candidates[0]["runningApps"], nlohmann::json::array());
-    EXPECT_EQ(candidates[1]["node"]["id"],
-              "file://" + home + "/Library/Application%20Support/Slack/Cache/");
+    // One flat record per suggestion; the scanned tree only when asked for.
+    const auto& firefox = candidates[0];
+    EXPECT_EQ(firefox["path"], home + "/Library/Caches/Firefox");
+    EXPECT_EQ(firefox["title"], "Firefox cache");
+    EXPECT_EQ(firefox["category"], "Browser caches");
+    EXPECT_EQ(firefox["logicalSize"], 2000);
+    EXPECT_GE(firefox["allocatedSize"].get<std::int64_t>(), 2000);
+    EXPECT_EQ(firefox["evidence"], "Known cache location: Library/Caches/Firefox. Close the "
+                                   "related app before removal.");
+    EXPECT_EQ(firefox["keeper"], nullptr);
+    EXPECT_EQ(firefox["runningApps"], nlohmann::json::array());
+    EXPECT_FALSE(firefox.contains("tree"));
+    EXPECT_EQ(candidates[1]["path"], home + "/Library/Application Support/Slack/Cache");
     EXPECT_EQ(candidates[1]["category"], "Chat app caches");
     EXPECT_EQ(candidates[1]["runningApps"], nlohmann::json::array({"Slack"}));
     EXPECT_EQ(candidates[2]["category"], "Old logs & crash reports");
+    EXPECT_EQ(candidates[2]["path"], home + "/Library/Logs/old.log");
+    EXPECT_LT(run.out.size(), 4000u);
+
+    auto tree = runCli({"cleanup-scan", "--json", "--tree", "--home", home});
+    const auto withTree = nlohmann::json::parse(tree.out)["candidates"][0];
+    EXPECT_EQ(withTree["tree"]["id"], "file://" + home + "/Library/Caches/Firefox/");
+    EXPECT_EQ(withTree["tree"]["children"][0]["logicalSize"], 2000);
+    EXPECT_EQ(runCli({"cleanup-scan", "--tree", "--home", home}).exitCode, 2);
 
     // As text, grouped by category, in the user's home folder when none is given.
     auto text = runCli({"cleanup-scan"}, {"HOME=" + home});
@@ -93,6 +109,25 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
         EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
     EXPECT_EQ(snapshot(home), before);
+}
+
+TEST(CleanupScanCommand, CountsAFileOnceWhenTwoLocationsHoldIt) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    // ~/.cache is read for old logs after its cache folders are read as caches.
+    writeFile(home + "/.cache/thumbnails/normal/a.png", "png");
+    writeFile(home + "/.cache/thumbnails/normal/b.png", "png");
+    setModifiedSecondsAgo(writeFile(home + "/.cache/tool/old.log", "log"), 40 * 86400.0);
+    writeFile(home + "/.cache/other", "x");
+
+    auto json = nlohmann::json::parse(runCli({"cleanup-scan", "--json", "--home", home}).out);
+    EXPECT_EQ(json["checkedFiles"], 4);
+    std::set<std::string> paths;
+    for (const auto& candidate : json["candidates"]) {
+        paths.insert(candidate["path"].get<std::string>());
+    }
+    EXPECT_EQ(paths,
+              (std::set<std::string>{home + "/.cache/thumbnails", home + "/.cache/tool/old.log"}));
 }
 
 TEST(CleanCommand, AllSaysWhatItLeftOutBecauseItsApplicationIsRunning) {
@@ -126,7 +161,7 @@ TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
     const auto json = nlohmann::json::parse(scan.out);
     std::map<std::string, bool> byHand;
     for (const auto& candidate : json["candidates"]) {
-        byHand[candidate["node"]["id"].get<std::string>()] = candidate.value("manualOnly", false);
+        byHand[candidate["url"].get<std::string>()] = candidate.value("manualOnly", false);
     }
     EXPECT_EQ(byHand,
               (std::map<std::string, bool>{{"file://" + home + "/.cache/pip/", false},
@@ -147,6 +182,35 @@ TEST(CleanCommand, AllLeavesWhatIsChosenOnlyByHandAndNamingItMovesIt) {
     EXPECT_FALSE(std::filesystem::exists(home + "/.cache/mesa_shader_cache"));
     EXPECT_TRUE(
         std::filesystem::exists(home + "/.local/share/Trash/files/mesa_shader_cache/ab/cdef"));
+}
+
+TEST(CleanCommand, ARefusedPlanNamesEveryItemThatCannotBeCleaned) {
+    TempDir dir;
+    const std::string home = dir.at("home");
+    const std::string slackCache = home + "/.config/Slack/Cache";
+    const std::string spotifyCache = home + "/.cache/spotify";
+    const std::string thumbnails = home + "/.cache/thumbnails";
+    writeFile(slackCache + "/data", "s");
+    writeFile(spotifyCache + "/data", "p");
+    writeFile(thumbnails + "/data", "t");
+    const auto before = snapshot(home);
+    FakeSlack slack(dir);
+    FakeSlack spotify(dir, "spotify");
+
+    const std::vector<std::string> environment = {"HOME=" + home,
+                                                  "XDG_DATA_HOME=" + home + "/.local/share"};
+    auto run = runCli({"clean", "--yes", thumbnails, slackCache, spotifyCache}, environment);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_CONTAINS(run.err, "nothing was moved; 2 items cannot be cleaned now:\n  " + slackCache +
+                                 "\n      Close Slack");
+    EXPECT_CONTAINS(run.err, "\n  " + spotifyCache + "\n      Close Spotify");
+    EXPECT_EQ(run.err.find(thumbnails), std::string::npos) << run.err;
+    EXPECT_EQ(snapshot(home), before);
+
+    auto one = runCli({"clean", "--yes", slackCache}, environment);
+    EXPECT_EQ(one.exitCode, 1);
+    EXPECT_CONTAINS(one.err,
+                    "nothing was moved; this item cannot be cleaned now:\n  " + slackCache);
 }
 
 TEST(DetectCommand, ReportsDependencyFoldersWithTheirProject) {

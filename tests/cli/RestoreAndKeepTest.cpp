@@ -26,7 +26,7 @@ struct Fixture : ScratchHome {
     CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
 
     std::string onlyReportId() const {
-        auto reports = nlohmann::json::parse(run({"history", "--json"}).out);
+        auto reports = nlohmann::json::parse(run({"history", "--json"}).out).at("reports");
         EXPECT_EQ(reports.size(), 1u);
         return reports.empty() ? "" : reports[0]["id"].get<std::string>();
     }

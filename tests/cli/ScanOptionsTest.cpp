@@ -155,6 +155,20 @@ TEST(CommandLine, OddNamesArePrintedSoThatTheyCanBePastedBack) {
     EXPECT_CONTAINS(run.out, "    " + dir.path() + "/it's plain.txt\n");
     EXPECT_CONTAINS(run.out, "    $'" + dir.path() + "/two\\nlines.txt'\n");
 
+    // The commands that list a folder's items quote them the same way, name by name.
+    makeFolder(dir.at("sub\ndir"));
+    writeFile(dir.at("sub\ndir/big"), std::string(5000, 'x'));
+    CliRun scan = runCli({"scan", dir.path()});
+    EXPECT_CONTAINS(scan.out, "  $'sub\\ndir'/\n");
+    EXPECT_CONTAINS(scan.out, "  $'bad\\xFF.txt'\n");
+    CliRun map = runCli({"map", dir.path()});
+    EXPECT_CONTAINS(map.out, "  $'sub\\ndir'/  [");
+    EXPECT_CONTAINS(map.out, "  $'two\\nlines.txt'  [");
+    for (const CliRun* listing : {&scan, &map}) {
+        EXPECT_EQ(listing->out.find("\xEF\xBF\xBD"), std::string::npos) << listing->out;
+        EXPECT_EQ(listing->out.find("sub\ndir"), std::string::npos) << listing->out;
+    }
+
     // What is printed names the file again in a shell.
     auto line = run.out.find("$'" + dir.path() + "/two");
     std::string quoted = run.out.substr(line, run.out.find('\n', line) - line);

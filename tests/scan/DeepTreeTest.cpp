@@ -136,7 +136,7 @@ TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
     const std::string limited = "ulimit -s " + std::to_string(smallStack / 1024) + " && exec ";
     for (const std::string& command :
          {cli + " scan --json '" + cache + "'",
-          cli + " cleanup-scan --json --home '" + dir.at("home") + "'"}) {
+          cli + " cleanup-scan --json --tree --home '" + dir.at("home") + "'"}) {
         CommandResult run = runShell(limited + command + " 2>/dev/null");
         ASSERT_EQ(run.status, 0) << command << "\n" << run.output.substr(0, 500);
         // Beyond the ids, whose paths grow with depth, linear in the number of entries: the
@@ -147,7 +147,7 @@ TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
         }
         EXPECT_LT(run.output.size(), idBytes + 3000u * depth) << command;
         auto json = nlohmann::json::parse(run.output);
-        const auto& top = json.contains("root") ? json["root"] : json["candidates"][0]["node"];
+        const auto& top = json.contains("root") ? json["root"] : json["candidates"][0]["tree"];
         EXPECT_EQ(depthOf(top), depth + 1) << command; // the leaf file too
     }
     removeChain(cache, depth);

@@ -26,7 +26,7 @@ struct CleanedHome : ScratchHome {
         writeFile(other + "/Default/data_1", "browser bytes");
         CliRun moved = run({"clean", "--yes", cache});
         EXPECT_EQ(moved.exitCode, 0) << moved.err;
-        id = nlohmann::json::parse(run({"history", "--json"}).out).at(0).at("id");
+        id = nlohmann::json::parse(run({"history", "--json"}).out).at("reports").at(0).at("id");
     }
 
     CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
@@ -50,7 +50,7 @@ TEST(HistoryLock, HeldByAnotherProcessRefusesCleanupAndRestoreThere) {
         EXPECT_EQ(clean.exitCode, 1);
         EXPECT_CONTAINS(clean.err, busy);
         EXPECT_TRUE(exists(h.other + "/Default/data_1"));
-        EXPECT_EQ(nlohmann::json::parse(h.run({"history", "--json"}).out).size(), 1u);
+        EXPECT_EQ(nlohmann::json::parse(h.run({"history", "--json"}).out).at("reports").size(), 1u);
         EXPECT_EQ(h.storedOutcome().at("status"), "moved");
     }
     // A process that dies holding the lock leaves it free.
