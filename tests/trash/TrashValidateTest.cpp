@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -276,8 +277,8 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
     // Runs a hook once, right after the item is marked as moving: every earlier check has passed.
     struct MarkingPlatform : LinuxPlatform {
         std::function<void()> afterMarking;
-        void writeAtomically(const Url& file, std::string_view bytes) override {
-            LinuxPlatform::writeAtomically(file, bytes);
+        void appendDurably(const Url& file, std::string_view bytes, bool create) override {
+            Platform::appendDurably(file, bytes, create);
             if (afterMarking && bytes.find("\"moving\"") != std::string_view::npos) {
                 std::exchange(afterMarking, nullptr)();
             }
@@ -312,4 +313,41 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
         EXPECT_EQ(report.outcomes[0].status, TrashStatus::failed);
         EXPECT_EQ(readText(docs + "/a.txt"), "same bytes");
     }
+}
+
+TEST(TrashExecute, AnOldLogOpenedAfterTheScanIsNotMoved) {
+    Fixture fixture;
+    const std::string second = writeFile(fixture.home + "/Library/Logs/older.log", "old lines");
+    setModifiedSecondsAgo(second, 50 * 86400.0);
+    const Url history = Url::file(fixture.dir.at("history"), true);
+    auto prepare = [&] {
+        return TrashService::prepare({fixture.known(fixture.log), fixture.known(second)},
+                                     fixture.homeUrl());
+    };
+    auto holdOpen = [](const std::string& path) {
+        const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(held, 0);
+        return held;
+    };
+    // Opened between the review and the start: nothing moves and nothing is written.
+    CleanupPlan plan = prepare();
+    int held = holdOpen(second);
+    EXPECT_EQ(problemOf([&] { TrashService::execute(plan, history); }), cacheChanged);
+    ::close(held);
+    EXPECT_FALSE(exists(history.path()));
+
+    // Opened while the first log is moved: the second is checked again, refused and stays.
+    held = -1;
+    TrashReport report = TrashService::execute(prepare(), history, [&](const Url& url) {
+        if (held < 0) {
+            held = holdOpen(second);
+        }
+        return TrashService::moveToTrash(url);
+    });
+    ::close(held);
+    ASSERT_EQ(report.outcomes.size(), 2u);
+    EXPECT_EQ(report.outcomes[0].status, TrashStatus::moved);
+    EXPECT_EQ(report.outcomes[1].status, TrashStatus::failed);
+    EXPECT_EQ(report.outcomes[1].message.value_or("(none)"), cacheChanged);
+    EXPECT_EQ(readText(second), "old lines");
 }
