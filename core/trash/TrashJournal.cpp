@@ -146,13 +146,22 @@ TrashJournal::~TrashJournal() {
     }
 }
 
-void TrashJournal::record(const TrashReport& report, std::size_t index) {
+void TrashJournal::record(const TrashReport& report, std::size_t index, bool flush) {
     Platform& platform = Platform::current();
+    nlohmann::json record = {
+        {"index", index},
+        {"at", referenceSeconds(std::chrono::system_clock::now())},
+        {"outcome", report.outcomes.at(index)},
+    };
     if (!started_) {
         started_ = true;
         try {
-            platform.appendDurably(file_, line({{"report", report.id.uuidString()}}), true);
+            // The first record comes with the line naming the report, in one write.
+            platform.appendRecord(file_, line({{"report", report.id.uuidString()}}) + line(record),
+                                  true, flush);
             journalled_ = true;
+            recorded_ = true;
+            return;
         } catch (const std::exception&) {
             // Whole rewrites are slower but record the same; a journal already there that does not
             // fit is never replaced.
@@ -163,12 +172,7 @@ void TrashJournal::record(const TrashReport& report, std::size_t index) {
         recorded_ = true;
         return;
     }
-    nlohmann::json record = {
-        {"index", index},
-        {"at", referenceSeconds(std::chrono::system_clock::now())},
-        {"outcome", report.outcomes.at(index)},
-    };
-    platform.appendDurably(file_, line(record), false);
+    platform.appendRecord(file_, line(record), false, flush);
     recorded_ = true;
 }
 

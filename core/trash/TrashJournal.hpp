@@ -12,8 +12,9 @@ namespace varnok {
 // report instead of rewriting the whole report for every item, and folded into it at the end.
 //
 // The journal "<name>.journal" lies beside "<name>.json". Its first line names the report; every
-// later line holds one outcome as it became, with its index and time. Each line is flushed before
-// the step it protects, so a crash leaves the report as a rewrite after every step would have.
+// later line holds one outcome as it became, with its index and time. A line is flushed before the
+// step it protects, so a crash leaves the report as a rewrite after every step would have; the
+// record of a step's result may be lost only with power, leaving the step "interrupted".
 class TrashJournal {
 public:
     enum class Fold {
@@ -44,8 +45,11 @@ public:
     TrashJournal(const TrashJournal&) = delete;
     TrashJournal& operator=(const TrashJournal&) = delete;
 
-    // Outcome `index` of `report` as it is now, on disk before this returns. Throws FileError.
-    void record(const TrashReport& report, std::size_t index);
+    // Appends outcome `index` of `report` as it is now. With `flush` it is on disk before this
+    // returns, with every record before it: a record that protects the step after it is flushed;
+    // one that only follows a step is flushed with the next, or replaced by the final report.
+    // Throws FileError.
+    void record(const TrashReport& report, std::size_t index, bool flush);
     // Writes `report` whole and removes the journal. Throws when the report cannot be written;
     // the journal then stays, so readers still see every recorded transition.
     void finish(const TrashReport& report);

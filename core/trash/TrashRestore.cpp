@@ -171,7 +171,7 @@ bool restoreItem(const Uuid& reportID, TrashReport& report,
     outcome.status = TrashStatus::restoring;
     outcome.message.reset();
     try {
-        journal.record(report, index);
+        journal.record(report, index, true);
     } catch (...) {
         // Not marked, so nothing happens and the report stays as it was.
         outcome = before;
@@ -191,7 +191,7 @@ bool restoreItem(const Uuid& reportID, TrashReport& report,
         outcome.status = TrashStatus::moved;
         outcome.message = std::string("Restore did not finish: ") + failure.what();
         try {
-            journal.record(report, index);
+            journal.record(report, index, false);
         } catch (...) {
             // The original failure is what the caller needs to see.
         }
@@ -213,7 +213,7 @@ bool restoreItem(const Uuid& reportID, TrashReport& report,
     outcome.restoredAt = std::chrono::system_clock::now();
     outcome.message = warning;
     try {
-        journal.record(report, index);
+        journal.record(report, index, false);
     } catch (const std::exception&) {
         return false;
     }

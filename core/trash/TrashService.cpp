@@ -69,7 +69,7 @@ std::optional<FileIdentity> verifiedDestination(const CleanupCandidate& item,
 // Records the last state of an item that stopped the run; the final write records it as well.
 void recordQuietly(TrashJournal& journal, const TrashReport& report, size_t index) {
     try {
-        journal.record(report, index);
+        journal.record(report, index, false);
     } catch (const std::exception&) {
     }
 }
@@ -122,7 +122,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, TrashJournal& j
             outcome.originalParentIdentity =
                 FileIdentity::capture(item.node.id.deletingLastPathComponent());
             outcome.status = TrashStatus::moving;
-            journal.record(report, i);
+            journal.record(report, i, true);
 
             FileIdentity current = FileIdentity::capture(item.node.id);
             const bool linked = !PathText::equal(platform.resolvingSymlinks(item.node.id).path(),
@@ -157,7 +157,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, TrashJournal& j
             return;
         }
         try {
-            journal.record(report, i);
+            journal.record(report, i, false);
         } catch (const std::exception& error) {
             report.logWarning = "Files were moved, but the history could not be updated: " +
                                 PathText::displayable(error.what());

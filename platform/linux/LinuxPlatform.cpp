@@ -250,7 +250,7 @@ void LinuxPlatform::writeAtomically(const Url& file, std::string_view bytes) {
     syncFolder(path);
 }
 
-void Platform::appendDurably(const Url& file, std::string_view bytes, bool create) {
+void Platform::appendRecord(const Url& file, std::string_view bytes, bool create, bool flush) {
     const std::string path = file.path();
     const int flags =
         O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT | O_EXCL : 0);
@@ -263,7 +263,7 @@ void Platform::appendDurably(const Url& file, std::string_view bytes, bool creat
         throw FileError::fromWriteErrno(errno, path);
     }
     int failure = writeAll(fd.get(), bytes);
-    if (failure == 0 && ::fdatasync(fd.get()) != 0) {
+    if (failure == 0 && flush && ::fdatasync(fd.get()) != 0) {
         failure = errno;
     }
     if (failure != 0) {
@@ -273,7 +273,7 @@ void Platform::appendDurably(const Url& file, std::string_view bytes, bool creat
         }
         throw FileError::fromWriteErrno(failure, path);
     }
-    if (create) {
+    if (create && flush) {
         syncFolder(path);
     }
 }

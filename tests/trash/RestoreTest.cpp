@@ -65,11 +65,9 @@ public:
         failOnCount(file);
         LinuxPlatform::writeAtomically(file, bytes);
     }
-    void appendDurably(const Url& file, std::string_view bytes, bool create) override {
-        if (!create) {
-            failOnCount(file);
-        }
-        Platform::appendDurably(file, bytes, create);
+    void appendRecord(const Url& file, std::string_view bytes, bool create, bool flush) override {
+        failOnCount(file);
+        Platform::appendRecord(file, bytes, create, flush);
     }
     void failOnCount(const Url& file) {
         if (writesBeforeFailure == 0) {

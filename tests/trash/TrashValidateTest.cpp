@@ -277,8 +277,9 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
     // Runs a hook once, right after the item is marked as moving: every earlier check has passed.
     struct MarkingPlatform : LinuxPlatform {
         std::function<void()> afterMarking;
-        void appendDurably(const Url& file, std::string_view bytes, bool create) override {
-            Platform::appendDurably(file, bytes, create);
+        void appendRecord(const Url& file, std::string_view bytes, bool create,
+                          bool flush) override {
+            Platform::appendRecord(file, bytes, create, flush);
             if (afterMarking && bytes.find("\"moving\"") != std::string_view::npos) {
                 std::exchange(afterMarking, nullptr)();
             }
