@@ -62,6 +62,21 @@ def history_bytes(command, env, history):
     return written
 
 
+def flush_floor(folder, count):
+    """The least a run that flushes one record per item before its move can take: `count`
+    appends of a record-sized line, each followed by fdatasync."""
+    path = os.path.join(folder, "floor.journal")
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o600)
+    start = time.monotonic()
+    for _ in range(count):
+        os.write(fd, b"x" * 400 + b"\n")
+        os.fdatasync(fd)
+    elapsed = time.monotonic() - start
+    os.close(fd)
+    os.unlink(path)
+    return elapsed
+
+
 def run(cli, count, scratch):
     base = os.path.join(scratch, str(count))
     home = os.path.join(base, "home")
@@ -69,7 +84,7 @@ def run(cli, count, scratch):
     os.makedirs(data)
     env = dict(os.environ, HOME=home, XDG_DATA_HOME=data, LANG="C.UTF-8")
     history = os.path.join(data, "Varnok", "cleanup-history")
-    row = {"count": count}
+    row = {"count": count, "floor": flush_floor(base, count)}
 
     copies = make_files(os.path.join(home, "trash-put"), count)
     row["trash-put"], result = timed(["trash-put", "--"] + copies, env)
@@ -124,16 +139,16 @@ def main():
             sys.exit("needs %s (apt-get install trash-cli strace)" % tool)
     scratch = tempfile.mkdtemp(prefix="ombrelo-history-bench-")
     try:
-        print("| items | trash-put (s) | gio trash (s) | plan (s) | clean (s) | clean ÷ trash-put "
-              "| restore --all (s) | restore ÷ clean | report (KB) | history written by clean "
-              "÷ report | by restore ÷ report |")
-        print("|---|---|---|---|---|---|---|---|---|---|---|")
+        print("| items | trash-put (s) | gio trash (s) | one fdatasync per item (s) | plan (s) "
+              "| clean (s) | clean ÷ trash-put | restore --all (s) | restore ÷ clean | report (KB) "
+              "| history written by clean ÷ report | by restore ÷ report |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|")
         for count in args.counts:
             row = run(args.cli, count, scratch)
             gio = "%.2f" % row["gio trash"] if "gio trash" in row else "–"
             report = row["second report bytes"]
-            print("| %d | %.2f | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f |" % (
-                count, row["trash-put"], gio, row["plan"], row["clean"],
+            print("| %d | %.2f | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f |" % (
+                count, row["trash-put"], gio, row["floor"], row["plan"], row["clean"],
                 row["clean"] / row["trash-put"], row["restore"], row["restore"] / row["clean"],
                 report // 1024, row["clean history bytes"] / report,
                 row["restore history bytes"] / report), flush=True)

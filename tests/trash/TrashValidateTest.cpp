@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 using namespace varnok;
@@ -243,6 +244,81 @@ TEST(TrashPrepare, RefusesEmptyOverlappingKeptAndChangedSelections) {
     writeFile(fixture.home + "/docs/k1.txt", "changed bytes");
     setModifiedSecondsAgo(fixture.log, 60);
     EXPECT_EQ(prepare(items), "k1.txt changed or cannot be verified. Scan again.");
+}
+
+// The overlap and keeper rules written out plainly, every item against every other.
+std::string plainRefusal(const std::vector<CleanupCandidate>& items) {
+    std::vector<std::string> working;
+    for (const auto& item : items) {
+        if (item.node.isSymbolicLink) {
+            continue;
+        }
+        const std::string path = PathText::standardize(item.node.id.path());
+        if (std::any_of(working.begin(), working.end(), [&](const std::string& listed) {
+                return PathText::equivalent(path, listed) ||
+                       PathText::isInsideEquivalent(path, listed);
+            })) {
+            continue;
+        }
+        std::erase_if(working, [&](const std::string& listed) {
+            return PathText::isInsideEquivalent(listed, path);
+        });
+        working.push_back(path);
+    }
+    if (working.size() != items.size()) {
+        return "The selection contains overlapping or invalid items. Review it again.";
+    }
+    for (const auto& holder : items) {
+        for (const auto& item : items) {
+            if (holder.keeper &&
+                (holder.keeper->id == item.node.id ||
+                 PathText::isInsideEquivalent(holder.keeper->id.path(), item.node.id.path()))) {
+                return keepSelected;
+            }
+        }
+    }
+    return "";
+}
+
+TEST(TrashPrepare, RandomSelectionsAreRefusedExactlyAsByPairwiseChecks) {
+    std::mt19937 random(31);
+    // Names that nest, share prefixes, or are one name in two Unicode spellings.
+    const std::vector<std::string> names = {
+        "a", "ab", "a b", "caf\xC3\xA9", "cafe\xCC\x81", "\xE2\x84\xAA", "K"};
+    std::uniform_int_distribution<size_t> name(0, names.size() - 1), depth(1, 3), count(1, 12),
+        odd(0, 19);
+    auto randomPath = [&] {
+        std::string path = "/h";
+        for (size_t d = depth(random); d > 0; --d) {
+            path += "/" + names[name(random)];
+        }
+        return path;
+    };
+    int refused = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<CleanupCandidate> items;
+        for (size_t i = count(random); i > 0; --i) {
+            FileNode node;
+            node.id = Url::file(randomPath() + (odd(random) == 0 ? "/." : ""), odd(random) < 10);
+            node.isSymbolicLink = odd(random) == 0 && odd(random) < 5;
+            FileNode keeper;
+            keeper.id = Url::file(randomPath() + "/kept");
+            items.emplace_back(node, CleanupCategory::duplicates, "/h", "", false, keeper);
+        }
+        const std::string expected = plainRefusal(items);
+        const std::string got =
+            problemOf([&] { TrashService::prepare(items, Url::file("/h", true)); });
+        if (expected.empty()) {
+            // Past the selection checks, the made-up items fail their revalidation.
+            EXPECT_NE(got, keepSelected);
+            EXPECT_EQ(got.find("overlapping"), std::string::npos) << got;
+        } else {
+            ++refused;
+            ASSERT_EQ(got, expected) << "round " << round;
+        }
+    }
+    EXPECT_GT(refused, 300);
+    EXPECT_LT(refused, 2700);
 }
 
 TEST(TrashExecute, FoldersThatChangeAfterReviewAreNotMoved) {
