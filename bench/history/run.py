@@ -6,6 +6,9 @@ to write (counted with strace) against the final report's size.
 
 Usage: bench/history/run.py [--cli PATH] [--keep] N [N ...]     (default N: 3000)
 
+Building the plan (queueing and preparing N candidates) is timed on its own by PlanBench.cpp,
+compiled against the core library beside the given ombrelo-cli (build it first).
+
 Everything happens in one temporary folder, with HOME and XDG_DATA_HOME pointing into it, so
 each tool uses that folder's own Trash; nothing outside it is touched. The folder is removed
 afterwards unless --keep is given.
@@ -77,7 +80,16 @@ def flush_floor(folder, count):
     return elapsed
 
 
-def run(cli, count, scratch):
+def plan_times(bench, folder, count):
+    """Seconds to queue `count` duplicate candidates and to prepare their plan."""
+    subprocess.run([bench, folder, str(count)], check=True, capture_output=True, text=True)
+    # The second run, on warm files, is the one reported.
+    _, queued, prepared = subprocess.run([bench, folder, str(count)], check=True,
+                                         capture_output=True, text=True).stdout.split()
+    return float(queued), float(prepared)
+
+
+def run(cli, bench, count, scratch):
     base = os.path.join(scratch, str(count))
     home = os.path.join(base, "home")
     data = os.path.join(home, ".local", "share")
@@ -85,6 +97,7 @@ def run(cli, count, scratch):
     env = dict(os.environ, HOME=home, XDG_DATA_HOME=data, LANG="C.UTF-8")
     history = os.path.join(data, "Varnok", "cleanup-history")
     row = {"count": count, "floor": flush_floor(base, count)}
+    row["queue"], row["prepare"] = plan_times(bench, os.path.join(base, "plan"), count)
 
     copies = make_files(os.path.join(home, "trash-put"), count)
     row["trash-put"], result = timed(["trash-put", "--"] + copies, env)
@@ -100,8 +113,6 @@ def run(cli, count, scratch):
     make_files(photos, count)
     clean = [cli, "clean", "--source", "duplicates", "--in", photos,
              "--keep-rule", "in:" + os.path.join(photos, "keep"), "--all"]
-    # Without --yes and without a terminal, clean stops after showing the plan.
-    row["plan"], _ = timed(clean, env, stdin=subprocess.DEVNULL)
     row["clean"], result = timed(clean + ["--yes"], env, stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         sys.exit("clean failed: " + result.stderr.decode(errors="replace"))
@@ -138,17 +149,26 @@ def main():
         if not shutil.which(tool):
             sys.exit("needs %s (apt-get install trash-cli strace)" % tool)
     scratch = tempfile.mkdtemp(prefix="ombrelo-history-bench-")
+    bench = os.path.join(scratch, "plan_bench")
+    library = os.path.join(os.path.dirname(args.cli), "libVarnokCore.a")
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "libutf8proc"], check=True,
+                           capture_output=True, text=True).stdout.split()
+    subprocess.run(["c++", "-std=c++20", "-O2", "-DNDEBUG", "-I" + ROOT,
+                    os.path.join(ROOT, "bench", "history", "PlanBench.cpp"), library] + flags +
+                   ["-lcrypto", "-lpthread", "-o", bench], check=True)
     try:
-        print("| items | trash-put (s) | gio trash (s) | one fdatasync per item (s) | plan (s) "
-              "| clean (s) | clean ÷ trash-put | restore --all (s) | restore ÷ clean | report (KB) "
+        print("| items | trash-put (s) | gio trash (s) | one fdatasync per item (s) | queue (s) "
+              "| prepare (s) | clean (s) | clean ÷ trash-put | restore --all (s) | restore ÷ clean | report (KB) "
               "| history written by clean ÷ report | by restore ÷ report |")
-        print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         for count in args.counts:
-            row = run(args.cli, count, scratch)
+            row = run(args.cli, bench, count, scratch)
             gio = "%.2f" % row["gio trash"] if "gio trash" in row else "–"
             report = row["second report bytes"]
-            print("| %d | %.2f | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f | %.2f |" % (
-                count, row["trash-put"], gio, row["floor"], row["plan"], row["clean"],
+            print("| %d | %.2f | %s | %.2f | %.3f | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %.2f "
+                  "| %.2f |" % (
+                count, row["trash-put"], gio, row["floor"], row["queue"], row["prepare"],
+                row["clean"],
                 row["clean"] / row["trash-put"], row["restore"], row["restore"] / row["clean"],
                 report // 1024, row["clean history bytes"] / report,
                 row["restore history bytes"] / report), flush=True)
