@@ -140,12 +140,6 @@ void TrashJournal::settle(const Url& folder) {
 TrashJournal::TrashJournal(const Url& reportFile)
     : reportFile_(reportFile), file_(fileFor(reportFile)) {}
 
-TrashJournal::~TrashJournal() {
-    if (journalled_ && !recorded_ && !finished_) {
-        removeJournal(file_);
-    }
-}
-
 void TrashJournal::record(const TrashReport& report, std::size_t index, bool flush) {
     Platform& platform = Platform::current();
     nlohmann::json record = {
@@ -178,7 +172,6 @@ void TrashJournal::record(const TrashReport& report, std::size_t index, bool flu
 
 void TrashJournal::finish(const TrashReport& report) {
     TrashService::save(report, reportFile_);
-    finished_ = true;
     if (journalled_) {
         removeJournal(file_);
     }

@@ -38,10 +38,9 @@ public:
 
     // Records the transitions of the report stored in `reportFile`. The journal is created with
     // the first record; when it cannot be (a journal that does not fit is in the way), each record
-    // rewrites the whole report instead.
+    // rewrites the whole report instead. A journal left by a run that stopped stays for readers
+    // to fold.
     explicit TrashJournal(const Url& reportFile);
-    // Removes a journal that holds no record; one that does stays for readers to fold.
-    ~TrashJournal();
     TrashJournal(const TrashJournal&) = delete;
     TrashJournal& operator=(const TrashJournal&) = delete;
 
@@ -62,7 +61,6 @@ private:
     bool started_ = false;
     bool journalled_ = false;
     bool recorded_ = false;
-    bool finished_ = false;
 };
 
 } // namespace varnok
