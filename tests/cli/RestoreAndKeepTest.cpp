@@ -254,9 +254,9 @@ TEST(RestoreCommand, CleanAndRestoreShowProgressOnlyOnATerminal) {
         fixture.trashCli("script -qec '" + cli + " clean --source duplicates --in " +
                          fixture.photos + " --all --yes' /dev/null");
     ASSERT_EQ(clean.status, 0) << clean.output;
+    // The line is cut to the terminal's width, so the item's path may not show whole.
     EXPECT_CONTAINS(clean.output,
-                    "\r\033[KMoving to the Trash: 0 of 2 items, 0 bytes of 24 bytes  " +
-                        fixture.photos + "/");
+                    "\r\033[KMoving to the Trash: 0 of 2 items, 0 bytes of 24 bytes  /");
     CommandResult restore = fixture.trashCli("script -qec '" + cli + " restore " +
                                              fixture.onlyReportId() + " --all' /dev/null");
     ASSERT_EQ(restore.status, 0) << restore.output;
