@@ -77,6 +77,8 @@ const char* const cleanHelp =
     "$XDG_DATA_HOME/Varnok/cleanup-history (see history). Moved items still take\n"
     "space until the Trash is emptied; the run ends with how much Ombrelo's cleanups\n"
     "hold there. Ombrelo never empties the Trash.\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops after the item being\n"
+    "moved; the report records where every item is.\n"
     "Exit status: 0 every item was moved, 1 nothing was moved (refused, declined or\n"
     "not found), 2 usage error, 4 the run stopped early (see the report), 130\n"
     "interrupted.\n";
@@ -567,7 +569,13 @@ int runClean(const std::vector<std::string>& raw) {
         }
 
         const varnok::Url history = varnok::TrashService::defaultHistoryFolder();
-        varnok::TrashReport report = varnok::TrashService::execute(plan, history);
+        std::optional<ProgressLine> line{std::in_place};
+        varnok::TrashReport report =
+            varnok::TrashService::execute(plan, history, varnok::TrashService::moveToTrash,
+                                          [&](const varnok::TrashProgress& step) {
+                                              line->update(movingText("Moving to the Trash", step));
+                                          });
+        line.reset();
         const bool complete =
             report.movedCount() == static_cast<std::int64_t>(report.outcomes.size());
         std::printf("%s %lld of %zu %s to the Trash:\n",

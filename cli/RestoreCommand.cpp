@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace ombrelo::cli {
 namespace {
@@ -35,6 +36,9 @@ const char* const restoreHelp =
     "                  others are listed with the reason\n"
     "  --history DIR   the history folder (default: $XDG_DATA_HOME/Varnok/cleanup-history)\n"
     "  --help          show this help\n"
+    "\n"
+    "Progress goes to stderr when it is a terminal. Ctrl-C stops after the item being\n"
+    "put back.\n"
     "\n"
     "Exit status: 0 restored (with --all: every item the cleanup moved is back), 1\n"
     "refused or failed, 2 usage error, 130 interrupted.\n";
@@ -157,6 +161,7 @@ bool wasMoved(const varnok::TrashOutcome& outcome) {
 int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
     using varnok::PathText::displayable;
     std::vector<std::pair<std::string, std::string>> left;
+    std::vector<varnok::Url> wanted;
     std::int64_t moved = 0;
     for (const auto& outcome : report.outcomes) {
         if (!wasMoved(outcome)) {
@@ -172,19 +177,44 @@ int restoreAll(const varnok::TrashReport& report, const varnok::Url& history) {
             left.emplace_back(outcome.originalURL.path(), availability.message);
             continue;
         }
-        try {
-            printRestored(varnok::TrashService::restore(report.id, outcome.originalURL, history),
-                          outcome.originalURL);
-        } catch (const varnok::CancellationError&) {
-            throw;
-        } catch (const std::exception& error) {
-            left.emplace_back(outcome.originalURL.path(), error.what());
-        }
+        wanted.push_back(outcome.originalURL);
     }
     if (moved == 0) {
         std::fprintf(stderr, "ombrelo-cli: cleanup %s moved nothing to the Trash.\n",
                      report.id.uuidString().c_str());
         return exitFailure;
+    }
+    bool cancelled = false;
+    if (!wanted.empty()) {
+        std::optional<ProgressLine> line{std::in_place};
+        // One hold of the lock and one history write for all of them.
+        const varnok::TrashRestoreResult result = varnok::TrashService::restore(
+            report.id, wanted, history, {}, [&](const varnok::TrashProgress& step) {
+                line->update(movingText("Restoring", step));
+            });
+        line.reset();
+        std::unordered_map<varnok::Url, const varnok::TrashOutcome*> outcomes;
+        for (const auto& outcome : result.report.outcomes) {
+            outcomes.emplace(outcome.originalURL, &outcome);
+        }
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            if (result.problems[i]) {
+                if (!result.cancelled) {
+                    left.emplace_back(wanted[i].path(), *result.problems[i]);
+                }
+                continue;
+            }
+            std::printf("Restored %s\n", displayable(wanted[i].path()).c_str());
+            auto found = outcomes.find(wanted[i]);
+            if (found != outcomes.end() && found->second->message) {
+                std::printf("%s\n", displayable(*found->second->message).c_str());
+            }
+        }
+        cancelled = result.cancelled;
+    }
+    if (cancelled) {
+        // What was put back is listed above; the rest stays in the Trash.
+        throw varnok::CancellationError();
     }
     if (!left.empty()) {
         std::printf("Not restored:\n");

@@ -112,4 +112,11 @@ void printTrashTotal(std::int64_t bytes) {
                 formatBytes(bytes).c_str());
 }
 
+std::string movingText(const std::string& doing, const varnok::TrashProgress& step) {
+    return doing + ": " + formatCount(static_cast<std::int64_t>(step.done)) + " of " +
+           counted(static_cast<std::int64_t>(step.total), "item", "items") + ", " +
+           formatBytes(step.bytesDone) + " of " + formatBytes(step.bytesTotal) + "  " +
+           step.current.path();
+}
+
 } // namespace ombrelo::cli

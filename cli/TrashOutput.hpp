@@ -3,6 +3,7 @@
 #include "core/common/Date.hpp"
 #include "core/common/Url.hpp"
 #include "core/trash/TrashReport.hpp"
+#include "core/trash/TrashService.hpp"
 
 #include <functional>
 #include <string>
@@ -27,5 +28,8 @@ std::string movedSummary(const varnok::TrashReport& report);
 std::int64_t bytesStillInTrash(const std::vector<varnok::TrashReport>& reports);
 // How much Ombrelo's cleanups hold in the Trash and how that space is freed.
 void printTrashTotal(std::int64_t bytes);
+// The progress line of a move or restore: "Moving to the Trash: 12 of 300 items, 4 MB of 80 MB
+// <current item>".
+std::string movingText(const std::string& doing, const varnok::TrashProgress& step);
 
 } // namespace ombrelo::cli

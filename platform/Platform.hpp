@@ -120,6 +120,11 @@ public:
     // Never seen half-written: temporary file in the same folder, flushed, renamed over.
     virtual void writeAtomically(const Url& file, std::string_view bytes) = 0;
     virtual std::string readFile(const Url& file) = 0;
+    // Appends `bytes`; with `flush`, they and everything appended before are on disk (fdatasync)
+    // before this returns. `create` makes a new file, refusing an existing one, and with `flush`
+    // makes its folder entry durable too. A failed append leaves the file as long as it was.
+    // Throws FileError.
+    virtual void appendRecord(const Url& file, std::string_view bytes, bool create, bool flush);
 
     // Moves the item into the Trash of its own file system; never copies or deletes. Returns the
     // item's URL in the Trash when known. Throws FileError or CleanupProblem.

@@ -1,8 +1,20 @@
 #include "core/cleanup/CleanupQueue.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace varnok {
+
+bool CleanupQueue::FoldersFirst::operator()(std::string_view a, std::string_view b) const {
+    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            return rank(a[i]) < rank(b[i]);
+        }
+    }
+    return a.size() < b.size();
+}
 
 std::int64_t CleanupQueue::totalSize() const {
     std::int64_t total = 0;
@@ -16,29 +28,64 @@ void CleanupQueue::add(const CleanupCandidate& candidate) {
     if (candidate.node.isSymbolicLink || candidate.node.hasReadErrors) {
         return;
     }
-    const std::string path = candidate.node.id.standardized().path();
-    std::vector<std::string> queuedPaths;
-    queuedPaths.reserve(items_.size());
-    for (const CleanupCandidate& item : items_) {
-        std::string queued = item.node.id.standardized().path();
-        if (PathText::equal(queued, path) || PathText::isInside(path, queued)) {
-            return;
-        }
-        queuedPaths.push_back(std::move(queued));
+    std::string path = candidate.node.id.standardized().path();
+    auto after = queued_.lower_bound(path);
+    if (after != queued_.end() && PathText::equal(*after, path)) {
+        return;
     }
-    std::vector<CleanupCandidate> kept;
-    kept.reserve(items_.size() + 1);
-    for (size_t i = 0; i < items_.size(); ++i) {
-        if (!PathText::isInside(queuedPaths[i], path)) {
-            kept.push_back(std::move(items_[i]));
-        }
+    // No queued item lies inside another, so an enclosing folder sorts right before the path.
+    if (after != queued_.begin() && PathText::isInside(path, *std::prev(after))) {
+        return;
     }
-    items_ = std::move(kept);
+    std::unordered_set<std::string_view> inside;
+    auto end = after;
+    while (end != queued_.end() && PathText::isInside(*end, path)) {
+        inside.insert(*end);
+        ++end;
+    }
+    if (!inside.empty()) {
+        size_t kept = 0;
+        for (size_t i = 0; i < items_.size(); ++i) {
+            if (inside.count(paths_[i]) != 0) {
+                continue;
+            }
+            if (kept != i) {
+                items_[kept] = std::move(items_[i]);
+                paths_[kept] = std::move(paths_[i]);
+            }
+            ++kept;
+        }
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(kept), items_.end());
+        paths_.erase(paths_.begin() + static_cast<std::ptrdiff_t>(kept), paths_.end());
+        inside.clear();
+        queued_.erase(after, end);
+    }
+    queued_.insert(path);
     items_.push_back(candidate);
+    paths_.push_back(std::move(path));
 }
 
 void CleanupQueue::remove(const Url& url) {
-    std::erase_if(items_, [&](const CleanupCandidate& item) { return item.node.id == url; });
+    size_t kept = 0;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].node.id == url) {
+            queued_.erase(paths_[i]);
+            continue;
+        }
+        if (kept != i) {
+            items_[kept] = std::move(items_[i]);
+            paths_[kept] = std::move(paths_[i]);
+        }
+        ++kept;
+    }
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(kept), items_.end());
+    paths_.erase(paths_.begin() + static_cast<std::ptrdiff_t>(kept), paths_.end());
+}
+
+void CleanupQueue::clear() {
+    items_.clear();
+    paths_.clear();
+    queued_.clear();
 }
 
 } // namespace varnok

@@ -3,6 +3,9 @@
 #include "core/cleanup/CleanupCandidate.hpp"
 
 #include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnok {
@@ -19,14 +22,24 @@ public:
 
     // Silently ignores a link, an item with read errors, an item already queued (after
     // standardising) and an item inside a queued folder. A folder replaces the queued items
-    // inside it and goes to the end.
+    // inside it and goes to the end. Costs O(log N) for an item that replaces nothing.
     void add(const CleanupCandidate& candidate);
     // Removes every item whose URL equals `url` exactly, without standardising.
     void remove(const Url& url);
-    void clear() { items_.clear(); }
+    void clear();
 
 private:
+    // Orders paths with "/" before every other byte, so that the items inside a folder follow it
+    // directly and the queued folder enclosing a path, if any, is its nearest predecessor.
+    struct FoldersFirst {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+
     std::vector<CleanupCandidate> items_;
+    // The standardized path of each item, in the order of `items_`.
+    std::vector<std::string> paths_;
+    std::set<std::string, FoldersFirst> queued_;
 };
 
 } // namespace varnok

@@ -1,10 +1,13 @@
 // The history store of TrashService: report files and reading them back.
 #include "core/common/DecodingError.hpp"
+#include "core/trash/TrashJournal.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <unordered_set>
 
 namespace varnok {
 
@@ -25,16 +28,41 @@ std::vector<TrashReport> TrashService::history(const Url& folder) {
         return {};
     }
     std::vector<TrashReport> reports;
-    for (const Url& entry : platform.contentsOfDirectory(folder)) {
+    const std::vector<Url> entries = platform.contentsOfDirectory(folder);
+    std::unordered_set<std::string> names;
+    for (const Url& entry : entries) {
+        names.insert(entry.lastPathComponent());
+    }
+    for (const Url& entry : entries) {
         if (!hasJsonExtension(entry.lastPathComponent())) {
             continue;
         }
+        TrashReport report;
         try {
             auto json = nlohmann::json::parse(platform.readFile(entry));
-            reports.push_back(json.get<TrashReport>());
+            report = json.get<TrashReport>();
         } catch (const std::exception&) {
             // Half-written first versions, foreign and corrupt files are not part of the history.
+            continue;
         }
+        const Url journal = TrashJournal::fileFor(entry);
+        if (names.count(journal.lastPathComponent()) != 0) {
+            std::optional<std::string> text;
+            try {
+                text = platform.readFile(journal);
+            } catch (const std::exception&) {
+                // Removed by an operation that has just folded it: its report is whole now.
+                try {
+                    report = nlohmann::json::parse(platform.readFile(entry)).get<TrashReport>();
+                } catch (const std::exception&) {
+                }
+            }
+            if (text && TrashJournal::fold(report, *text) == TrashJournal::Fold::foreign) {
+                const std::string note = TrashJournal::foreignNote(journal);
+                report.logWarning = report.logWarning ? *report.logWarning + " " + note : note;
+            }
+        }
+        reports.push_back(std::move(report));
     }
     std::stable_sort(
         reports.begin(), reports.end(),

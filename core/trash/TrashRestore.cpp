@@ -2,6 +2,7 @@
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/Task.hpp"
 #include "core/trash/OperationLock.hpp"
+#include "core/trash/TrashJournal.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace varnok {
 namespace {
@@ -98,44 +100,50 @@ void TrashService::restoreWithoutOverwrite(const Url& source, const Url& destina
     }
 }
 
-TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
-                                  const Url& logDirectory,
-                                  const std::function<bool(const Url&)>& trashLocationCheck) {
-    Platform& platform = Platform::current();
-    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
-    const Url file = reportFile(history, reportID);
-    // Without its history folder there is no report to restore from, and no place for the lock.
-    if (!platform.fileExists(history)) {
-        platform.readFile(file);
-    }
-    OperationLock lock(history);
-    if (!lock.owns()) {
-        throw CleanupProblem("Another file operation is running.");
-    }
-    TrashReport report = TrashReport::decode(platform.readFile(file));
+namespace {
 
-    TrashOutcome* outcome = nullptr;
-    if (report.id == reportID) {
-        for (auto& candidate : report.outcomes) {
-            if (candidate.originalURL == originalURL) {
-                outcome = &candidate;
-                break;
-            }
-        }
+// The report of a restore, read under the single-operation lock after earlier journals were
+// folded into their reports.
+TrashReport openForRestore(const Url& history, const Url& file) {
+    Platform& platform = Platform::current();
+    TrashJournal::settle(history);
+    return TrashReport::decode(platform.readFile(file));
+}
+
+// The first outcome of each original URL.
+std::unordered_map<Url, size_t> outcomeIndex(const TrashReport& report) {
+    std::unordered_map<Url, size_t> index;
+    for (size_t i = 0; i < report.outcomes.size(); ++i) {
+        index.emplace(report.outcomes[i].originalURL, i);
     }
-    if (outcome == nullptr || outcome->status != TrashStatus::moved || !outcome->trashURL ||
-        !outcome->trashIdentity || !outcome->originalParentIdentity) {
+    return index;
+}
+
+// Puts back one item of `report`, recording its transitions in `journal`. Throws like `restore`.
+// Returns false when the item is back but its last transition could not be recorded.
+bool restoreItem(const Uuid& reportID, TrashReport& report,
+                 const std::unordered_map<Url, size_t>& outcomes, const Url& originalURL,
+                 const std::function<bool(const Url&)>& trashLocationCheck, TrashJournal& journal) {
+    Platform& platform = Platform::current();
+    auto found = outcomes.find(originalURL);
+    if (report.id != reportID || found == outcomes.end()) {
+        throw CleanupProblem(notRestorable);
+    }
+    const size_t index = found->second;
+    TrashOutcome& outcome = report.outcomes[index];
+    if (outcome.status != TrashStatus::moved || !outcome.trashURL || !outcome.trashIdentity ||
+        !outcome.originalParentIdentity) {
         throw CleanupProblem(notRestorable);
     }
 
     const Url destination = originalURL.standardized();
     const Url parent = destination.deletingLastPathComponent();
-    const Url trash = *outcome->trashURL;
-    const FileIdentity trashIdentity = *outcome->trashIdentity;
-    const FileIdentity parentIdentity = *outcome->originalParentIdentity;
+    const Url trash = *outcome.trashURL;
+    const FileIdentity trashIdentity = *outcome.trashIdentity;
+    const FileIdentity parentIdentity = *outcome.originalParentIdentity;
 
     if (!trash.isFileUrl() || !originalURL.isFileUrl() || trash == destination ||
-        !(trashLocationCheck ? trashLocationCheck(trash) : isInTrash(trash)) ||
+        !(trashLocationCheck ? trashLocationCheck(trash) : TrashService::isInTrash(trash)) ||
         trashIdentity.isSymbolicLink() || !reachedWithoutLinks(trash)) {
         throw CleanupProblem(trashChanged);
     }
@@ -159,9 +167,16 @@ TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
     }
     Task::checkCancellation();
 
-    outcome->status = TrashStatus::restoring;
-    outcome->message.reset();
-    save(report, file);
+    const TrashOutcome before = outcome;
+    outcome.status = TrashStatus::restoring;
+    outcome.message.reset();
+    try {
+        journal.record(report, index, true);
+    } catch (...) {
+        // Not marked, so nothing happens and the report stays as it was.
+        outcome = before;
+        throw;
+    }
 
     try {
         Task::checkCancellation();
@@ -171,12 +186,12 @@ TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
             !reachedWithoutLinks(parent)) {
             throw CleanupProblem(pathsChanged);
         }
-        restoreWithoutOverwrite(trash, destination, trashIdentity, parentIdentity);
+        TrashService::restoreWithoutOverwrite(trash, destination, trashIdentity, parentIdentity);
     } catch (const std::exception& failure) {
-        outcome->status = TrashStatus::moved;
-        outcome->message = std::string("Restore did not finish: ") + failure.what();
+        outcome.status = TrashStatus::moved;
+        outcome.message = std::string("Restore did not finish: ") + failure.what();
         try {
-            save(report, file);
+            journal.record(report, index, false);
         } catch (...) {
             // The original failure is what the caller needs to see.
         }
@@ -194,18 +209,152 @@ TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
                   PathText::displayable(error.what());
     }
 
-    outcome->status = TrashStatus::restored;
-    outcome->restoredAt = std::chrono::system_clock::now();
-    outcome->message = warning;
+    outcome.status = TrashStatus::restored;
+    outcome.restoredAt = std::chrono::system_clock::now();
+    outcome.message = warning;
     try {
-        save(report, file);
+        journal.record(report, index, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+// Said in the returned report of an item that is back while the history still says otherwise.
+void noteUnrecorded(TrashOutcome& outcome) {
+    outcome.message =
+        "Restored, but history could not be updated. Check the original folder before "
+        "retrying." +
+        (outcome.message ? " " + *outcome.message : std::string());
+}
+
+} // namespace
+
+TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
+                                  const Url& logDirectory,
+                                  const std::function<bool(const Url&)>& trashLocationCheck) {
+    Platform& platform = Platform::current();
+    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
+    const Url file = reportFile(history, reportID);
+    // Without its history folder there is no report to restore from, and no place for the lock.
+    if (!platform.fileExists(history)) {
+        platform.readFile(file);
+    }
+    OperationLock lock(history);
+    if (!lock.owns()) {
+        throw CleanupProblem("Another file operation is running.");
+    }
+    TrashReport report = openForRestore(history, file);
+    TrashJournal journal(file);
+    bool recorded = false;
+    try {
+        recorded = restoreItem(reportID, report, outcomeIndex(report), originalURL,
+                               trashLocationCheck, journal);
     } catch (...) {
-        outcome->message =
-            "Restored, but history could not be updated. Check the original folder before "
-            "retrying." +
-            (warning ? " " + *warning : std::string());
+        if (journal.recorded()) {
+            try {
+                journal.finish(report);
+            } catch (...) {
+                // The journal stays and readers fold it.
+            }
+        }
+        throw;
+    }
+    try {
+        journal.finish(report);
+    } catch (...) {
+        if (!recorded) {
+            for (auto& outcome : report.outcomes) {
+                if (outcome.originalURL == originalURL) {
+                    noteUnrecorded(outcome);
+                    break;
+                }
+            }
+        }
     }
     return report;
+}
+
+TrashRestoreResult TrashService::restore(const Uuid& reportID, const std::vector<Url>& originalURLs,
+                                         const Url& logDirectory,
+                                         const std::function<bool(const Url&)>& trashLocationCheck,
+                                         const TrashProgressHandler& progress) {
+    Platform& platform = Platform::current();
+    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
+    const Url file = reportFile(history, reportID);
+    if (!platform.fileExists(history)) {
+        platform.readFile(file);
+    }
+    OperationLock lock(history);
+    if (!lock.owns()) {
+        throw CleanupProblem("Another file operation is running.");
+    }
+    TrashRestoreResult result;
+    result.report = openForRestore(history, file);
+    result.problems.resize(originalURLs.size());
+    TrashJournal journal(file);
+
+    const auto outcomes = outcomeIndex(result.report);
+    auto sizeOf = [&](const Url& url) -> std::int64_t {
+        auto it = outcomes.find(url);
+        return it == outcomes.end() ? 0 : result.report.outcomes[it->second].logicalSize;
+    };
+    std::int64_t bytesTotal = 0;
+    for (const Url& url : originalURLs) {
+        bytesTotal += sizeOf(url);
+    }
+    TrashProgress step;
+    step.total = originalURLs.size();
+    step.bytesTotal = bytesTotal;
+
+    std::vector<size_t> unrecorded;
+    std::optional<std::string> stop;
+    for (size_t i = 0; i < originalURLs.size(); ++i) {
+        const Url& url = originalURLs[i];
+        if (!stop && Task::isCancelled()) {
+            result.cancelled = true;
+            stop = "Stopped before restoring this item.";
+        }
+        if (stop) {
+            result.problems[i] = stop;
+            continue;
+        }
+        if (progress) {
+            step.done = i;
+            step.current = url;
+            progress(step);
+        }
+        try {
+            if (!restoreItem(reportID, result.report, outcomes, url, trashLocationCheck, journal)) {
+                unrecorded.push_back(i);
+                // Later transitions could not be recorded either.
+                stop = "Not tried: the history could not be updated.";
+            }
+        } catch (const CancellationError&) {
+            result.cancelled = true;
+            stop = "Stopped before restoring this item.";
+            result.problems[i] = stop;
+            continue;
+        } catch (const std::exception& error) {
+            result.problems[i] = PathText::displayable(error.what());
+        }
+        step.bytesDone += sizeOf(url);
+    }
+    if (journal.recorded()) {
+        try {
+            journal.finish(result.report);
+        } catch (...) {
+            for (size_t i : unrecorded) {
+                noteUnrecorded(result.report.outcomes[outcomes.at(originalURLs[i])]);
+            }
+        }
+    }
+    if (progress) {
+        step.done = originalURLs.size();
+        step.current = Url();
+        progress(step);
+    }
+    return result;
 }
 
 } // namespace varnok

@@ -5,6 +5,7 @@
 #include "core/common/Task.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
 #include "core/trash/OperationLock.hpp"
+#include "core/trash/TrashJournal.hpp"
 #include "platform/Platform.hpp"
 
 #include <nlohmann/json.hpp>
@@ -65,6 +66,14 @@ std::optional<FileIdentity> verifiedDestination(const CleanupCandidate& item,
     return arrived;
 }
 
+// Records the last state of an item that stopped the run; the final write records it as well.
+void recordQuietly(TrashJournal& journal, const TrashReport& report, size_t index) {
+    try {
+        journal.record(report, index, false);
+    } catch (const std::exception&) {
+    }
+}
+
 // What a failed item's outcome says. A mover given by a caller may throw anything; once the
 // report exists, every failure is recorded rather than thrown.
 std::string failureMessage(const std::exception_ptr& failure) {
@@ -79,11 +88,31 @@ std::string failureMessage(const std::exception_ptr& failure) {
     }
 }
 
+// Tells the caller how far the run has come, before item `done` (or at the end).
+void tell(const TrashProgressHandler& progress, const CleanupPlan& plan, size_t done,
+          std::int64_t bytesDone, std::int64_t bytesTotal) {
+    if (!progress) {
+        return;
+    }
+    TrashProgress step;
+    step.done = done;
+    step.total = plan.items.size();
+    step.bytesDone = bytesDone;
+    step.bytesTotal = bytesTotal;
+    if (done < plan.items.size()) {
+        step.current = plan.items[done].node.id;
+    }
+    progress(step);
+}
+
 // Runs the items of a started run; never throws.
-void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file,
-               TrashReport& report) {
+void moveItems(const CleanupPlan& plan, const TrashMover& mover, TrashJournal& journal,
+               TrashReport& report, const TrashProgressHandler& progress) {
     Platform& platform = Platform::current();
+    const std::int64_t bytesTotal = plan.totalSize();
+    std::int64_t bytesDone = 0;
     for (size_t i = 0; i < plan.items.size(); ++i) {
+        tell(progress, plan, i, bytesDone, bytesTotal);
         const CleanupCandidate& item = plan.items[i];
         TrashOutcome& outcome = report.outcomes[i];
         std::optional<Url> trashURL;
@@ -93,7 +122,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file
             outcome.originalParentIdentity =
                 FileIdentity::capture(item.node.id.deletingLastPathComponent());
             outcome.status = TrashStatus::moving;
-            TrashService::save(report, file);
+            journal.record(report, i, true);
 
             FileIdentity current = FileIdentity::capture(item.node.id);
             const bool linked = !PathText::equal(platform.resolvingSymlinks(item.node.id).path(),
@@ -115,6 +144,7 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file
                 outcome.status = TrashStatus::failed;
             }
             outcome.message = failureMessage(std::current_exception());
+            recordQuietly(journal, report, i);
             return;
         }
 
@@ -123,16 +153,19 @@ void moveItems(const CleanupPlan& plan, const TrashMover& mover, const Url& file
         outcome.trashIdentity = verifiedDestination(item, trashURL);
         if (!outcome.trashIdentity) {
             report.logWarning = unverifiedDestination;
+            recordQuietly(journal, report, i);
             return;
         }
         try {
-            TrashService::save(report, file);
+            journal.record(report, i, false);
         } catch (const std::exception& error) {
             report.logWarning = "Files were moved, but the history could not be updated: " +
                                 PathText::displayable(error.what());
             return;
         }
+        bytesDone += item.node.logicalSize;
     }
+    tell(progress, plan, plan.items.size(), bytesDone, bytesTotal);
 }
 
 } // namespace
@@ -146,7 +179,7 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
 }
 
 TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirectory,
-                                  const TrashMover& mover) {
+                                  const TrashMover& mover, const TrashProgressHandler& progress) {
     // Checked, created and written at one path: a ".." after a link would otherwise lead the
     // writes somewhere other than the place that was checked.
     const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
@@ -168,6 +201,8 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
         validate(item, plan.scanRoot);
     }
     platform.createDirectory(history, true);
+    // Journals left by an interrupted run or restore become part of their reports now.
+    TrashJournal::settle(history);
 
     TrashReport report;
     report.id = plan.id;
@@ -183,11 +218,12 @@ TrashReport TrashService::execute(const CleanupPlan& plan, const Url& logDirecto
     nlohmann::json first = report;
     platform.writeNew(file, first.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 
-    moveItems(plan, mover, file, report);
+    TrashJournal journal(file);
+    moveItems(plan, mover, journal, report, progress);
 
     report.finishedAt = std::chrono::system_clock::now();
     try {
-        save(report, file);
+        journal.finish(report);
     } catch (const std::exception& error) {
         report.logWarning =
             "History could not be saved completely: " + PathText::displayable(error.what());

@@ -6,6 +6,8 @@
 #include "core/trash/CleanupPlan.hpp"
 #include "core/trash/TrashReport.hpp"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -16,6 +18,27 @@ namespace varnok {
 
 // Moves an item to the Trash and returns where it went when known; throws when it did not move.
 using TrashMover = std::function<std::optional<Url>(const Url&)>;
+
+// How far a move to the Trash or a restore has come: told before each item (`current` is the
+// item) and once at the end (`done` equals `total`, `current` empty).
+struct TrashProgress {
+    std::size_t done = 0;
+    std::size_t total = 0;
+    std::int64_t bytesDone = 0;
+    std::int64_t bytesTotal = 0;
+    Url current;
+};
+using TrashProgressHandler = std::function<void(const TrashProgress&)>;
+
+// What a restore of several items of one report did.
+struct TrashRestoreResult {
+    // The report as it is now.
+    TrashReport report;
+    // For each item asked for, in order: nothing when it was put back, otherwise why not.
+    std::vector<std::optional<std::string>> problems;
+    // Stopped by cancellation before every item was tried.
+    bool cancelled = false;
+};
 
 // Moving reviewed items to the Trash, the history of those moves, and putting items back.
 class TrashService {
@@ -35,14 +58,15 @@ public:
     // folder. Throws (moving nothing) when the run cannot start; once the first version of the
     // report is written, every problem is recorded in the returned report instead.
     static TrashReport execute(const CleanupPlan& plan, const Url& logDirectory,
-                               const TrashMover& mover);
+                               const TrashMover& mover, const TrashProgressHandler& progress = {});
     static TrashReport execute(const CleanupPlan& plan, const Url& logDirectory);
     // The default mover: the platform's Trash.
     static std::optional<Url> moveToTrash(const Url& url);
 
-    // The history of every cleanup, newest first by start time. A missing folder is an empty
-    // history; files that cannot be read or decoded are skipped. Throws FileError when the
-    // folder cannot be listed.
+    // The history of every cleanup, newest first by start time, each report with the journal of
+    // an unfinished or interrupted run folded in (in memory only: reading never writes). A missing
+    // folder is an empty history; files that cannot be read or decoded are skipped. Throws
+    // FileError when the folder cannot be listed.
     static std::vector<TrashReport> history(const Url& folder);
     // Rewrites the report file whole: pretty-printed with sorted keys, written atomically.
     static void save(const TrashReport& report, const Url& file);
@@ -66,6 +90,15 @@ public:
     static TrashReport restore(const Uuid& reportID, const Url& originalURL,
                                const Url& logDirectory,
                                const std::function<bool(const Url&)>& trashLocationCheck = {});
+
+    // Puts back several items of one report under one hold of the lock, each as `restore` would,
+    // writing the report once at the end. A problem with one item is recorded in the result and
+    // the next item is tried; cancellation stops after the current item. Throws only when nothing
+    // can start: the lock is held, or the report cannot be read.
+    static TrashRestoreResult
+    restore(const Uuid& reportID, const std::vector<Url>& originalURLs, const Url& logDirectory,
+            const std::function<bool(const Url&)>& trashLocationCheck = {},
+            const TrashProgressHandler& progress = {});
 
     // The final move of a restore: one exclusive rename between two folders opened by descriptor
     // and checked against the recorded identities.

@@ -9,8 +9,10 @@
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
+#include <unordered_set>
 
 namespace varnok {
 
@@ -210,47 +212,70 @@ std::map<std::string, FileIdentity> TrashService::signature(const FileNode& node
     return map;
 }
 
+namespace {
+
+const char* const overlapping =
+    "The selection contains overlapping or invalid items. Review it again.";
+
+bool foldersFirst(std::string_view a, std::string_view b) {
+    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            return rank(a[i]) < rank(b[i]);
+        }
+    }
+    return a.size() < b.size();
+}
+
+// Whether `path` lies inside one of `folders`: each folder it could lie in is looked up.
+bool insideAny(const std::string& path, const std::unordered_set<std::string>& folders) {
+    if (path.size() > 1 && path.front() == '/' && folders.count("/") != 0) {
+        return true;
+    }
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (folders.count(path.substr(0, slash)) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 CleanupPlan TrashService::prepare(const std::vector<CleanupCandidate>& items, const Url& scanRoot) {
     if (items.empty()) {
         throw CleanupProblem("Select at least one item.");
     }
-    std::vector<std::string> working;
+    // Sorted with "/" before every other byte, an item inside another follows it or follows
+    // another item inside it, so comparing neighbours finds every overlap.
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
     for (const auto& item : items) {
         if (item.node.isSymbolicLink || item.node.hasReadErrors) {
-            continue;
+            throw CleanupProblem(overlapping);
         }
-        const std::string path = PathText::standardize(item.node.id.path());
-        bool skipped = false;
-        for (const std::string& listed : working) {
-            if (PathText::equivalent(path, listed) || PathText::isInsideEquivalent(path, listed)) {
-                skipped = true;
-                break;
-            }
-        }
-        if (skipped) {
-            continue;
-        }
-        std::erase_if(working, [&](const std::string& listed) {
-            return PathText::isInsideEquivalent(listed, path);
-        });
-        working.push_back(path);
+        paths.push_back(PathText::canonical(PathText::standardize(item.node.id.path())));
     }
-    if (working.size() != items.size()) {
-        throw CleanupProblem(
-            "The selection contains overlapping or invalid items. Review it again.");
+    std::sort(paths.begin(), paths.end(), foldersFirst);
+    for (size_t i = 1; i < paths.size(); ++i) {
+        if (paths[i] == paths[i - 1] || PathText::isInside(paths[i], paths[i - 1])) {
+            throw CleanupProblem(overlapping);
+        }
+    }
+    std::unordered_set<Url> selected;
+    std::unordered_set<std::string> selectedPaths;
+    for (const auto& item : items) {
+        selected.insert(item.node.id);
+        selectedPaths.insert(PathText::canonical(item.node.id.path()));
     }
     for (const auto& holder : items) {
-        if (!holder.keeper) {
-            continue;
-        }
-        const Url& keeper = holder.keeper->id;
-        for (const auto& item : items) {
-            if (keeper == item.node.id ||
-                PathText::isInsideEquivalent(keeper.path(), item.node.id.path())) {
-                throw CleanupProblem(
-                    "A copy marked Keep is also selected for cleanup. Remove it or "
-                    "its parent folder from the queue.");
-            }
+        if (holder.keeper &&
+            (selected.count(holder.keeper->id) != 0 ||
+             insideAny(PathText::canonical(holder.keeper->id.path()), selectedPaths))) {
+            throw CleanupProblem("A copy marked Keep is also selected for cleanup. Remove it or "
+                                 "its parent folder from the queue.");
         }
     }
     for (const auto& item : items) {

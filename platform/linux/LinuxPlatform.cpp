@@ -251,6 +251,34 @@ void LinuxPlatform::writeAtomically(const Url& file, std::string_view bytes) {
     syncFolder(path);
 }
 
+void Platform::appendRecord(const Url& file, std::string_view bytes, bool create, bool flush) {
+    const std::string path = file.path();
+    const int flags =
+        O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT | O_EXCL : 0);
+    Descriptor fd(::open(path.c_str(), flags, 0600));
+    if (fd.get() < 0) {
+        throw FileError::fromWriteErrno(errno, path);
+    }
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0) {
+        throw FileError::fromWriteErrno(errno, path);
+    }
+    int failure = writeAll(fd.get(), bytes);
+    if (failure == 0 && flush && ::fdatasync(fd.get()) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        // A record cut short by a full disk would otherwise sit before the next one.
+        if (::ftruncate(fd.get(), before.st_size) == 0) {
+            ::fdatasync(fd.get());
+        }
+        throw FileError::fromWriteErrno(failure, path);
+    }
+    if (create && flush) {
+        syncFolder(path);
+    }
+}
+
 std::string LinuxPlatform::readFile(const Url& file) {
     const std::string path = file.path();
     // Non-blocking, so that a FIFO in its place cannot hang the reader; only regular files are

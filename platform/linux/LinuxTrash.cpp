@@ -316,11 +316,10 @@ Url LinuxTrash::moveToTrash(const Url& item) {
             }
             throw FileError::fromWriteErrno(errno, join(join(trash.path, "info"), infoName));
         }
-        // The record is complete on disk before the item moves, so readers never see it empty.
+        // The record is complete before the item moves, so readers never see it empty. It is not
+        // flushed, as gio and trash-put do not: the cleanup's journal, flushed before each move,
+        // is what says where an item went after a power loss.
         int failure = writeAll(claim.get(), record);
-        if (failure == 0 && ::fsync(claim.get()) != 0) {
-            failure = errno;
-        }
         if (failure == 0 && ::close(claim.release()) != 0) {
             failure = errno;
         }

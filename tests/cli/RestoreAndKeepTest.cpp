@@ -245,3 +245,27 @@ TEST(CommandLine, ManualAndCompletionAreMadeFromTheHelp) {
     EXPECT_EQ(complete("ombrelo-cli restore 5D"), "5D0C2F3A-0000-4000-8000-000000000001\n");
     EXPECT_EQ(complete("ombrelo-cli scan --one"), "--one-file-system\n");
 }
+
+TEST(RestoreCommand, CleanAndRestoreShowProgressOnlyOnATerminal) {
+    Fixture fixture;
+    const std::string cli = OMBRELO_CLI_PATH;
+    // `script` gives the tool a terminal; its output is what the terminal showed.
+    CommandResult clean =
+        fixture.trashCli("script -qec '" + cli + " clean --source duplicates --in " +
+                         fixture.photos + " --all --yes' /dev/null");
+    ASSERT_EQ(clean.status, 0) << clean.output;
+    // The line is cut to the terminal's width, so the item's path may not show whole.
+    EXPECT_CONTAINS(clean.output,
+                    "\r\033[KMoving to the Trash: 0 of 2 items, 0 bytes of 24 bytes  /");
+    CommandResult restore = fixture.trashCli("script -qec '" + cli + " restore " +
+                                             fixture.onlyReportId() + " --all' /dev/null");
+    ASSERT_EQ(restore.status, 0) << restore.output;
+    EXPECT_CONTAINS(restore.output, "\r\033[KRestoring: 0 of 2 items, 0 bytes of 24 bytes  ");
+    EXPECT_CONTAINS(restore.output, "Restored " + fixture.photos);
+
+    // Without a terminal, stderr holds no progress line.
+    CliRun again =
+        fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--all", "--yes"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+}

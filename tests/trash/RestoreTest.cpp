@@ -60,12 +60,20 @@ public:
     int writesBeforeFailure = -1;
     std::function<void(const Url&)> onResolve;
 
+    // Counts the writes of history: whole reports and journal records.
     void writeAtomically(const Url& file, std::string_view bytes) override {
+        failOnCount(file);
+        LinuxPlatform::writeAtomically(file, bytes);
+    }
+    void appendRecord(const Url& file, std::string_view bytes, bool create, bool flush) override {
+        failOnCount(file);
+        Platform::appendRecord(file, bytes, create, flush);
+    }
+    void failOnCount(const Url& file) {
         if (writesBeforeFailure == 0) {
             throw FileError(FileError::writeOutOfSpace, file.path(), ENOSPC);
         }
         --writesBeforeFailure;
-        LinuxPlatform::writeAtomically(file, bytes);
     }
     Url resolvingSymlinks(const Url& url) override {
         if (onResolve) {
@@ -151,7 +159,7 @@ TEST(Restore, AFileThatAppearsJustBeforeTheRenameIsLeftAlone) {
     EXPECT_EQ(readText(item.original.path()), "appeared");
     EXPECT_EQ(readText(item.trashed.path()), "precious");
     EXPECT_EQ(item.stored().status, TrashStatus::moved);
-    EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
+    EXPECT_EQ(item.stored().message.value_or("(none)"), "Restore did not finish: " + message);
 }
 
 TEST(Restore, APathSwappedAfterTheLastCheckIsNeverRenamedInto) {
@@ -289,7 +297,7 @@ TEST(Restore, ATrashOnAnotherFileSystemIsRefusedAndTheOutcomeStaysMoved) {
     EXPECT_EQ(message, "Restore was refused (system error 18). An existing destination is never "
                        "overwritten; cross-volume or unsupported moves require your file manager.");
     EXPECT_EQ(item.stored().status, TrashStatus::moved);
-    EXPECT_EQ(*item.stored().message, "Restore did not finish: " + message);
+    EXPECT_EQ(item.stored().message.value_or("(none)"), "Restore did not finish: " + message);
     EXPECT_EQ(readText(outcome.trashURL->path()), "precious");
     EXPECT_FALSE(exists(item.original.path()));
 }
@@ -315,7 +323,7 @@ TEST(Restore, HistorySaveFailuresAndCancellation) {
         TrashReport report = item.restore();
         EXPECT_EQ(readText(item.original.path()), "precious");
         EXPECT_EQ(report.outcomes[0].status, TrashStatus::restored);
-        EXPECT_EQ(*report.outcomes[0].message,
+        EXPECT_EQ(report.outcomes[0].message.value_or("(none)"),
                   "Restored, but history could not be updated. Check the original folder before "
                   "retrying.");
         EXPECT_EQ(item.stored().status, TrashStatus::restoring);

@@ -1,3 +1,4 @@
+#include "core/common/DecodingError.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <sys/stat.h>
@@ -114,6 +115,14 @@ TEST(TrashHistory, ReadsOnlyDecodableJsonFilesNewestFirst) {
                                  R"("linkCount":1,"size":0,"modifiedSeconds":0,)"
                                  R"("modifiedNanoseconds":0,"changedSeconds":0}})")},
              {"nosize.json", reportJson(id, 5, R"({"originalURL":"file:///a","status":"moved"})")},
+             // Places that are not files are damage, refused when read rather than later.
+             {"web.json", reportJson(id, 5,
+                                     R"({"originalURL":"https://h/a","logicalSize":5,)"
+                                     R"("status":"notAttempted"})")},
+             {"webtrash.json", reportJson(id, 5, entry + R"("moved","trashURL":"ftp://h/a"})")},
+             {"relative.json", reportJson(id, 5,
+                                          R"({"originalURL":"h/a","logicalSize":5,)"
+                                          R"("status":"notAttempted"})")},
              {"noid.json", R"({"startedAt":5,"outcomes":[]})"},
              {"badid.json", reportJson("not-a-uuid", 5, "")}}) {
         writeFile(dir.at(name), text);
@@ -122,6 +131,10 @@ TEST(TrashHistory, ReadsOnlyDecodableJsonFilesNewestFirst) {
     // Neither a FIFO nor a link to a device may hang the reader or feed it without end.
     ASSERT_EQ(::mkfifo(dir.at("fifo.json").c_str(), 0644), 0);
     makeSymlink("/dev/zero", dir.at("zero.json"));
+
+    for (const char* name : {"web.json", "webtrash.json", "relative.json"}) {
+        EXPECT_THROW(TrashReport::decode(readText(dir.at(name))), DecodingError) << name;
+    }
 
     auto history = TrashService::history(dir.url());
     ASSERT_EQ(history.size(), 2u);

@@ -6,7 +6,9 @@
 #include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 using namespace varnok;
@@ -244,6 +246,81 @@ TEST(TrashPrepare, RefusesEmptyOverlappingKeptAndChangedSelections) {
     EXPECT_EQ(prepare(items), "k1.txt changed or cannot be verified. Scan again.");
 }
 
+// The overlap and keeper rules written out plainly, every item against every other.
+std::string plainRefusal(const std::vector<CleanupCandidate>& items) {
+    std::vector<std::string> working;
+    for (const auto& item : items) {
+        if (item.node.isSymbolicLink) {
+            continue;
+        }
+        const std::string path = PathText::standardize(item.node.id.path());
+        if (std::any_of(working.begin(), working.end(), [&](const std::string& listed) {
+                return PathText::equivalent(path, listed) ||
+                       PathText::isInsideEquivalent(path, listed);
+            })) {
+            continue;
+        }
+        std::erase_if(working, [&](const std::string& listed) {
+            return PathText::isInsideEquivalent(listed, path);
+        });
+        working.push_back(path);
+    }
+    if (working.size() != items.size()) {
+        return "The selection contains overlapping or invalid items. Review it again.";
+    }
+    for (const auto& holder : items) {
+        for (const auto& item : items) {
+            if (holder.keeper &&
+                (holder.keeper->id == item.node.id ||
+                 PathText::isInsideEquivalent(holder.keeper->id.path(), item.node.id.path()))) {
+                return keepSelected;
+            }
+        }
+    }
+    return "";
+}
+
+TEST(TrashPrepare, RandomSelectionsAreRefusedExactlyAsByPairwiseChecks) {
+    std::mt19937 random(31);
+    // Names that nest, share prefixes, or are one name in two Unicode spellings.
+    const std::vector<std::string> names = {
+        "a", "ab", "a b", "caf\xC3\xA9", "cafe\xCC\x81", "\xE2\x84\xAA", "K"};
+    std::uniform_int_distribution<size_t> name(0, names.size() - 1), depth(1, 3), count(1, 12),
+        odd(0, 19);
+    auto randomPath = [&] {
+        std::string path = "/h";
+        for (size_t d = depth(random); d > 0; --d) {
+            path += "/" + names[name(random)];
+        }
+        return path;
+    };
+    int refused = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<CleanupCandidate> items;
+        for (size_t i = count(random); i > 0; --i) {
+            FileNode node;
+            node.id = Url::file(randomPath() + (odd(random) == 0 ? "/." : ""), odd(random) < 10);
+            node.isSymbolicLink = odd(random) == 0 && odd(random) < 5;
+            FileNode keeper;
+            keeper.id = Url::file(randomPath() + "/kept");
+            items.emplace_back(node, CleanupCategory::duplicates, "/h", "", false, keeper);
+        }
+        const std::string expected = plainRefusal(items);
+        const std::string got =
+            problemOf([&] { TrashService::prepare(items, Url::file("/h", true)); });
+        if (expected.empty()) {
+            // Past the selection checks, the made-up items fail their revalidation.
+            EXPECT_NE(got, keepSelected);
+            EXPECT_EQ(got.find("overlapping"), std::string::npos) << got;
+        } else {
+            ++refused;
+            ASSERT_EQ(got, expected) << "round " << round;
+        }
+    }
+    EXPECT_GT(refused, 300);
+    EXPECT_LT(refused, 2700);
+}
+
 TEST(TrashExecute, FoldersThatChangeAfterReviewAreNotMoved) {
     Fixture fixture;
     const Url history = Url::file(fixture.dir.at("history"), true);
@@ -276,8 +353,9 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
     // Runs a hook once, right after the item is marked as moving: every earlier check has passed.
     struct MarkingPlatform : LinuxPlatform {
         std::function<void()> afterMarking;
-        void writeAtomically(const Url& file, std::string_view bytes) override {
-            LinuxPlatform::writeAtomically(file, bytes);
+        void appendRecord(const Url& file, std::string_view bytes, bool create,
+                          bool flush) override {
+            Platform::appendRecord(file, bytes, create, flush);
             if (afterMarking && bytes.find("\"moving\"") != std::string_view::npos) {
                 std::exchange(afterMarking, nullptr)();
             }
@@ -312,4 +390,41 @@ TEST(TrashExecute, AChangeJustBeforeTheMoveStopsIt) {
         EXPECT_EQ(report.outcomes[0].status, TrashStatus::failed);
         EXPECT_EQ(readText(docs + "/a.txt"), "same bytes");
     }
+}
+
+TEST(TrashExecute, AnOldLogOpenedAfterTheScanIsNotMoved) {
+    Fixture fixture;
+    const std::string second = writeFile(fixture.home + "/Library/Logs/older.log", "old lines");
+    setModifiedSecondsAgo(second, 50 * 86400.0);
+    const Url history = Url::file(fixture.dir.at("history"), true);
+    auto prepare = [&] {
+        return TrashService::prepare({fixture.known(fixture.log), fixture.known(second)},
+                                     fixture.homeUrl());
+    };
+    auto holdOpen = [](const std::string& path) {
+        const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(held, 0);
+        return held;
+    };
+    // Opened between the review and the start: nothing moves and nothing is written.
+    CleanupPlan plan = prepare();
+    int held = holdOpen(second);
+    EXPECT_EQ(problemOf([&] { TrashService::execute(plan, history); }), cacheChanged);
+    ::close(held);
+    EXPECT_FALSE(exists(history.path()));
+
+    // Opened while the first log is moved: the second is checked again, refused and stays.
+    held = -1;
+    TrashReport report = TrashService::execute(prepare(), history, [&](const Url& url) {
+        if (held < 0) {
+            held = holdOpen(second);
+        }
+        return TrashService::moveToTrash(url);
+    });
+    ::close(held);
+    ASSERT_EQ(report.outcomes.size(), 2u);
+    EXPECT_EQ(report.outcomes[0].status, TrashStatus::moved);
+    EXPECT_EQ(report.outcomes[1].status, TrashStatus::failed);
+    EXPECT_EQ(report.outcomes[1].message.value_or("(none)"), cacheChanged);
+    EXPECT_EQ(readText(second), "old lines");
 }
