@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace varnok {
 namespace {
@@ -160,12 +161,27 @@ struct OpenFolder {
     bool standInsBelow = false;
 };
 
-// What a walk met that the result lists in the order a single walk meets it.
+// What a walk met that the result lists, or decides, in the order a single walk meets it.
 struct Event {
-    enum class Kind : std::uint8_t { inaccessible, otherFileSystem, handOff };
+    enum class Kind : std::uint8_t { inaccessible, otherFileSystem, handOff, hardLink };
     Kind kind;
     std::string path;
     size_t walk = 0; // for a hand-off, the walk that reads the folder
+    // For a file with several hard links, the file itself.
+    std::int32_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+struct FileKey {
+    std::int32_t device;
+    std::uint64_t inode;
+    bool operator==(const FileKey&) const = default;
+};
+
+struct FileKeyHash {
+    size_t operator()(const FileKey& key) const noexcept {
+        return std::hash<std::uint64_t>()(key.inode * 31 + static_cast<std::uint32_t>(key.device));
+    }
 };
 
 class Walker;
@@ -225,6 +241,9 @@ private:
     }
     void report();
     void assemble(ScanResult& result);
+    // Counts the blocks of each file with several hard links once, at the first of `laterPaths`'
+    // files' paths in walk order: the later paths are given no bytes on disk.
+    void countLinksOnce(FileNode& root, const std::vector<std::string>& laterPaths);
 
     Url root_;
     std::string rootPath_;
@@ -232,6 +251,7 @@ private:
     const ScanOptions& options_;
     FileIdentity rootIdentity_;
     std::int32_t rootDevice_ = 0;
+    std::optional<std::int64_t> rootAllocatedSize_;
     // Ages are counted from the start, so that they do not depend on when a thread gets there.
     Date now_{};
 
@@ -356,8 +376,9 @@ private:
         const bool isFolder =
             properties.isDirectory.value_or(false) && !properties.isSymbolicLink.value_or(false);
         const std::int64_t logical = isFolder ? 0 : properties.fileSize.value_or(0);
-        const std::int64_t allocated = isFolder ? 0 : properties.totalFileAllocatedSize.value_or(0);
-        const bool complete = isFolder || properties.totalFileAllocatedSize.has_value();
+        // A folder's own blocks count on disk, as du counts them; its content size stays 0.
+        const std::int64_t allocated = properties.totalFileAllocatedSize.value_or(0);
+        const bool complete = properties.totalFileAllocatedSize.has_value();
 
         while (!stack_.empty() && stack_.back().depth >= entry.depth) {
             closeTop();
@@ -386,6 +407,10 @@ private:
                 86400.0;
             walk_.ageSizes[static_cast<size_t>(ScanEngine::ageBucket(days))] += logical;
             walk_.typeSizes[static_cast<size_t>(ScanEngine::kindBucket(name))] += logical;
+            if (entry.identity->linkCount > 1) {
+                walk_.events.push_back({Event::Kind::hardLink, entry.path, 0,
+                                        entry.identity->device, entry.identity->inode});
+            }
             if (stack_.empty()) {
                 finish(node);
                 walk_.node = std::move(node);
@@ -548,6 +573,7 @@ ScanResult Scan::run() {
     if (!values.isDirectory.value_or(false) || values.isReadable == std::optional(false)) {
         throw FileError(FileError::readNoPermission);
     }
+    rootAllocatedSize_ = values.totalFileAllocatedSize;
     walks_.push_back(std::make_unique<Walk>());
     Walk* rootWalk = walks_.front().get();
     rootWalk->enumerator = platform.enumerator(
@@ -607,7 +633,8 @@ ScanResult Scan::run() {
 void Scan::runWalk(Walk& walk, bool onCallingThread) {
     Walker walker(*this, walk, onCallingThread);
     if (walk.index == 0) {
-        walker.run(FileNode(root_, true, 0, 0, {}, 0, 0, false, false, true, rootIdentity_));
+        walker.run(FileNode(root_, true, 0, rootAllocatedSize_.value_or(0), {}, 0, 0, false, false,
+                            rootAllocatedSize_.has_value(), rootIdentity_));
     } else {
         walker.run(std::nullopt);
     }
@@ -814,6 +841,8 @@ void Scan::assemble(ScanResult& result) {
     }
 
     result.root = std::move(*walks_.front()->node);
+    std::unordered_set<FileKey, FileKeyHash> linkedFiles;
+    std::vector<std::string> laterLinks;
     std::vector<std::pair<size_t, size_t>> frames{{0, 0}};
     while (!frames.empty()) {
         auto& [index, next] = frames.back();
@@ -835,8 +864,14 @@ void Scan::assemble(ScanResult& result) {
         case Event::Kind::handOff:
             frames.emplace_back(event.walk, 0);
             break;
+        case Event::Kind::hardLink:
+            if (!linkedFiles.insert({event.device, event.inode}).second) {
+                laterLinks.push_back(std::move(event.path));
+            }
+            break;
         }
     }
+    countLinksOnce(result.root, laterLinks);
     for (const auto& walk : walks_) {
         result.skippedCount += walk->skippedCount;
         result.excludedCount += walk->excludedCount;
@@ -844,6 +879,52 @@ void Scan::assemble(ScanResult& result) {
             result.ageSizes[i] += walk->ageSizes[i];
             result.typeSizes[i] += walk->typeSizes[i];
         }
+    }
+}
+
+void Scan::countLinksOnce(FileNode& root, const std::vector<std::string>& laterPaths) {
+    // Large folders are looked up by name through an index made the first time one is passed.
+    constexpr size_t indexedFrom = 16;
+    std::unordered_map<const FileNode*, std::unordered_map<std::string_view, FileNode*>> indexes;
+    auto childNamed = [&](FileNode& folder, std::string_view name) -> FileNode* {
+        if (folder.children.size() < indexedFrom) {
+            for (FileNode& child : folder.children) {
+                if (child.id.lastPathComponentView() == name) {
+                    return &child;
+                }
+            }
+            return nullptr;
+        }
+        auto [index, added] = indexes.try_emplace(&folder);
+        if (added) {
+            for (FileNode& child : folder.children) {
+                index->second.emplace(child.id.lastPathComponentView(), &child);
+            }
+        }
+        auto found = index->second.find(name);
+        return found == index->second.end() ? nullptr : found->second;
+    };
+    const size_t below = rootPath_ == "/" ? 1 : rootPath_.size() + 1;
+    std::vector<FileNode*> chain;
+    for (const std::string& path : laterPaths) {
+        Task::checkCancellation();
+        chain.assign(1, &root);
+        std::string_view rest = std::string_view(path).substr(std::min(below, path.size()));
+        while (chain.back() != nullptr && !rest.empty()) {
+            const size_t slash = rest.find('/');
+            chain.push_back(childNamed(*chain.back(), rest.substr(0, slash)));
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        }
+        FileNode* file = chain.back();
+        if (file == nullptr || file == &root) {
+            continue; // not in the tree: it adds nothing to take back
+        }
+        chain.pop_back();
+        for (FileNode* folder : chain) {
+            folder->allocatedSize -= file->allocatedSize;
+        }
+        file->allocatedSize = 0;
+        file->isRepeatedLink = true;
     }
 }
 
