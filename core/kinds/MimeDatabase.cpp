@@ -1,5 +1,6 @@
 #include "core/kinds/MimeDatabase.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fnmatch.h>
@@ -190,8 +191,22 @@ std::string groupOf(std::string_view type, std::string_view icon) {
     if (isCode(type, icon)) {
         return "Code";
     }
-    if (icon == "package-x-generic" || type == "application/x-archive" ||
-        type == "application/x-cd-image" || type == "application/vnd.debian.binary-package") {
+    // The archive types of the built-in table, which has no generic icons, are listed too.
+    static constexpr std::array<std::string_view, 12> archiveTypes{
+        "application/zip",
+        "application/x-tar",
+        "application/gzip",
+        "application/x-xz",
+        "application/x-bzip2",
+        "application/zstd",
+        "application/vnd.rar",
+        "application/x-7z-compressed",
+        "application/x-compressed-tar",
+        "application/x-archive",
+        "application/x-cd-image",
+        "application/vnd.debian.binary-package"};
+    if (icon == "package-x-generic" ||
+        std::find(archiveTypes.begin(), archiveTypes.end(), type) != archiveTypes.end()) {
         return "Archive";
     }
     if (type == "application/x-object" || type == "application/x-sharedlib" ||
@@ -300,10 +315,11 @@ std::unique_ptr<MimeDatabase> MimeDatabase::load(const std::vector<std::string>&
                               false);
         }
     }
-    // Rotated and session logs, which the database does not name; its own patterns come first.
-    database->addGlob(40, std::string(logType), "*.log.[0-9]*", false);
-    database->addGlob(40, std::string(logType), "*.log.old", false);
-    database->addGlob(40, std::string(logType), ".xsession-errors*", false);
+    // Rotated and session logs, which the database does not name: above its default weight, so
+    // that "syslog.log.1" is not taken for a manual page by its "*.[1-9]".
+    database->addGlob(55, std::string(logType), "*.log.[0-9]*", false);
+    database->addGlob(55, std::string(logType), "*.log.old", false);
+    database->addGlob(55, std::string(logType), ".xsession-errors*", false);
     return database;
 }
 
