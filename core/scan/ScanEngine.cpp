@@ -167,7 +167,7 @@ struct Event {
     Kind kind;
     std::string path;
     size_t walk = 0; // for a hand-off, the walk that reads the folder
-    // For a file with several hard links, the file itself.
+    // For a file with several hard links met for the first time in its walk, the file itself.
     std::int32_t device = 0;
     std::uint64_t inode = 0;
 };
@@ -208,6 +208,8 @@ struct Walk {
     std::int64_t excludedCount = 0;
     std::array<std::int64_t, 4> ageSizes{};
     std::array<std::int64_t, 4> typeSizes{};
+    // Files with several hard links this walk met first, whose blocks an earlier walk counts.
+    std::unordered_set<FileKey, FileKeyHash> countedElsewhere;
 
     // The enumerator's error handler.
     bool onError(const std::string& path);
@@ -241,9 +243,10 @@ private:
     }
     void report();
     void assemble(ScanResult& result);
-    // Counts the blocks of each file with several hard links once, at the first of `laterPaths`'
-    // files' paths in walk order: the later paths are given no bytes on disk.
-    void countLinksOnce(FileNode& root, const std::vector<std::string>& laterPaths);
+    // Counts the blocks of each file with several hard links once, at its first path in the order
+    // of a single walk. Within a walk the later paths are given none as they are read; here, the
+    // first path of each walk that an earlier walk also met.
+    void countLinksOnce();
 
     Url root_;
     std::string rootPath_;
@@ -408,8 +411,13 @@ private:
             walk_.ageSizes[static_cast<size_t>(ScanEngine::ageBucket(days))] += logical;
             walk_.typeSizes[static_cast<size_t>(ScanEngine::kindBucket(name))] += logical;
             if (entry.identity->linkCount > 1) {
-                walk_.events.push_back({Event::Kind::hardLink, entry.path, 0,
-                                        entry.identity->device, entry.identity->inode});
+                const FileKey key{entry.identity->device, entry.identity->inode};
+                if (linkedFiles_.insert(key).second) {
+                    walk_.events.push_back({Event::Kind::hardLink, {}, 0, key.device, key.inode});
+                } else {
+                    node.allocatedSize = 0;
+                    node.isRepeatedLink = true;
+                }
             }
             if (stack_.empty()) {
                 finish(node);
@@ -543,6 +551,7 @@ private:
     std::vector<OpenFolder> stack_;
     // Folders handed to other walks that this walk has not reached yet, with their walks.
     std::unordered_map<std::string, size_t> handedOff_;
+    std::unordered_set<FileKey, FileKeyHash> linkedFiles_;
     std::int64_t files_ = 0;
     std::int64_t folders_ = 0;
     std::int64_t bytes_ = 0;
@@ -765,6 +774,7 @@ struct Fix {
 // first, so every subtree is complete when it moves. The listed paths follow the order of a
 // single walk.
 void Scan::assemble(ScanResult& result) {
+    countLinksOnce();
     std::vector<std::vector<size_t>> handedOff(walks_.size());
     for (size_t index = 1; index < walks_.size(); ++index) {
         handedOff[walks_[index]->parent].push_back(index);
@@ -841,8 +851,6 @@ void Scan::assemble(ScanResult& result) {
     }
 
     result.root = std::move(*walks_.front()->node);
-    std::unordered_set<FileKey, FileKeyHash> linkedFiles;
-    std::vector<std::string> laterLinks;
     std::vector<std::pair<size_t, size_t>> frames{{0, 0}};
     while (!frames.empty()) {
         auto& [index, next] = frames.back();
@@ -865,13 +873,9 @@ void Scan::assemble(ScanResult& result) {
             frames.emplace_back(event.walk, 0);
             break;
         case Event::Kind::hardLink:
-            if (!linkedFiles.insert({event.device, event.inode}).second) {
-                laterLinks.push_back(std::move(event.path));
-            }
             break;
         }
     }
-    countLinksOnce(result.root, laterLinks);
     for (const auto& walk : walks_) {
         result.skippedCount += walk->skippedCount;
         result.excludedCount += walk->excludedCount;
@@ -882,49 +886,58 @@ void Scan::assemble(ScanResult& result) {
     }
 }
 
-void Scan::countLinksOnce(FileNode& root, const std::vector<std::string>& laterPaths) {
-    // Large folders are looked up by name through an index made the first time one is passed.
-    constexpr size_t indexedFrom = 16;
-    std::unordered_map<const FileNode*, std::unordered_map<std::string_view, FileNode*>> indexes;
-    auto childNamed = [&](FileNode& folder, std::string_view name) -> FileNode* {
-        if (folder.children.size() < indexedFrom) {
-            for (FileNode& child : folder.children) {
-                if (child.id.lastPathComponentView() == name) {
-                    return &child;
-                }
-            }
-            return nullptr;
+void Scan::countLinksOnce() {
+    if (walks_.size() == 1) {
+        return; // one walk has already counted each file once
+    }
+    // The events in the order of a single walk tell which walk meets each file first.
+    std::unordered_set<FileKey, FileKeyHash> met;
+    std::vector<std::pair<size_t, size_t>> frames{{0, 0}};
+    while (!frames.empty()) {
+        auto& [index, next] = frames.back();
+        Walk& walk = *walks_[index];
+        if (next == walk.events.size()) {
+            frames.pop_back();
+            continue;
         }
-        auto [index, added] = indexes.try_emplace(&folder);
-        if (added) {
-            for (FileNode& child : folder.children) {
-                index->second.emplace(child.id.lastPathComponentView(), &child);
-            }
+        const Event& event = walk.events[next++];
+        if (event.kind == Event::Kind::handOff) {
+            frames.emplace_back(event.walk, 0);
+        } else if (event.kind == Event::Kind::hardLink &&
+                   !met.insert({event.device, event.inode}).second) {
+            walk.countedElsewhere.insert({event.device, event.inode});
         }
-        auto found = index->second.find(name);
-        return found == index->second.end() ? nullptr : found->second;
-    };
-    const size_t below = rootPath_ == "/" ? 1 : rootPath_.size() + 1;
-    std::vector<FileNode*> chain;
-    for (const std::string& path : laterPaths) {
+    }
+    // Each such file has one path in its walk's tree that still holds its blocks; the folders
+    // above it within that tree give them up, and the trees are joined afterwards.
+    for (const auto& walk : walks_) {
+        if (walk->countedElsewhere.empty() || !walk->node) {
+            continue;
+        }
         Task::checkCancellation();
-        chain.assign(1, &root);
-        std::string_view rest = std::string_view(path).substr(std::min(below, path.size()));
-        while (chain.back() != nullptr && !rest.empty()) {
-            const size_t slash = rest.find('/');
-            chain.push_back(childNamed(*chain.back(), rest.substr(0, slash)));
-            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        std::vector<std::pair<FileNode*, size_t>> open{{&*walk->node, 0}};
+        while (!open.empty()) {
+            auto& [folder, next] = open.back();
+            if (next == folder->children.size()) {
+                open.pop_back();
+                continue;
+            }
+            FileNode& child = folder->children[next++];
+            if (child.isDirectory) {
+                open.emplace_back(&child, 0);
+                continue;
+            }
+            if (child.isRepeatedLink || !child.identity || child.identity->linkCount < 2 ||
+                walk->countedElsewhere.erase({child.identity->device, child.identity->inode}) ==
+                    0) {
+                continue;
+            }
+            for (auto& [above, unused] : open) {
+                above->allocatedSize -= child.allocatedSize;
+            }
+            child.allocatedSize = 0;
+            child.isRepeatedLink = true;
         }
-        FileNode* file = chain.back();
-        if (file == nullptr || file == &root) {
-            continue; // not in the tree: it adds nothing to take back
-        }
-        chain.pop_back();
-        for (FileNode* folder : chain) {
-            folder->allocatedSize -= file->allocatedSize;
-        }
-        file->allocatedSize = 0;
-        file->isRepeatedLink = true;
     }
 }
 
