@@ -1,6 +1,7 @@
 // Sizes on disk against du on generated trees: hard links once, folders' own blocks, sparse files
 // by their blocks. du itself is the reference.
 
+#include "core/scan/FileNodeJson.hpp"
 #include "core/scan/ItemIndex.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "core/scan/ScanHighlights.hpp"
@@ -197,6 +198,10 @@ TEST(DiskUsageCommands, ScanFindAndMapAgreeWithDu) {
         }
     }
     EXPECT_EQ(repeats, 3);
+    nlohmann::json expected = scanned(tree.root);
+    expected.erase("duration");
+    document.erase("duration");
+    EXPECT_EQ(document, expected) << "the streamed document is the library's JSON form";
 
     auto map = runCli({"map", "--disk-usage", "--bytes", "--depth", "1", tree.root});
     ASSERT_EQ(map.exitCode, 0) << map.err;
