@@ -387,6 +387,10 @@ std::string formatBytes(std::int64_t bytes) {
     return text;
 }
 
+std::string formatSize(std::int64_t bytes, bool exact) {
+    return exact ? std::to_string(bytes) : formatBytes(bytes);
+}
+
 std::string formatCount(std::int64_t count) {
     std::string digits = std::to_string(count < 0 ? -count : count);
     std::string out;

@@ -90,7 +90,7 @@ varnok::Url scannedFolder(const Arguments& args, const std::string& tooMany);
 // Short options written out long: "-x" is "--one-file-system". Stops at "--".
 std::vector<std::string> withLongOptions(const std::vector<std::string>& raw);
 // The options every scanning command takes.
-inline const std::vector<std::string> scanFlags{"one-file-system", "disk-usage"};
+inline const std::vector<std::string> scanFlags{"one-file-system", "disk-usage", "bytes"};
 inline const std::vector<std::string> scanRepeatable{"exclude"};
 // -x and --exclude as scan options; throws UsageError for an empty or absolute pattern.
 varnok::ScanOptions scanOptions(const Arguments& args);
@@ -128,6 +128,9 @@ std::string isoTimeOfUnixSeconds(std::int64_t seconds);
 
 // Decimal units, as a file manager shows sizes: "512 bytes", "1.2 kB", "34.5 MB", "1.23 GB".
 std::string formatBytes(std::int64_t bytes);
+// `formatBytes`, or with `exact` (--bytes) the whole count of bytes in digits, as `du -b` prints
+// it.
+std::string formatSize(std::int64_t bytes, bool exact);
 // 1234567 -> "1,234,567".
 std::string formatCount(std::int64_t count);
 // "1 file", "2,048 files".

@@ -1,9 +1,11 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
 
+#include "core/kinds/MimeDatabase.hpp"
 #include "core/scan/ItemIndex.hpp"
 #include "core/scan/ScanHighlights.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,15 +17,18 @@ namespace {
 
 const char* const findHelp =
     "Usage: ombrelo-cli find [DIR] [--kind KIND] [--sort ORDER] [--search TEXT] [--direct]\n"
-    "                        [--limit N] [--json] [--disk-usage] [-x]\n"
+    "                        [--limit N] [--json] [--disk-usage] [--bytes] [-x]\n"
     "                        [--exclude PATTERN]...\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lists the items below it\n"
-    "that match, with size, modification date and full path. Then prints the\n"
+    "that match, with size, modification date, kind and full path. Then prints the\n"
     "highlights of the whole folder: how many files it holds, and how many of them,\n"
     "and how many bytes, are large files (100 MB or more). Symbolic links are never\n"
-    "listed or counted. A path holding a control character or bytes that are not\n"
-    "UTF-8 is printed quoted as $'...', as ls does.\n"
+    "listed or counted, and a file with several hard links is listed once, at the\n"
+    "first of its paths the walk meets. A path holding a control character or bytes\n"
+    "that are not UTF-8 is printed quoted as $'...', as ls does. Kinds are named by\n"
+    "the shared-mime-info database, from the file's name only (a short built-in\n"
+    "list where the database is not installed).\n"
     "\n"
     "Options:\n"
     "  --kind KIND     only Files, Folders, Videos, Archives or Applications\n"
@@ -35,9 +40,11 @@ const char* const findHelp =
     "  --direct        only items directly inside DIR, not deeper\n"
     "  --limit N       list at most N items (default 50; 0 lists every match)\n"
     "  --json          print {\"version\", \"folder\", \"matchCount\", \"items\": [...],\n"
-    "                  \"highlights\"}; \"modified\" is an ISO 8601 local time\n"
-    "  --disk-usage    show and rank by bytes on disk, as du does, so that sparse files\n"
-    "                  do not come first (the JSON items carry both sizes)\n"
+    "                  \"highlights\"} (each item with both sizes, \"kind\", \"kindGroup\",\n"
+    "                  \"mimeType\"); \"modified\" is an ISO 8601 local time\n"
+    "  --disk-usage    show and rank by bytes on disk, as du counts them (sparse files\n"
+    "                  by their blocks, hard links once); the highlights too\n"
+    "  --bytes         print sizes as exact byte counts, as du -b does\n"
     "  -x, --one-file-system\n"
     "                  do not enter other file systems mounted below DIR\n"
     "  --exclude PATTERN\n"
@@ -46,7 +53,8 @@ const char* const findHelp =
     "                  name of any entry\n"
     "  --help          show this help\n"
     "\n"
-    "Kind and order names may be given in any case. Sizes are in decimal units.\n"
+    "Kind and order names may be given in any case. Sizes are in decimal units\n"
+    "unless --bytes is given.\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops.\n"
     "Exit status: 0 listed (also when nothing matches), 1 the folder cannot be\n"
     "scanned or is a system folder (/usr, /etc, /var, /opt, ...), 2 usage error,\n"
@@ -82,7 +90,13 @@ std::string displayPath(const varnok::FileNode& node) {
     return node.isDirectory ? path + "/" : path;
 }
 
+varnok::FileKindName kindOf(const varnok::FileNode& node) {
+    const varnok::MimeDatabase& database = varnok::MimeDatabase::shared();
+    return node.isDirectory ? database.kindOfFolder() : database.kindOfFile(node.name());
+}
+
 nlohmann::json itemJson(const varnok::FileNode& node) {
+    varnok::FileKindName kind = kindOf(node);
     nlohmann::json item = {
         {"id", varnok::PathText::displayable(node.id.absoluteString())},
         {"path", varnok::PathText::displayable(node.id.path())},
@@ -90,6 +104,9 @@ nlohmann::json itemJson(const varnok::FileNode& node) {
         {"isDirectory", node.isDirectory},
         {"logicalSize", node.logicalSize},
         {"allocatedSize", node.allocatedSize},
+        {"kind", std::move(kind.description)},
+        {"kindGroup", std::move(kind.group)},
+        {"mimeType", std::move(kind.mimeType)},
     };
     if (node.identity) {
         item["modified"] = isoTimeOfUnixSeconds(node.identity->modifiedSeconds);
@@ -102,11 +119,12 @@ nlohmann::json itemJson(const varnok::FileNode& node) {
     return item;
 }
 
-void printHighlights(const varnok::ScanHighlights& highlights) {
-    std::printf("Highlights: %s; %s (100 MB or more) holding %s\n",
+void printHighlights(const varnok::ScanHighlights& highlights, bool diskUsage, bool exact) {
+    std::printf("Highlights: %s; %s (100 MB or more%s) holding %s%s\n",
                 counted(highlights.fileCount, "file", "files").c_str(),
                 counted(highlights.largeFileCount, "large file", "large files").c_str(),
-                formatBytes(highlights.largeFileBytes).c_str());
+                diskUsage ? " on disk" : "", formatSize(highlights.largeFileBytes, exact).c_str(),
+                exact ? " bytes" : "");
 }
 
 int runFind(const std::vector<std::string>& raw) {
@@ -116,6 +134,7 @@ int runFind(const std::vector<std::string>& raw) {
                    scanRepeatable);
     const varnok::ScanOptions options = scanOptions(args);
     const bool diskUsage = args.has("disk-usage");
+    const bool exact = args.has("bytes");
     std::optional<varnok::ItemKind> kind;
     if (auto text = args.value("kind")) {
         kind = parseChoice("kind", *text, varnok::allItemKinds);
@@ -139,7 +158,8 @@ int runFind(const std::vector<std::string>& raw) {
         if (diskUsage && sort == varnok::ItemSort::largest) {
             sortByDiskUsage(matches);
         }
-        auto highlights = varnok::ScanHighlights::summarize(result.root);
+        auto highlights = diskUsage ? varnok::ScanHighlights::summarizeOnDisk(result.root)
+                                    : varnok::ScanHighlights::summarize(result.root);
         size_t shown =
             limit == 0 ? matches.size() : std::min(matches.size(), static_cast<size_t>(limit));
         if (args.has("json")) {
@@ -180,20 +200,28 @@ int runFind(const std::vector<std::string>& raw) {
                     std::printf(" (the first %s shown; --limit 0 lists all)",
                                 formatCount(static_cast<std::int64_t>(shown)).c_str());
                 }
-                std::printf(":\n\n  %10s  %-16s  %s\n", diskUsage ? "ON DISK" : "SIZE", "MODIFIED",
-                            "PATH");
+                std::vector<std::string> kinds;
+                int kindWidth = 4;
+                for (size_t i = 0; i < shown; ++i) {
+                    kinds.push_back(kindOf(*matches[i]).description);
+                    kindWidth = std::max(kindWidth, static_cast<int>(kinds.back().size()));
+                }
+                const int sizeWidth = exact ? 15 : 10;
+                std::printf(":\n\n  %*s  %-16s  %-*s  %s\n", sizeWidth,
+                            diskUsage ? "ON DISK" : "SIZE", "MODIFIED", kindWidth, "KIND", "PATH");
                 for (size_t i = 0; i < shown; ++i) {
                     const varnok::FileNode& node = *matches[i];
                     std::string date =
                         node.identity ? localDateText(node.identity->modifiedSeconds) : "";
-                    std::printf(
-                        "  %10s  %-16s  %s\n",
-                        formatBytes(diskUsage ? node.allocatedSize : node.logicalSize).c_str(),
-                        date.c_str(), displayPath(node).c_str());
+                    std::printf("  %*s  %-16s  %-*s  %s\n", sizeWidth,
+                                formatSize(diskUsage ? node.allocatedSize : node.logicalSize, exact)
+                                    .c_str(),
+                                date.c_str(), kindWidth, kinds[i].c_str(),
+                                displayPath(node).c_str());
                 }
                 std::printf("\n");
             }
-            printHighlights(highlights);
+            printHighlights(highlights, diskUsage, exact);
             if (result.skippedCount > 0) {
                 std::printf("%s could not be read and %s not included.\n",
                             counted(result.skippedCount, "entry", "entries").c_str(),

@@ -33,18 +33,30 @@ varnok::ScanResult scanWithProgress(const varnok::Url& folder, const varnok::Sca
     return result;
 }
 
-void sizeByDiskUsage(varnok::FileNode& node) {
-    node.logicalSize = node.allocatedSize;
-    for (varnok::FileNode& child : node.children) {
-        sizeByDiskUsage(child);
+void sizeByDiskUsage(varnok::FileNode& root) {
+    root.logicalSize = root.allocatedSize;
+    // A heap stack: a folder chain tens of thousands of levels deep must not exhaust the call
+    // stack. Each folder's children are sized before they are ranked.
+    std::vector<varnok::FileNode*> pending{&root};
+    while (!pending.empty()) {
+        varnok::FileNode& node = *pending.back();
+        pending.pop_back();
+        for (varnok::FileNode& child : node.children) {
+            child.logicalSize = child.allocatedSize;
+        }
+        std::stable_sort(node.children.begin(), node.children.end(),
+                         [](const varnok::FileNode& a, const varnok::FileNode& b) {
+                             if (a.logicalSize != b.logicalSize) {
+                                 return a.logicalSize > b.logicalSize;
+                             }
+                             return a.id.lastPathComponentView() < b.id.lastPathComponentView();
+                         });
+        for (varnok::FileNode& child : node.children) {
+            if (!child.children.empty()) {
+                pending.push_back(&child);
+            }
+        }
     }
-    std::stable_sort(node.children.begin(), node.children.end(),
-                     [](const varnok::FileNode& a, const varnok::FileNode& b) {
-                         if (a.logicalSize != b.logicalSize) {
-                             return a.logicalSize > b.logicalSize;
-                         }
-                         return a.id.lastPathComponentView() < b.id.lastPathComponentView();
-                     });
 }
 
 void sortByDiskUsage(std::vector<const varnok::FileNode*>& nodes) {

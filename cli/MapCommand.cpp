@@ -18,7 +18,7 @@ namespace {
 const char* const mapHelp =
     "Usage: ombrelo-cli map [DIR] [--mode MODE] [--width W] [--height H] [--depth D]\n"
     "                       [--limit N] [--json] [--svg FILE] [--disk-usage] [-x]\n"
-    "                       [--exclude PATTERN]...\n"
+    "                       [--bytes] [--exclude PATTERN]...\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lays out its size tree as\n"
     "a folder map: a treemap of nested tiles, a sunburst of rings, a flame chart of\n"
@@ -41,9 +41,11 @@ const char* const mapHelp =
     "                logicalSize, depth, ancestors (ids) and the geometry (rect and\n"
     "                expanded; start and end in radians; circle and expanded)\n"
     "  --svg FILE    write the map as an SVG picture to FILE, which must not exist\n"
-    "  --disk-usage  size the shapes by bytes on disk, as du does, so that sparse\n"
-    "                files do not take the most room; the JSON then gives\n"
-    "                \"allocatedSize\" in place of \"logicalSize\"\n"
+    "  --disk-usage  size the shapes by bytes on disk, as du counts them, so that\n"
+    "                sparse files do not take the most room and a file with several\n"
+    "                hard links counts once; the JSON then gives \"allocatedSize\" in\n"
+    "                place of \"logicalSize\"\n"
+    "  --bytes       list sizes as exact byte counts, as du -b does\n"
     "  -x, --one-file-system\n"
     "                do not enter other file systems mounted below DIR\n"
     "  --exclude PATTERN\n"
@@ -111,7 +113,7 @@ nlohmann::json rectJson(const varnok::LayoutRect& r) {
     return {{"x", r.x}, {"y", r.y}, {"width", r.width}, {"height", r.height}};
 }
 
-std::string lineFor(const varnok::LayoutEntry& entry, const std::string& geometry) {
+std::string lineFor(const varnok::LayoutEntry& entry, bool exact, const std::string& geometry) {
     std::string name =
         entry.group ? "More items (" +
                           counted(static_cast<std::int64_t>(entry.group->members.size()), "entry",
@@ -119,7 +121,7 @@ std::string lineFor(const varnok::LayoutEntry& entry, const std::string& geometr
                           ")"
                     : pastablePath(entry.node->name()) + (entry.node->isDirectory ? "/" : "");
     return std::string(static_cast<size_t>(2 * entry.depth), ' ') +
-           formatBytes(entry.node->logicalSize) + "  " + name + "  " + geometry;
+           formatSize(entry.node->logicalSize, exact) + "  " + name + "  " + geometry;
 }
 
 std::string formatted(const char* format, double a, double b, double c = 0, double d = 0) {
@@ -145,6 +147,7 @@ int runMap(const std::vector<std::string>& raw) {
                    {"mode", "width", "height", "depth", "limit", "svg"}, scanRepeatable);
     const varnok::ScanOptions options = scanOptions(args);
     const bool diskUsage = args.has("disk-usage");
+    const bool exact = args.has("bytes");
     const Mode mode = args.value("mode") ? parseMode(*args.value("mode")) : Mode::treemap;
     const varnok::LayoutSize canvas{dimension(args, "width", 1200), dimension(args, "height", 800)};
     const int depth = static_cast<int>(args.integer("depth", 2, 1, 4));
@@ -192,7 +195,7 @@ int runMap(const std::vector<std::string>& raw) {
                 item["rect"] = rectJson(tile.rect);
                 item["expanded"] = tile.expanded;
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(lineFor(tile, rectText(tile.rect)));
+                out.lines.push_back(lineFor(tile, exact, rectText(tile.rect)));
             }
             if (svgFile) {
                 out.svg = MapPicture::treemap(tiles, canvas, heading);
@@ -207,9 +210,10 @@ int runMap(const std::vector<std::string>& raw) {
                 item["start"] = segment.start;
                 item["end"] = segment.end;
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(lineFor(segment, formatted("[%.1f\xC2\xB0 to %.1f\xC2\xB0]",
-                                                               segment.start * 180 / M_PI,
-                                                               segment.end * 180 / M_PI)));
+                out.lines.push_back(
+                    lineFor(segment, exact,
+                            formatted("[%.1f\xC2\xB0 to %.1f\xC2\xB0]", segment.start * 180 / M_PI,
+                                      segment.end * 180 / M_PI)));
             }
             if (svgFile) {
                 out.svg = MapPicture::sunburst(segments, canvas, heading);
@@ -224,7 +228,7 @@ int runMap(const std::vector<std::string>& raw) {
                 auto item = entryJson(bar, diskUsage);
                 item["rect"] = rectJson(bar.rect);
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(lineFor(bar, rectText(bar.rect)));
+                out.lines.push_back(lineFor(bar, exact, rectText(bar.rect)));
             }
             if (svgFile) {
                 out.svg = MapPicture::flame(bars, canvas, heading);
@@ -241,8 +245,9 @@ int runMap(const std::vector<std::string>& raw) {
                                   {"radius", c.radius}};
                 item["expanded"] = bubble.expanded;
                 out.placements.push_back(std::move(item));
-                out.lines.push_back(lineFor(bubble, formatted("[centre %.0f, %.0f  radius %.1f]",
-                                                              c.center.x, c.center.y, c.radius)));
+                out.lines.push_back(lineFor(bubble, exact,
+                                            formatted("[centre %.0f, %.0f  radius %.1f]",
+                                                      c.center.x, c.center.y, c.radius)));
             }
             if (svgFile) {
                 out.svg = MapPicture::bubbles(bubbles, canvas, heading);
@@ -263,7 +268,9 @@ int runMap(const std::vector<std::string>& raw) {
                         pastablePath(folder.path()).c_str());
         } else {
             std::printf("%s  %s%s\n", pastablePath(folder.path()).c_str(),
-                        formatBytes(result.root.logicalSize).c_str(), diskUsage ? " on disk" : "");
+                        formatSize(result.root.logicalSize, exact).c_str(),
+                        diskUsage ? (exact ? " bytes on disk" : " on disk")
+                                  : (exact ? " bytes" : ""));
             printLeftOut(result, "");
             for (const std::string& line : out.lines) {
                 std::printf("%s\n", line.c_str());

@@ -17,21 +17,27 @@ namespace ombrelo::cli {
 namespace {
 
 const char* const scanHelp =
-    "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--jobs N] [-x]\n"
+    "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--bytes] [--jobs N] [-x]\n"
     "                        [--exclude PATTERN]... [DIR]\n"
     "\n"
     "Walks DIR (default: the current folder) read-only into its size tree and prints\n"
     "what it holds: total size (content and on disk), file and folder counts,\n"
-    "unreadable entries, bytes by age and by kind, and the largest items directly\n"
-    "inside DIR. Symbolic links are counted as links and never followed; hard links\n"
-    "are counted once per path.\n"
+    "unreadable entries, bytes of content by age and by kind, and the largest items\n"
+    "directly inside DIR. Symbolic links are counted as links and never followed.\n"
+    "Sizes on disk are counted as du counts them: a folder's own blocks included,\n"
+    "a sparse file by the blocks it uses, and a file with several hard links once,\n"
+    "at the first of its paths the walk meets. Content sizes count every path.\n"
     "\n"
     "Options:\n"
     "  --json               print the whole scan result as JSON (the tree nested under\n"
-    "                       \"root\"; both sizes of every node)\n"
+    "                       \"root\", whose sizes are the totals; both sizes of every\n"
+    "                       node; \"repeatedLink\": true on a later path of a file\n"
+    "                       with several hard links, which has no bytes on disk)\n"
     "  --quiet              print nothing; only the exit status tells how it went\n"
-    "  --disk-usage         rank and size the largest items by bytes on disk, as du\n"
-    "                       does, so that sparse files do not come first\n"
+    "  --disk-usage         give the total and rank and size the largest items by\n"
+    "                       bytes on disk; the total equals what du -sB1 prints\n"
+    "  --bytes              print sizes as exact byte counts, as du -b does, instead of\n"
+    "                       rounded decimal units\n"
     "  --jobs N             walk on N threads, 1 to 64 (default: one per processor,\n"
     "                       at most 8); the result is the same for every N\n"
     "  -x, --one-file-system\n"
@@ -46,12 +52,21 @@ const char* const scanHelp =
     "Exit status: 0 scanned, 1 the folder cannot be scanned or is a system folder\n"
     "(/usr, /etc, /var, /opt, ...), 2 usage error, 130 interrupted.\n";
 
-void printSummary(const varnok::ScanResult& result, bool diskUsage) {
+void printSummary(const varnok::ScanResult& result, bool diskUsage, bool exact) {
     const varnok::FileNode& root = result.root;
+    auto size = [exact](std::int64_t bytes) {
+        return exact ? formatSize(bytes, true) + (bytes == 1 ? " byte" : " bytes")
+                     : formatBytes(bytes);
+    };
     std::printf("%s\n", pastablePath(root.id.path()).c_str());
-    std::printf("  Size:       %s (%s on disk%s)\n", formatBytes(root.logicalSize).c_str(),
-                formatBytes(root.allocatedSize).c_str(),
-                root.allocatedSizeComplete ? "" : ", incomplete");
+    const char* incomplete = root.allocatedSizeComplete ? "" : ", incomplete";
+    if (diskUsage) {
+        std::printf("  Size:       %s on disk%s (%s of content)\n",
+                    size(root.allocatedSize).c_str(), incomplete, size(root.logicalSize).c_str());
+    } else {
+        std::printf("  Size:       %s (%s on disk%s)\n", size(root.logicalSize).c_str(),
+                    size(root.allocatedSize).c_str(), incomplete);
+    }
     std::printf("  Contents:   %s, %s\n", counted(root.fileCount, "file", "files").c_str(),
                 counted(root.folderCount, "folder", "folders").c_str());
     if (result.skippedCount > 0) {
@@ -74,11 +89,11 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
     static const char* const kinds[] = {"code", "media", "documents", "other"};
     std::printf("  By age of last change:\n");
     for (size_t i = 0; i < 4; ++i) {
-        std::printf("    %-16s %s\n", ages[i], formatBytes(result.ageSizes[i]).c_str());
+        std::printf("    %-16s %s\n", ages[i], size(result.ageSizes[i]).c_str());
     }
     std::printf("  By kind:\n");
     for (size_t i = 0; i < 4; ++i) {
-        std::printf("    %-16s %s\n", kinds[i], formatBytes(result.typeSizes[i]).c_str());
+        std::printf("    %-16s %s\n", kinds[i], size(result.typeSizes[i]).c_str());
     }
     printLeftOut(result, "  ");
     if (!root.children.empty()) {
@@ -95,10 +110,11 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
             if (++shown > 10) {
                 break;
             }
-            std::printf("    %10s  %s%s\n",
-                        formatBytes(diskUsage ? child->allocatedSize : child->logicalSize).c_str(),
-                        pastablePath(child->name()).c_str(),
-                        child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
+            std::printf(
+                "    %10s  %s%s\n",
+                formatSize(diskUsage ? child->allocatedSize : child->logicalSize, exact).c_str(),
+                pastablePath(child->name()).c_str(),
+                child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
         }
     }
     std::printf("  Scanned in %.2f s\n", result.duration);
@@ -133,7 +149,7 @@ int runScan(const std::vector<std::string>& raw) {
             });
             std::fputc('\n', stdout);
         } else if (!args.has("quiet")) {
-            printSummary(result, args.has("disk-usage"));
+            printSummary(result, args.has("disk-usage"), args.has("bytes"));
         }
         keepUntilExit(std::move(result));
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);

@@ -15,9 +15,11 @@ namespace {
 
 // Every member but the children.
 FileNode withoutChildren(const FileNode& node) {
-    return FileNode(node.id, node.isDirectory, node.logicalSize, node.allocatedSize, {},
-                    node.fileCount, node.folderCount, node.isSymbolicLink, node.hasReadErrors,
-                    node.allocatedSizeComplete, node.identity);
+    FileNode copy(node.id, node.isDirectory, node.logicalSize, node.allocatedSize, {},
+                  node.fileCount, node.folderCount, node.isSymbolicLink, node.hasReadErrors,
+                  node.allocatedSizeComplete, node.identity);
+    copy.isRepeatedLink = node.isRepeatedLink;
+    return copy;
 }
 
 } // namespace

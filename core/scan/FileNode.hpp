@@ -19,7 +19,13 @@ struct FileNode {
     bool hasReadErrors = false;
     // `allocatedSize` is exact: every file below reported one and nothing below failed.
     bool allocatedSizeComplete = true;
+    // Another path of a file with several hard links, met after the path where the scan counts
+    // its blocks: this node's `allocatedSize` is 0, as du counts it.
+    bool isRepeatedLink = false;
+    // Content bytes; a folder's is the sum over its subtree, every path counted.
     std::int64_t logicalSize = 0;
+    // Bytes on disk as du counts them: a folder's own blocks and its subtree's, each file with
+    // several hard links once, sparse files by their blocks.
     std::int64_t allocatedSize = 0;
     // 1 for a non-folder node; for a folder, the non-folder nodes of its subtree.
     std::int64_t fileCount = 0;

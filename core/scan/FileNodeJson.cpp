@@ -30,6 +30,9 @@ void to_json(nlohmann::json& json, const FileNode& root) {
             out["identity"] = *node->identity;
         }
         out["allocatedSizeComplete"] = node->allocatedSizeComplete;
+        if (node->isRepeatedLink) {
+            out["repeatedLink"] = true;
+        }
         // Sized once, so that the addresses pushed below stay valid.
         auto& children =
             (out["children"] = nlohmann::json::array()).get_ref<nlohmann::json::array_t&>();
@@ -182,6 +185,9 @@ private:
         }
         raw(",\"allocatedSizeComplete\":");
         boolean(node.allocatedSizeComplete);
+        if (node.isRepeatedLink) {
+            raw(",\"repeatedLink\":true");
+        }
         raw("}");
     }
 

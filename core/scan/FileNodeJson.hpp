@@ -10,7 +10,8 @@
 namespace varnok {
 
 // JSON forms of the scan types, members named as the fields: `id` is the absolute URL text,
-// `identity` is left out when absent, `children` are nested.
+// `identity` is left out when absent, `children` are nested; "repeatedLink" is there, true, only
+// on a later path of a file with several hard links.
 void to_json(nlohmann::json& json, const FileNode& node);
 void to_json(nlohmann::json& json, const ScanResult& result);
 

@@ -307,7 +307,8 @@ std::vector<const FileNode*> ItemIndex::find(const FileNode& folder, std::option
                 stack.push_back(Pending{&child, folders.size() - 1});
             }
         }
-        if (node->isSymbolicLink || !found) {
+        // A file with several hard links is listed once, at the path where its blocks count.
+        if (node->isSymbolicLink || node->isRepeatedLink || !found) {
             continue;
         }
         if (kind && !itemKindMatches(*kind, *node)) {

@@ -14,7 +14,8 @@ namespace varnok {
 // Listings of the items below a folder of a scanned tree, in memory only.
 class ItemIndex {
 public:
-    // The items below `folder` (never `folder` itself) that are not symbolic links, match `kind`
+    // The items below `folder` (never `folder` itself) that are not symbolic links nor later paths
+    // of a file with several hard links (FileNode::isRepeatedLink), match `kind`
     // (no filter when absent) and whose full path contains `search` case-insensitively, in the
     // order `sort` asks for, ties by path. The pointers refer into `folder`'s tree, which must
     // outlive the result: copying each hit would copy whole subtrees. Checks the current task for

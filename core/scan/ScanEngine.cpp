@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace varnok {
 namespace {
@@ -160,12 +161,27 @@ struct OpenFolder {
     bool standInsBelow = false;
 };
 
-// What a walk met that the result lists in the order a single walk meets it.
+// What a walk met that the result lists, or decides, in the order a single walk meets it.
 struct Event {
-    enum class Kind : std::uint8_t { inaccessible, otherFileSystem, handOff };
+    enum class Kind : std::uint8_t { inaccessible, otherFileSystem, handOff, hardLink };
     Kind kind;
     std::string path;
     size_t walk = 0; // for a hand-off, the walk that reads the folder
+    // For a file with several hard links met for the first time in its walk, the file itself.
+    std::int32_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+struct FileKey {
+    std::int32_t device;
+    std::uint64_t inode;
+    bool operator==(const FileKey&) const = default;
+};
+
+struct FileKeyHash {
+    size_t operator()(const FileKey& key) const noexcept {
+        return std::hash<std::uint64_t>()(key.inode * 31 + static_cast<std::uint32_t>(key.device));
+    }
 };
 
 class Walker;
@@ -192,6 +208,8 @@ struct Walk {
     std::int64_t excludedCount = 0;
     std::array<std::int64_t, 4> ageSizes{};
     std::array<std::int64_t, 4> typeSizes{};
+    // Files with several hard links this walk met first, whose blocks an earlier walk counts.
+    std::unordered_set<FileKey, FileKeyHash> countedElsewhere;
 
     // The enumerator's error handler.
     bool onError(const std::string& path);
@@ -225,6 +243,10 @@ private:
     }
     void report();
     void assemble(ScanResult& result);
+    // Counts the blocks of each file with several hard links once, at its first path in the order
+    // of a single walk. Within a walk the later paths are given none as they are read; here, the
+    // first path of each walk that an earlier walk also met.
+    void countLinksOnce();
 
     Url root_;
     std::string rootPath_;
@@ -232,6 +254,7 @@ private:
     const ScanOptions& options_;
     FileIdentity rootIdentity_;
     std::int32_t rootDevice_ = 0;
+    std::optional<std::int64_t> rootAllocatedSize_;
     // Ages are counted from the start, so that they do not depend on when a thread gets there.
     Date now_{};
 
@@ -356,8 +379,9 @@ private:
         const bool isFolder =
             properties.isDirectory.value_or(false) && !properties.isSymbolicLink.value_or(false);
         const std::int64_t logical = isFolder ? 0 : properties.fileSize.value_or(0);
-        const std::int64_t allocated = isFolder ? 0 : properties.totalFileAllocatedSize.value_or(0);
-        const bool complete = isFolder || properties.totalFileAllocatedSize.has_value();
+        // A folder's own blocks count on disk, as du counts them; its content size stays 0.
+        const std::int64_t allocated = properties.totalFileAllocatedSize.value_or(0);
+        const bool complete = properties.totalFileAllocatedSize.has_value();
 
         while (!stack_.empty() && stack_.back().depth >= entry.depth) {
             closeTop();
@@ -386,6 +410,15 @@ private:
                 86400.0;
             walk_.ageSizes[static_cast<size_t>(ScanEngine::ageBucket(days))] += logical;
             walk_.typeSizes[static_cast<size_t>(ScanEngine::kindBucket(name))] += logical;
+            if (entry.identity->linkCount > 1) {
+                const FileKey key{entry.identity->device, entry.identity->inode};
+                if (linkedFiles_.insert(key).second) {
+                    walk_.events.push_back({Event::Kind::hardLink, {}, 0, key.device, key.inode});
+                } else {
+                    node.allocatedSize = 0;
+                    node.isRepeatedLink = true;
+                }
+            }
             if (stack_.empty()) {
                 finish(node);
                 walk_.node = std::move(node);
@@ -518,6 +551,7 @@ private:
     std::vector<OpenFolder> stack_;
     // Folders handed to other walks that this walk has not reached yet, with their walks.
     std::unordered_map<std::string, size_t> handedOff_;
+    std::unordered_set<FileKey, FileKeyHash> linkedFiles_;
     std::int64_t files_ = 0;
     std::int64_t folders_ = 0;
     std::int64_t bytes_ = 0;
@@ -548,6 +582,7 @@ ScanResult Scan::run() {
     if (!values.isDirectory.value_or(false) || values.isReadable == std::optional(false)) {
         throw FileError(FileError::readNoPermission);
     }
+    rootAllocatedSize_ = values.totalFileAllocatedSize;
     walks_.push_back(std::make_unique<Walk>());
     Walk* rootWalk = walks_.front().get();
     rootWalk->enumerator = platform.enumerator(
@@ -607,7 +642,8 @@ ScanResult Scan::run() {
 void Scan::runWalk(Walk& walk, bool onCallingThread) {
     Walker walker(*this, walk, onCallingThread);
     if (walk.index == 0) {
-        walker.run(FileNode(root_, true, 0, 0, {}, 0, 0, false, false, true, rootIdentity_));
+        walker.run(FileNode(root_, true, 0, rootAllocatedSize_.value_or(0), {}, 0, 0, false, false,
+                            rootAllocatedSize_.has_value(), rootIdentity_));
     } else {
         walker.run(std::nullopt);
     }
@@ -738,6 +774,7 @@ struct Fix {
 // first, so every subtree is complete when it moves. The listed paths follow the order of a
 // single walk.
 void Scan::assemble(ScanResult& result) {
+    countLinksOnce();
     std::vector<std::vector<size_t>> handedOff(walks_.size());
     for (size_t index = 1; index < walks_.size(); ++index) {
         handedOff[walks_[index]->parent].push_back(index);
@@ -835,6 +872,8 @@ void Scan::assemble(ScanResult& result) {
         case Event::Kind::handOff:
             frames.emplace_back(event.walk, 0);
             break;
+        case Event::Kind::hardLink:
+            break;
         }
     }
     for (const auto& walk : walks_) {
@@ -843,6 +882,61 @@ void Scan::assemble(ScanResult& result) {
         for (size_t i = 0; i < 4; ++i) {
             result.ageSizes[i] += walk->ageSizes[i];
             result.typeSizes[i] += walk->typeSizes[i];
+        }
+    }
+}
+
+void Scan::countLinksOnce() {
+    if (walks_.size() == 1) {
+        return; // one walk has already counted each file once
+    }
+    // The events in the order of a single walk tell which walk meets each file first.
+    std::unordered_set<FileKey, FileKeyHash> met;
+    std::vector<std::pair<size_t, size_t>> frames{{0, 0}};
+    while (!frames.empty()) {
+        auto& [index, next] = frames.back();
+        Walk& walk = *walks_[index];
+        if (next == walk.events.size()) {
+            frames.pop_back();
+            continue;
+        }
+        const Event& event = walk.events[next++];
+        if (event.kind == Event::Kind::handOff) {
+            frames.emplace_back(event.walk, 0);
+        } else if (event.kind == Event::Kind::hardLink &&
+                   !met.insert({event.device, event.inode}).second) {
+            walk.countedElsewhere.insert({event.device, event.inode});
+        }
+    }
+    // Each such file has one path in its walk's tree that still holds its blocks; the folders
+    // above it within that tree give them up, and the trees are joined afterwards.
+    for (const auto& walk : walks_) {
+        if (walk->countedElsewhere.empty() || !walk->node) {
+            continue;
+        }
+        Task::checkCancellation();
+        std::vector<std::pair<FileNode*, size_t>> open{{&*walk->node, 0}};
+        while (!open.empty()) {
+            auto& [folder, next] = open.back();
+            if (next == folder->children.size()) {
+                open.pop_back();
+                continue;
+            }
+            FileNode& child = folder->children[next++];
+            if (child.isDirectory) {
+                open.emplace_back(&child, 0);
+                continue;
+            }
+            if (child.isRepeatedLink || !child.identity || child.identity->linkCount < 2 ||
+                walk->countedElsewhere.erase({child.identity->device, child.identity->inode}) ==
+                    0) {
+                continue;
+            }
+            for (auto& [above, unused] : open) {
+                above->allocatedSize -= child.allocatedSize;
+            }
+            child.allocatedSize = 0;
+            child.isRepeatedLink = true;
         }
     }
 }

@@ -6,8 +6,9 @@
 #include <vector>
 
 namespace varnok {
+namespace {
 
-ScanHighlights ScanHighlights::summarize(const FileNode& node) {
+ScanHighlights summarized(const FileNode& node, bool onDisk) {
     ScanHighlights highlights;
     // An explicit stack: a deep tree must not exhaust the call stack.
     std::vector<const FileNode*> stack;
@@ -27,13 +28,27 @@ ScanHighlights ScanHighlights::summarize(const FileNode& node) {
             }
             continue;
         }
+        if (onDisk && current->isRepeatedLink) {
+            continue;
+        }
         ++highlights.fileCount;
-        if (current->logicalSize >= largeFileThreshold) {
+        const std::int64_t size = onDisk ? current->allocatedSize : current->logicalSize;
+        if (size >= ScanHighlights::largeFileThreshold) {
             ++highlights.largeFileCount;
-            highlights.largeFileBytes += current->logicalSize;
+            highlights.largeFileBytes += size;
         }
     }
     return highlights;
+}
+
+} // namespace
+
+ScanHighlights ScanHighlights::summarize(const FileNode& node) {
+    return summarized(node, false);
+}
+
+ScanHighlights ScanHighlights::summarizeOnDisk(const FileNode& node) {
+    return summarized(node, true);
 }
 
 } // namespace varnok

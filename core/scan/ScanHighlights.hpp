@@ -18,6 +18,10 @@ struct ScanHighlights {
     // Counts the files below `node`, skipping symbolic links. Checks the current task for
     // cancellation per node; throws only CancellationError.
     static ScanHighlights summarize(const FileNode& node);
+    // The same by bytes on disk, as du counts them: a file is large from this many allocated
+    // bytes, and a file with several hard links counts once, so sparse files and links do not
+    // swell the figures.
+    static ScanHighlights summarizeOnDisk(const FileNode& node);
 
     friend bool operator==(const ScanHighlights&, const ScanHighlights&) = default;
 };

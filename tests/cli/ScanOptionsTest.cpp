@@ -108,7 +108,7 @@ TEST(ScanOptions, DiskUsageRanksASparseFileByItsBlocks) {
     }
 
     CliRun bySize = runCli({"find", dir.path(), "--kind", "files"});
-    EXPECT_CONTAINS(bySize.out, "SIZE  MODIFIED          PATH\n     50.0 MB");
+    EXPECT_CONTAINS(bySize.out, "SIZE  MODIFIED          KIND            PATH\n     50.0 MB");
     CliRun byDisk = runCli({"find", dir.path(), "--kind", "files", "--disk-usage"});
     ASSERT_EQ(byDisk.exitCode, 0) << byDisk.err;
     auto real = byDisk.out.find(dir.at("photos/real.bin"));

@@ -153,6 +153,20 @@ TEST(DeepTrees, CommandsWriteAFolderChainOnASmallStack) {
     removeChain(cache, depth);
 }
 
+TEST(DeepTrees, MapSizesAFolderChainOnDiskOnASmallStack) {
+    constexpr int depth = 5000;
+    const auto memory = scratchInMemory();
+    TempDir dir;
+    const std::string top = makeFolder(dir.at("top"));
+    makeChain(top, depth);
+    CommandResult run =
+        runShell("ulimit -s " + std::to_string(smallStack / 1024) + " && exec " + OMBRELO_CLI_PATH +
+                 " map --disk-usage --depth 1 '" + top + "' 2>/dev/null");
+    EXPECT_EQ(run.status, 0) << run.output.substr(0, 500);
+    EXPECT_NE(run.output.find(" on disk\n"), std::string::npos) << run.output.substr(0, 500);
+    removeChain(top, depth);
+}
+
 TEST(DeepTrees, AWalkOnSeveralThreadsKeepsFewFoldersOpen) {
     constexpr int depth = 5000;
     constexpr unsigned threads = 4;

@@ -27,16 +27,26 @@ const FileNode* child(const FileNode& node, const std::string& name) {
     return nullptr;
 }
 
-// Checks the invariants every consumer of a scanned tree relies on, at every node.
+// The blocks of the entry itself, as du counts them.
+std::int64_t ownBlocks(const FileNode& node) {
+    struct stat record {};
+    EXPECT_EQ(::lstat(node.id.path().c_str(), &record), 0) << node.id.path();
+    return static_cast<std::int64_t>(record.st_blocks) * 512;
+}
+
+// Checks the invariants every consumer of a scanned tree relies on, at every node. On disk, a
+// folder's own blocks count and a later path of a hard-linked file none.
 void expectConsistent(const FileNode& node) {
     ASSERT_TRUE(node.identity.has_value()) << node.id.path();
     if (!node.isDirectory) {
         EXPECT_TRUE(node.children.empty());
         EXPECT_EQ(node.fileCount, 1);
         EXPECT_EQ(node.folderCount, 0);
+        EXPECT_EQ(node.allocatedSize, node.isRepeatedLink ? 0 : ownBlocks(node)) << node.id.path();
         return;
     }
-    std::int64_t logical = 0, allocated = 0, files = 0, folders = 0;
+    EXPECT_FALSE(node.isRepeatedLink);
+    std::int64_t logical = 0, allocated = ownBlocks(node), files = 0, folders = 0;
     bool errors = false, complete = true;
     for (size_t i = 0; i < node.children.size(); ++i) {
         const FileNode& c = node.children[i];
@@ -68,7 +78,7 @@ void expectConsistent(const FileNode& node) {
 
 } // namespace
 
-TEST(ScanEngine, SizesAreSummedBottomUpSortedAndLinksCountedPerPath) {
+TEST(ScanEngine, SizesAreSummedBottomUpSortedAndLinksCountedOnceOnDisk) {
     TempDir dir;
     writeFile(dir.at("a/one.txt"), std::string(100, 'x'));
     writeFile(dir.at("a/b/two.bin"), std::string(5000, 'y'));
@@ -91,7 +101,10 @@ TEST(ScanEngine, SizesAreSummedBottomUpSortedAndLinksCountedPerPath) {
     EXPECT_EQ(root.fileCount, 208) << "206 files, the hard link and the symbolic link";
     EXPECT_EQ(root.folderCount, 6);
     EXPECT_EQ(child(root, "many")->children.size(), 200u);
-    EXPECT_EQ(child(root, "hard.bin")->logicalSize, 5000) << "hard links count once per path";
+    EXPECT_EQ(child(root, "hard.bin")->logicalSize, 5000) << "content counts at every path";
+    const FileNode* two = child(*child(*child(root, "a"), "b"), "two.bin");
+    EXPECT_NE(child(root, "hard.bin")->isRepeatedLink, two->isRepeatedLink)
+        << "on disk, one of the two paths holds the blocks";
 
     const FileNode* link = child(root, "link-to-a");
     ASSERT_TRUE(link);

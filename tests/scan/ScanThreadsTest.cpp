@@ -50,6 +50,11 @@ void makeTree(const TempDir& dir) {
         }
         writeFile(folder + "/\xff\xfe not UTF-8", "bytes");
         ASSERT_EQ(::link((folder + "/s0/f1.txt").c_str(), (folder + "/hard link").c_str()), 0);
+        // Linked from the next top folder, which another thread may read first.
+        const std::string next = dir.at("t" + std::to_string((top + 1) % 40));
+        writeFile(folder + "/s5/shared", std::string(5000, 's'));
+        makeFolder(next + "/s3");
+        ASSERT_EQ(::link((folder + "/s5/shared").c_str(), (next + "/s3/shared").c_str()), 0);
         makeSymlink(folder, folder + "/s1/loop");
         makeSymlink("../t" + std::to_string((top + 1) % 40), folder + "/next");
         // Listed but not searchable: its entries cannot be read. Not listable at all.
