@@ -20,8 +20,8 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
     // Known locations read better by their rule's title ("Spotify cache") than by folder name.
-    name = makeLabel(qs(varnok::PathText::displayable(
-                         varnok::ConsumerCleanup::title(candidate_.node.id, model.cleanHome()))),
+    name = makeLabel(qs(varnok::PathText::displayable(varnok::ConsumerCleanup::title(
+                         candidate_.node.id, model.cleanup().cleanHome()))),
                      TextRole::body, this);
     path = makeLabel(qs(varnok::PathText::displayable(candidate_.node.id.path())),
                      TextRole::caption, this);
@@ -51,8 +51,9 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     setButtonSymbol(reveal, "folder");
     layout->addWidget(reveal);
 
-    connect(toggle, &QPushButton::clicked, this, [this] { model_.toggleQueue(candidate_); });
-    connect(reveal, &QPushButton::clicked, this, [this] { model_.reveal(candidate_.node); });
+    connect(toggle, &QPushButton::clicked, this,
+            [this] { model_.cleanup().toggleQueue(candidate_); });
+    connect(reveal, &QPushButton::clicked, this, [this] { model_.cleanup().reveal(candidate_); });
 }
 
 void CandidateRow::update(bool queued) {
@@ -146,7 +147,7 @@ CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
 
 std::vector<const varnok::CleanupCandidate*> CategoryGroup::members() const {
     std::vector<const varnok::CleanupCandidate*> found;
-    for (const auto& candidate : model_.candidates()) {
+    for (const auto& candidate : model_.cleanup().candidates()) {
         if (candidate.category == category_) {
             found.push_back(&candidate);
         }
@@ -178,7 +179,7 @@ void CategoryGroup::toggleAvailable() {
     for (const auto& candidate : available) {
         bool isQueued = queued.count(candidate.id()) > 0;
         if (allQueued == isQueued) {
-            model_.toggleQueue(candidate);
+            model_.cleanup().toggleQueue(candidate);
         }
     }
 }

@@ -51,8 +51,8 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     texts->setSpacing(2);
     auto* head = new QHBoxLayout;
     head->setSpacing(10);
-    title = makeLabel(qs(varnok::PathText::displayable(
-                          varnok::ConsumerCleanup::title(outcome_.originalURL, model.cleanHome()))),
+    title = makeLabel(qs(varnok::PathText::displayable(varnok::ConsumerCleanup::title(
+                          outcome_.originalURL, model.cleanup().cleanHome()))),
                       TextRole::strong, this);
     head->addWidget(title);
     status = makeLabel(statusLabel(outcome_.status),
@@ -144,7 +144,7 @@ void OutcomeRow::askToRestore() {
             emit row->restoreStarted();
         }
         // The row may be redrawn while the restore runs; the sheet keeps the answer.
-        model->restoreItem(reportID, url, [host, row](std::optional<QString> failure) {
+        model->recovery().restoreItem(reportID, url, [host, row](std::optional<QString> failure) {
             if (row) {
                 emit row->restoreEnded();
             }
@@ -166,15 +166,22 @@ void OutcomeRow::askToRestore() {
 
 OutcomeSheet::OutcomeSheet(varnok::AppModel& model, QWidget* parent, const QString& objectName)
     : Sheet(parent, objectName), model_(model) {
-    connect(&model_, &varnok::AppModel::changed, this, [this](varnok::AppModel::Field field) {
-        using Field = varnok::AppModel::Field;
-        if (field == Field::cleanupHistory || field == Field::cleanupReport ||
-            field == Field::recoveryRevision) {
+    using varnok::CleanupFlow;
+    using varnok::RecoveryFlow;
+    connect(&model_.recovery(), &RecoveryFlow::changed, this, [this](RecoveryFlow::Field field) {
+        if (field == RecoveryFlow::Field::cleanupHistory ||
+            field == RecoveryFlow::Field::recoveryRevision) {
             rebuild();
         } else {
             refresh();
         }
     });
+    connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
+        if (field == CleanupFlow::Field::cleanupReport) {
+            rebuild();
+        }
+    });
+    connect(&model_, &varnok::AppModel::busyChanged, this, [this] { refresh(); });
 }
 
 std::vector<OutcomeRow*> OutcomeSheet::rows() const {
@@ -271,10 +278,10 @@ ResultSheet::ResultSheet(varnok::AppModel& model, QWidget* parent)
 }
 
 void ResultSheet::rebuild() {
-    if (!model_.cleanupReport()) {
+    if (!model_.cleanup().cleanupReport()) {
         return;
     }
-    const auto& report = *model_.cleanupReport();
+    const auto& report = *model_.cleanup().cleanupReport();
     bool allMoved = !report.outcomes.empty();
     int inTrash = 0;
     int restored = 0;
@@ -383,7 +390,8 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
 
     connect(group, &QButtonGroup::idClicked, this,
             [this](int id) { setFilter(static_cast<Filter>(id)); });
-    connect(refreshButton, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
+    connect(refreshButton, &QPushButton::clicked, this,
+            [this] { model_.recovery().loadCleanupHistory(); });
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
     setFilter(Filter::all);
 }
@@ -406,7 +414,7 @@ void HistorySheet::setFilter(Filter filter) {
 void HistorySheet::rebuild() {
     clearLayout(listLayout_);
     rows_.clear();
-    const auto& reports = model_.cleanupHistory();
+    const auto& reports = model_.recovery().cleanupHistory();
     int shown = 0;
     for (const auto& report : reports) {
         std::vector<const varnok::TrashOutcome*> outcomes;

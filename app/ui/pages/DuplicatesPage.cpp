@@ -83,10 +83,11 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     connect(folderField, &QLineEdit::returnPressed, findButton, &QPushButton::click);
     connect(findButton, &QPushButton::clicked, this, [this] {
         if (auto folder = typedFolder()) {
-            model_.findDuplicates(*folder);
+            model_.duplicates().findDuplicates(*folder);
         }
     });
-    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopFindingDuplicates(); });
+    connect(stopButton, &QPushButton::clicked, this,
+            [this] { model_.duplicates().stopFindingDuplicates(); });
     connect(chooseButton, &QPushButton::clicked, this, [this] {
         auto* dialog = new QFileDialog(this, tr("Choose a folder to search"), folderField->text());
         dialog->setFileMode(QFileDialog::Directory);
@@ -97,13 +98,13 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
         dialog->open();
     });
     connect(selectAllButton, &QPushButton::clicked, this,
-            [this] { model_.selectAllDuplicates(true); });
+            [this] { model_.duplicates().selectAllDuplicates(true); });
     connect(selectNoneButton, &QPushButton::clicked, this,
-            [this] { model_.selectAllDuplicates(false); });
+            [this] { model_.duplicates().selectAllDuplicates(false); });
     connect(keepButton, &QPushButton::clicked, this, [this] {
         auto* item = sets->currentItem();
         if (item != nullptr && item->parent() != nullptr) {
-            model_.chooseDuplicateKeeper(
+            model_.duplicates().chooseDuplicateKeeper(
                 *varnok::Url::parse(item->data(0, groupRole).toString().toStdString()),
                 *varnok::Url::parse(item->data(0, urlRole).toString().toStdString()));
         }
@@ -114,39 +115,44 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
         }
     });
     connect(reviewButton, &QPushButton::clicked, this,
-            [this] { model_.prepareDuplicateCleanup(); });
+            [this] { model_.duplicates().prepareDuplicateCleanup(); });
     connect(sets, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
         if (rebuilding_ || column != 0 || item->parent() == nullptr) {
             return;
         }
         const auto url = varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
         const bool checked = item->checkState(0) == Qt::Checked;
-        if (url && checked != (model_.duplicateSelection().count(*url) != 0)) {
-            model_.toggleDuplicate(*url);
+        if (url && checked != (model_.duplicates().duplicateSelection().count(*url) != 0)) {
+            model_.duplicates().toggleDuplicate(*url);
         }
     });
     connect(sets, &QTreeWidget::currentItemChanged, this, [this] { showState(); });
-    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
-        switch (field) {
-        case AppModel::Field::duplicateResult:
-        case AppModel::Field::duplicateKeepers:
-        case AppModel::Field::duplicateSelection:
-            rebuild();
-            break;
-        case AppModel::Field::homeScanLocation:
-            if (!folderField->isModified()) {
-                folderField->setText(qs(model_.homeScanLocation().path()));
-            }
-            break;
-        case AppModel::Field::isFindingDuplicates:
-        case AppModel::Field::duplicateProgress:
-        case AppModel::Field::isWorkingCleanup:
-        case AppModel::Field::cleanupStage:
-        case AppModel::Field::cleanupPlan:
+    using varnok::CleanupFlow;
+    using varnok::DuplicatesFlow;
+    connect(&model_.duplicates(), &DuplicatesFlow::changed, this,
+            [this](DuplicatesFlow::Field field) {
+                switch (field) {
+                case DuplicatesFlow::Field::duplicateResult:
+                case DuplicatesFlow::Field::duplicateKeepers:
+                case DuplicatesFlow::Field::duplicateSelection:
+                case DuplicatesFlow::Field::keepRule:
+                    rebuild();
+                    break;
+                case DuplicatesFlow::Field::isFindingDuplicates:
+                case DuplicatesFlow::Field::duplicateProgress:
+                    showState();
+                    break;
+                }
+            });
+    connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
+        if (field == CleanupFlow::Field::isWorkingCleanup ||
+            field == CleanupFlow::Field::cleanupStage || field == CleanupFlow::Field::cleanupPlan) {
             showState();
-            break;
-        default:
-            break;
+        }
+    });
+    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
+        if (field == AppModel::Field::homeScanLocation && !folderField->isModified()) {
+            folderField->setText(qs(model_.homeScanLocation().path()));
         }
     });
     rebuild();
@@ -186,9 +192,9 @@ void DuplicatesPage::rebuild() {
     rebuilding_ = true;
     const std::optional<varnok::Url> current = currentFile();
     sets->clear();
-    const auto& result = model_.duplicateResult();
+    const auto& result = model_.duplicates().duplicateResult();
     if (result) {
-        const auto& selection = model_.duplicateSelection();
+        const auto& selection = model_.duplicates().duplicateSelection();
         QList<QTreeWidgetItem*> groups;
         for (const DuplicateGroup& group : result->groups) {
             auto* top = new QTreeWidgetItem;
@@ -203,7 +209,7 @@ void DuplicatesPage::rebuild() {
             bold.setBold(true);
             top->setFont(0, bold);
             top->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            const varnok::Url& keeper = model_.duplicateKeeper(group).id;
+            const varnok::Url& keeper = model_.duplicates().duplicateKeeper(group).id;
             for (const FileNode& file : group.files) {
                 auto* row = new QTreeWidgetItem(top);
                 row->setText(0, qs(file.id.path()));
@@ -239,14 +245,14 @@ void DuplicatesPage::rebuild() {
 }
 
 void DuplicatesPage::showState() {
-    const bool finding = model_.isFindingDuplicates();
-    const bool working = model_.isWorkingCleanup();
+    const bool finding = model_.duplicates().isFindingDuplicates();
+    const bool working = model_.cleanup().isWorkingCleanup();
     stopButton->setVisible(finding);
     findButton->setEnabled(!model_.isBusy() && typedFolder().has_value());
     chooseButton->setEnabled(!finding);
 
     if (finding) {
-        const auto& progress = model_.duplicateProgress();
+        const auto& progress = model_.duplicates().duplicateProgress();
         QString counts =
             progress.total > 0
                 ? tr("%1 of %2 files")
@@ -257,21 +263,22 @@ void DuplicatesPage::showState() {
         }
         progressLine->setText(tr("%1\u2026 %2").arg(qs(progress.phase), counts));
     } else if (working) {
-        progressLine->setText(model_.cleanupStage() + QStringLiteral("\u2026"));
-    } else if (model_.duplicateFolder()) {
-        progressLine->setText(tr("Searched %1").arg(qs(model_.duplicateFolder()->path())));
+        progressLine->setText(model_.cleanup().cleanupStage() + QStringLiteral("\u2026"));
+    } else if (model_.duplicates().duplicateFolder()) {
+        progressLine->setText(
+            tr("Searched %1").arg(qs(model_.duplicates().duplicateFolder()->path())));
     } else {
         progressLine->setText(tr("Choose a folder. Files are compared byte by byte; nothing is "
                                  "changed until you review and confirm."));
     }
 
-    const auto& result = model_.duplicateResult();
+    const auto& result = model_.duplicates().duplicateResult();
     std::int64_t selectedBytes = 0;
     std::int64_t selectedCount = 0;
     if (result) {
         for (const auto& group : result->groups) {
             for (const auto& file : group.files) {
-                if (model_.duplicateSelection().count(file.id) != 0) {
+                if (model_.duplicates().duplicateSelection().count(file.id) != 0) {
                     selectedBytes += file.logicalSize;
                     ++selectedCount;
                 }
@@ -293,7 +300,7 @@ void DuplicatesPage::showState() {
         skippedLine->setVisible(false);
     }
     summaryLine->setVisible(result.has_value());
-    const bool idle = !model_.isBusy() && !model_.cleanupPlan();
+    const bool idle = !model_.isBusy() && !model_.cleanup().cleanupPlan();
     selectAllButton->setEnabled(idle && result && !result->groups.empty());
     selectNoneButton->setEnabled(idle && selectedCount > 0);
     const auto file = currentFile();

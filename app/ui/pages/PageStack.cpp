@@ -88,7 +88,7 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
             // Back to the page that is shown; the sheet opens over it.
             const QSignalBlocker block(navigation);
             navigation->setCurrentRow(row(model_.page()));
-            model_.loadCleanupHistory();
+            model_.recovery().loadCleanupHistory();
             return;
         }
         model_.setPage(order[index]);
@@ -116,6 +116,7 @@ QWidget* PageStack::pageWidget(AppPage page) const {
     case AppPage::settings:
         return settings;
     case AppPage::history:
+    case AppPage::projects:
         return nullptr;
     }
     return nullptr;

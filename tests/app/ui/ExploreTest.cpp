@@ -51,7 +51,7 @@ class ExploreTest : public QObject {
 
 private slots:
     void eachModeFindsTheTileUnderAPoint() {
-        const FileNode sample = AppModel::sample();
+        const FileNode sample = varnok::ExploreFlow::sample();
         ui::FolderMap map;
         map.resize(800, 400);
         map.setFolder(&sample);
@@ -116,22 +116,22 @@ private slots:
         page.resize(1300, 800);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        model.setMapDepth(1);
+        model.explore().setMapDepth(1);
         QCOMPARE(page.listModel->rowCount(), 5);
 
         // A click on the map selects, and the list follows.
         const QPoint onLocal(page.map->width() / 4, page.map->height() / 2);
         QCOMPARE(page.map->nodeAt(onLocal)->name(), std::string(".local"));
         QTest::mouseClick(page.map, Qt::LeftButton, {}, onLocal);
-        QVERIFY(model.selected().has_value());
-        QCOMPARE(model.selected()->name(), std::string(".local"));
+        QVERIFY(model.explore().selected().has_value());
+        QCOMPARE(model.explore().selected()->name(), std::string(".local"));
         QCOMPARE(page.listModel->node(page.list->currentIndex().row())->name(),
                  std::string(".local"));
 
         // Choosing in the list selects on the map's side too.
-        const int movies = page.listModel->rowOf(model.root().children[4].id);
+        const int movies = page.listModel->rowOf(model.explore().root().children[4].id);
         page.list->setCurrentIndex(page.listModel->index(movies, 0));
-        QCOMPARE(model.selected()->name(), std::string("Videos"));
+        QCOMPARE(model.explore().selected()->name(), std::string("Videos"));
 
         // Sorting by name keeps the selection.
         page.list->sortByColumn(ui::NodeListModel::name, Qt::AscendingOrder);
@@ -141,17 +141,17 @@ private slots:
 
         // A double click opens the folder; the breadcrumb leads back.
         QTest::mouseDClick(page.map, Qt::LeftButton, {}, onLocal);
-        QCOMPARE(model.history().size(), size_t(1));
+        QCOMPARE(model.explore().history().size(), size_t(1));
         QCOMPARE(page.listModel->rowCount(), 3);
         auto crumbs = page.findChildren<QPushButton*>(QStringLiteral("breadcrumb"));
         QCOMPARE(crumbs.size(), qsizetype(2));
         QVERIFY(!crumbs.back()->isEnabled());
         crumbs.front()->click();
-        QVERIFY(model.history().empty());
+        QVERIFY(model.explore().history().empty());
         QCOMPARE(page.listModel->rowCount(), 5);
 
         // The list mode hides the map; reveal of the sample data explains itself.
-        model.setMapMode(FolderMapMode::list);
+        model.explore().setMapMode(FolderMapMode::list);
         QVERIFY(page.map->isHidden());
         page.list->setCurrentIndex(page.listModel->index(0, 0));
         page.revealButton->click();
@@ -178,7 +178,7 @@ private slots:
         QVERIFY(s.sheet<ui::HistorySheet>("history") != nullptr);
         QCOMPARE(s.model->page(), AppPage::settings);
         QCOMPARE(pages->navigation->currentRow(), PageStack::row(AppPage::settings));
-        s.model->setShowRecovery(false);
+        s.model->recovery().setShowRecovery(false);
         s.settle();
 
         // Ctrl+F leads to the search of the largest items.
@@ -210,7 +210,7 @@ private slots:
         ui::DuplicatesPage* page = s.window->pages()->duplicates;
         page->folderField->setText(s.home.home() + "/Pictures");
         page->findButton->click();
-        QVERIFY(scenes::waitUntil([&] { return !s.model->isFindingDuplicates(); }));
+        QVERIFY(scenes::waitUntil([&] { return !s.model->duplicates().isFindingDuplicates(); }));
         QCOMPARE(page->sets->topLevelItemCount(), 1);
         QCOMPARE(page->rowOf(url("a.jpg"))->text(2), QString("Kept"));
 
@@ -220,7 +220,7 @@ private slots:
         QCOMPARE(page->rowOf(url("c.jpg"))->text(2), QString("Kept"));
         QVERIFY(!page->reviewButton->isEnabled());
         page->rowOf(url("b.jpg"))->setCheckState(0, Qt::Checked);
-        QCOMPARE(s.model->duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
+        QCOMPARE(s.model->duplicates().duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
         page->selectAllButton->click();
         QCOMPARE(page->rowOf(url("a.jpg"))->checkState(0), Qt::Checked);
 

@@ -25,7 +25,7 @@ QString shown(const QPushButton* button) {
 // The candidate of the screen whose path ends in `tail`.
 const varnok::CleanupCandidate* candidateEndingIn(const varnok::AppModel& model,
                                                   const std::string& tail) {
-    for (const auto& candidate : model.candidates()) {
+    for (const auto& candidate : model.cleanup().candidates()) {
         const std::string path = candidate.node.id.path();
         if (path.size() >= tail.size() &&
             path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
@@ -41,6 +41,20 @@ QStringList labelTexts(const QWidget* parent) {
         texts << label->text();
     }
     return texts;
+}
+
+// Makes the model busy with a duplicate search whose walk waits, or lets it finish.
+void setBusy(scenes::Stage& stage, bool busy) {
+    const std::string folder = stage.home.path("busy");
+    if (busy) {
+        stage.home.makeFolder("busy");
+        stage.platform.holdWalk(folder);
+        stage.model->duplicates().findDuplicates(varnok::Url::file(folder, true));
+        QVERIFY(scenes::waitUntil([&] { return stage.platform.isHolding(); }));
+    } else {
+        stage.platform.release();
+        QVERIFY(scenes::waitUntil([&] { return !stage.model->isBusy(); }));
+    }
 }
 
 } // namespace
@@ -64,16 +78,16 @@ private slots:
         stage.model->setNote(QStringLiteral("Something to read"));
         QVERIFY(!scan->isEnabled());
         QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(!stage.model->showCleanAccess());
+        QVERIFY(!stage.model->cleanup().showCleanAccess());
         stage.model->setNote(std::nullopt);
-        stage.model->setIsFindingDuplicates(true);
+        setBusy(stage, true);
         QVERIFY(!scan->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
+        setBusy(stage, false);
         QVERIFY(scan->isEnabled());
 
         // Ctrl+R starts the flow, which first shows the access introduction.
         QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(stage.model->showCleanAccess());
+        QVERIFY(stage.model->cleanup().showCleanAccess());
         auto* intro = stage.sheet<ui::AccessIntroSheet>("accessIntro");
         QCOMPARE(intro->windowModality(), Qt::WindowModal);
         // This desktop has no page for granting access, so no button offers one.
@@ -83,7 +97,7 @@ private slots:
                            "moves before you review it.")));
         QVERIFY(!scan->isEnabled());
         QTest::keyClick(intro, Qt::Key_Escape);
-        QTRY_VERIFY(!stage.model->showCleanAccess());
+        QTRY_VERIFY(!stage.model->cleanup().showCleanAccess());
         QVERIFY(stage.window->sheet(QStringLiteral("accessIntro")) == nullptr);
         QVERIFY(scan->isEnabled());
     }
@@ -133,7 +147,7 @@ private slots:
         QCOMPARE(shown(apps->selectButton), QStringLiteral("Deselect"));
         QCOMPARE(apps->selected->text(), QStringLiteral("2 selected"));
         apps->selectButton->click();
-        QVERIFY(stage.model->queue().items().empty());
+        QVERIFY(stage.model->cleanup().queue().items().empty());
 
         ui::CategoryGroup* chat = screen.group(CleanupCategory::communicationCaches);
         QVERIFY(chat->appsNote->isVisibleTo(chat));
@@ -147,7 +161,7 @@ private slots:
         }
         // "Select" leaves the open application's items alone.
         chat->selectButton->click();
-        QVERIFY(stage.model->queue().items().empty());
+        QVERIFY(stage.model->cleanup().queue().items().empty());
 
         // Closing asks first; cancelling changes nothing.
         chat->closeAppsButton->click();
@@ -157,16 +171,16 @@ private slots:
         QCOMPARE(confirm->button(QStringLiteral("Close & scan again"))->text(),
                  QStringLiteral("Close && scan again"));
         confirm->button(QStringLiteral("Cancel"))->click();
-        QTRY_VERIFY(!stage.model->showCloseAppsConfirmation());
-        QVERIFY(!stage.model->isScanning());
+        QTRY_VERIFY(!stage.model->cleanup().showCloseAppsConfirmation());
+        QVERIFY(!stage.model->cleanup().isScanning());
         QVERIFY(!stage.apps.front().askedToQuit());
 
         // Busy: every selection control is off.
-        stage.model->setIsFindingDuplicates(true);
+        setBusy(stage, true);
         QVERIFY(!apps->selectButton->isEnabled());
         QVERIFY(!screen.reviewButton->isEnabled());
         QVERIFY(!screen.selectAvailableButton->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
+        setBusy(stage, false);
         QVERIFY(screen.reviewButton->isEnabled());
         QCOMPARE(shown(screen.reviewButton), QStringLiteral("Review & clean"));
     }
@@ -206,7 +220,7 @@ private slots:
         ui::ConfirmSheet* caches = stage.review();
         QCOMPARE(caches->acknowledged->text(), QStringLiteral("I reviewed the selected files."));
         caches->cancelButton->click();
-        QTRY_VERIFY(!stage.model->cleanupPlan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
 
         // Duplicates only.
         varnok::CleanupQueue copies;
@@ -214,25 +228,25 @@ private slots:
             copies.add(candidate);
         }
         QCOMPARE(copies.items().size(), 1u);
-        stage.model->setQueue(copies);
+        stage.model->cleanup().setQueue(copies);
         stage.screen().reviewButton->click();
         auto* duplicates = stage.sheet<ui::ConfirmSheet>("confirmation");
         QCOMPARE(duplicates->acknowledged->text(),
                  QStringLiteral("I reviewed these copies and the files being kept."));
         QCOMPARE(shown(duplicates->moveButton), QStringLiteral("Move 1 item to Trash"));
         QTest::keyClick(duplicates, Qt::Key_Escape);
-        QTRY_VERIFY(!stage.model->cleanupPlan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
 
         // Caches and a dependency folder.
-        stage.model->selectAvailableCleanItems();
-        varnok::CleanupQueue mixed = stage.model->queue();
+        stage.model->cleanup().selectAvailableCleanItems();
+        varnok::CleanupQueue mixed = stage.model->cleanup().queue();
         std::size_t caches_ = mixed.items().size();
         for (const auto& candidate : scenes::projectCandidates(
                  stage.home.url().appendingPathComponent("Projects", true), stage.home.url())) {
             mixed.add(candidate);
         }
         QVERIFY(mixed.items().size() > caches_);
-        stage.model->setQueue(mixed);
+        stage.model->cleanup().setQueue(mixed);
         stage.screen().reviewButton->click();
         auto* sheet = stage.sheet<ui::ConfirmSheet>("confirmation");
         QCOMPARE(sheet->acknowledged->text(),
@@ -263,8 +277,10 @@ private slots:
         sheet->path->setText(QStringLiteral(" ~ "));
         sheet->scanButton->click();
         QTRY_VERIFY(!stage.model->showPathScan());
-        QTRY_VERIFY(stage.model->cleanResult().has_value() && !stage.model->isScanning());
-        QCOMPARE(QString::fromStdString(stage.model->cleanHome().path()), stage.home.home());
+        QTRY_VERIFY(stage.model->cleanup().cleanResult().has_value() &&
+                    !stage.model->cleanup().isScanning());
+        QCOMPARE(QString::fromStdString(stage.model->cleanup().cleanHome().path()),
+                 stage.home.home());
     }
 
     void restoreIsOfferedOnlyWithBothIdentities() {
@@ -290,8 +306,8 @@ private slots:
         };
         report.outcomes = {outcome("both", true, true), outcome("no-trash", false, true),
                            outcome("no-parent", true, false)};
-        stage.model->setCleanupHistory({report});
-        stage.model->setShowRecovery(true);
+        stage.model->recovery().setCleanupHistory({report});
+        stage.model->recovery().setShowRecovery(true);
         auto* history = stage.sheet<ui::HistorySheet>("history");
         auto rows = history->rows();
         QCOMPARE(rows.size(), 3u);
@@ -302,13 +318,12 @@ private slots:
         QCOMPARE(rows[1]->restore->toolTip(),
                  QStringLiteral("Older history entry: restore manually in your file manager"));
         QVERIFY(!rows[2]->restore->isEnabled());
-        stage.model->setIsFindingDuplicates(true);
-        QVERIFY(!rows[0]->restore->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
-        QVERIFY(rows[0]->restore->isEnabled());
-
         // The availability arrives in the background; the made-up Trash item is missing.
         QCOMPARE(rows[0]->availabilityLine->text(), QStringLiteral("Checking recovery\u2026"));
+        setBusy(stage, true);
+        QVERIFY(!rows[0]->restore->isEnabled());
+        setBusy(stage, false);
+        QVERIFY(rows[0]->restore->isEnabled());
         QTRY_VERIFY(rows[0]->availability().has_value());
         QCOMPARE(rows[0]->availabilityLine->text(),
                  QString::fromStdString(rows[0]->availability()->message));
@@ -337,7 +352,7 @@ private slots:
         stage.scan();
         QString link = stage.home.home() + QStringLiteral("-link");
         QVERIFY(QFile::link(stage.home.home(), link));
-        stage.model->scanForCleanup(varnok::Url::file(link.toStdString(), true));
+        stage.model->cleanup().scanForCleanup(varnok::Url::file(link.toStdString(), true));
         auto* alert = stage.sheet<ui::Alert>("failure");
         QFile::remove(link);
         QVERIFY(alert->button(QStringLiteral("Scan again")) != nullptr);
@@ -346,7 +361,7 @@ private slots:
         QVERIFY(stage.screen().staleBanner->isVisibleTo(&stage.screen()));
         alert->button(QStringLiteral("Scan again"))->click();
         QTRY_VERIFY(!stage.model->error().has_value());
-        QTRY_VERIFY(!stage.model->isScanning() && !stage.model->needsRescan());
+        QTRY_VERIFY(!stage.model->cleanup().isScanning() && !stage.model->cleanup().needsRescan());
         QVERIFY(!stage.screen().staleBanner->isVisibleTo(&stage.screen()));
     }
 
@@ -376,8 +391,8 @@ private slots:
 
         // Done rescans, then the history puts one item back.
         result->doneButton->click();
-        QTRY_VERIFY(!stage.model->cleanupReport() && !stage.model->isBusy() &&
-                    !stage.model->needsRescan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupReport() && !stage.model->isBusy() &&
+                    !stage.model->cleanup().needsRescan());
         stage.screen().recoverButton->click();
         auto* history = stage.sheet<ui::HistorySheet>("history");
         history->filterButtons[2]->click();
@@ -425,7 +440,7 @@ private slots:
             stage.scan();
             stage.platform.holdMoves();
             ui::ConfirmSheet* confirm = stage.review();
-            const auto queued = stage.model->queue().items().size();
+            const auto queued = stage.model->cleanup().queue().items().size();
             confirm->acknowledged->click();
             confirm->moveButton->click();
             QTRY_VERIFY(stage.platform.isHolding());
@@ -463,7 +478,7 @@ private slots:
         QCOMPARE(history->emptyTitle->text(), QStringLiteral("No cleanup yet"));
         QCOMPARE(history->filterPicker->accessibleName(), QStringLiteral("History filter"));
         history->doneButton->click();
-        QTRY_VERIFY(!stage.model->showRecovery());
+        QTRY_VERIFY(!stage.model->recovery().showRecovery());
     }
 
     void screenshotsAreDrawn() {
