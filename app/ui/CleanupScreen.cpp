@@ -81,7 +81,6 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     statusLayout->addWidget(new SymbolView("info.circle", 18, TextRole::warning, statusCard));
     statusLine = makeLabel(QString(), TextRole::body, statusCard);
     statusLine->setObjectName(QStringLiteral("statusLine"));
-    statusLine->setAccessibleName(tr("Status"));
     statusLayout->addWidget(statusLine, 1);
     statusOuter->addWidget(statusCard);
     layout->addWidget(statusBox_);
@@ -418,6 +417,8 @@ void CleanupScreen::sync() {
     const auto& status = model_.cleanup().cleanStatus();
     statusBox_->setVisible(status.has_value());
     statusLine->setText(status.value_or(QString()));
+    // A screen reader reads the message itself, not the word "Status".
+    statusLine->setAccessibleName(status.value_or(QString()));
 
     if (model_.cleanup().isScanning()) {
         state_ = State::scanning;

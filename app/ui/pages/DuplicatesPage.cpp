@@ -4,6 +4,7 @@
 #include "app/ui/Widgets.hpp"
 #include "platform/Platform.hpp"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -53,6 +54,24 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     layout->addWidget(summaryLine);
 
     auto* actions = new QHBoxLayout;
+    auto* keepLabel = makeLabel(tr("Keep"), TextRole::secondary, this);
+    keepRuleBox = new QComboBox(this);
+    keepRuleBox->setObjectName(QStringLiteral("keepRule"));
+    keepRuleBox->setAccessibleName(tr("Copy to keep in each set"));
+    keepLabel->setBuddy(keepRuleBox);
+    for (const auto& [rule, label] :
+         {std::pair{varnok::KeepRule::original, tr("Original")},
+          std::pair{varnok::KeepRule::first, tr("First by path")},
+          std::pair{varnok::KeepRule::oldest, tr("Oldest")},
+          std::pair{varnok::KeepRule::newest, tr("Newest")},
+          std::pair{varnok::KeepRule::shortestPath, tr("Shortest path")}}) {
+        keepRuleBox->addItem(label, static_cast<int>(rule));
+    }
+    keepRuleBox->setToolTip(tr("Original keeps a name without a copy marker such as \" (1)\" or "
+                               "\" copy\", then the oldest, then the shortest path."));
+    actions->addWidget(keepLabel);
+    actions->addWidget(keepRuleBox);
+    actions->addSpacing(12);
     selectAllButton = makeButton(tr("Select All Copies"), this);
     selectNoneButton = makeButton(tr("Select None"), this);
     keepButton = makeButton(tr("Keep This Copy"), this);
@@ -96,6 +115,10 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
         connect(dialog, &QFileDialog::fileSelected, this,
                 [this](const QString& folder) { folderField->setText(folder); });
         dialog->open();
+    });
+    connect(keepRuleBox, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        model_.duplicates().setKeepRule(
+            static_cast<varnok::KeepRule>(keepRuleBox->itemData(index).toInt()));
     });
     connect(selectAllButton, &QPushButton::clicked, this,
             [this] { model_.duplicates().selectAllDuplicates(true); });
@@ -301,10 +324,15 @@ void DuplicatesPage::showState() {
     }
     summaryLine->setVisible(result.has_value());
     const bool idle = !model_.isBusy() && !model_.cleanup().cleanupPlan();
+    keepRuleBox->setCurrentIndex(
+        keepRuleBox->findData(static_cast<int>(model_.duplicates().keepRule())));
+    keepRuleBox->setEnabled(idle);
     selectAllButton->setEnabled(idle && result && !result->groups.empty());
     selectNoneButton->setEnabled(idle && selectedCount > 0);
     const auto file = currentFile();
     keepButton->setEnabled(idle && file.has_value() && sets->currentItem()->text(2).isEmpty());
+    keepButton->setAccessibleName(file ? tr("Keep %1").arg(qs(file->path()))
+                                       : tr("Keep This Copy"));
     revealButton->setEnabled(file.has_value());
     reviewButton->setEnabled(idle && selectedCount > 0);
 }

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,6 +26,8 @@ public:
     QPushButton* stopButton;
     QLabel* progressLine;
     QLabel* summaryLine;
+    // How the kept copy of each set is chosen: "Original" or one of the command line's rules.
+    QComboBox* keepRuleBox;
     QPushButton* selectAllButton;
     QPushButton* selectNoneButton;
     QPushButton* keepButton;

@@ -166,7 +166,7 @@ private slots:
         QVERIFY(model.isBusy());
         QVERIFY(settleExplore(model));
         QCOMPARE(model.duplicates().duplicateResult()->groups.size(), size_t(2));
-        // The largest waste first; the first copy by path is kept until the user chooses.
+        // The largest waste first; the original is kept until the user chooses.
         const DuplicateGroup& photos = model.duplicates().duplicateResult()->groups[0];
         QCOMPARE(photos.extraSize(), std::int64_t(8192));
         QCOMPARE(model.duplicates().duplicateKeeper(photos).name(), std::string("a.jpg"));
@@ -199,6 +199,37 @@ private slots:
         QCOMPARE(model.duplicates().duplicateSelection(),
                  (std::set<Url>{Url::file(folder + "/a.jpg", false),
                                 Url::file(folder + "/b.jpg", false)}));
+    }
+
+    // A copy named as one is never kept over its original, even when it is older and sorts
+    // first; the user may still pick another rule or copy.
+    void theOriginalIsKeptUnlessTheUserChoosesOtherwise() {
+        ScratchHome h;
+        const std::string copy = writeFile(h.home + "/Desktop/IMG_0005 (copy).jpg", "photo");
+        const std::string original = writeFile(h.home + "/Pictures/2023/IMG_0005.jpg", "photo");
+        std::filesystem::last_write_time(copy, std::filesystem::last_write_time(original) -
+                                                   std::chrono::hours(24));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        DuplicatesFlow& duplicates = model.duplicates();
+        duplicates.findDuplicates(h.url());
+        QVERIFY(settleExplore(model));
+        QCOMPARE(duplicates.duplicateResult()->groups.size(), size_t(1));
+        const DuplicateGroup& set = duplicates.duplicateResult()->groups[0];
+        QCOMPARE(duplicates.keepRule(), KeepRule::original);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), original);
+        duplicates.selectAllDuplicates(true);
+        QCOMPARE(duplicates.duplicateSelection(), std::set<Url>{Url::file(copy, false)});
+
+        // Another rule keeps the first by path, which leaves the selection.
+        duplicates.setKeepRule(KeepRule::first);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), copy);
+        QVERIFY(duplicates.duplicateSelection().empty());
+        duplicates.chooseDuplicateKeeper(set.id(), Url::file(original, false));
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), original);
+        // Picking a rule again forgets the hand-made choice.
+        duplicates.setKeepRule(KeepRule::oldest);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), copy);
     }
 
     void staleAndStoppedDuplicateSearchesChangeNothing() {

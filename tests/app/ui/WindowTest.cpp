@@ -356,8 +356,10 @@ private slots:
         auto* alert = stage.sheet<ui::Alert>("failure");
         QFile::remove(link);
         QVERIFY(alert->button(QStringLiteral("Scan again")) != nullptr);
+        // Sighted and screen-reader users get the same message.
         QCOMPARE(stage.screen().statusLine->text(),
                  QStringLiteral("Scan did not finish. Scan again to get current suggestions."));
+        QCOMPARE(stage.screen().statusLine->accessibleName(), stage.screen().statusLine->text());
         QVERIFY(stage.screen().staleBanner->isVisibleTo(&stage.screen()));
         alert->button(QStringLiteral("Scan again"))->click();
         QTRY_VERIFY(!stage.model->error().has_value());
