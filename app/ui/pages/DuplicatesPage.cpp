@@ -221,7 +221,8 @@ void DuplicatesPage::rebuild() {
         QList<QTreeWidgetItem*> groups;
         for (const DuplicateGroup& group : result->groups) {
             auto* top = new QTreeWidgetItem;
-            const FileNode& first = group.files.front();
+            // A set is named after the copy it keeps.
+            const FileNode& first = model_.duplicates().duplicateKeeper(group);
             top->setText(0, tr("%1 \u2014 %2 copies of %3")
                                 .arg(qs(first.name()))
                                 .arg(group.files.size())

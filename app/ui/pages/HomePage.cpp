@@ -95,7 +95,13 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     cleanupLine = makeLabel(QString(), TextRole::body, cleanup);
     cleanupColumn->addWidget(cleanupLine);
     cleanupButton = makeButton(tr("Open Cleanup"), cleanup);
-    cleanupColumn->addWidget(cleanupButton, 0, Qt::AlignLeft);
+    projectsButton = makeButton(tr("Find Build Output"), cleanup);
+    projectsButton->setObjectName(QStringLiteral("homeProjects"));
+    auto* cleanupButtons = new QHBoxLayout;
+    cleanupButtons->addWidget(cleanupButton);
+    cleanupButtons->addWidget(projectsButton);
+    cleanupButtons->addStretch(1);
+    cleanupColumn->addLayout(cleanupButtons);
     cleanupColumn->addStretch(1);
     grid->addWidget(cleanup, 0, 1);
 
@@ -133,6 +139,8 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 
     connect(cleanupButton, &QPushButton::clicked, this,
             [this] { model_.setPage(varnok::AppPage::cleanup); });
+    connect(projectsButton, &QPushButton::clicked, this,
+            [this] { model_.setPage(varnok::AppPage::projects); });
     connect(exploreButton, &QPushButton::clicked, this,
             [this] { model_.setPage(varnok::AppPage::explore); });
     using varnok::CleanupFlow;

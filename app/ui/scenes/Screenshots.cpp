@@ -360,11 +360,38 @@ const std::vector<Scene>& allScenes() {
              fillExplorable(s);
              s.open();
              s.model->setPage(varnok::AppPage::duplicates);
+             // A copy that sorts first by path: the original is still the one kept.
+             s.home.makeFolder("Desktop");
+             QFile::copy(QString::fromStdString(s.home.path("Pictures/2025/IMG_4105.jpg")),
+                         QString::fromStdString(s.home.path("Desktop/IMG_4105 (copy).jpg")));
              s.window->pages()->duplicates->folderField->setText(s.home.home());
              s.model->duplicates().findDuplicates(s.home.url());
              s.need(scenes::waitUntil([&] { return !s.model->duplicates().isFindingDuplicates(); }),
                     "no duplicate search");
              s.model->duplicates().selectAllDuplicates(true);
+             s.settle();
+         }},
+        {"projects",
+         [](Stage& s) {
+             fillExplorable(s);
+             auto& h = s.home;
+             h.write("Projects/site/package.json", 40, 30);
+             h.write("Projects/site/package-lock.json", 60, 30);
+             h.write("Projects/site/node_modules/react/index.js", 3'600'000, 30);
+             h.write("Projects/site/node_modules/left-pad/index.js", 900'000, 30);
+             h.write("Projects/engine/Cargo.toml", 200, 9);
+             h.write("Projects/engine/target/debug/engine", 8'200'000, 2);
+             h.write("Projects/tool/pyproject.toml", 300, 60);
+             h.write("Projects/tool/.venv/pyvenv.cfg", 100, 60);
+             h.write("Projects/tool/.venv/lib/python3.11/site-packages/numpy/core.so", 5'400'000,
+                     60);
+             s.open();
+             s.model->setPage(varnok::AppPage::projects);
+             s.model->projects().setProjectFolder(s.home.url());
+             s.model->projects().detectProjects();
+             s.need(scenes::waitUntil([&] { return !s.model->projects().isDetecting(); }),
+                    "no project detection");
+             s.model->projects().selectProject(s.home.path("Projects/site"), true);
              s.settle();
          }},
         {"settings",

@@ -210,6 +210,80 @@ private slots:
         QCOMPARE(model.recovery().cleanupHistory()[0].outcomes[0].restoredAt, before);
     }
 
+    // Build output found under a folder moves through the same review, history and restore, and
+    // a plan whose selection changed moves nothing.
+    void projectOutputMovesAndComesBack() {
+        ScratchHome h;
+        const std::string site = h.home + "/Projects/site";
+        writeFile(site + "/package.json", "{}");
+        writeFile(site + "/package-lock.json", "{}");
+        const std::string modules = writeFile(site + "/node_modules/pad/index.js", "x");
+        const std::string engine = h.home + "/Projects/engine";
+        writeFile(engine + "/Cargo.toml", "[package]");
+        writeFile(engine + "/target/debug/engine", std::string(4000, 'b'));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        ProjectsFlow& projects = model.projects();
+        projects.setProjectFolder(Url::file(h.home + "/Projects", true));
+        projects.detectProjects();
+        QVERIFY(projects.isDetecting() && model.isBusy());
+        QVERIFY(f.settle());
+        QCOMPARE(projects.projectCandidates()->size(), size_t(2));
+        // Largest first: the Rust build output, then the dependencies.
+        QCOMPARE(projects.projectCandidates()->at(0).id().path(), engine + "/target");
+
+        // The selection is fixed while its plan is shown.
+        projects.selectProject(engine, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
+        projects.toggleProject(Url::file(engine + "/target", true));
+        QCOMPARE(projects.projectSelection().size(), size_t(1));
+        model.cleanup().setCleanupPlan(std::nullopt);
+        projects.selectAll(false);
+        projects.selectProject(site, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        const CleanupPlan plan = *model.cleanup().cleanupPlan();
+        QCOMPARE(plan.items.size(), size_t(1));
+        QCOMPARE(plan.scanRoot, Url::file(h.home + "/Projects", true));
+        model.cleanup().confirmCleanup(plan);
+        QVERIFY(f.settle());
+        QCOMPARE(model.error(), std::nullopt);
+        const TrashReport report = *model.cleanup().cleanupReport();
+        QCOMPARE(report.outcomes.at(0).status, TrashStatus::moved);
+        QVERIFY(!exists(site + "/node_modules") && exists(engine + "/target"));
+        QCOMPARE(projects.projectCandidates()->size(), size_t(1));
+        QVERIFY(projects.projectSelection().empty());
+
+        model.cleanup().setCleanupReport(std::nullopt);
+        model.recovery().loadCleanupHistory();
+        bool done = false;
+        model.recovery().restoreItem(report.id, report.outcomes[0].originalURL,
+                                     [&](std::optional<QString> error) {
+                                         QCOMPARE(error, std::nullopt);
+                                         done = true;
+                                     });
+        QTRY_VERIFY(done);
+        QVERIFY(exists(modules));
+
+        // A detection that ends while the confirmation is open starts a new selection: the plan
+        // no longer matches it and moves nothing.
+        projects.detectProjects();
+        QVERIFY(f.settle());
+        projects.selectProject(site, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        const CleanupPlan stale = *model.cleanup().cleanupPlan();
+        projects.detectProjects();
+        QVERIFY(f.settle());
+        model.cleanup().confirmCleanup(stale);
+        QVERIFY(f.settle());
+        QCOMPARE(model.error(),
+                 text("Your selection changed. Review the folders again before moving them."));
+        QVERIFY(exists(modules));
+    }
+
     void anUnreadableHistoryIsReported() {
         ScratchHome h;
         ModelFixture f;

@@ -4,11 +4,15 @@
 #include "app/ui/RecoverySheets.hpp"
 #include "app/ui/Sheets.hpp"
 #include "app/ui/Widgets.hpp"
+#include "app/ui/pages/PageStack.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 #include "core/trash/TrashService.hpp"
 
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
+#include <QTreeWidget>
 #include <QtTest>
 
 using namespace ombrelo;
@@ -470,6 +474,49 @@ private slots:
                 QCOMPARE(result->titleLabel->text(), QStringLiteral("Cleanup results"));
             }
         }
+    }
+
+    // From the Home page's promise to build output in the Trash, as a user goes: by name, by
+    // keyboard and by the check boxes of the list.
+    void projectsPageFindsAndMovesBuildOutput() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.open();
+        auto* home = stage.window->findChild<QPushButton*>("homeProjects");
+        QVERIFY(home != nullptr);
+        home->click();
+        QCOMPARE(stage.model->page(), varnok::AppPage::projects);
+        QCOMPARE(stage.window->pages()->navigation->currentItem()->text(),
+                 QStringLiteral("Projects"));
+
+        auto* page = stage.window->findChild<QWidget*>("projectsPage");
+        auto* folder = page->findChild<QLineEdit*>("projectFolder");
+        auto* review = page->findChild<QPushButton*>("reviewProjects");
+        auto* list = page->findChild<QTreeWidget*>("projectList");
+        folder->setText(QString::fromStdString(stage.home.path("Projects")));
+        QTest::keyClick(folder, Qt::Key_Return);
+        QTRY_VERIFY(stage.model->projects().projectCandidates().has_value());
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QVERIFY(!review->isEnabled());
+
+        // Ticking the project ticks its folders.
+        QTreeWidgetItem* project = list->topLevelItem(0);
+        QCOMPARE(project->child(0)->text(0), QStringLiteral("node_modules"));
+        project->setCheckState(0, Qt::Checked);
+        QCOMPARE(project->child(0)->checkState(0), Qt::Checked);
+        QCOMPARE(stage.model->projects().projectSelection().size(), 1u);
+        QVERIFY(review->isEnabled());
+
+        review->click();
+        auto* confirm = stage.sheet<ui::ConfirmSheet>("confirmation");
+        QCOMPARE(confirm->acknowledged->text(),
+                 QStringLiteral("I have stopped related builds, servers and tools."));
+        confirm->acknowledged->click();
+        confirm->moveButton->click();
+        QTRY_VERIFY(stage.model->cleanup().cleanupReport().has_value());
+        QVERIFY(
+            !QFile::exists(QString::fromStdString(stage.home.path("Projects/site/node_modules"))));
+        QCOMPARE(list->topLevelItemCount(), 0);
     }
 
     void historyStartsEmpty() {
