@@ -73,9 +73,9 @@ void CandidateRow::update(bool queued) {
     reveal->setEnabled(!busy);
 }
 
-CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
-                             varnok::CleanupCategory category, QWidget* parent)
-    : Card(parent), model_(model), screen_(screen), category_(category) {
+CategoryGroup::CategoryGroup(varnok::AppModel& model, varnok::CleanupCategory category,
+                             QWidget* parent)
+    : Card(parent), model_(model), category_(category) {
     setObjectName(qs(category.rawValue()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 14, 16, 14);
@@ -137,12 +137,12 @@ CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
     layout->addWidget(showMoreButton, 0, Qt::AlignLeft);
 
     connect(viewButton, &QPushButton::clicked, this,
-            [this] { screen_.setExpanded(category_, !expanded_); });
+            [this] { emit expandRequested(category_, !expanded_); });
     connect(selectButton, &QPushButton::clicked, this, &CategoryGroup::toggleAvailable);
     connect(showMoreButton, &QPushButton::clicked, this,
-            [this] { screen_.showMoreRows(category_); });
+            [this] { emit showMoreRequested(category_); });
     connect(closeAppsButton, &QPushButton::clicked, this,
-            [this] { screen_.askToCloseApps(category_); });
+            [this] { emit closeAppsRequested(category_); });
 }
 
 std::vector<const varnok::CleanupCandidate*> CategoryGroup::members() const {
@@ -175,13 +175,8 @@ void CategoryGroup::toggleAvailable() {
             allQueued = allQueued && queued.count(candidate->id()) > 0;
         }
     }
-    // Copies: each toggle republishes the model's lists.
-    for (const auto& candidate : available) {
-        bool isQueued = queued.count(candidate.id()) > 0;
-        if (allQueued == isQueued) {
-            model_.cleanup().toggleQueue(candidate);
-        }
-    }
+    // One change of the queue for the whole group.
+    model_.cleanup().setQueued(available, !allQueued);
 }
 
 void CategoryGroup::update(bool expanded, int rowLimit) {

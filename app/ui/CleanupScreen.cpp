@@ -99,7 +99,15 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     refresh_.setInterval(3000);
     connect(&refresh_, &QTimer::timeout, this,
             [this] { model_.cleanup().refreshCleanRunningApps(); });
-    connect(&model_.cleanup(), &varnok::CleanupFlow::changed, this, [this] { sync(); });
+    connect(&model_.cleanup(), &varnok::CleanupFlow::changed, this,
+            [this](varnok::CleanupFlow::Field field) {
+                // A new scan result starts with every group closed and its rows unpaged.
+                if (field == varnok::CleanupFlow::Field::scanRevision) {
+                    expanded_.clear();
+                    rowLimits_.clear();
+                }
+                sync();
+            });
     // Messages on screen and work elsewhere decide whether a scan may start.
     connect(&model_, &varnok::AppModel::changed, this, [this] { sync(); });
     connect(&model_, &varnok::AppModel::busyChanged, this, [this] { sync(); });
@@ -292,7 +300,10 @@ QWidget* CleanupScreen::buildResults() {
     groupsLayout_->setContentsMargins(0, 0, 0, 0);
     groupsLayout_->setSpacing(10);
     for (varnok::CleanupCategory category : varnok::CleanupCategory::allCases()) {
-        auto* group = new CategoryGroup(model_, *this, category, groupsBox_);
+        auto* group = new CategoryGroup(model_, category, groupsBox_);
+        connect(group, &CategoryGroup::expandRequested, this, &CleanupScreen::setExpanded);
+        connect(group, &CategoryGroup::showMoreRequested, this, &CleanupScreen::showMoreRows);
+        connect(group, &CategoryGroup::closeAppsRequested, this, &CleanupScreen::askToCloseApps);
         groupsLayout_->addWidget(group);
         groups_.emplace(category, group);
     }

@@ -18,12 +18,13 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     : QMainWindow(parent), model_(model) {
     setWindowTitle(tr("Ombrelo"));
     setWindowIcon(applicationIcon());
-    setMinimumSize(1180, 780);
     resize(1480, 960);
 
     screen_ = new CleanupScreen(model_, this);
     pages_ = new PageStack(model_, screen_, this);
     setCentralWidget(pages_);
+    // The content, not the frame with its menu bar, never shrinks below this.
+    pages_->setMinimumSize(1180, 780);
     model_.refreshVolume();
 
     QMenu* file = menuBar()->addMenu(tr("&File"));

@@ -331,6 +331,8 @@ void ExplorePage::showMapSettings() {
     map->setVisible(!listOnly);
     listPanel_->setVisible(listOnly || !model_.explore().mapExpanded());
     depthBox->setEnabled(!listOnly);
+    // There is no map to enlarge in List mode.
+    expandBox->setEnabled(!listOnly);
     colouring->setEnabled(!listOnly);
 }
 
@@ -356,11 +358,15 @@ void ExplorePage::showProgress() {
                 .arg(qs(progress.currentPath)));
         progressLine->setVisible(true);
     } else if (!model_.explore().isSample() && model_.explore().scanURL()) {
-        progressLine->setText(tr("%1 \u00b7 %2 files in %3 folders \u00b7 scanned in %4 s")
+        const double seconds = model_.explore().duration();
+        // A fast scan is not "0.0 s".
+        const QString took = seconds < 0.1 ? tr("scanned in under 0.1 s")
+                                           : tr("scanned in %1 s").arg(seconds, 0, 'f', 1);
+        progressLine->setText(tr("%1 \u00b7 %2 files in %3 folders \u00b7 %4")
                                   .arg(qs(model_.explore().scanURL()->path()))
                                   .arg(QLocale().toString(model_.explore().root().fileCount))
                                   .arg(QLocale().toString(model_.explore().root().folderCount))
-                                  .arg(QString::number(model_.explore().duration(), 'f', 1)));
+                                  .arg(took));
         progressLine->setVisible(true);
     } else {
         progressLine->setVisible(false);

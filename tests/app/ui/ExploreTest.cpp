@@ -150,9 +150,11 @@ private slots:
         QVERIFY(model.explore().history().empty());
         QCOMPARE(page.listModel->rowCount(), 5);
 
-        // The list mode hides the map; reveal of the sample data explains itself.
+        // The list mode hides the map and offers no larger one; reveal of the sample data
+        // explains itself.
         model.explore().setMapMode(FolderMapMode::list);
         QVERIFY(page.map->isHidden());
+        QVERIFY(!page.expandBox->isEnabled());
         page.list->setCurrentIndex(page.listModel->index(0, 0));
         page.revealButton->click();
         QCOMPARE(model.note().value_or(QString()),
