@@ -66,6 +66,17 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
                            TextRole::caption, this);
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
+    reasonLine = makeLabel(QString(), TextRole::warning, this);
+    reasonLine->setObjectName(QStringLiteral("reasonLine"));
+    const bool notMoved = outcome_.status == varnok::TrashStatus::failed ||
+                          outcome_.status == varnok::TrashStatus::notAttempted;
+    if (notMoved && outcome_.message && !outcome_.message->empty()) {
+        reasonLine->setText(qs(varnok::PathText::displayable(*outcome_.message)));
+    } else if (outcome_.status == varnok::TrashStatus::notAttempted) {
+        reasonLine->setText(tr("The cleanup stopped before this item."));
+    }
+    reasonLine->setVisible(!reasonLine->text().isEmpty());
+    texts->addWidget(reasonLine);
     availabilityLine = makeLabel(tr("Checking recovery\u2026"), TextRole::secondary, this);
     texts->addWidget(availabilityLine);
     layout->addLayout(texts, 1);
@@ -76,6 +87,10 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     showInTrash = makeButton(tr("Show in Trash"), this);
     setButtonSymbol(showInTrash, "arrow.forward");
     showInTrash->hide();
+    // Rows with and without the button keep their sizes in one column.
+    QSizePolicy keepPlace = showInTrash->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    showInTrash->setSizePolicy(keepPlace);
     layout->addWidget(showInTrash, 0, Qt::AlignTop);
     restore = makeButton(tr("Restore"), this);
     restore->setToolTip(outcome_.trashIdentity
@@ -95,8 +110,14 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
 }
 
 void OutcomeRow::update() {
+    using State = varnok::RecoveryAvailability::State;
+    // Nothing to put back: the item is back already, or it never moved.
+    const bool nothingToRestore =
+        outcome_.status == varnok::TrashStatus::restored ||
+        (availability_ && (availability_->state == State::alreadyRestored ||
+                           availability_->state == State::notMoved));
     restore->setEnabled(!model_.isBusy() && outcome_.trashIdentity.has_value() &&
-                        outcome_.originalParentIdentity.has_value());
+                        outcome_.originalParentIdentity.has_value() && !nothingToRestore);
 }
 
 void OutcomeRow::checkAvailability() {
@@ -118,6 +139,7 @@ void OutcomeRow::checkAvailability() {
                 row->availabilityLine->setText(qs(answer.message));
                 row->showInTrash->setVisible(answer.canRevealInTrash &&
                                              row->outcome_.trashURL.has_value());
+                row->update();
             },
             Qt::QueuedConnection);
     });
@@ -133,21 +155,14 @@ void OutcomeRow::askToRestore() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     varnok::AppModel* model = &model_;
     QPointer<QWidget> host = host_;
-    QPointer<OutcomeRow> row(this);
     varnok::Uuid reportID = reportID_;
     varnok::Url url = outcome_.originalURL;
     connect(box, &QDialog::finished, box, [=] {
         if (box->clicked() != yes) {
             return;
         }
-        if (row) {
-            emit row->restoreStarted();
-        }
         // The row may be redrawn while the restore runs; the sheet keeps the answer.
-        model->recovery().restoreItem(reportID, url, [host, row](std::optional<QString> failure) {
-            if (row) {
-                emit row->restoreEnded();
-            }
+        model->recovery().restoreItem(reportID, url, [host](std::optional<QString> failure) {
             if (!failure || !host) {
                 return;
             }
@@ -206,14 +221,6 @@ Alert* OutcomeSheet::openQuestion() const {
 OutcomeRow* OutcomeSheet::addRow(QLayout* layout, const varnok::Uuid& reportID,
                                  const varnok::TrashOutcome& outcome) {
     auto* row = new OutcomeRow(model_, this, reportID, outcome, layout->parentWidget());
-    connect(row, &OutcomeRow::restoreStarted, this, [this] {
-        ++restoring_;
-        refresh();
-    });
-    connect(row, &OutcomeRow::restoreEnded, this, [this] {
-        restoring_ = std::max(0, restoring_ - 1);
-        refresh();
-    });
     layout->addWidget(row);
     rows_.push_back(row);
     return row;
@@ -454,7 +461,8 @@ void HistorySheet::rebuild() {
 
 void HistorySheet::refresh() {
     OutcomeSheet::refresh();
-    restoringLine->setVisible(restoring_ > 0);
+    // From the flow, not from the row that asked: the row may be rebuilt while it runs.
+    restoringLine->setVisible(model_.recovery().isRestoring());
     refreshButton->setEnabled(!model_.isBusy());
 }
 

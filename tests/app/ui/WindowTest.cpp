@@ -429,13 +429,27 @@ private slots:
         target->restore->click();
         QTRY_VERIFY(history->openQuestion() != nullptr);
         history->openQuestion()->button(QStringLiteral("Restore"))->click();
+        // The rows are rebuilt while it runs; the sheet still knows when it is over.
+        QVERIFY(history->restoringLine->isVisibleTo(history));
+        history->filterButtons[1]->click();
         QTRY_VERIFY(QFile::exists(QString::fromStdString(spotify)));
         QTRY_VERIFY(!stage.model->isBusy());
+        QVERIFY(!history->restoringLine->isVisibleTo(history));
         history->filterButtons[2]->click();
         auto restored = history->rows();
         QCOMPARE(restored.size(), 1u);
         QCOMPARE(restored.front()->outcome().originalURL.path(), spotify);
         QCOMPARE(restored.front()->status->text(), QStringLiteral("Restored"));
+        QVERIFY(!restored.front()->restore->isEnabled());
+        // Sizes line up whether or not a row offers "Show in Trash".
+        history->filterButtons[0]->click();
+        auto all = history->rows();
+        QVERIFY(all.size() > 1);
+        stage.waitForAvailability(history);
+        QTRY_VERIFY(all.front()->size->isVisible());
+        for (ui::OutcomeRow* row : all) {
+            QCOMPARE(row->size->geometry().right(), all.front()->size->geometry().right());
+        }
         // The history on disk says so too.
         bool onDisk = false;
         for (const auto& report :
@@ -482,6 +496,13 @@ private slots:
             if (!closing) {
                 auto* result = stage.sheet<ui::ResultSheet>("result");
                 QCOMPARE(result->titleLabel->text(), QStringLiteral("Cleanup results"));
+                // Each item left behind says why.
+                for (ui::OutcomeRow* row : result->rows()) {
+                    if (row->outcome().status != varnok::TrashStatus::moved) {
+                        QVERIFY(row->reasonLine->isVisibleTo(row));
+                        QVERIFY(!row->reasonLine->text().isEmpty());
+                    }
+                }
             }
         }
     }
