@@ -23,9 +23,8 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     name = makeLabel(qs(varnok::PathText::displayable(varnok::ConsumerCleanup::title(
                          candidate_.node.id, model.cleanup().cleanHome()))),
                      TextRole::body, this);
-    path = makeLabel(qs(varnok::PathText::displayable(candidate_.node.id.path())),
-                     TextRole::caption, this);
-    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    path = new PathLabel(QString(), qs(varnok::PathText::displayable(candidate_.node.id.path())),
+                         TextRole::caption, this);
     texts->addWidget(name);
     texts->addWidget(path);
     layout->addLayout(texts, 1);

@@ -82,7 +82,11 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     statusLine = makeLabel(QString(), TextRole::body, statusCard);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLayout->addWidget(statusLine, 1);
-    statusOuter->addWidget(statusCard);
+    // As wide as the content below it, so that it lines up with the banners there.
+    statusCard->setMaximumWidth(contentWidth);
+    statusOuter->addStretch(1);
+    statusOuter->addWidget(statusCard, 100);
+    statusOuter->addStretch(1);
     layout->addWidget(statusBox_);
 
     pages_ = new QStackedWidget(this);
@@ -259,11 +263,17 @@ QWidget* CleanupScreen::buildResults() {
     detailsLayout->addWidget(
         new SymbolView("exclamationmark.triangle", 20, TextRole::warning, details), 0,
         Qt::AlignTop);
-    detailsLayout->addWidget(makeLabel(tr("These folders may need access, or their files changed "
-                                          "during the scan. Other readable folders were checked. "
-                                          "Review access and scan again."),
-                                       TextRole::body, details),
-                             1);
+    auto* detailsTexts = new QVBoxLayout;
+    detailsTexts->setSpacing(6);
+    detailsTexts->addWidget(makeLabel(tr("These folders may need access, or their files changed "
+                                         "during the scan. Other readable folders were checked. "
+                                         "Review access and scan again."),
+                                      TextRole::body, details));
+    unreadableList = makeLabel(QString(), TextRole::caption, details);
+    unreadableList->setObjectName(QStringLiteral("unreadableList"));
+    unreadableList->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detailsTexts->addWidget(unreadableList);
+    detailsLayout->addLayout(detailsTexts, 1);
     accessSettingsButton = makeButton(tr("Access settings"), details);
     detailsLayout->addWidget(accessSettingsButton, 0, Qt::AlignTop);
     accessSettingsButton->setVisible(model_.canOpenAccessSettings());
@@ -505,6 +515,16 @@ void CleanupScreen::syncResults() {
                                    : tr("%1 folders could not be checked \u00b7 Details"))
                       .arg(unreadable));
     unreadableDetails->setVisible(unreadable > 0 && shownLimits_);
+    // The folders themselves, one a line; a long list ends with how many more there are.
+    constexpr qlonglong listed = 20;
+    QStringList folders;
+    for (qlonglong i = 0; i < std::min(unreadable, listed); ++i) {
+        folders << qs(varnok::PathText::displayable(result.unreadable[static_cast<size_t>(i)]));
+    }
+    if (unreadable > listed) {
+        folders << tr("and %1 more").arg(unreadable - listed);
+    }
+    unreadableList->setText(folders.join(QLatin1Char('\n')));
 
     nothingToReview->setVisible(!any);
     nothingText->setText(unreadable > 0

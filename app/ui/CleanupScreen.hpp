@@ -53,6 +53,8 @@ public:
     QPushButton* scanAgainButton;
     QPushButton* unreadableToggle;
     QWidget* unreadableDetails;
+    // The folders that could not be checked, inside the details.
+    QLabel* unreadableList;
     QPushButton* accessSettingsButton;
     QWidget* nothingToReview;
     QLabel* nothingText;

@@ -62,9 +62,9 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     head->addWidget(status);
     head->addStretch(1);
     texts->addLayout(head);
-    auto* path = makeLabel(qs(varnok::PathText::displayable(outcome_.originalURL.path())),
-                           TextRole::caption, this);
-    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* path =
+        new PathLabel(QString(), qs(varnok::PathText::displayable(outcome_.originalURL.path())),
+                      TextRole::caption, this);
     texts->addWidget(path);
     reasonLine = makeLabel(QString(), TextRole::warning, this);
     reasonLine->setObjectName(QStringLiteral("reasonLine"));

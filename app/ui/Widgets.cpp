@@ -188,4 +188,29 @@ QFrame* makeSeparator(QWidget* parent) {
     return line;
 }
 
+PathLabel::PathLabel(const QString& prefix, const QString& path, TextRole role, QWidget* parent)
+    : QLabel(parent), prefix_(prefix), path_(path) {
+    setTextRole(this, role);
+    setWordWrap(false);
+    setTextFormat(Qt::PlainText);
+    setToolTip(path_);
+    setAccessibleName(prefix_ + path_);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    elide();
+}
+
+QSize PathLabel::minimumSizeHint() const {
+    return QSize(80, QLabel::minimumSizeHint().height());
+}
+
+void PathLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void PathLabel::elide() {
+    const int room = std::max(0, width() - fontMetrics().horizontalAdvance(prefix_));
+    setText(prefix_ + fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
+}
+
 } // namespace ombrelo::ui

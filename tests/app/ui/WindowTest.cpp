@@ -222,6 +222,10 @@ private slots:
             QVERIFY(!screen.unreadableDetails->isVisibleTo(&screen));
             screen.unreadableToggle->click();
             QVERIFY(screen.unreadableDetails->isVisibleTo(&screen));
+            // The details name the folders.
+            QVERIFY(screen.unreadableList->text().contains(
+                QString::fromStdString(stage.home.path("Library/Caches/com.spotify.client"))));
+            QCOMPARE(screen.unreadableList->text().count(QLatin1Char('\n')), denied - 1);
         }
     }
 
@@ -375,6 +379,9 @@ private slots:
                  QStringLiteral("Scan did not finish. Scan again to get current suggestions."));
         QCOMPARE(stage.screen().statusLine->accessibleName(), stage.screen().statusLine->text());
         QVERIFY(stage.screen().staleBanner->isVisibleTo(&stage.screen()));
+        // The two warnings line up.
+        QTRY_COMPARE(stage.screen().statusLine->parentWidget()->width(),
+                     stage.screen().staleBanner->width());
         alert->button(QStringLiteral("Scan again"))->click();
         QTRY_VERIFY(!stage.model->error().has_value());
         QTRY_VERIFY(!stage.model->cleanup().isScanning() && !stage.model->cleanup().needsRescan());
@@ -548,6 +555,22 @@ private slots:
         QVERIFY(
             !QFile::exists(QString::fromStdString(stage.home.path("Projects/site/node_modules"))));
         QCOMPARE(list->topLevelItemCount(), 0);
+    }
+
+    void longPathsGiveWayInTheMiddle() {
+        const QString path = QStringLiteral("/home/morvel/.var/app/com.example.Editor/cache/"
+                                            "Google Chrome Canary/Default/Service Worker");
+        ui::PathLabel label(QStringLiteral("File location  "), path, ui::TextRole::secondary);
+        label.show();
+        label.resize(260, 20);
+        QVERIFY(label.text().startsWith(QStringLiteral("File location  /home")));
+        QVERIFY(label.text().contains(QChar(0x2026)));
+        QVERIFY(label.text().endsWith(QStringLiteral("Worker")));
+        QVERIFY(label.fontMetrics().horizontalAdvance(label.text()) <= 260);
+        QCOMPARE(label.accessibleName(), QStringLiteral("File location  ") + path);
+        QCOMPARE(label.toolTip(), path);
+        label.resize(2000, 20);
+        QCOMPARE(label.text(), QStringLiteral("File location  ") + path);
     }
 
     void historyStartsEmpty() {
