@@ -2,6 +2,7 @@
 
 #include "app/ui/UiText.hpp"
 #include "app/ui/Widgets.hpp"
+#include "app/ui/duplicates/DuplicateListModel.hpp"
 #include "platform/Platform.hpp"
 
 #include <QComboBox>
@@ -11,7 +12,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ombrelo::ui {
@@ -19,13 +20,6 @@ namespace ombrelo::ui {
 using varnok::AppModel;
 using varnok::DuplicateGroup;
 using varnok::FileNode;
-
-namespace {
-
-constexpr int urlRole = Qt::UserRole;
-constexpr int groupRole = Qt::UserRole + 1;
-
-} // namespace
 
 DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     auto* layout = new QVBoxLayout(this);
@@ -86,11 +80,16 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     actions->addWidget(reviewButton);
     layout->addLayout(actions);
 
-    sets = new QTreeWidget(this);
-    sets->setColumnCount(3);
-    sets->setHeaderLabels({tr("File"), tr("Size"), tr("")});
-    sets->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    sets = new QTreeView(this);
+    sets->setObjectName(QStringLiteral("duplicateSets"));
+    sets->setAccessibleName(tr("Sets of identical files"));
+    setsModel = new DuplicateListModel(model_.duplicates(), sets);
+    sets->setModel(setsModel);
+    sets->header()->setSectionResizeMode(DuplicateListModel::file, QHeaderView::Stretch);
+    sets->header()->setSectionResizeMode(DuplicateListModel::size, QHeaderView::ResizeToContents);
+    sets->header()->setSectionResizeMode(DuplicateListModel::kept, QHeaderView::ResizeToContents);
     sets->header()->setStretchLastSection(false);
+    sets->setTextElideMode(Qt::ElideMiddle);
     sets->setUniformRowHeights(true);
     sets->setAlternatingRowColors(true);
     layout->addWidget(sets, 1);
@@ -125,11 +124,11 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     connect(selectNoneButton, &QPushButton::clicked, this,
             [this] { model_.duplicates().selectAllDuplicates(false); });
     connect(keepButton, &QPushButton::clicked, this, [this] {
-        auto* item = sets->currentItem();
-        if (item != nullptr && item->parent() != nullptr) {
-            model_.duplicates().chooseDuplicateKeeper(
-                *varnok::Url::parse(item->data(0, groupRole).toString().toStdString()),
-                *varnok::Url::parse(item->data(0, urlRole).toString().toStdString()));
+        const QModelIndex current = sets->currentIndex();
+        const FileNode* file = setsModel->fileAt(current);
+        const DuplicateGroup* group = setsModel->groupAt(current);
+        if (file != nullptr && group != nullptr) {
+            model_.duplicates().chooseDuplicateKeeper(group->id(), file->id);
         }
     });
     connect(revealButton, &QPushButton::clicked, this, [this] {
@@ -139,17 +138,12 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     });
     connect(reviewButton, &QPushButton::clicked, this,
             [this] { model_.duplicates().prepareDuplicateCleanup(); });
-    connect(sets, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (rebuilding_ || column != 0 || item->parent() == nullptr) {
-            return;
-        }
-        const auto url = varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
-        const bool checked = item->checkState(0) == Qt::Checked;
-        if (url && checked != (model_.duplicates().duplicateSelection().count(*url) != 0)) {
-            model_.duplicates().toggleDuplicate(*url);
-        }
+    connect(sets->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { showState(); });
+    connect(setsModel, &QAbstractItemModel::modelReset, this, [this] {
+        sets->expandAll();
+        showState();
     });
-    connect(sets, &QTreeWidget::currentItemChanged, this, [this] { showState(); });
     using varnok::CleanupFlow;
     using varnok::DuplicatesFlow;
     connect(&model_.duplicates(), &DuplicatesFlow::changed, this,
@@ -159,8 +153,6 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
                 case DuplicatesFlow::Field::duplicateKeepers:
                 case DuplicatesFlow::Field::duplicateSelection:
                 case DuplicatesFlow::Field::keepRule:
-                    rebuild();
-                    break;
                 case DuplicatesFlow::Field::isFindingDuplicates:
                 case DuplicatesFlow::Field::duplicateProgress:
                     showState();
@@ -178,7 +170,8 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
             folderField->setText(qs(model_.homeScanLocation().path()));
         }
     });
-    rebuild();
+    sets->expandAll();
+    showState();
 }
 
 std::optional<varnok::Url> DuplicatesPage::typedFolder() const {
@@ -191,81 +184,14 @@ std::optional<varnok::Url> DuplicatesPage::typedFolder() const {
 }
 
 std::optional<varnok::Url> DuplicatesPage::currentFile() const {
-    auto* item = sets->currentItem();
-    if (item == nullptr || item->parent() == nullptr) {
-        return std::nullopt;
+    if (const FileNode* file = setsModel->fileAt(sets->currentIndex())) {
+        return file->id;
     }
-    return varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
+    return std::nullopt;
 }
 
-QTreeWidgetItem* DuplicatesPage::rowOf(const varnok::Url& url) const {
-    const QString text = qs(url.absoluteString());
-    for (int i = 0; i < sets->topLevelItemCount(); ++i) {
-        auto* group = sets->topLevelItem(i);
-        for (int j = 0; j < group->childCount(); ++j) {
-            if (group->child(j)->data(0, urlRole).toString() == text) {
-                return group->child(j);
-            }
-        }
-    }
-    return nullptr;
-}
-
-void DuplicatesPage::rebuild() {
-    rebuilding_ = true;
-    const std::optional<varnok::Url> current = currentFile();
-    sets->clear();
-    const auto& result = model_.duplicates().duplicateResult();
-    if (result) {
-        const auto& selection = model_.duplicates().duplicateSelection();
-        QList<QTreeWidgetItem*> groups;
-        for (const DuplicateGroup& group : result->groups) {
-            auto* top = new QTreeWidgetItem;
-            // A set is named after the copy it keeps.
-            const FileNode& first = model_.duplicates().duplicateKeeper(group);
-            top->setText(0, tr("%1 \u2014 %2 copies of %3")
-                                .arg(qs(first.name()))
-                                .arg(group.files.size())
-                                .arg(formatSize(first.logicalSize)));
-            top->setText(1, tr("%1 extra").arg(formatSize(group.extraSize())));
-            top->setFirstColumnSpanned(false);
-            QFont bold = top->font(0);
-            bold.setBold(true);
-            top->setFont(0, bold);
-            top->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            const varnok::Url& keeper = model_.duplicates().duplicateKeeper(group).id;
-            for (const FileNode& file : group.files) {
-                auto* row = new QTreeWidgetItem(top);
-                row->setText(0, qs(file.id.path()));
-                row->setText(1, formatSize(file.logicalSize));
-                row->setData(0, urlRole, qs(file.id.absoluteString()));
-                row->setData(0, groupRole, qs(group.id().absoluteString()));
-                row->setToolTip(0, qs(file.id.path()));
-                if (file.id == keeper) {
-                    row->setText(2, tr("Kept"));
-                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-                    row->setData(0, Qt::CheckStateRole, QVariant());
-                } else {
-                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
-                                  Qt::ItemIsUserCheckable);
-                    row->setCheckState(0,
-                                       selection.count(file.id) != 0 ? Qt::Checked : Qt::Unchecked);
-                }
-            }
-            groups.append(top);
-        }
-        sets->addTopLevelItems(groups);
-        sets->expandAll();
-        if (current) {
-            if (auto* item = rowOf(*current)) {
-                sets->setCurrentItem(item);
-            }
-        }
-    }
-    sets->resizeColumnToContents(1);
-    sets->resizeColumnToContents(2);
-    rebuilding_ = false;
-    showState();
+QModelIndex DuplicatesPage::rowOf(const varnok::Url& url) const {
+    return setsModel->indexOf(url);
 }
 
 void DuplicatesPage::showState() {
@@ -331,7 +257,11 @@ void DuplicatesPage::showState() {
     selectAllButton->setEnabled(idle && result && !result->groups.empty());
     selectNoneButton->setEnabled(idle && selectedCount > 0);
     const auto file = currentFile();
-    keepButton->setEnabled(idle && file.has_value() && sets->currentItem()->text(2).isEmpty());
+    const DuplicateGroup* group = setsModel->groupAt(sets->currentIndex());
+    const bool kept =
+        group != nullptr && file && model_.duplicates().duplicateKeeper(*group).id == *file;
+    keepButton->setEnabled(idle && file.has_value() && !kept);
+    sets->setEnabled(idle || model_.duplicates().isFindingDuplicates());
     keepButton->setAccessibleName(file ? tr("Keep %1").arg(qs(file->path()))
                                        : tr("Keep This Copy"));
     revealButton->setEnabled(file.has_value());

@@ -2,6 +2,7 @@
 #include "app/ui/MainWindow.hpp"
 #include "app/ui/RecoverySheets.hpp"
 #include "app/ui/Sheets.hpp"
+#include "app/ui/duplicates/DuplicateListModel.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
@@ -213,18 +214,35 @@ private slots:
         page->folderField->setText(s.home.home() + "/Pictures");
         page->findButton->click();
         QVERIFY(scenes::waitUntil([&] { return !s.model->duplicates().isFindingDuplicates(); }));
-        QCOMPARE(page->sets->topLevelItemCount(), 1);
-        QCOMPARE(page->rowOf(url("a.jpg"))->text(2), QString("Kept"));
+        auto kept = [&](const char* name) {
+            return page->rowOf(url(name)).siblingAtColumn(ui::DuplicateListModel::kept).data();
+        };
+        auto check = [&](const char* name) {
+            return page->rowOf(url(name)).data(Qt::CheckStateRole);
+        };
+        QCOMPARE(page->setsModel->rowCount(), 1);
+        QCOMPARE(kept("a.jpg"), QVariant(QString("Kept")));
+        QVERIFY(!check("a.jpg").isValid());
 
-        // Keep the last copy instead; select the others, one of them by its own check box.
-        page->sets->setCurrentItem(page->rowOf(url("c.jpg")));
+        // Keep the last copy instead, chosen by keyboard; select the others, one of them by its
+        // own check box. The rows stay as they are: only their marks change.
+        page->sets->setFocus();
+        page->sets->setCurrentIndex(page->rowOf(url("a.jpg")));
+        QTest::keyClick(page->sets, Qt::Key_Down);
+        QTest::keyClick(page->sets, Qt::Key_Down);
+        QCOMPARE(page->sets->currentIndex(), page->rowOf(url("c.jpg")));
+        QSignalSpy resets(page->setsModel, &QAbstractItemModel::modelReset);
         page->keepButton->click();
-        QCOMPARE(page->rowOf(url("c.jpg"))->text(2), QString("Kept"));
+        QCOMPARE(kept("c.jpg"), QVariant(QString("Kept")));
+        QCOMPARE(kept("a.jpg"), QVariant(QString()));
+        QVERIFY(!page->keepButton->isEnabled());
         QVERIFY(!page->reviewButton->isEnabled());
-        page->rowOf(url("b.jpg"))->setCheckState(0, Qt::Checked);
+        QVERIFY(
+            page->setsModel->setData(page->rowOf(url("b.jpg")), Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(s.model->duplicates().duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
         page->selectAllButton->click();
-        QCOMPARE(page->rowOf(url("a.jpg"))->checkState(0), Qt::Checked);
+        QCOMPARE(check("a.jpg"), QVariant(Qt::Checked));
+        QCOMPARE(resets.count(), 0);
 
         page->reviewButton->click();
         auto* confirm = s.sheet<ui::ConfirmSheet>("confirmation");
@@ -239,7 +257,7 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(url("a.jpg").path())));
         QVERIFY(!QFile::exists(QString::fromStdString(url("b.jpg").path())));
         QVERIFY(QFile::exists(QString::fromStdString(url("c.jpg").path())));
-        QCOMPARE(page->sets->topLevelItemCount(), 0);
+        QCOMPARE(page->setsModel->rowCount(), 0);
 
         // Put one back from the result.
         s.waitForAvailability(result);
