@@ -1,11 +1,11 @@
 #include "app/ui/MainWindow.hpp"
 
-#include "app/ui/CleanupScreen.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
-#include "app/ui/Symbols.hpp"
-#include "app/ui/UiText.hpp"
-#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/common/Symbols.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,9 +3,9 @@
 // process's peak memory with the tree open.
 //   ombrelo-explore-bench TREE
 #include "app/ui/MainWindow.hpp"
+#include "app/ui/PageStack.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
-#include "app/ui/pages/PageStack.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "app/ui/duplicates/DuplicateListModel.hpp"
 
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QFont>
 

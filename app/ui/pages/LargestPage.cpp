@@ -1,7 +1,7 @@
 #include "app/ui/pages/LargestPage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
 #include "core/scan/ItemIndex.hpp"
 

@@ -1,10 +1,10 @@
 #include "app/ui/scenes/Scenes.hpp"
 
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/common/CleanupProblem.hpp"

@@ -1,14 +1,14 @@
 // Renders the window in each of its states and sheets to "<palette>-<state>.png", driving the
 // real model over real temporary homes.
 //   ombrelo-screenshots DIR [--palette light|dark] [--only STATE]...
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
-#include "app/ui/pages/DuplicatesPage.hpp"
-#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 

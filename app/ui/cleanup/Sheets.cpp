@@ -1,7 +1,7 @@
-#include "app/ui/Sheets.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
 
 #include <QScrollArea>

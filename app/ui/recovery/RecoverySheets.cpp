@@ -1,6 +1,6 @@
-#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/UiText.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
-#include "app/ui/Sheet.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Sheet.hpp"
+#include "app/ui/common/Widgets.hpp"
 
 #include <QPointer>
 #include <QProgressBar>

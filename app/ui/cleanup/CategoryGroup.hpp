@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Widgets.hpp"
 
 #include <vector>
 

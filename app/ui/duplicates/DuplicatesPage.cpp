@@ -1,7 +1,7 @@
-#include "app/ui/pages/DuplicatesPage.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/duplicates/DuplicateListModel.hpp"
 #include "platform/Platform.hpp"
 

@@ -1,8 +1,8 @@
-#include "app/ui/CategoryGroup.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
 
-#include "app/ui/CleanupScreen.hpp"
-#include "app/ui/ModelQueries.hpp"
-#include "app/ui/UiText.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/common/ModelQueries.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QHBoxLayout>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Widgets.hpp"
 
-#include "app/ui/Symbols.hpp"
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/Symbols.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QEvent>
 #include <QPainter>
