@@ -60,8 +60,6 @@ FileNode withoutChildren(const FileNode& node) {
                     node.allocatedSizeComplete, node.identity);
 }
 
-} // namespace
-
 // Reports come from a tight loop; the window only needs a few a second.
 class Throttle {
 public:
@@ -77,6 +75,8 @@ public:
 private:
     std::chrono::steady_clock::time_point last_{};
 };
+
+} // namespace
 
 ExploreFlow::ExploreFlow(AppModel& shell)
     : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {}

@@ -163,14 +163,17 @@ QDialog* MainWindow::topDialog() const {
 void MainWindow::closeEvent(QCloseEvent* event) {
     model_.explore().stopFolderScan();
     model_.duplicates().stopFindingDuplicates();
+    model_.projects().stopDetecting();
     if (model_.cleanup().isScanning()) {
         model_.cleanup().stopCleanScan();
     }
-    if (model_.cleanup().isWorkingCleanup()) {
-        // The move stops before its next item and records the rest as not attempted.
+    if (model_.cleanup().isWorkingCleanup() || model_.recovery().isRestoring()) {
+        // The move stops before its next item and records the rest as not attempted; a restore
+        // is one rename and is let finish, so that the history says where the item is.
         model_.cleanup().stopCleanup();
         QDeadlineTimer deadline(15000);
-        while (model_.cleanup().isWorkingCleanup() && !deadline.hasExpired()) {
+        while ((model_.cleanup().isWorkingCleanup() || model_.recovery().isRestoring()) &&
+               !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
     }
