@@ -8,6 +8,7 @@
 #include "core/common/CleanupProblem.hpp"
 #include "core/common/Task.hpp"
 #include "core/duplicates/DuplicateEngine.hpp"
+#include "core/duplicates/KeepRule.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
@@ -40,8 +41,11 @@ const char* const cleanHelp =
     "  projects    dependency folders and generated build output under --in DIR (see\n"
     "              detect)\n"
     "  duplicates  extra copies of byte-identical files under --in DIR (see duplicates);\n"
-    "              one copy of each set is kept: the first by path, or the one the\n"
-    "              --keep-rule rules choose, unless --keep names another copy of that set\n"
+    "              one copy of each set is kept: the one the --keep-rule rules choose,\n"
+    "              unless --keep names another copy of that set. Without first, oldest,\n"
+    "              newest or shortest-path, the original is kept: a name without a copy\n"
+    "              marker (\" (1)\", \" copy\", \"Copy of \", \"~\", \".bak\"...), then the\n"
+    "              oldest, then the shortest path, then the first by path\n"
     "\n"
     "The named PATHs, or with --all every suggestion whose applications are not\n"
     "running, are checked again, shown with their sizes and what cleaning them means,\n"
@@ -146,8 +150,8 @@ std::int64_t modifiedNanoseconds(const varnok::FileNode& file) {
                : 0;
 }
 
-// The index of the copy the rules keep; the copies are in path order, so the first of the copies
-// that are left is the first by path.
+// The index of the copy the rules keep. The copies are in path order, so ties of an ordering rule
+// go to the first by path; without one, the original of the copies the folder rules leave.
 size_t keptCopy(const varnok::DuplicateGroup& group, const std::vector<KeepRule>& rules,
                 std::map<std::string, bool>& foldersUsed) {
     std::vector<size_t> left(group.files.size());
@@ -192,7 +196,10 @@ size_t keptCopy(const varnok::DuplicateGroup& group, const std::vector<KeepRule>
         }
         }
     }
-    return left.front();
+    const bool ordered = std::any_of(rules.begin(), rules.end(), [](const KeepRule& rule) {
+        return rule.kind != KeepRule::Kind::inside;
+    });
+    return ordered ? left.front() : varnok::DuplicateKeeper::original(group, left);
 }
 
 struct Found {

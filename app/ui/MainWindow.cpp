@@ -1,11 +1,11 @@
 #include "app/ui/MainWindow.hpp"
 
-#include "app/ui/CleanupScreen.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
-#include "app/ui/Symbols.hpp"
-#include "app/ui/UiText.hpp"
-#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/common/Symbols.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,12 +18,13 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     : QMainWindow(parent), model_(model) {
     setWindowTitle(tr("Ombrelo"));
     setWindowIcon(applicationIcon());
-    setMinimumSize(1180, 780);
     resize(1480, 960);
 
     screen_ = new CleanupScreen(model_, this);
     pages_ = new PageStack(model_, screen_, this);
     setCentralWidget(pages_);
+    // The content, not the frame with its menu bar, never shrinks below this.
+    pages_->setMinimumSize(1180, 780);
     model_.refreshVolume();
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
@@ -35,7 +36,7 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
         if (model_.canStartCleanScan()) {
             model_.setPage(varnok::AppPage::cleanup);
         }
-        model_.beginCleanScan();
+        model_.cleanup().beginCleanScan();
     });
     scanFolderAction_ = file->addAction(tr("Scan a Folder\u2026"));
     connect(scanFolderAction_, &QAction::triggered, this, [this] {
@@ -67,40 +68,41 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
         },
         [this] { model_.setNote(std::nullopt); });
     bind(
-        QStringLiteral("result"), [this] { return model_.cleanupReport().has_value(); },
+        QStringLiteral("result"), [this] { return model_.cleanup().cleanupReport().has_value(); },
         [this](QWidget* parent) -> QDialog* { return new ResultSheet(model_, parent); },
         [this] {
-            model_.setCleanupReport(std::nullopt);
-            model_.refreshAfterCleanup();
+            model_.cleanup().setCleanupReport(std::nullopt);
+            model_.cleanup().refreshAfterCleanup();
         });
     bind(
-        QStringLiteral("confirmation"), [this] { return model_.cleanupPlan().has_value(); },
+        QStringLiteral("confirmation"),
+        [this] { return model_.cleanup().cleanupPlan().has_value(); },
         [this](QWidget* parent) -> QDialog* {
-            auto* sheet = new ConfirmSheet(parent, *model_.cleanupPlan());
-            varnok::CleanupPlan plan = *model_.cleanupPlan();
+            auto* sheet = new ConfirmSheet(parent, *model_.cleanup().cleanupPlan());
+            varnok::CleanupPlan plan = *model_.cleanup().cleanupPlan();
             connect(sheet, &ConfirmSheet::confirmed, this,
-                    [this, plan] { model_.confirmCleanup(plan); });
+                    [this, plan] { model_.cleanup().confirmCleanup(plan); });
             return sheet;
         },
-        [this] { model_.setCleanupPlan(std::nullopt); });
+        [this] { model_.cleanup().setCleanupPlan(std::nullopt); });
     bind(
-        QStringLiteral("history"), [this] { return model_.showRecovery(); },
+        QStringLiteral("history"), [this] { return model_.recovery().showRecovery(); },
         [this](QWidget* parent) -> QDialog* { return new HistorySheet(model_, parent); },
         [this] {
-            model_.setShowRecovery(false);
-            model_.refreshAfterCleanup();
+            model_.recovery().setShowRecovery(false);
+            model_.cleanup().refreshAfterCleanup();
         });
     bind(
-        QStringLiteral("accessIntro"), [this] { return model_.showCleanAccess(); },
+        QStringLiteral("accessIntro"), [this] { return model_.cleanup().showCleanAccess(); },
         [this](QWidget* parent) -> QDialog* {
             auto* sheet = new AccessIntroSheet(parent, model_.canOpenAccessSettings());
             connect(sheet, &AccessIntroSheet::openSettingsRequested, this,
                     [this] { model_.openCleanAccessSettings(); });
             connect(sheet, &AccessIntroSheet::continueRequested, this,
-                    [this] { model_.continueCleanAccess(); });
+                    [this] { model_.cleanup().continueCleanAccess(); });
             return sheet;
         },
-        [this] { model_.setShowCleanAccess(false); });
+        [this] { model_.cleanup().setShowCleanAccess(false); });
     bind(
         QStringLiteral("pathScan"), [this] { return model_.showPathScan(); },
         [this](QWidget* parent) -> QDialog* {
@@ -109,13 +111,18 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
             connect(sheet, &PathScanSheet::scanRequested, this, [this](const QString& folder) {
                 model_.setShowPathScan(false);
                 model_.setPage(varnok::AppPage::cleanup);
-                model_.scanForCleanup(varnok::Url::file(folder.toStdString(), true));
+                model_.cleanup().scanForCleanup(varnok::Url::file(folder.toStdString(), true));
             });
             return sheet;
         },
         [this] { model_.setShowPathScan(false); });
 
+    // The sheets follow the shell, the cleanup and the recovery; the commands also whether
+    // anything runs.
     connect(&model_, &varnok::AppModel::changed, this, [this] { sync(); });
+    connect(&model_, &varnok::AppModel::busyChanged, this, [this] { sync(); });
+    connect(&model_.cleanup(), &varnok::CleanupFlow::changed, this, [this] { sync(); });
+    connect(&model_.recovery(), &varnok::RecoveryFlow::changed, this, [this] { sync(); });
     sync();
 }
 
@@ -154,16 +161,19 @@ QDialog* MainWindow::topDialog() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    model_.stopFolderScan();
-    model_.stopFindingDuplicates();
-    if (model_.isScanning()) {
-        model_.stopCleanScan();
+    model_.explore().stopFolderScan();
+    model_.duplicates().stopFindingDuplicates();
+    model_.projects().stopDetecting();
+    if (model_.cleanup().isScanning()) {
+        model_.cleanup().stopCleanScan();
     }
-    if (model_.isWorkingCleanup()) {
-        // The move stops before its next item and records the rest as not attempted.
-        model_.stopCleanup();
+    if (model_.cleanup().isWorkingCleanup() || model_.recovery().isRestoring()) {
+        // The move stops before its next item and records the rest as not attempted; a restore
+        // is one rename and is let finish, so that the history says where the item is.
+        model_.cleanup().stopCleanup();
         QDeadlineTimer deadline(15000);
-        while (model_.isWorkingCleanup() && !deadline.hasExpired()) {
+        while ((model_.cleanup().isWorkingCleanup() || model_.recovery().isRestoring()) &&
+               !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
     }
@@ -175,7 +185,7 @@ QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
                           tr("Ombrelo could not finish"), model_.error().value_or(QString()));
     box->setWindowTitle(tr("Ombrelo could not finish"));
     QPushButton* close = box->addAction(tr("Close"), false);
-    if (!(model_.needsRescan() && model_.cleanResult())) {
+    if (!(model_.cleanup().needsRescan() && model_.cleanup().cleanResult())) {
         box->setDefaultButton(close);
     } else {
         QPushButton* scanAgain = box->addAction(tr("Scan again"), true);
@@ -183,7 +193,8 @@ QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
         connect(scanAgain, &QPushButton::clicked, this, [this] {
             // The alert's own dismissal clears the error first, so the scan may start.
             QMetaObject::invokeMethod(
-                this, [this] { model_.scanForCleanup(model_.cleanHome()); }, Qt::QueuedConnection);
+                this, [this] { model_.cleanup().scanForCleanup(model_.cleanup().cleanHome()); },
+                Qt::QueuedConnection);
         });
     }
     return box;

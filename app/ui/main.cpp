@@ -1,6 +1,6 @@
 #include "app/model/AppModel.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/Symbols.hpp"
+#include "app/ui/common/Symbols.hpp"
 
 #include <QApplication>
 

@@ -3,9 +3,9 @@
 // process's peak memory with the tree open.
 //   ombrelo-explore-bench TREE
 #include "app/ui/MainWindow.hpp"
+#include "app/ui/PageStack.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
-#include "app/ui/pages/PageStack.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -49,11 +49,11 @@ int main(int argc, char* argv[]) {
 
     QElapsedTimer clock;
     clock.start();
-    model.scanFolder(varnok::Url::file(argv[1], true));
+    model.explore().scanFolder(varnok::Url::file(argv[1], true));
     qint64 longestPause = 0;
     qint64 last = clock.elapsed();
     int turns = 0;
-    while (model.activeScanURL()) {
+    while (model.explore().activeScanURL()) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         const qint64 now = clock.elapsed();
         longestPause = std::max(longestPause, now - last);
@@ -64,8 +64,8 @@ int main(int argc, char* argv[]) {
     map->repaint();
     const qint64 firstMap = clock.elapsed();
     std::printf("Tree: %s, %lld files in %lld folders\n\n", argv[1],
-                static_cast<long long>(model.root().fileCount),
-                static_cast<long long>(model.root().folderCount));
+                static_cast<long long>(model.explore().root().fileCount),
+                static_cast<long long>(model.explore().root().folderCount));
     std::printf("| Step | Time |\n|---|---:|\n");
     std::printf("| \"Scan\" to the end of the scan | %.2f s |\n", scanned / 1000.0);
     std::printf("| \"Scan\" to the first map painted | %.2f s |\n", firstMap / 1000.0);
@@ -79,12 +79,12 @@ int main(int argc, char* argv[]) {
                                    FolderMapMode::flame, FolderMapMode::bubbles};
     for (FolderMapMode mode : modes) {
         for (int depth : {2, 3}) {
-            model.setMapMode(mode);
-            model.setMapDepth(depth);
+            model.explore().setMapMode(mode);
+            model.explore().setMapDepth(depth);
             std::vector<double> full;
             std::vector<double> cached;
             for (int i = 0; i < 15; ++i) {
-                map->setFolder(&model.currentFolder());
+                map->setFolder(&model.explore().currentFolder());
                 QElapsedTimer timer;
                 timer.start();
                 map->repaint();

@@ -131,13 +131,13 @@ TEST(CleanCommand, TheNamedFileIsTheOneThatMovesWhateverItsSpelling) {
     EXPECT_EQ(other.exitCode, 0) << other.err;
     EXPECT_FALSE(exists(logs + decomposed));
 
-    // The decomposed copy sorts first and is kept: naming it moves nothing, and naming the
+    // By path the decomposed copy sorts first and is kept: naming it moves nothing, and naming the
     // composed one moves that one.
     const std::string folder = makeFolder(fixture.dir.at("names"));
     writeFile(folder + "/" + composed, "same bytes");
     writeFile(folder + "/" + decomposed, "same bytes");
-    const std::vector<std::string> duplicates{"clean", "--source", "duplicates",
-                                              "--in",  folder,     "--yes"};
+    const std::vector<std::string> duplicates{"clean", "--source",    "duplicates", "--in",
+                                              folder,  "--keep-rule", "first",      "--yes"};
     auto named = [&](const std::string& name) {
         std::vector<std::string> args = duplicates;
         args.push_back(folder + "/" + name);

@@ -1,7 +1,7 @@
 #include "app/ui/explore/ExplorePage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
 #include "platform/Platform.hpp"
@@ -23,6 +23,7 @@
 namespace ombrelo::ui {
 
 using varnok::AppModel;
+using varnok::ExploreFlow;
 using varnok::FileNode;
 using varnok::FolderMapMode;
 
@@ -143,15 +144,15 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     connect(ticker_, &QTimer::timeout, this, &ExplorePage::showProgress);
 
     connect(folderField, &QLineEdit::textChanged, this, [this] {
-        scanButton->setEnabled(typedFolder().has_value() && !model_.activeScanURL());
+        scanButton->setEnabled(typedFolder().has_value() && !model_.explore().activeScanURL());
     });
     connect(folderField, &QLineEdit::returnPressed, scanButton, &QPushButton::click);
     connect(scanButton, &QPushButton::clicked, this, [this] {
         if (auto folder = typedFolder()) {
-            model_.scanFolder(*folder);
+            model_.explore().scanFolder(*folder);
         }
     });
-    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopFolderScan(); });
+    connect(stopButton, &QPushButton::clicked, this, [this] { model_.explore().stopFolderScan(); });
     connect(chooseButton, &QPushButton::clicked, this, [this] {
         auto* dialog = new QFileDialog(this, tr("Choose a folder to scan"), folderField->text());
         dialog->setFileMode(QFileDialog::Directory);
@@ -160,43 +161,50 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
         connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
             folderField->setText(folder);
             if (auto url = typedFolder()) {
-                model_.scanFolder(*url);
+                model_.explore().scanFolder(*url);
             }
         });
         dialog->open();
     });
     connect(modeButtons, &QButtonGroup::idClicked, this,
-            [this](int id) { model_.setMapMode(modes[id]); });
+            [this](int id) { model_.explore().setMapMode(modes[id]); });
     connect(depthBox, qOverload<int>(&QSpinBox::valueChanged), this,
-            [this](int depth) { model_.setMapDepth(depth); });
+            [this](int depth) { model_.explore().setMapDepth(depth); });
     connect(colouring, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
         map->setColouring(index == 1 ? MapColouring::age : MapColouring::kind);
     });
-    connect(expandBox, &QCheckBox::toggled, this, [this](bool on) { model_.setMapExpanded(on); });
+    connect(expandBox, &QCheckBox::toggled, this,
+            [this](bool on) { model_.explore().setMapExpanded(on); });
     connect(map, &FolderMap::nodeClicked, this,
-            [this](const FileNode& node) { model_.setSelected(shallow(node)); });
+            [this](const FileNode& node) { model_.explore().setSelected(shallow(node)); });
     connect(map, &FolderMap::nodeActivated, this,
-            [this](const FileNode& node) { model_.openFolder(node); });
+            [this](const FileNode& node) { model_.explore().openFolder(node); });
     connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (const FileNode* node = listModel->node(current.row())) {
-                    if (!model_.selected() || model_.selected()->id != node->id) {
-                        model_.setSelected(shallow(*node));
+                    if (!model_.explore().selected() ||
+                        model_.explore().selected()->id != node->id) {
+                        model_.explore().setSelected(shallow(*node));
                     }
                 }
             });
     connect(list, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (const FileNode* node = listModel->node(index.row())) {
-            model_.openFolder(*node);
+            model_.explore().openFolder(*node);
         }
     });
     connect(listModel, &QAbstractItemModel::layoutChanged, this, &ExplorePage::showSelection);
     connect(revealButton, &QPushButton::clicked, this, [this] {
-        if (model_.selected()) {
-            model_.reveal(*model_.selected());
+        if (model_.explore().selected()) {
+            model_.explore().reveal(*model_.explore().selected());
         }
     });
-    connect(&model_, &AppModel::changed, this, &ExplorePage::modelChanged);
+    connect(&model_.explore(), &ExploreFlow::changed, this, &ExplorePage::exploreChanged);
+    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
+        if (field == AppModel::Field::homeScanLocation && !folderField->isModified()) {
+            folderField->setText(qs(model_.homeScanLocation().path()));
+        }
+    });
 
     showFolder();
     showMapSettings();
@@ -213,33 +221,28 @@ std::optional<varnok::Url> ExplorePage::typedFolder() const {
     return varnok::Url::file(expandedFolderPath(*accepted, home).toStdString(), true);
 }
 
-void ExplorePage::modelChanged(AppModel::Field field) {
+void ExplorePage::exploreChanged(ExploreFlow::Field field) {
     switch (field) {
-    case AppModel::Field::root:
-    case AppModel::Field::history:
+    case ExploreFlow::Field::root:
+    case ExploreFlow::Field::history:
         showFolder();
         break;
-    case AppModel::Field::selected:
+    case ExploreFlow::Field::selected:
         showSelection();
         break;
-    case AppModel::Field::mapMode:
-    case AppModel::Field::mapDepth:
-    case AppModel::Field::mapExpanded:
+    case ExploreFlow::Field::mapMode:
+    case ExploreFlow::Field::mapDepth:
+    case ExploreFlow::Field::mapExpanded:
         showMapSettings();
         break;
-    case AppModel::Field::activeScanURL:
-    case AppModel::Field::progress:
-    case AppModel::Field::isDemo:
-    case AppModel::Field::duration:
+    case ExploreFlow::Field::activeScanURL:
+    case ExploreFlow::Field::progress:
+    case ExploreFlow::Field::scanURL:
+    case ExploreFlow::Field::duration:
         showProgress();
         break;
-    case AppModel::Field::skippedPaths:
+    case ExploreFlow::Field::skippedPaths:
         showSkipped();
-        break;
-    case AppModel::Field::homeScanLocation:
-        if (!folderField->isModified()) {
-            folderField->setText(qs(model_.homeScanLocation().path()));
-        }
         break;
     default:
         break;
@@ -247,7 +250,7 @@ void ExplorePage::modelChanged(AppModel::Field field) {
 }
 
 void ExplorePage::showFolder() {
-    const FileNode& folder = model_.currentFolder();
+    const FileNode& folder = model_.explore().currentFolder();
     // Both views point into the tree: they let go of the old one before anything else runs.
     map->setFolder(&folder);
     std::vector<const FileNode*> children;
@@ -266,9 +269,10 @@ void ExplorePage::rebuildBreadcrumb() {
         delete item->widget();
         delete item;
     }
-    std::vector<QString> names{
-        qs(model_.root().name().empty() ? model_.root().id.path() : model_.root().name())};
-    for (const auto& level : model_.history()) {
+    std::vector<QString> names{qs(model_.explore().root().name().empty()
+                                      ? model_.explore().root().id.path()
+                                      : model_.explore().root().name())};
+    for (const auto& level : model_.explore().history()) {
         names.push_back(qs(level.name()));
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -279,19 +283,19 @@ void ExplorePage::rebuildBreadcrumb() {
         button->setObjectName(QStringLiteral("breadcrumb"));
         button->setEnabled(i + 1 < names.size());
         connect(button, &QPushButton::clicked, this,
-                [this, i] { model_.navigateTo(static_cast<int>(i)); });
+                [this, i] { model_.explore().navigateTo(static_cast<int>(i)); });
         breadcrumb->addWidget(button);
     }
 }
 
 void ExplorePage::showSelection() {
-    const auto& selected = model_.selected();
+    const auto& selected = model_.explore().selected();
     map->setSelectedURL(selected ? std::optional(selected->id) : std::nullopt);
     revealButton->setEnabled(selected.has_value());
     if (!selected) {
         selectionLine->setText(tr("%1 items \u00b7 %2")
                                    .arg(listModel->rowCount())
-                                   .arg(formatSize(model_.currentFolder().logicalSize)));
+                                   .arg(formatSize(model_.explore().currentFolder().logicalSize)));
         list->selectionModel()->clearSelection();
         return;
     }
@@ -309,7 +313,7 @@ void ExplorePage::showSelection() {
 }
 
 void ExplorePage::showMapSettings() {
-    const int modeIndex = static_cast<int>(model_.mapMode());
+    const int modeIndex = static_cast<int>(model_.explore().mapMode());
     if (auto* button = modeButtons->button(modeIndex)) {
         button->setChecked(true);
     }
@@ -319,19 +323,21 @@ void ExplorePage::showMapSettings() {
         font.setBold(button->isChecked());
         button->setFont(font);
     }
-    map->setMode(model_.mapMode());
-    map->setDepth(model_.mapDepth());
-    depthBox->setValue(model_.mapDepth());
-    expandBox->setChecked(model_.mapExpanded());
-    const bool listOnly = model_.mapMode() == FolderMapMode::list;
+    map->setMode(model_.explore().mapMode());
+    map->setDepth(model_.explore().mapDepth());
+    depthBox->setValue(model_.explore().mapDepth());
+    expandBox->setChecked(model_.explore().mapExpanded());
+    const bool listOnly = model_.explore().mapMode() == FolderMapMode::list;
     map->setVisible(!listOnly);
-    listPanel_->setVisible(listOnly || !model_.mapExpanded());
+    listPanel_->setVisible(listOnly || !model_.explore().mapExpanded());
     depthBox->setEnabled(!listOnly);
+    // There is no map to enlarge in List mode.
+    expandBox->setEnabled(!listOnly);
     colouring->setEnabled(!listOnly);
 }
 
 void ExplorePage::showProgress() {
-    const bool running = model_.activeScanURL().has_value();
+    const bool running = model_.explore().activeScanURL().has_value();
     if (running && !ticker_->isActive()) {
         elapsed_.start();
         ticker_->start();
@@ -341,22 +347,26 @@ void ExplorePage::showProgress() {
     stopButton->setVisible(running);
     scanButton->setEnabled(!running && typedFolder().has_value());
     chooseButton->setEnabled(!running);
-    sampleNote->setVisible(model_.isDemo() && !running);
+    sampleNote->setVisible(model_.explore().isSample() && !running);
     if (running) {
-        const auto& progress = model_.progress();
+        const auto& progress = model_.explore().progress();
         progressLine->setText(
             tr("Scanning %1 \u00b7 %2 entries \u00b7 %3 \u00b7 %4")
-                .arg(qs(model_.activeScanURL()->path()))
+                .arg(qs(model_.explore().activeScanURL()->path()))
                 .arg(QLocale().toString(progress.fileCount + progress.folderCount))
                 .arg(elapsedText(elapsed_.elapsed()))
                 .arg(qs(progress.currentPath)));
         progressLine->setVisible(true);
-    } else if (!model_.isDemo() && model_.scanURL()) {
-        progressLine->setText(tr("%1 \u00b7 %2 files in %3 folders \u00b7 scanned in %4 s")
-                                  .arg(qs(model_.scanURL()->path()))
-                                  .arg(QLocale().toString(model_.root().fileCount))
-                                  .arg(QLocale().toString(model_.root().folderCount))
-                                  .arg(QString::number(model_.duration(), 'f', 1)));
+    } else if (!model_.explore().isSample() && model_.explore().scanURL()) {
+        const double seconds = model_.explore().duration();
+        // A fast scan is not "0.0 s".
+        const QString took = seconds < 0.1 ? tr("scanned in under 0.1 s")
+                                           : tr("scanned in %1 s").arg(seconds, 0, 'f', 1);
+        progressLine->setText(tr("%1 \u00b7 %2 files in %3 folders \u00b7 %4")
+                                  .arg(qs(model_.explore().scanURL()->path()))
+                                  .arg(QLocale().toString(model_.explore().root().fileCount))
+                                  .arg(QLocale().toString(model_.explore().root().folderCount))
+                                  .arg(took));
         progressLine->setVisible(true);
     } else {
         progressLine->setVisible(false);
@@ -364,7 +374,7 @@ void ExplorePage::showProgress() {
 }
 
 void ExplorePage::showSkipped() {
-    const QStringList& skipped = model_.skippedPaths();
+    const QStringList& skipped = model_.explore().skippedPaths();
     skippedLine->setVisible(!skipped.isEmpty());
     if (!skipped.isEmpty()) {
         QStringList shown = skipped.mid(0, 5);

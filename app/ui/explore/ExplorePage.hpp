@@ -50,7 +50,7 @@ public:
     std::optional<varnok::Url> typedFolder() const;
 
 private:
-    void modelChanged(varnok::AppModel::Field field);
+    void exploreChanged(varnok::ExploreFlow::Field field);
     void showFolder();
     void showSelection();
     void showMapSettings();

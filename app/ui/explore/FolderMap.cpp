@@ -1,7 +1,7 @@
 #include "app/ui/explore/FolderMap.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "core/layout/BubbleLayout.hpp"
 #include "core/layout/FlameLayout.hpp"
 #include "core/layout/SunburstLayout.hpp"

@@ -1,6 +1,6 @@
 #include "app/ui/explore/NodeListModel.hpp"
 
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/UiText.hpp"
 #include "core/layout/LayoutGroup.hpp"
 #include "core/scan/ItemKind.hpp"
 #include "core/scan/ScanEngine.hpp"

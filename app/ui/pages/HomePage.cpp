@@ -1,7 +1,7 @@
 #include "app/ui/pages/HomePage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "platform/Platform.hpp"
 
 #include <QGridLayout>
@@ -95,7 +95,13 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     cleanupLine = makeLabel(QString(), TextRole::body, cleanup);
     cleanupColumn->addWidget(cleanupLine);
     cleanupButton = makeButton(tr("Open Cleanup"), cleanup);
-    cleanupColumn->addWidget(cleanupButton, 0, Qt::AlignLeft);
+    projectsButton = makeButton(tr("Find Build Output"), cleanup);
+    projectsButton->setObjectName(QStringLiteral("homeProjects"));
+    auto* cleanupButtons = new QHBoxLayout;
+    cleanupButtons->addWidget(cleanupButton);
+    cleanupButtons->addWidget(projectsButton);
+    cleanupButtons->addStretch(1);
+    cleanupColumn->addLayout(cleanupButtons);
     cleanupColumn->addStretch(1);
     grid->addWidget(cleanup, 0, 1);
 
@@ -133,23 +139,26 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 
     connect(cleanupButton, &QPushButton::clicked, this,
             [this] { model_.setPage(varnok::AppPage::cleanup); });
+    connect(projectsButton, &QPushButton::clicked, this,
+            [this] { model_.setPage(varnok::AppPage::projects); });
     connect(exploreButton, &QPushButton::clicked, this,
             [this] { model_.setPage(varnok::AppPage::explore); });
+    using varnok::CleanupFlow;
+    using varnok::ExploreFlow;
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
-        switch (field) {
-        case AppModel::Field::volumeTotal:
-        case AppModel::Field::volumeFree:
-        case AppModel::Field::cleanResult:
-        case AppModel::Field::candidates:
-        case AppModel::Field::ages:
-        case AppModel::Field::types:
-        case AppModel::Field::isDemo:
-        case AppModel::Field::scanURL:
-        case AppModel::Field::root:
+        if (field == AppModel::Field::volumeTotal || field == AppModel::Field::volumeFree) {
             refresh();
-            break;
-        default:
-            break;
+        }
+    });
+    connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
+        if (field == CleanupFlow::Field::cleanResult || field == CleanupFlow::Field::candidates) {
+            refresh();
+        }
+    });
+    connect(&model_.explore(), &ExploreFlow::changed, this, [this](ExploreFlow::Field field) {
+        if (field == ExploreFlow::Field::ages || field == ExploreFlow::Field::types ||
+            field == ExploreFlow::Field::scanURL) {
+            refresh();
         }
     });
     refresh();
@@ -161,12 +170,12 @@ void HomePage::refresh() {
     volumeLine->setText(tr("%1 free of %2").arg(formatSize(free), formatSize(total)));
     volumeBar->setValue(total > 0 ? static_cast<int>(1000.0 * (total - free) / total) : 0);
 
-    if (model_.cleanResult()) {
-        const auto count = static_cast<std::int64_t>(model_.candidates().size());
+    if (model_.cleanup().cleanResult()) {
+        const auto count = static_cast<std::int64_t>(model_.cleanup().candidates().size());
         cleanupLine->setText(count == 0
                                  ? tr("The last cleanup scan found nothing to clean.")
                                  : tr("The last cleanup scan found %1 in %2 %3.")
-                                       .arg(formatSize(model_.candidateTotal()))
+                                       .arg(formatSize(model_.cleanup().candidateTotal()))
                                        .arg(count)
                                        .arg(count == 1 ? tr("suggestion") : tr("suggestions")));
     } else {
@@ -174,18 +183,16 @@ void HomePage::refresh() {
                                 "found in a few seconds."));
     }
 
-    // A cleanup scan ends the demo but explores nothing: its root is an empty folder.
-    const bool demo =
-        model_.isDemo() || (model_.root().children.empty() && model_.root().fileCount == 0);
+    const bool demo = model_.explore().isSample();
     sampleMark->setVisible(demo);
-    folderLine->setText(demo || !model_.scanURL()
+    folderLine->setText(demo || !model_.explore().scanURL()
                             ? tr("Illustrative figures until a folder is explored.")
-                            : qs(model_.scanURL()->path()));
-    const auto& a = model_.ages();
+                            : qs(model_.explore().scanURL()->path()));
+    const auto& a = model_.explore().ages();
     ages->setValues(
         {tr("Under 30 days"), tr("30 to 180 days"), tr("180 days to a year"), tr("Over a year")},
         {a[0], a[1], a[2], a[3]});
-    const auto& t = model_.types();
+    const auto& t = model_.explore().types();
     types->setValues({tr("Code"), tr("Media"), tr("Documents"), tr("Other")},
                      {t[0], t[1], t[2], t[3]});
 }

@@ -36,6 +36,7 @@ public:
     QProgressBar* volumeBar;
     QLabel* cleanupLine;
     QPushButton* cleanupButton;
+    QPushButton* projectsButton;
     QPushButton* exploreButton;
     QLabel* folderLine;
     QLabel* sampleMark;

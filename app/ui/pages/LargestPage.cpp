@@ -1,7 +1,7 @@
 #include "app/ui/pages/LargestPage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
 #include "core/scan/ItemIndex.hpp"
 
@@ -37,7 +37,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     }
     scopeButtons->button(allFiles)->setChecked(true);
     controls->addSpacing(12);
-    searchField = new QLineEdit(model_.search(), this);
+    searchField = new QLineEdit(model_.explore().search(), this);
     searchField->setPlaceholderText(tr("Search names and paths"));
     searchField->setClearButtonEnabled(true);
     controls->addWidget(searchField, 1);
@@ -81,35 +81,39 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     connect(sortOrder, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { refresh(); });
     connect(searchField, &QLineEdit::textChanged, this,
-            [this](const QString& text) { model_.setSearch(text); });
+            [this](const QString& text) { model_.explore().setSearch(text); });
     connect(list, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& index) { revealRow(index.row()); });
     connect(revealButton, &QPushButton::clicked, this,
             [this] { revealRow(list->currentIndex().row()); });
+    connect(&model_.explore(), &varnok::ExploreFlow::changed, this,
+            [this](varnok::ExploreFlow::Field field) {
+                using Field = varnok::ExploreFlow::Field;
+                switch (field) {
+                case Field::root:
+                    // The rows point into the old tree: let go of them now, even while hidden.
+                    listModel->setNodes({});
+                    refreshWhenShown();
+                    break;
+                case Field::history:
+                    if (scopeButtons->checkedId() == inThisFolder) {
+                        refreshWhenShown();
+                    }
+                    break;
+                case Field::search:
+                    if (searchField->text() != model_.explore().search()) {
+                        searchField->setText(model_.explore().search());
+                    }
+                    refreshWhenShown();
+                    break;
+                default:
+                    break;
+                }
+            });
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
-        switch (field) {
-        case AppModel::Field::root:
-            // The rows point into the old tree: let go of them now, even while hidden.
-            listModel->setNodes({});
-            refreshWhenShown();
-            break;
-        case AppModel::Field::history:
-            if (scopeButtons->checkedId() == inThisFolder) {
-                refreshWhenShown();
-            }
-            break;
-        case AppModel::Field::search:
-            if (searchField->text() != model_.search()) {
-                searchField->setText(model_.search());
-            }
-            refreshWhenShown();
-            break;
-        case AppModel::Field::searchFocusRequest:
+        if (field == AppModel::Field::searchFocusRequest) {
             searchField->setFocus(Qt::ShortcutFocusReason);
             searchField->selectAll();
-            break;
-        default:
-            break;
         }
     });
     refresh();
@@ -141,10 +145,11 @@ void LargestPage::refresh() {
     } else if (scope == allFolders) {
         kind = varnok::ItemKind::folders;
     }
-    const FileNode& folder = scope == inThisFolder ? model_.currentFolder() : model_.root();
+    const FileNode& folder =
+        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().root();
     const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
     std::vector<const FileNode*> found = varnok::ItemIndex::find(
-        folder, kind, sort, model_.search().toStdString(),
+        folder, kind, sort, model_.explore().search().toStdString(),
         scope == inThisFolder ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants);
     const auto total = found.size();
     if (found.size() > static_cast<size_t>(rowLimit)) {
@@ -164,7 +169,7 @@ void LargestPage::refresh() {
 
 void LargestPage::revealRow(int row) {
     if (const FileNode* node = listModel->node(row)) {
-        model_.reveal(*node);
+        model_.explore().reveal(*node);
     }
 }
 

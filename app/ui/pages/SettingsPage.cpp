@@ -1,7 +1,7 @@
 #include "app/ui/pages/SettingsPage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "core/trash/TrashService.hpp"
 #include "platform/Platform.hpp"
 
@@ -65,9 +65,9 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     layout->addStretch(1);
 
     connect(showHistoryButton, &QPushButton::clicked, this,
-            [this] { model_.loadCleanupHistory(); });
+            [this] { model_.recovery().loadCleanupHistory(); });
     connect(showIntroButton, &QPushButton::clicked, this, [this] {
-        model_.forgetAccessIntro();
+        model_.setAccessIntroSeen(false);
         refresh();
     });
     connect(defaultFolder, &QLineEdit::editingFinished, this, [this] {
@@ -80,11 +80,16 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
         }
     });
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
-        if (field == AppModel::Field::homeScanLocation ||
-            field == AppModel::Field::showCleanAccess) {
+        if (field == AppModel::Field::homeScanLocation) {
             refresh();
         }
     });
+    connect(&model_.cleanup(), &varnok::CleanupFlow::changed, this,
+            [this](varnok::CleanupFlow::Field field) {
+                if (field == varnok::CleanupFlow::Field::showCleanAccess) {
+                    refresh();
+                }
+            });
     refresh();
 }
 

@@ -1,10 +1,10 @@
 #include "app/ui/scenes/Scenes.hpp"
 
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
 #include "core/cleanup/CleanupAnalysis.hpp"
 #include "core/common/CleanupProblem.hpp"
@@ -365,7 +365,7 @@ Stage::Stage()
 Stage::~Stage() {
     platform.release();
     if (model) {
-        model->stopCleanScan();
+        model->cleanup().stopCleanScan();
         // A released move finishes and records itself before its home goes away.
         waitUntil([this] { return !model->isBusy(); }, 20000);
     }
@@ -378,7 +378,7 @@ Stage::~Stage() {
 void Stage::open(bool introSeen) {
     model = makeModel(defaults, workspace, introSeen);
     std::vector<FakeApp> running = apps;
-    model->setCleanupAppProvider([running] {
+    model->cleanup().setCleanupAppProvider([running] {
         std::vector<varnok::CleanupAppSession> sessions;
         for (const auto& app : running) {
             sessions.push_back(app.session());
@@ -424,8 +424,9 @@ void Stage::need(bool ok, const char* what) {
 }
 
 void Stage::scan() {
-    model->beginCleanScan();
-    need(waitUntil([this] { return model->cleanResult() && !model->isScanning(); }),
+    model->cleanup().beginCleanScan();
+    need(waitUntil(
+             [this] { return model->cleanup().cleanResult() && !model->cleanup().isScanning(); }),
          "the scan did not finish");
     settle();
 }
@@ -438,7 +439,7 @@ QDialog* Stage::waitForSheet(const char* name) {
     if (!waitUntil([&] { return window->sheet(QString::fromLatin1(name)) != nullptr; }, 20000)) {
         // Say what the window shows instead, so that a failed run can be understood.
         std::string why = std::string(name) + " did not open";
-        for (const auto& text : {model->cleanStatus(), model->error(), model->note()}) {
+        for (const auto& text : {model->cleanup().cleanStatus(), model->error(), model->note()}) {
             if (text) {
                 why += "; the window says: " + text->toStdString();
             }
@@ -456,7 +457,7 @@ void Stage::expandAll() {
 }
 
 ui::ConfirmSheet* Stage::review() {
-    model->selectAvailableCleanItems();
+    model->cleanup().selectAvailableCleanItems();
     screen().reviewButton->click();
     return sheet<ui::ConfirmSheet>("confirmation");
 }
@@ -465,7 +466,7 @@ void Stage::moveReviewed() {
     ui::ConfirmSheet* confirm = review();
     confirm->acknowledged->setChecked(true);
     confirm->moveButton->click();
-    need(waitUntil([this] { return model->cleanupReport().has_value(); }),
+    need(waitUntil([this] { return model->cleanup().cleanupReport().has_value(); }),
          "the move did not finish");
     settle();
 }

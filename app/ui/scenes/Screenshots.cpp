@@ -1,14 +1,14 @@
 // Renders the window in each of its states and sheets to "<palette>-<state>.png", driving the
 // real model over real temporary homes.
 //   ombrelo-screenshots DIR [--palette light|dark] [--only STATE]...
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
-#include "app/ui/pages/DuplicatesPage.hpp"
-#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 
@@ -78,13 +78,14 @@ void explored(Stage& s, varnok::FolderMapMode mode) {
     fillExplorable(s);
     s.open();
     s.model->setPage(varnok::AppPage::explore);
-    s.model->scanFolder(s.home.url());
-    s.need(scenes::waitUntil([&] { return !s.model->activeScanURL(); }), "no folder scan");
-    s.model->setMapMode(mode);
-    s.model->setMapDepth(mode == varnok::FolderMapMode::treemap ? 3 : 2);
-    for (const auto& child : s.model->root().children) {
+    s.model->explore().scanFolder(s.home.url());
+    s.need(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }),
+           "no folder scan");
+    s.model->explore().setMapMode(mode);
+    s.model->explore().setMapDepth(mode == varnok::FolderMapMode::treemap ? 3 : 2);
+    for (const auto& child : s.model->explore().root().children) {
         if (child.name() == "Projects") {
-            s.model->setSelected(child);
+            s.model->explore().setSelected(child);
         }
     }
     s.settle();
@@ -110,8 +111,9 @@ const std::vector<Scene>& allScenes() {
              s.platform.holdWalk(s.home.path("Library/Caches/Google/Chrome"));
              s.open();
              s.screen().scanButton->click();
-             s.need(scenes::waitUntil(
-                        [&] { return s.platform.isHolding() && s.model->cleanScanCount() > 0; }),
+             s.need(scenes::waitUntil([&] {
+                        return s.platform.isHolding() && s.model->cleanup().cleanScanCount() > 0;
+                    }),
                     "the scan did not reach its held location");
              s.settle();
          }},
@@ -120,7 +122,8 @@ const std::vector<Scene>& allScenes() {
              typicalWithSlack(s);
              s.open();
              s.scan();
-             s.model->quitAppsAndRescan(s.model->appsForCleanup(s.model->candidates()));
+             s.model->cleanup().quitAppsAndRescan(
+                 s.model->cleanup().appsForCleanup(s.model->cleanup().candidates()));
              s.settle();
          }},
         {"results",
@@ -199,7 +202,7 @@ const std::vector<Scene>& allScenes() {
              for (const auto& candidate : scenes::duplicateCandidates(s.home.url())) {
                  queue.add(candidate);
              }
-             s.model->setQueue(queue);
+             s.model->cleanup().setQueue(queue);
              s.screen().reviewButton->click();
              s.sheet<ui::ConfirmSheet>("confirmation");
              s.settle();
@@ -209,13 +212,13 @@ const std::vector<Scene>& allScenes() {
              s.home.fillTypical();
              s.open();
              s.scan();
-             s.model->selectAvailableCleanItems();
-             varnok::CleanupQueue queue = s.model->queue();
+             s.model->cleanup().selectAvailableCleanItems();
+             varnok::CleanupQueue queue = s.model->cleanup().queue();
              for (const auto& candidate : scenes::projectCandidates(
                       s.home.url().appendingPathComponent("Projects", true), s.home.url())) {
                  queue.add(candidate);
              }
-             s.model->setQueue(queue);
+             s.model->cleanup().setQueue(queue);
              s.screen().reviewButton->click();
              auto* confirm = s.sheet<ui::ConfirmSheet>("confirmation");
              confirm->acknowledged->setChecked(true);
@@ -252,7 +255,8 @@ const std::vector<Scene>& allScenes() {
              s.scan();
              s.moveReviewed();
              s.sheet<ui::ResultSheet>("result")->doneButton->click();
-             s.need(scenes::waitUntil([&] { return !s.model->isBusy() && s.model->cleanResult(); }),
+             s.need(scenes::waitUntil(
+                        [&] { return !s.model->isBusy() && s.model->cleanup().cleanResult(); }),
                     "no rescan");
              s.screen().recoverButton->click();
              auto* history = s.sheet<ui::HistorySheet>("history");
@@ -267,7 +271,8 @@ const std::vector<Scene>& allScenes() {
              s.scan();
              s.moveReviewed();
              s.sheet<ui::ResultSheet>("result")->doneButton->click();
-             s.need(scenes::waitUntil([&] { return !s.model->isBusy() && s.model->cleanResult(); }),
+             s.need(scenes::waitUntil(
+                        [&] { return !s.model->isBusy() && s.model->cleanup().cleanResult(); }),
                     "no rescan");
              s.screen().recoverButton->click();
              auto* history = s.sheet<ui::HistorySheet>("history");
@@ -283,7 +288,7 @@ const std::vector<Scene>& allScenes() {
                     "no restore question");
              history->openQuestion()->button(QStringLiteral("Restore"))->click();
              s.need(scenes::waitUntil([&] {
-                        for (const auto& report : s.model->cleanupHistory()) {
+                        for (const auto& report : s.model->recovery().cleanupHistory()) {
                             for (const auto& outcome : report.outcomes) {
                                 if (outcome.status == varnok::TrashStatus::restored) {
                                     return !s.model->isBusy();
@@ -312,7 +317,7 @@ const std::vector<Scene>& allScenes() {
         {"message",
          [](Stage& s) {
              s.open();
-             s.model->reveal(varnok::AppModel::exampleCandidates().front().node);
+             s.model->cleanup().reveal(varnok::CleanupFlow::exampleCandidates().front());
              s.sheet<ui::MessageSheet>("message");
              s.settle();
          }},
@@ -324,7 +329,7 @@ const std::vector<Scene>& allScenes() {
              s.scan();
              std::string link = s.home.home().toStdString() + "-link";
              QFile::link(s.home.home(), QString::fromStdString(link));
-             s.model->scanForCleanup(varnok::Url::file(link, true));
+             s.model->cleanup().scanForCleanup(varnok::Url::file(link, true));
              s.sheet<QDialog>("failure");
              s.settle();
              QFile::remove(QString::fromStdString(link));
@@ -334,8 +339,9 @@ const std::vector<Scene>& allScenes() {
              fillExplorable(s);
              s.open();
              s.model->setPage(varnok::AppPage::home);
-             s.model->scanFolder(s.home.url());
-             s.need(scenes::waitUntil([&] { return !s.model->activeScanURL(); }), "no folder scan");
+             s.model->explore().scanFolder(s.home.url());
+             s.need(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }),
+                    "no folder scan");
              s.settle();
          }},
         {"explore-treemap", [](Stage& s) { explored(s, varnok::FolderMapMode::treemap); }},
@@ -354,11 +360,38 @@ const std::vector<Scene>& allScenes() {
              fillExplorable(s);
              s.open();
              s.model->setPage(varnok::AppPage::duplicates);
+             // A copy that sorts first by path: the original is still the one kept.
+             s.home.makeFolder("Desktop");
+             QFile::copy(QString::fromStdString(s.home.path("Pictures/2025/IMG_4105.jpg")),
+                         QString::fromStdString(s.home.path("Desktop/IMG_4105 (copy).jpg")));
              s.window->pages()->duplicates->folderField->setText(s.home.home());
-             s.model->findDuplicates(s.home.url());
-             s.need(scenes::waitUntil([&] { return !s.model->isFindingDuplicates(); }),
+             s.model->duplicates().findDuplicates(s.home.url());
+             s.need(scenes::waitUntil([&] { return !s.model->duplicates().isFindingDuplicates(); }),
                     "no duplicate search");
-             s.model->selectAllDuplicates(true);
+             s.model->duplicates().selectAllDuplicates(true);
+             s.settle();
+         }},
+        {"projects",
+         [](Stage& s) {
+             fillExplorable(s);
+             auto& h = s.home;
+             h.write("Projects/site/package.json", 40, 30);
+             h.write("Projects/site/package-lock.json", 60, 30);
+             h.write("Projects/site/node_modules/react/index.js", 3'600'000, 30);
+             h.write("Projects/site/node_modules/left-pad/index.js", 900'000, 30);
+             h.write("Projects/engine/Cargo.toml", 200, 9);
+             h.write("Projects/engine/target/debug/engine", 8'200'000, 2);
+             h.write("Projects/tool/pyproject.toml", 300, 60);
+             h.write("Projects/tool/.venv/pyvenv.cfg", 100, 60);
+             h.write("Projects/tool/.venv/lib/python3.11/site-packages/numpy/core.so", 5'400'000,
+                     60);
+             s.open();
+             s.model->setPage(varnok::AppPage::projects);
+             s.model->projects().setProjectFolder(s.home.url());
+             s.model->projects().detectProjects();
+             s.need(scenes::waitUntil([&] { return !s.model->projects().isDetecting(); }),
+                    "no project detection");
+             s.model->projects().selectProject(s.home.path("Projects/site"), true);
              s.settle();
          }},
         {"settings",

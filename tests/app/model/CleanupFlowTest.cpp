@@ -37,44 +37,45 @@ private slots:
         const std::string spotifyPath = h.cache(spotify);
         ModelFixture f;
         AppModel& model = *f.model;
-        QSignalSpy spy(&model, &AppModel::changed);
+        QSignalSpy spy(&model.cleanup(), &CleanupFlow::changed);
 
         // Demo data is never moved.
-        model.toggleQueue(model.candidates()[0]);
-        QCOMPARE(model.queue().items().size(), size_t(1));
+        model.cleanup().toggleQueue(model.cleanup().candidates()[0]);
+        QCOMPARE(model.cleanup().queue().items().size(), size_t(1));
         spy.clear();
-        model.prepareCleanup();
+        model.cleanup().prepareCleanup();
         QCOMPARE(spy.count(), 0);
 
         QVERIFY(f.scan(h.url()));
         spy.clear();
-        model.prepareCleanup(); // empty queue
+        model.cleanup().prepareCleanup(); // empty queue
         QCOMPARE(spy.count(), 0);
 
         // A selection whose file changed since the scan is refused with the core's reason.
-        model.toggleQueue(*f.candidate(spotifyPath));
+        model.cleanup().toggleQueue(*f.candidate(spotifyPath));
         writeFile(spotifyPath + "/data.bin", "grown since the scan");
-        model.prepareCleanup();
-        QVERIFY(model.isWorkingCleanup());
-        QCOMPARE(model.cleanupStage(), QString("Checking selected items"));
+        model.cleanup().prepareCleanup();
+        QVERIFY(model.cleanup().isWorkingCleanup());
+        QCOMPARE(model.cleanup().cleanupStage(), QString("Checking selected items"));
         QVERIFY(f.settle());
-        QCOMPARE(model.cleanStatus(), text("The selected files need to be checked again."));
-        QVERIFY(model.error().has_value() && !model.cleanupPlan());
-        QVERIFY(model.needsRescan() && model.queue().items().empty());
+        QCOMPARE(model.cleanup().cleanStatus(),
+                 text("The selected files need to be checked again."));
+        QVERIFY(model.error().has_value() && !model.cleanup().cleanupPlan());
+        QVERIFY(model.cleanup().needsRescan() && model.cleanup().queue().items().empty());
 
         spy.clear();
-        model.prepareCleanup(); // stale suggestions
+        model.cleanup().prepareCleanup(); // stale suggestions
         QCOMPARE(spy.count(), 0);
 
         // Once the message is dismissed a new scan brings fresh suggestions.
         model.setError(std::nullopt);
-        model.setCleanStatus(std::nullopt);
+        model.cleanup().setCleanStatus(std::nullopt);
         QVERIFY(f.scan(h.url()));
-        QVERIFY(!model.needsRescan());
-        model.toggleQueue(*f.candidate(spotifyPath));
-        model.prepareCleanup();
+        QVERIFY(!model.cleanup().needsRescan());
+        model.cleanup().toggleQueue(*f.candidate(spotifyPath));
+        model.cleanup().prepareCleanup();
         QVERIFY(f.settle());
-        QCOMPARE(model.cleanupPlan()->items.size(), size_t(1));
+        QCOMPARE(model.cleanup().cleanupPlan()->items.size(), size_t(1));
     }
 
     void confirmingAChangedSelectionIsRefused() {
@@ -84,18 +85,18 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
         QVERIFY(f.scan(h.url()));
-        model.toggleQueue(*f.candidate(spotifyPath));
-        model.toggleQueue(*f.candidate(firefoxPath));
-        model.prepareCleanup();
+        model.cleanup().toggleQueue(*f.candidate(spotifyPath));
+        model.cleanup().toggleQueue(*f.candidate(firefoxPath));
+        model.cleanup().prepareCleanup();
         QVERIFY(f.settle());
-        QVERIFY(model.cleanupPlan().has_value());
-        const CleanupPlan plan = *model.cleanupPlan();
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
+        const CleanupPlan plan = *model.cleanup().cleanupPlan();
 
-        model.toggleQueue(*f.candidate(firefoxPath));
-        model.confirmCleanup(plan);
+        model.cleanup().toggleQueue(*f.candidate(firefoxPath));
+        model.cleanup().confirmCleanup(plan);
         QCOMPARE(model.error(), text("Your selection changed. Scan again and review the files "
                                      "before cleaning."));
-        QVERIFY(!model.cleanupPlan() && model.queue().items().empty());
+        QVERIFY(!model.cleanup().cleanupPlan() && model.cleanup().queue().items().empty());
         QVERIFY(exists(spotifyPath) && exists(firefoxPath));
     }
 
@@ -107,37 +108,37 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
         QVERIFY(f.scan(h.url()));
-        model.selectAvailableCleanItems();
-        QCOMPARE(model.queue().items().size(), size_t(3));
-        model.prepareCleanup();
+        model.cleanup().selectAvailableCleanItems();
+        QCOMPARE(model.cleanup().queue().items().size(), size_t(3));
+        model.cleanup().prepareCleanup();
         QVERIFY(f.settle());
-        QVERIFY(model.cleanupPlan().has_value());
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
 
         // The scan root written differently still names the same folder.
-        CleanupPlan plan = *model.cleanupPlan();
+        CleanupPlan plan = *model.cleanup().cleanupPlan();
         plan.scanRoot = *Url::parse("file://" + h.home + "/./");
-        model.setCleanupPlan(plan);
+        model.cleanup().setCleanupPlan(plan);
         gate().failingMoves.insert(firefoxPath);
-        model.confirmCleanup(plan);
-        QCOMPARE(model.cleanupPlan(), std::nullopt);
-        QVERIFY(model.isWorkingCleanup());
-        QCOMPARE(model.cleanupStage(), QString("Moving selected items to Trash"));
+        model.cleanup().confirmCleanup(plan);
+        QCOMPARE(model.cleanup().cleanupPlan(), std::nullopt);
+        QVERIFY(model.cleanup().isWorkingCleanup());
+        QCOMPARE(model.cleanup().cleanupStage(), QString("Moving selected items to Trash"));
         QVERIFY(f.settle());
 
-        QVERIFY(model.cleanupReport().has_value());
-        const TrashReport& report = *model.cleanupReport();
+        QVERIFY(model.cleanup().cleanupReport().has_value());
+        const TrashReport& report = *model.cleanup().cleanupReport();
         QCOMPARE(statusOf(report, spotifyPath), TrashStatus::moved);
         QCOMPARE(statusOf(report, firefoxPath), TrashStatus::failed);
         QVERIFY(!exists(spotifyPath) && exists(firefoxPath));
         QVERIFY(!f.candidate(spotifyPath) && !f.queued(spotifyPath));
         QVERIFY(f.candidate(firefoxPath) && f.queued(firefoxPath));
-        QVERIFY(model.needsRescan());
+        QVERIFY(model.cleanup().needsRescan());
         QVERIFY(exists(h.historyFolder() + "/" + report.id.uuidString() + ".json"));
 
         // Closing the result scans again.
-        model.setCleanupReport(std::nullopt);
-        model.refreshAfterCleanup();
-        QVERIFY(model.isScanning());
+        model.cleanup().setCleanupReport(std::nullopt);
+        model.cleanup().refreshAfterCleanup();
+        QVERIFY(model.cleanup().isScanning());
         QVERIFY(f.settle());
         QVERIFY(f.candidate(spotifyPath) == nullptr && f.candidate(firefoxPath) != nullptr);
     }
@@ -149,66 +150,138 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
         QVERIFY(f.scan(h.url()));
-        model.toggleQueue(*f.candidate(spotifyPath));
-        model.prepareCleanup();
+        model.cleanup().toggleQueue(*f.candidate(spotifyPath));
+        model.cleanup().prepareCleanup();
         QVERIFY(f.settle());
-        model.confirmCleanup(*model.cleanupPlan());
+        model.cleanup().confirmCleanup(*model.cleanup().cleanupPlan());
         QVERIFY(f.settle());
-        QVERIFY(model.cleanupReport().has_value());
-        const Uuid reportID = model.cleanupReport()->id;
-        const Url original = model.cleanupReport()->outcomes[0].originalURL;
+        QVERIFY(model.cleanup().cleanupReport().has_value());
+        const Uuid reportID = model.cleanup().cleanupReport()->id;
+        const Url original = model.cleanup().cleanupReport()->outcomes[0].originalURL;
 
-        model.setSearch("cache");
-        model.loadCleanupHistory();
-        QVERIFY(model.showRecovery());
-        QCOMPARE(model.search(), QString());
-        QCOMPARE(model.cleanupHistory().size(), size_t(1));
-        const QUuid revision = model.recoveryRevision();
+        model.recovery().loadCleanupHistory();
+        QVERIFY(model.recovery().showRecovery());
+        QCOMPARE(model.recovery().cleanupHistory().size(), size_t(1));
+        const QUuid revision = model.recovery().recoveryRevision();
 
         // Refused at once while a scan runs, changing nothing.
-        model.setShowRecovery(false);
-        model.setCleanupReport(std::nullopt);
+        model.recovery().setShowRecovery(false);
+        model.cleanup().setCleanupReport(std::nullopt);
         gate().close(h.home);
-        model.scanForCleanup(h.url());
+        model.cleanup().scanForCleanup(h.url());
         QVERIFY(gate().waitUntilReached());
-        QSignalSpy spy(&model, &AppModel::changed);
+        QSignalSpy spy(&model.recovery(), &RecoveryFlow::changed);
         std::optional<QString> refusal;
-        model.restoreItem(reportID, original,
-                          [&](std::optional<QString> error) { refusal = error; });
+        model.recovery().restoreItem(reportID, original,
+                                     [&](std::optional<QString> error) { refusal = error; });
         QCOMPARE(refusal, text("Another operation is still running."));
         QCOMPARE(spy.count(), 0);
         gate().open();
         QVERIFY(f.settle());
-        model.setCleanupReport(model.cleanupHistory()[0]);
+        model.cleanup().setCleanupReport(model.recovery().cleanupHistory()[0]);
 
         bool done = false;
         std::optional<QString> failure;
-        model.restoreItem(reportID, original, [&](std::optional<QString> error) {
+        model.recovery().restoreItem(reportID, original, [&](std::optional<QString> error) {
             done = true;
             failure = error;
         });
-        QVERIFY(model.isWorkingCleanup());
-        QCOMPARE(model.cleanupStage(), QString("Restoring the original item"));
+        QVERIFY(model.recovery().isRestoring() && model.isBusy());
         QTRY_VERIFY(done);
         QCOMPARE(failure, std::nullopt);
-        QVERIFY(!model.isWorkingCleanup());
+        QVERIFY(!model.recovery().isRestoring());
         QVERIFY(exists(spotifyPath + "/data.bin"));
-        QCOMPARE(statusOf(model.cleanupHistory()[0], spotifyPath), TrashStatus::restored);
-        QCOMPARE(statusOf(*model.cleanupReport(), spotifyPath), TrashStatus::restored);
-        QVERIFY(model.recoveryRevision() != revision);
-        QVERIFY(model.needsRescan());
+        QCOMPARE(statusOf(model.recovery().cleanupHistory()[0], spotifyPath),
+                 TrashStatus::restored);
+        QCOMPARE(statusOf(*model.cleanup().cleanupReport(), spotifyPath), TrashStatus::restored);
+        QVERIFY(model.recovery().recoveryRevision() != revision);
+        QVERIFY(model.cleanup().needsRescan());
 
         // A second restore is refused by the core; its message reaches the caller.
         done = false;
-        const auto before = model.cleanupHistory()[0].outcomes[0].restoredAt;
-        model.restoreItem(reportID, original, [&](std::optional<QString> error) {
+        const auto before = model.recovery().cleanupHistory()[0].outcomes[0].restoredAt;
+        model.recovery().restoreItem(reportID, original, [&](std::optional<QString> error) {
             done = true;
             failure = error;
         });
         QTRY_VERIFY(done);
         QVERIFY(failure.has_value() && !failure->isEmpty());
-        QVERIFY(!model.isWorkingCleanup());
-        QCOMPARE(model.cleanupHistory()[0].outcomes[0].restoredAt, before);
+        QVERIFY(!model.isBusy());
+        QCOMPARE(model.recovery().cleanupHistory()[0].outcomes[0].restoredAt, before);
+    }
+
+    // Build output found under a folder moves through the same review, history and restore, and
+    // a plan whose selection changed moves nothing.
+    void projectOutputMovesAndComesBack() {
+        ScratchHome h;
+        const std::string site = h.home + "/Projects/site";
+        writeFile(site + "/package.json", "{}");
+        writeFile(site + "/package-lock.json", "{}");
+        const std::string modules = writeFile(site + "/node_modules/pad/index.js", "x");
+        const std::string engine = h.home + "/Projects/engine";
+        writeFile(engine + "/Cargo.toml", "[package]");
+        writeFile(engine + "/target/debug/engine", std::string(4000, 'b'));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        ProjectsFlow& projects = model.projects();
+        projects.setProjectFolder(Url::file(h.home + "/Projects", true));
+        projects.detectProjects();
+        QVERIFY(projects.isDetecting() && model.isBusy());
+        QVERIFY(f.settle());
+        QCOMPARE(projects.projectCandidates()->size(), size_t(2));
+        // Largest first: the Rust build output, then the dependencies.
+        QCOMPARE(projects.projectCandidates()->at(0).id().path(), engine + "/target");
+
+        // The selection is fixed while its plan is shown.
+        projects.selectProject(engine, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
+        projects.toggleProject(Url::file(engine + "/target", true));
+        QCOMPARE(projects.projectSelection().size(), size_t(1));
+        model.cleanup().setCleanupPlan(std::nullopt);
+        projects.selectAll(false);
+        projects.selectProject(site, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        const CleanupPlan plan = *model.cleanup().cleanupPlan();
+        QCOMPARE(plan.items.size(), size_t(1));
+        QCOMPARE(plan.scanRoot, Url::file(h.home + "/Projects", true));
+        model.cleanup().confirmCleanup(plan);
+        QVERIFY(f.settle());
+        QCOMPARE(model.error(), std::nullopt);
+        const TrashReport report = *model.cleanup().cleanupReport();
+        QCOMPARE(report.outcomes.at(0).status, TrashStatus::moved);
+        QVERIFY(!exists(site + "/node_modules") && exists(engine + "/target"));
+        QCOMPARE(projects.projectCandidates()->size(), size_t(1));
+        QVERIFY(projects.projectSelection().empty());
+
+        model.cleanup().setCleanupReport(std::nullopt);
+        model.recovery().loadCleanupHistory();
+        bool done = false;
+        model.recovery().restoreItem(report.id, report.outcomes[0].originalURL,
+                                     [&](std::optional<QString> error) {
+                                         QCOMPARE(error, std::nullopt);
+                                         done = true;
+                                     });
+        QTRY_VERIFY(done);
+        QVERIFY(exists(modules));
+
+        // A detection that ends while the confirmation is open starts a new selection: the plan
+        // no longer matches it and moves nothing.
+        projects.detectProjects();
+        QVERIFY(f.settle());
+        projects.selectProject(site, true);
+        projects.prepareProjectCleanup();
+        QVERIFY(f.settle());
+        const CleanupPlan stale = *model.cleanup().cleanupPlan();
+        projects.detectProjects();
+        QVERIFY(f.settle());
+        model.cleanup().confirmCleanup(stale);
+        QVERIFY(f.settle());
+        QCOMPARE(model.error(),
+                 text("Your selection changed. Review the folders again before moving them."));
+        QVERIFY(exists(modules));
     }
 
     void anUnreadableHistoryIsReported() {
@@ -217,10 +290,10 @@ private slots:
         AppModel& model = *f.model;
         // Something that is not a folder where the history folder belongs.
         writeFile(h.historyFolder(), "not a folder");
-        model.loadCleanupHistory();
+        model.recovery().loadCleanupHistory();
         QVERIFY(model.error().has_value());
-        QVERIFY(!model.showRecovery());
-        QVERIFY(model.cleanupHistory().empty());
+        QVERIFY(!model.recovery().showRecovery());
+        QVERIFY(model.recovery().cleanupHistory().empty());
         QVERIFY(!model.canStartCleanScan());
         model.setError(std::nullopt);
         QVERIFY(model.canStartCleanScan());

@@ -61,25 +61,25 @@ private slots:
         {
             AppModel model(std::make_shared<SettingsDefaults>(),
                            std::make_shared<DesktopWorkspace>([](const Url&) {}));
-            model.setCleanupAppProvider(noApps);
-            model.beginCleanScan();
-            QVERIFY(model.showCleanAccess());
-            model.setShowCleanAccess(false);
-            model.beginCleanScan();
-            QVERIFY(model.showCleanAccess());
-            model.continueCleanAccess();
-            QTRY_VERIFY(!model.isScanning());
+            model.cleanup().setCleanupAppProvider(noApps);
+            model.cleanup().beginCleanScan();
+            QVERIFY(model.cleanup().showCleanAccess());
+            model.cleanup().setShowCleanAccess(false);
+            model.cleanup().beginCleanScan();
+            QVERIFY(model.cleanup().showCleanAccess());
+            model.cleanup().continueCleanAccess();
+            QTRY_VERIFY(!model.cleanup().isScanning());
         }
         const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Ombrelo/Ombrelo.conf";
         QVERIFY2(QFileInfo::exists(file), qPrintable(file));
 
         AppModel model(std::make_shared<SettingsDefaults>(),
                        std::make_shared<DesktopWorkspace>([](const Url&) {}));
-        model.setCleanupAppProvider(noApps);
-        model.beginCleanScan();
-        QVERIFY(!model.showCleanAccess());
-        QVERIFY(model.isScanning());
-        QTRY_VERIFY(!model.isScanning());
+        model.cleanup().setCleanupAppProvider(noApps);
+        model.cleanup().beginCleanScan();
+        QVERIFY(!model.cleanup().showCleanAccess());
+        QVERIFY(model.cleanup().isScanning());
+        QTRY_VERIFY(!model.cleanup().isScanning());
     }
 };
 

@@ -14,8 +14,8 @@ bool exists(const std::string& path) {
 bool settleExplore(AppModel& model) {
     return QTest::qWaitFor(
         [&] {
-            return !model.activeScanURL() && !model.isFindingDuplicates() &&
-                   !model.isWorkingCleanup();
+            return !model.explore().activeScanURL() && !model.duplicates().isFindingDuplicates() &&
+                   !model.cleanup().isWorkingCleanup();
         },
         20000);
 }
@@ -42,7 +42,7 @@ std::string makeDuplicates(const ScratchHome& h) {
 }
 
 const DuplicateGroup* groupOf(const AppModel& model, const std::string& path) {
-    for (const auto& group : model.duplicateResult()->groups) {
+    for (const auto& group : model.duplicates().duplicateResult()->groups) {
         for (const auto& file : group.files) {
             if (file.id.path() == path) {
                 return &group;
@@ -68,37 +68,40 @@ private slots:
         writeFile(top + "/Movies/clip.mov", std::string(9000, 'm'));
         ModelFixture f;
         AppModel& model = *f.model;
-        QVERIFY(model.isDemo());
+        QVERIFY(model.explore().isSample());
 
-        model.scanFolder(Url::file(top, true));
-        QVERIFY(model.activeScanURL().has_value());
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(model.explore().activeScanURL().has_value());
         QVERIFY(settleExplore(model));
         QCOMPARE(model.error(), std::nullopt);
-        QVERIFY(!model.isDemo());
-        QCOMPARE(model.scanURL(), std::optional<Url>(Url::file(top, true)));
-        QCOMPARE(namesOf(model.root()), (std::vector<std::string>{"Movies", "Projects"}));
-        QCOMPARE(model.scanHighlights().fileCount, std::int64_t(3));
-        QCOMPARE(model.ages()[0], std::int64_t(12001));
-        QCOMPARE(model.types()[0] + model.types()[1] + model.types()[2] + model.types()[3],
+        QVERIFY(!model.explore().isSample() && model.cleanup().isDemo());
+        QVERIFY(model.explore().duration() > 0);
+        QCOMPARE(model.explore().scanURL(), std::optional<Url>(Url::file(top, true)));
+        QCOMPARE(namesOf(model.explore().root()), (std::vector<std::string>{"Movies", "Projects"}));
+        QCOMPARE(model.explore().scanHighlights().fileCount, std::int64_t(3));
+        QCOMPARE(model.explore().ages()[0], std::int64_t(12001));
+        QCOMPARE(model.explore().types()[0] + model.explore().types()[1] +
+                     model.explore().types()[2] + model.explore().types()[3],
                  std::int64_t(12001));
-        QVERIFY(model.types()[1] >= 9000); // the movie counts as media
+        QVERIFY(model.explore().types()[1] >= 9000); // the movie counts as media
 
         // Opening a folder two levels down keeps each level on the way back.
-        const FileNode* app = &model.root();
+        const FileNode* app = &model.explore().root();
         for (const char* step : {"Projects", "app"}) {
             app = &*std::find_if(app->children.begin(), app->children.end(),
                                  [&](const FileNode& n) { return n.name() == step; });
         }
-        model.openFolder(*app);
-        QCOMPARE(model.history().size(), size_t(2));
-        QCOMPARE(model.currentFolder().name(), std::string("app"));
-        QCOMPARE(model.currentFolder().children.size(), size_t(2));
-        model.openFolder(model.currentFolder().children[0]); // a file: nothing happens
-        QCOMPARE(model.history().size(), size_t(2));
-        model.navigateTo(1);
-        QCOMPARE(model.currentFolder().name(), std::string("Projects"));
-        model.navigateTo(0);
-        QCOMPARE(model.currentFolder().id, model.root().id);
+        model.explore().openFolder(*app);
+        QCOMPARE(model.explore().history().size(), size_t(2));
+        QCOMPARE(model.explore().currentFolder().name(), std::string("app"));
+        QCOMPARE(model.explore().currentFolder().children.size(), size_t(2));
+        model.explore().openFolder(
+            model.explore().currentFolder().children[0]); // a file: nothing happens
+        QCOMPARE(model.explore().history().size(), size_t(2));
+        model.explore().navigateTo(1);
+        QCOMPARE(model.explore().currentFolder().name(), std::string("Projects"));
+        model.explore().navigateTo(0);
+        QCOMPARE(model.explore().currentFolder().id, model.explore().root().id);
     }
 
     void folderScanRefusalsAndFailuresAreMessages() {
@@ -108,15 +111,15 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
 
-        model.scanFolder(Url::file(h.home + "/link", true));
+        model.explore().scanFolder(Url::file(h.home + "/link", true));
         QCOMPARE(model.error(), text("The scan location must not be a symbolic link."));
-        QVERIFY(!model.activeScanURL());
+        QVERIFY(!model.explore().activeScanURL());
         model.setError(std::nullopt);
 
-        model.scanFolder(Url::file(h.home + "/missing", true));
+        model.explore().scanFolder(Url::file(h.home + "/missing", true));
         QVERIFY(settleExplore(model));
         QVERIFY(model.error().has_value() && !model.error()->isEmpty());
-        QVERIFY(model.isDemo()); // the sample tree is still shown
+        QVERIFY(model.cleanup().isDemo()); // the sample tree is still shown
     }
 
     void staleAndStoppedFolderScansChangeNothing() {
@@ -128,27 +131,27 @@ private slots:
 
         // A scan stopped while it walks publishes nothing, not even once the walk goes on.
         gate().close(h.home + "/slow");
-        model.scanFolder(Url::file(h.home + "/slow", true));
+        model.explore().scanFolder(Url::file(h.home + "/slow", true));
         QVERIFY(gate().waitUntilReached());
-        QSignalSpy spy(&model, &AppModel::changed);
-        model.stopFolderScan();
-        QVERIFY(!model.activeScanURL());
+        QSignalSpy spy(&model.explore(), &ExploreFlow::changed);
+        model.explore().stopFolderScan();
+        QVERIFY(!model.explore().activeScanURL());
         spy.clear();
         gate().open();
         QTest::qWait(300);
         QCOMPARE(spy.count(), 0);
-        QVERIFY(model.isDemo());
+        QVERIFY(model.cleanup().isDemo());
 
         // A run superseded by a newer one: only the newer one's tree lands.
         gate().close(h.home + "/slow");
-        model.scanFolder(Url::file(h.home + "/slow", true));
+        model.explore().scanFolder(Url::file(h.home + "/slow", true));
         QVERIFY(gate().waitUntilReached());
-        model.stopFolderScan();
-        model.scanFolder(Url::file(h.home + "/fast", true));
+        model.explore().stopFolderScan();
+        model.explore().scanFolder(Url::file(h.home + "/fast", true));
         gate().open();
         QVERIFY(settleExplore(model));
         QTest::qWait(300);
-        QCOMPARE(model.root().name(), std::string("fast"));
+        QCOMPARE(model.explore().root().name(), std::string("fast"));
     }
 
     void duplicateChoicesSurviveOnlyAnUnchangedSet() {
@@ -158,42 +161,75 @@ private slots:
         AppModel& model = *f.model;
         const Url url = Url::file(folder, true);
 
-        model.findDuplicates(url);
-        QVERIFY(model.isFindingDuplicates());
+        model.duplicates().findDuplicates(url);
+        QVERIFY(model.duplicates().isFindingDuplicates());
         QVERIFY(model.isBusy());
         QVERIFY(settleExplore(model));
-        QCOMPARE(model.duplicateResult()->groups.size(), size_t(2));
-        // The largest waste first; the first copy by path is kept until the user chooses.
-        const DuplicateGroup& photos = model.duplicateResult()->groups[0];
+        QCOMPARE(model.duplicates().duplicateResult()->groups.size(), size_t(2));
+        // The largest waste first; the original is kept until the user chooses.
+        const DuplicateGroup& photos = model.duplicates().duplicateResult()->groups[0];
         QCOMPARE(photos.extraSize(), std::int64_t(8192));
-        QCOMPARE(model.duplicateKeeper(photos).name(), std::string("a.jpg"));
-        QVERIFY(model.duplicateSelection().empty());
+        QCOMPARE(model.duplicates().duplicateKeeper(photos).name(), std::string("a.jpg"));
+        QVERIFY(model.duplicates().duplicateSelection().empty());
 
-        model.chooseDuplicateKeeper(photos.id(), Url::file(folder + "/c.jpg", false));
-        model.selectAllDuplicates(true);
+        model.duplicates().chooseDuplicateKeeper(photos.id(), Url::file(folder + "/c.jpg", false));
+        model.duplicates().selectAllDuplicates(true);
         QCOMPARE(
-            model.duplicateSelection(),
+            model.duplicates().duplicateSelection(),
             (std::set<Url>{Url::file(folder + "/a.jpg", false), Url::file(folder + "/b.jpg", false),
                            Url::file(folder + "/notes/two.txt", false)}));
         // The keeper cannot be selected; choosing a selected copy as keeper deselects it.
-        model.toggleDuplicate(Url::file(folder + "/c.jpg", false));
-        QCOMPARE(model.duplicateSelection().size(), size_t(3));
-        model.chooseDuplicateKeeper(model.duplicateResult()->groups[1].id(),
-                                    Url::file(folder + "/notes/two.txt", false));
-        QCOMPARE(model.duplicateSelection().size(), size_t(2));
+        model.duplicates().toggleDuplicate(Url::file(folder + "/c.jpg", false));
+        QCOMPARE(model.duplicates().duplicateSelection().size(), size_t(3));
+        model.duplicates().chooseDuplicateKeeper(
+            model.duplicates().duplicateResult()->groups[1].id(),
+            Url::file(folder + "/notes/two.txt", false));
+        QCOMPARE(model.duplicates().duplicateSelection().size(), size_t(2));
 
         // Searching again: the photos are unchanged and keep their choices; the notes gained a
         // copy and start over.
         writeFile(folder + "/notes/three.txt", std::string(100, 'n'));
-        model.findDuplicates(url);
+        model.duplicates().findDuplicates(url);
         QVERIFY(settleExplore(model));
         const DuplicateGroup* photosAgain = groupOf(model, folder + "/a.jpg");
         const DuplicateGroup* notesAgain = groupOf(model, folder + "/notes/one.txt");
         QVERIFY(photosAgain && notesAgain);
-        QCOMPARE(model.duplicateKeeper(*photosAgain).name(), std::string("c.jpg"));
-        QCOMPARE(model.duplicateKeeper(*notesAgain).name(), std::string("one.txt"));
-        QCOMPARE(model.duplicateSelection(), (std::set<Url>{Url::file(folder + "/a.jpg", false),
-                                                            Url::file(folder + "/b.jpg", false)}));
+        QCOMPARE(model.duplicates().duplicateKeeper(*photosAgain).name(), std::string("c.jpg"));
+        QCOMPARE(model.duplicates().duplicateKeeper(*notesAgain).name(), std::string("one.txt"));
+        QCOMPARE(model.duplicates().duplicateSelection(),
+                 (std::set<Url>{Url::file(folder + "/a.jpg", false),
+                                Url::file(folder + "/b.jpg", false)}));
+    }
+
+    // A copy named as one is never kept over its original, even when it is older and sorts
+    // first; the user may still pick another rule or copy.
+    void theOriginalIsKeptUnlessTheUserChoosesOtherwise() {
+        ScratchHome h;
+        const std::string copy = writeFile(h.home + "/Desktop/IMG_0005 (copy).jpg", "photo");
+        const std::string original = writeFile(h.home + "/Pictures/2023/IMG_0005.jpg", "photo");
+        std::filesystem::last_write_time(copy, std::filesystem::last_write_time(original) -
+                                                   std::chrono::hours(24));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        DuplicatesFlow& duplicates = model.duplicates();
+        duplicates.findDuplicates(h.url());
+        QVERIFY(settleExplore(model));
+        QCOMPARE(duplicates.duplicateResult()->groups.size(), size_t(1));
+        const DuplicateGroup& set = duplicates.duplicateResult()->groups[0];
+        QCOMPARE(duplicates.keepRule(), KeepRule::original);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), original);
+        duplicates.selectAllDuplicates(true);
+        QCOMPARE(duplicates.duplicateSelection(), std::set<Url>{Url::file(copy, false)});
+
+        // Another rule keeps the first by path, which leaves the selection.
+        duplicates.setKeepRule(KeepRule::first);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), copy);
+        QVERIFY(duplicates.duplicateSelection().empty());
+        duplicates.chooseDuplicateKeeper(set.id(), Url::file(original, false));
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), original);
+        // Picking a rule again forgets the hand-made choice.
+        duplicates.setKeepRule(KeepRule::oldest);
+        QCOMPARE(duplicates.duplicateKeeper(set).id.path(), copy);
     }
 
     void staleAndStoppedDuplicateSearchesChangeNothing() {
@@ -203,28 +239,29 @@ private slots:
         AppModel& model = *f.model;
 
         gate().close(folder);
-        model.findDuplicates(Url::file(folder, true));
+        model.duplicates().findDuplicates(Url::file(folder, true));
         QVERIFY(gate().waitUntilReached());
-        model.stopFindingDuplicates();
-        QVERIFY(!model.isFindingDuplicates());
+        model.duplicates().stopFindingDuplicates();
+        QVERIFY(!model.duplicates().isFindingDuplicates());
         QVERIFY(!model.isBusy());
-        QSignalSpy spy(&model, &AppModel::changed);
+        QSignalSpy spy(&model.duplicates(), &DuplicatesFlow::changed);
         gate().open();
         QTest::qWait(300);
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(model.duplicateResult(), std::nullopt);
+        QCOMPARE(model.duplicates().duplicateResult(), std::nullopt);
 
         // Only the newest search lands.
         gate().close(folder);
-        model.findDuplicates(Url::file(folder, true));
+        model.duplicates().findDuplicates(Url::file(folder, true));
         QVERIFY(gate().waitUntilReached());
-        model.stopFindingDuplicates();
-        model.findDuplicates(Url::file(folder + "/notes", true));
+        model.duplicates().stopFindingDuplicates();
+        model.duplicates().findDuplicates(Url::file(folder + "/notes", true));
         gate().open();
         QVERIFY(settleExplore(model));
         QTest::qWait(300);
-        QCOMPARE(model.duplicateFolder(), std::optional<Url>(Url::file(folder + "/notes", true)));
-        QCOMPARE(model.duplicateResult()->groups.size(), size_t(1));
+        QCOMPARE(model.duplicates().duplicateFolder(),
+                 std::optional<Url>(Url::file(folder + "/notes", true)));
+        QCOMPARE(model.duplicates().duplicateResult()->groups.size(), size_t(1));
     }
 
     void duplicatesMoveToTrashAfterReviewAndComeBack() {
@@ -232,52 +269,53 @@ private slots:
         const std::string folder = makeDuplicates(h);
         ModelFixture f;
         AppModel& model = *f.model;
-        model.findDuplicates(Url::file(folder, true));
+        model.duplicates().findDuplicates(Url::file(folder, true));
         QVERIFY(settleExplore(model));
-        model.selectAllDuplicates(true);
+        model.duplicates().selectAllDuplicates(true);
 
         // A copy changed after the search is refused when the plan is prepared.
         writeFile(folder + "/b.jpg", std::string(4096, 'q'));
-        model.prepareDuplicateCleanup();
-        QVERIFY(model.isWorkingCleanup());
+        model.duplicates().prepareDuplicateCleanup();
+        QVERIFY(model.cleanup().isWorkingCleanup());
         QVERIFY(settleExplore(model));
-        QVERIFY(!model.cleanupPlan());
+        QVERIFY(!model.cleanup().cleanupPlan());
         QVERIFY(model.error().has_value());
         QVERIFY(exists(folder + "/b.jpg"));
         model.setError(std::nullopt);
 
-        model.findDuplicates(Url::file(folder, true));
+        model.duplicates().findDuplicates(Url::file(folder, true));
         QVERIFY(settleExplore(model));
-        model.selectAllDuplicates(true);
-        QCOMPARE(model.duplicateSelection().size(), size_t(2)); // c.jpg and notes/two.txt
-        model.prepareDuplicateCleanup();
+        model.duplicates().selectAllDuplicates(true);
+        QCOMPARE(model.duplicates().duplicateSelection().size(),
+                 size_t(2)); // c.jpg and notes/two.txt
+        model.duplicates().prepareDuplicateCleanup();
         QVERIFY(settleExplore(model));
-        QVERIFY(model.cleanupPlan().has_value());
-        QCOMPARE(model.cleanupPlan()->items.size(), size_t(2));
-        for (const auto& item : model.cleanupPlan()->items) {
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
+        QCOMPARE(model.cleanup().cleanupPlan()->items.size(), size_t(2));
+        for (const auto& item : model.cleanup().cleanupPlan()->items) {
             QCOMPARE(item.category, CleanupCategory::duplicates);
             QVERIFY(item.keeper.has_value());
         }
 
-        model.confirmCleanup(*model.cleanupPlan());
+        model.cleanup().confirmCleanup(*model.cleanup().cleanupPlan());
         QVERIFY(settleExplore(model));
-        QVERIFY(model.cleanupReport().has_value());
+        QVERIFY(model.cleanup().cleanupReport().has_value());
         QVERIFY(!exists(folder + "/c.jpg"));
         QVERIFY(!exists(folder + "/notes/two.txt"));
         QVERIFY(exists(folder + "/a.jpg") && exists(folder + "/notes/one.txt"));
-        QVERIFY(model.duplicateResult()->groups.empty());
-        QVERIFY(model.duplicateSelection().empty());
+        QVERIFY(model.duplicates().duplicateResult()->groups.empty());
+        QVERIFY(model.duplicates().duplicateSelection().empty());
         // The cleanup screen's suggestions are not made stale by a duplicate move.
-        QVERIFY(!model.needsRescan());
+        QVERIFY(!model.cleanup().needsRescan());
 
-        const TrashReport report = *model.cleanupReport();
+        const TrashReport report = *model.cleanup().cleanupReport();
         bool done = false;
         std::optional<QString> failure;
-        model.restoreItem(report.id, Url::file(folder + "/c.jpg", false),
-                          [&](std::optional<QString> error) {
-                              done = true;
-                              failure = error;
-                          });
+        model.recovery().restoreItem(report.id, Url::file(folder + "/c.jpg", false),
+                                     [&](std::optional<QString> error) {
+                                         done = true;
+                                         failure = error;
+                                     });
         QTRY_VERIFY(done);
         QCOMPARE(failure, std::nullopt);
         QVERIFY(exists(folder + "/c.jpg"));
@@ -289,22 +327,66 @@ private slots:
         const std::string folder = makeDuplicates(h);
         ModelFixture f;
         AppModel& model = *f.model;
-        model.findDuplicates(Url::file(folder, true));
+        model.duplicates().findDuplicates(Url::file(folder, true));
         QVERIFY(settleExplore(model));
-        model.selectAllDuplicates(true);
-        model.prepareDuplicateCleanup();
+        model.duplicates().selectAllDuplicates(true);
+        model.duplicates().prepareDuplicateCleanup();
         QVERIFY(settleExplore(model));
-        const CleanupPlan plan = *model.cleanupPlan();
+        const CleanupPlan plan = *model.cleanup().cleanupPlan();
         // The selection cannot change under an open review; a plan from elsewhere is refused.
-        model.toggleDuplicate(Url::file(folder + "/b.jpg", false));
-        QCOMPARE(model.duplicateSelection().size(), size_t(3));
-        model.setCleanupPlan(std::nullopt);
-        model.toggleDuplicate(Url::file(folder + "/b.jpg", false));
-        model.setCleanupPlan(plan);
-        model.confirmCleanup(plan);
-        QVERIFY(!model.isWorkingCleanup());
+        model.duplicates().toggleDuplicate(Url::file(folder + "/b.jpg", false));
+        QCOMPARE(model.duplicates().duplicateSelection().size(), size_t(3));
+        model.cleanup().setCleanupPlan(std::nullopt);
+        model.duplicates().toggleDuplicate(Url::file(folder + "/b.jpg", false));
+        model.cleanup().setCleanupPlan(plan);
+        model.cleanup().confirmCleanup(plan);
+        QVERIFY(!model.cleanup().isWorkingCleanup());
         QVERIFY(model.error().has_value());
         QVERIFY(exists(folder + "/b.jpg") && exists(folder + "/c.jpg"));
+    }
+
+    // The explorer and the cleanup each keep their own tree: exploring a folder between a cleanup
+    // scan and its review, or while its confirmation is open, never makes the plan look stale,
+    // and a cleanup scan never empties the explorer.
+    void theExplorerAndTheCleanupNeverShareATree() {
+        ScratchHome h;
+        const std::string pip = h.cache(".cache/pip");
+        const std::string projects = h.home + "/Projects";
+        writeFile(projects + "/app/main.cpp", std::string(5000, 'c'));
+        const std::string music = h.home + "/Music";
+        writeFile(music + "/song.ogg", std::string(7000, 's'));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        QVERIFY(f.scan(h.url()));
+        QVERIFY(f.candidate(pip) != nullptr);
+        QVERIFY(model.explore().isSample());
+
+        model.explore().scanFolder(Url::file(projects, true));
+        QVERIFY(settleExplore(model));
+        model.cleanup().toggleQueue(*f.candidate(pip));
+        model.cleanup().prepareCleanup();
+        QVERIFY(f.settle());
+        QVERIFY(model.cleanup().cleanupPlan().has_value());
+        QCOMPARE(model.cleanup().cleanupPlan()->scanRoot, h.url());
+
+        // A folder scan that ends while the confirmation is open.
+        model.explore().scanFolder(Url::file(music, true));
+        QVERIFY(settleExplore(model));
+        model.cleanup().confirmCleanup(*model.cleanup().cleanupPlan());
+        QVERIFY(f.settle());
+        QCOMPARE(model.error(), std::nullopt);
+        QVERIFY(model.cleanup().cleanupReport().has_value());
+        QCOMPARE(model.cleanup().cleanupReport()->outcomes.at(0).status, TrashStatus::moved);
+        QVERIFY(!exists(pip));
+
+        // A cleanup scan leaves the explorer's folder, counts and duration as they were.
+        const double duration = model.explore().duration();
+        model.cleanup().setCleanupReport(std::nullopt);
+        QVERIFY(f.scan(h.url()));
+        QCOMPARE(model.explore().scanURL(), std::optional<Url>(Url::file(music, true)));
+        QCOMPARE(model.explore().root().fileCount, std::int64_t(1));
+        QCOMPARE(model.explore().root().logicalSize, std::int64_t(7000));
+        QCOMPARE(model.explore().duration(), duration);
     }
 
     void volumeFiguresComeFromTheHomeVolume() {

@@ -159,20 +159,19 @@ struct ModelFixture {
     std::unique_ptr<AppModel> model = std::make_unique<AppModel>(defaults, workspace);
 
     ModelFixture() {
-        model->setCleanupAppProvider([this] { return running; });
-        model->setCloseWaitInterval(10000000);
+        model->cleanup().setCleanupAppProvider([this] { return running; });
+        model->cleanup().setCloseWaitInterval(10000000);
     }
     // Runs events until nothing runs in the background.
     bool settle() {
-        return QTest::qWaitFor([&] { return !model->isScanning() && !model->isWorkingCleanup(); },
-                               20000);
+        return QTest::qWaitFor([&] { return !model->isBusy(); }, 20000);
     }
     bool scan(const Url& home) {
-        model->scanForCleanup(home);
-        return model->isScanning() && settle();
+        model->cleanup().scanForCleanup(home);
+        return model->cleanup().isScanning() && settle();
     }
     const CleanupCandidate* candidate(const std::string& path) const {
-        for (const auto& item : model->candidates()) {
+        for (const auto& item : model->cleanup().candidates()) {
             if (item.id().path() == path) {
                 return &item;
             }
@@ -180,7 +179,7 @@ struct ModelFixture {
         return nullptr;
     }
     bool queued(const std::string& path) const {
-        const auto& items = model->queue().items();
+        const auto& items = model->cleanup().queue().items();
         return std::any_of(items.begin(), items.end(),
                            [&](const auto& item) { return item.id().path() == path; });
     }

@@ -39,15 +39,15 @@ private slots:
             }
             QVERIFY(node.children.empty() || total == node.logicalSize);
         };
-        check(model.root());
+        check(model.explore().root());
         QCOMPARE(sizes.size(), size_t(30));
-        for (const auto& example : model.candidates()) {
+        for (const auto& example : model.cleanup().candidates()) {
             QCOMPARE(sizes[example.id()], example.node.logicalSize);
             QVERIFY(example.isExample && example.node.isDirectory);
         }
-        QCOMPARE(model.candidateTotal(), 29200000000);
-        QVERIFY(model.isDemo() && model.canStartCleanScan());
-        QCOMPARE(model.cleanHome().path(), h.home);
+        QCOMPARE(model.cleanup().candidateTotal(), 29200000000);
+        QVERIFY(model.cleanup().isDemo() && model.canStartCleanScan());
+        QCOMPARE(model.cleanup().cleanHome().path(), h.home);
 
         const QJsonObject state = QJsonDocument::fromJson(model.stateJson()).object();
         const QMetaEnum fields = QMetaEnum::fromType<AppModel::Field>();
@@ -62,31 +62,29 @@ private slots:
         h.cache(spotify);
         ModelFixture f;
         AppModel& model = *f.model;
-        const QUuid revision = model.scanRevision();
+        const QUuid revision = model.cleanup().scanRevision();
 
-        model.beginCleanScan();
-        QVERIFY(model.showCleanAccess() && !model.isScanning());
-        model.continueCleanAccess();
+        model.cleanup().beginCleanScan();
+        QVERIFY(model.cleanup().showCleanAccess() && !model.cleanup().isScanning());
+        model.cleanup().continueCleanAccess();
         QVERIFY(f.defaults->values["cleanAccessIntroSeen"]);
-        QVERIFY(!model.showCleanAccess() && model.isScanning());
+        QVERIFY(!model.cleanup().showCleanAccess() && model.cleanup().isScanning());
         QVERIFY(f.settle());
 
-        QVERIFY(!model.isDemo() && !model.needsRescan());
-        QVERIFY(model.scanRevision() != revision);
-        QCOMPARE(model.root().id, h.url());
-        QVERIFY(model.root().isDirectory && model.root().children.empty());
-        QCOMPARE(model.root().logicalSize, 0);
-        QCOMPARE(model.scanURL(), std::optional<Url>(h.url()));
-        QCOMPARE(model.candidates().size(), size_t(1));
-        QVERIFY(model.queue().items().empty());
-        QCOMPARE(model.cleanRunning().at(model.candidates()[0].id()), QStringList());
+        QVERIFY(!model.cleanup().isDemo() && !model.cleanup().needsRescan());
+        QVERIFY(model.cleanup().scanRevision() != revision);
+        QCOMPARE(model.cleanup().candidates().size(), size_t(1));
+        QVERIFY(model.cleanup().queue().items().empty());
+        QCOMPARE(model.cleanup().cleanRunning().at(model.cleanup().candidates()[0].id()),
+                 QStringList());
 
         model.setNote(text("Read me"));
-        model.beginCleanScan();
-        QVERIFY(!model.isScanning());
+        model.cleanup().beginCleanScan();
+        QVERIFY(!model.cleanup().isScanning());
         model.setNote(std::nullopt);
-        model.beginCleanScan();
-        QVERIFY(!model.showCleanAccess() && model.isScanning() && model.needsRescan());
+        model.cleanup().beginCleanScan();
+        QVERIFY(!model.cleanup().showCleanAccess() && model.cleanup().isScanning() &&
+                model.cleanup().needsRescan());
         QVERIFY(f.settle());
     }
 
@@ -98,14 +96,14 @@ private slots:
         AppModel& model = *f.model;
 
         QVERIFY(f.scan(Url::file(link, true)));
-        QCOMPARE(model.cleanStatus(),
+        QCOMPARE(model.cleanup().cleanStatus(),
                  text("Scan did not finish. Scan again to get current suggestions."));
         QCOMPARE(model.error(), text("The scan location must not be a symbolic link."));
-        QVERIFY(model.isDemo() && !model.canStartCleanScan());
+        QVERIFY(model.cleanup().isDemo() && !model.canStartCleanScan());
         model.setError(std::nullopt);
         QVERIFY(f.scan(h.url()));
-        QVERIFY(!model.isDemo());
-        QCOMPARE(model.cleanStatus(), std::nullopt);
+        QVERIFY(!model.cleanup().isDemo());
+        QCOMPARE(model.cleanup().cleanStatus(), std::nullopt);
     }
 
     void stoppedRunsPublishNothingLater() {
@@ -118,35 +116,36 @@ private slots:
         ScratchHome second;
         ModelFixture f;
         AppModel& model = *f.model;
-        QSignalSpy spy(&model, &AppModel::changed);
+        QSignalSpy spy(&model.cleanup(), &CleanupFlow::changed);
 
         gate().close(first.home + "/" + spotify);
-        model.scanForCleanup(first.url());
+        model.cleanup().scanForCleanup(first.url());
         QVERIFY(gate().waitUntilReached());
         // Its reports are queued, not yet taken up: they arrive after the restart.
-        model.stopCleanScan();
-        QCOMPARE(model.cleanStatus(), text("Scan canceled. No files were removed."));
-        model.scanForCleanup(second.url());
+        model.cleanup().stopCleanScan();
+        QCOMPARE(model.cleanup().cleanStatus(), text("Scan canceled. No files were removed."));
+        model.cleanup().scanForCleanup(second.url());
         gate().open();
         QVERIFY(f.settle());
         QTest::qWait(50);
         int results = 0;
         for (const auto& arguments : spy) {
-            results += arguments.at(0).value<AppModel::Field>() == AppModel::Field::cleanResult;
+            results +=
+                arguments.at(0).value<CleanupFlow::Field>() == CleanupFlow::Field::cleanResult;
         }
         QCOMPARE(results, 1);
-        QCOMPARE(model.cleanHome(), second.url());
-        QVERIFY(model.candidates().empty());
-        QCOMPARE(model.cleanScanCount(), 0);
-        QCOMPARE(model.cleanStatus(), std::nullopt);
+        QCOMPARE(model.cleanup().cleanHome(), second.url());
+        QVERIFY(model.cleanup().candidates().empty());
+        QCOMPARE(model.cleanup().cleanScanCount(), 0);
+        QCOMPARE(model.cleanup().cleanStatus(), std::nullopt);
 
         gate().close(first.home);
-        model.scanForCleanup(first.url());
+        model.cleanup().scanForCleanup(first.url());
         QVERIFY(gate().waitUntilReached());
-        model.stopCleanScan();
-        QCOMPARE(model.cleanStatus(),
+        model.cleanup().stopCleanScan();
+        QCOMPARE(model.cleanup().cleanStatus(),
                  text("Scan canceled. Previous results need a fresh scan before cleaning."));
-        QVERIFY(model.needsRescan() && !model.isScanning());
+        QVERIFY(model.cleanup().needsRescan() && !model.cleanup().isScanning());
     }
 
     void progressCountNeverGoesBack() {
@@ -155,19 +154,19 @@ private slots:
         ModelFixture f;
         AppModel& model = *f.model;
         gate().close(h.home);
-        model.scanForCleanup(h.url());
+        model.cleanup().scanForCleanup(h.url());
         QVERIFY(gate().waitUntilReached());
-        const QUuid run = model.cleanRunToken();
+        const QUuid run = model.cleanup().cleanRunToken();
 
-        model.scanProgressArrived(run, "Spotify cache", 50);
-        model.scanProgressArrived(run, "Firefox cache", 20);
-        model.scanProgressArrived(QUuid::createUuid(), "Elsewhere", 900);
-        QCOMPARE(model.cleanScanCount(), 50);
-        QCOMPARE(model.cleanScanPath(), QString("Firefox cache"));
+        model.cleanup().scanProgressArrived(run, "Spotify cache", 50);
+        model.cleanup().scanProgressArrived(run, "Firefox cache", 20);
+        model.cleanup().scanProgressArrived(QUuid::createUuid(), "Elsewhere", 900);
+        QCOMPARE(model.cleanup().cleanScanCount(), 50);
+        QCOMPARE(model.cleanup().cleanScanPath(), QString("Firefox cache"));
         gate().open();
         QVERIFY(f.settle());
-        model.scanProgressArrived(run, "Late", 1000);
-        QVERIFY(model.cleanScanCount() < 1000);
+        model.cleanup().scanProgressArrived(run, "Late", 1000);
+        QVERIFY(model.cleanup().cleanScanCount() < 1000);
     }
 
     void runningApplicationsDecideWhatMayBeQueued() {
@@ -186,36 +185,38 @@ private slots:
         QVERIFY(f.scan(h.url()));
 
         const Url spotifyURL = f.candidate(spotifyPath)->id();
-        QCOMPARE(model.cleanRunning().at(spotifyURL), QStringList{"Spotify"});
-        QCOMPARE(model.cleanRunning().at(f.candidate(slackPath)->id()), QStringList());
-        const auto owners = model.appsForCleanup(model.candidates());
+        QCOMPARE(model.cleanup().cleanRunning().at(spotifyURL), QStringList{"Spotify"});
+        QCOMPARE(model.cleanup().cleanRunning().at(f.candidate(slackPath)->id()), QStringList());
+        const auto owners = model.cleanup().appsForCleanup(model.cleanup().candidates());
         QCOMPARE(owners.size(), size_t(3));
         QCOMPARE(owners[1].bundleID, std::string("com.tinyspeck.slackmacgap.helper"));
 
-        model.selectAvailableCleanItems();
+        model.cleanup().selectAvailableCleanItems();
         QVERIFY(!f.queued(spotifyPath) && f.queued(slackPath) && f.queued(firefoxPath));
-        model.toggleQueue(*f.candidate(firefoxPath));
+        model.cleanup().toggleQueue(*f.candidate(firefoxPath));
         QVERIFY(!f.queued(firefoxPath));
-        model.toggleQueue(*f.candidate(firefoxPath));
+        model.cleanup().toggleQueue(*f.candidate(firefoxPath));
 
         // Spotify quits and Firefox starts: its queued cache is dropped with a word why.
         spotifyApp.state->terminated = spotifyAgain.state->terminated = true;
         FakeApp firefoxApp("org.mozilla.firefox", "Firefox", true);
         f.running.push_back(firefoxApp.session);
-        model.refreshCleanRunningApps();
-        QCOMPARE(model.cleanRunning().at(spotifyURL), QStringList());
+        model.cleanup().refreshCleanRunningApps();
+        QCOMPARE(model.cleanup().cleanRunning().at(spotifyURL), QStringList());
         QVERIFY(!f.queued(firefoxPath) && f.queued(slackPath));
-        QCOMPARE(model.cleanStatus(), text("An app reopened. Its caches were deselected; close "
-                                           "the app and scan again to clean them."));
+        QCOMPARE(model.cleanup().cleanStatus(),
+                 text("An app reopened. Its caches were deselected; close "
+                      "the app and scan again to clean them."));
 
         // Stale suggestions cannot be selected.
-        model.invalidateCleanReview("Changed on disk.");
-        QCOMPARE(model.cleanStatus(), text("The selected files need to be checked again."));
+        model.cleanup().invalidateCleanReview("Changed on disk.");
+        QCOMPARE(model.cleanup().cleanStatus(),
+                 text("The selected files need to be checked again."));
         QCOMPARE(model.error(), text("Changed on disk."));
-        QVERIFY(model.needsRescan() && model.queue().items().empty());
-        model.toggleQueue(*f.candidate(slackPath));
-        model.selectAvailableCleanItems();
-        QVERIFY(model.queue().items().empty());
+        QVERIFY(model.cleanup().needsRescan() && model.cleanup().queue().items().empty());
+        model.cleanup().toggleQueue(*f.candidate(slackPath));
+        model.cleanup().selectAvailableCleanItems();
+        QVERIFY(model.cleanup().queue().items().empty());
     }
 
     void waitingForApplicationsToClose() {
@@ -225,26 +226,27 @@ private slots:
         AppModel& model = *f.model;
 
         FakeApp helper("com.tinyspeck.slackmacgap.helper", "Slack Helper", false);
-        model.quitAppsAndRescan({helper.session});
+        model.cleanup().quitAppsAndRescan({helper.session});
         QCOMPARE(model.note(), text("A background process is still using these caches. Quit the "
                                     "related app completely, then scan again."));
-        QVERIFY(!model.isScanning() && helper.state->quitRequests == 0);
+        QVERIFY(!model.cleanup().isScanning() && helper.state->quitRequests == 0);
         model.setNote(std::nullopt);
 
         helper.state->terminated = true;
-        model.quitAppsAndRescan({helper.session});
-        QVERIFY(model.isScanning() && !model.isWaitingForApps());
+        model.cleanup().quitAppsAndRescan({helper.session});
+        QVERIFY(model.cleanup().isScanning() && !model.cleanup().isWaitingForApps());
         QVERIFY(f.settle());
 
         FakeApp slackApp("com.tinyspeck.slackmacgap", "Slack", true);
         FakeApp discord("com.hnc.Discord", "Discord", true);
-        model.setCloseWaitAttempts(0);
-        model.quitAppsAndRescan({slackApp.session, discord.session});
-        QVERIFY(model.isWaitingForApps() && model.isScanning() && model.needsRescan());
-        QCOMPARE(model.cleanScanPath(), QString("Save your work in Slack, Discord"));
+        model.cleanup().setCloseWaitAttempts(0);
+        model.cleanup().quitAppsAndRescan({slackApp.session, discord.session});
+        QVERIFY(model.cleanup().isWaitingForApps() && model.cleanup().isScanning() &&
+                model.cleanup().needsRescan());
+        QCOMPARE(model.cleanup().cleanScanPath(), QString("Save your work in Slack, Discord"));
         QCOMPARE(slackApp.state->quitRequests, 1);
-        QTRY_VERIFY(!model.isScanning());
-        QVERIFY(!model.isWaitingForApps());
+        QTRY_VERIFY(!model.cleanup().isScanning());
+        QVERIFY(!model.cleanup().isWaitingForApps());
         QCOMPARE(model.note(), text("An app is still open. Save your work and close it, then "
                                     "choose Scan again. Nothing was force-closed or removed."));
         model.setNote(std::nullopt);
@@ -253,21 +255,21 @@ private slots:
         FakeApp main("com.tinyspeck.slackmacgap", "Slack", true);
         FakeApp lateHelper("com.tinyspeck.slackmacgap.helper", "Slack Helper", false);
         main.state->quitsWhenAsked = true;
-        model.setCloseWaitAttempts(1000);
-        model.quitAppsAndRescan({main.session, lateHelper.session});
+        model.cleanup().setCloseWaitAttempts(1000);
+        model.cleanup().quitAppsAndRescan({main.session, lateHelper.session});
         QTest::qWait(100);
-        QVERIFY(model.isWaitingForApps());
+        QVERIFY(model.cleanup().isWaitingForApps());
         lateHelper.state->terminated = true;
-        QTRY_VERIFY(!model.isWaitingForApps());
+        QTRY_VERIFY(!model.cleanup().isWaitingForApps());
         QVERIFY(f.settle());
-        QVERIFY(!model.note() && !model.needsRescan());
+        QVERIFY(!model.note() && !model.cleanup().needsRescan());
 
         FakeApp stubborn("com.tinyspeck.slackmacgap", "Slack", true);
-        model.setCloseWaitAttempts(5);
-        model.quitAppsAndRescan({stubborn.session});
-        model.stopCleanScan();
+        model.cleanup().setCloseWaitAttempts(5);
+        model.cleanup().quitAppsAndRescan({stubborn.session});
+        model.cleanup().stopCleanScan();
         QTest::qWait(100);
-        QVERIFY(!model.note() && !model.isScanning());
+        QVERIFY(!model.note() && !model.cleanup().isScanning());
     }
 
     void aRealApplicationIsAskedToQuitAndTheCachesAreScannedAgain() {
@@ -275,8 +277,8 @@ private slots:
         const std::string vlcPath = h.cache("Library/Caches/org.videolan.vlc");
         ModelFixture f;
         AppModel& model = *f.model;
-        model.setCleanupAppProvider({});
-        model.setCloseWaitAttempts(200);
+        model.cleanup().setCleanupAppProvider({});
+        model.cleanup().setCloseWaitAttempts(200);
 
         // A child named like VLC's main process that ignores the polite request for a while. (VLC:
         // no other test cleans its cache while asking the system which applications run.)
@@ -297,14 +299,16 @@ private slots:
 
         QVERIFY(f.scan(h.url()));
         const Url cache = f.candidate(vlcPath)->id();
-        QCOMPARE(model.cleanRunning().at(cache), QStringList{"VLC"});
-        model.quitAppsAndRescan(model.appsForCleanup(model.candidates()));
+        QCOMPARE(model.cleanup().cleanRunning().at(cache), QStringList{"VLC"});
+        model.cleanup().quitAppsAndRescan(
+            model.cleanup().appsForCleanup(model.cleanup().candidates()));
         QTest::qWait(200);
-        QVERIFY2(model.isWaitingForApps(), "the application ignores the request at first");
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isWaitingForApps(), 10000);
+        QVERIFY2(model.cleanup().isWaitingForApps(),
+                 "the application ignores the request at first");
+        QTRY_VERIFY_WITH_TIMEOUT(!model.cleanup().isWaitingForApps(), 10000);
         QVERIFY(f.settle());
         QVERIFY(!model.note());
-        QCOMPARE(model.cleanRunning().at(cache), QStringList());
+        QCOMPARE(model.cleanup().cleanRunning().at(cache), QStringList());
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
     }
@@ -316,10 +320,10 @@ private slots:
         AppModel& model = *f.model;
         FileNode group;
         group.id = *Url::parse("varnok-group://small-items/1");
-        model.reveal(group);
+        model.explore().reveal(group);
         QCOMPARE(model.note(), text("This is a visual group of smaller items. Open it to inspect "
                                     "the individual files."));
-        model.reveal(model.candidates()[0].node);
+        model.cleanup().reveal(model.cleanup().candidates()[0]);
         QCOMPARE(model.note(), text("Sample paths are illustrative. Scan a real folder to use "
                                     "file manager integration."));
         model.openCleanAccessSettings();
@@ -327,8 +331,8 @@ private slots:
 
         model.setNote(std::nullopt);
         QVERIFY(f.scan(h.url()));
-        model.reveal(model.candidates()[0].node);
-        QCOMPARE(f.workspace->revealed, std::vector<Url>{model.candidates()[0].id()});
+        model.cleanup().reveal(model.cleanup().candidates()[0]);
+        QCOMPARE(f.workspace->revealed, std::vector<Url>{model.cleanup().candidates()[0].id()});
     }
 
     void modelDestroyedWhileScanning() {
@@ -336,7 +340,7 @@ private slots:
         h.cache(spotify);
         auto fixture = std::make_unique<ModelFixture>();
         gate().close(h.home);
-        fixture->model->scanForCleanup(h.url());
+        fixture->model->cleanup().scanForCleanup(h.url());
         QVERIFY(gate().waitUntilReached());
         fixture.reset();
         gate().open();

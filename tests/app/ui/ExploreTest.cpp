@@ -1,14 +1,15 @@
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/duplicates/DuplicateListModel.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
-#include "app/ui/pages/DuplicatesPage.hpp"
 #include "app/ui/pages/LargestPage.hpp"
-#include "app/ui/pages/PageStack.hpp"
 #include "app/ui/pages/SettingsPage.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 #include "core/layout/BubbleLayout.hpp"
 
@@ -51,7 +52,7 @@ class ExploreTest : public QObject {
 
 private slots:
     void eachModeFindsTheTileUnderAPoint() {
-        const FileNode sample = AppModel::sample();
+        const FileNode sample = varnok::ExploreFlow::sample();
         ui::FolderMap map;
         map.resize(800, 400);
         map.setFolder(&sample);
@@ -116,22 +117,22 @@ private slots:
         page.resize(1300, 800);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        model.setMapDepth(1);
+        model.explore().setMapDepth(1);
         QCOMPARE(page.listModel->rowCount(), 5);
 
         // A click on the map selects, and the list follows.
         const QPoint onLocal(page.map->width() / 4, page.map->height() / 2);
         QCOMPARE(page.map->nodeAt(onLocal)->name(), std::string(".local"));
         QTest::mouseClick(page.map, Qt::LeftButton, {}, onLocal);
-        QVERIFY(model.selected().has_value());
-        QCOMPARE(model.selected()->name(), std::string(".local"));
+        QVERIFY(model.explore().selected().has_value());
+        QCOMPARE(model.explore().selected()->name(), std::string(".local"));
         QCOMPARE(page.listModel->node(page.list->currentIndex().row())->name(),
                  std::string(".local"));
 
         // Choosing in the list selects on the map's side too.
-        const int movies = page.listModel->rowOf(model.root().children[4].id);
+        const int movies = page.listModel->rowOf(model.explore().root().children[4].id);
         page.list->setCurrentIndex(page.listModel->index(movies, 0));
-        QCOMPARE(model.selected()->name(), std::string("Videos"));
+        QCOMPARE(model.explore().selected()->name(), std::string("Videos"));
 
         // Sorting by name keeps the selection.
         page.list->sortByColumn(ui::NodeListModel::name, Qt::AscendingOrder);
@@ -141,18 +142,20 @@ private slots:
 
         // A double click opens the folder; the breadcrumb leads back.
         QTest::mouseDClick(page.map, Qt::LeftButton, {}, onLocal);
-        QCOMPARE(model.history().size(), size_t(1));
+        QCOMPARE(model.explore().history().size(), size_t(1));
         QCOMPARE(page.listModel->rowCount(), 3);
         auto crumbs = page.findChildren<QPushButton*>(QStringLiteral("breadcrumb"));
         QCOMPARE(crumbs.size(), qsizetype(2));
         QVERIFY(!crumbs.back()->isEnabled());
         crumbs.front()->click();
-        QVERIFY(model.history().empty());
+        QVERIFY(model.explore().history().empty());
         QCOMPARE(page.listModel->rowCount(), 5);
 
-        // The list mode hides the map; reveal of the sample data explains itself.
-        model.setMapMode(FolderMapMode::list);
+        // The list mode hides the map and offers no larger one; reveal of the sample data
+        // explains itself.
+        model.explore().setMapMode(FolderMapMode::list);
         QVERIFY(page.map->isHidden());
+        QVERIFY(!page.expandBox->isEnabled());
         page.list->setCurrentIndex(page.listModel->index(0, 0));
         page.revealButton->click();
         QCOMPARE(model.note().value_or(QString()),
@@ -178,7 +181,7 @@ private slots:
         QVERIFY(s.sheet<ui::HistorySheet>("history") != nullptr);
         QCOMPARE(s.model->page(), AppPage::settings);
         QCOMPARE(pages->navigation->currentRow(), PageStack::row(AppPage::settings));
-        s.model->setShowRecovery(false);
+        s.model->recovery().setShowRecovery(false);
         s.settle();
 
         // Ctrl+F leads to the search of the largest items.
@@ -210,19 +213,36 @@ private slots:
         ui::DuplicatesPage* page = s.window->pages()->duplicates;
         page->folderField->setText(s.home.home() + "/Pictures");
         page->findButton->click();
-        QVERIFY(scenes::waitUntil([&] { return !s.model->isFindingDuplicates(); }));
-        QCOMPARE(page->sets->topLevelItemCount(), 1);
-        QCOMPARE(page->rowOf(url("a.jpg"))->text(2), QString("Kept"));
+        QVERIFY(scenes::waitUntil([&] { return !s.model->duplicates().isFindingDuplicates(); }));
+        auto kept = [&](const char* name) {
+            return page->rowOf(url(name)).siblingAtColumn(ui::DuplicateListModel::kept).data();
+        };
+        auto check = [&](const char* name) {
+            return page->rowOf(url(name)).data(Qt::CheckStateRole);
+        };
+        QCOMPARE(page->setsModel->rowCount(), 1);
+        QCOMPARE(kept("a.jpg"), QVariant(QString("Kept")));
+        QVERIFY(!check("a.jpg").isValid());
 
-        // Keep the last copy instead; select the others, one of them by its own check box.
-        page->sets->setCurrentItem(page->rowOf(url("c.jpg")));
+        // Keep the last copy instead, chosen by keyboard; select the others, one of them by its
+        // own check box. The rows stay as they are: only their marks change.
+        page->sets->setFocus();
+        page->sets->setCurrentIndex(page->rowOf(url("a.jpg")));
+        QTest::keyClick(page->sets, Qt::Key_Down);
+        QTest::keyClick(page->sets, Qt::Key_Down);
+        QCOMPARE(page->sets->currentIndex(), page->rowOf(url("c.jpg")));
+        QSignalSpy resets(page->setsModel, &QAbstractItemModel::modelReset);
         page->keepButton->click();
-        QCOMPARE(page->rowOf(url("c.jpg"))->text(2), QString("Kept"));
+        QCOMPARE(kept("c.jpg"), QVariant(QString("Kept")));
+        QCOMPARE(kept("a.jpg"), QVariant(QString()));
+        QVERIFY(!page->keepButton->isEnabled());
         QVERIFY(!page->reviewButton->isEnabled());
-        page->rowOf(url("b.jpg"))->setCheckState(0, Qt::Checked);
-        QCOMPARE(s.model->duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
+        QVERIFY(
+            page->setsModel->setData(page->rowOf(url("b.jpg")), Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(s.model->duplicates().duplicateSelection(), std::set<varnok::Url>{url("b.jpg")});
         page->selectAllButton->click();
-        QCOMPARE(page->rowOf(url("a.jpg"))->checkState(0), Qt::Checked);
+        QCOMPARE(check("a.jpg"), QVariant(Qt::Checked));
+        QCOMPARE(resets.count(), 0);
 
         page->reviewButton->click();
         auto* confirm = s.sheet<ui::ConfirmSheet>("confirmation");
@@ -237,7 +257,7 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(url("a.jpg").path())));
         QVERIFY(!QFile::exists(QString::fromStdString(url("b.jpg").path())));
         QVERIFY(QFile::exists(QString::fromStdString(url("c.jpg").path())));
-        QCOMPARE(page->sets->topLevelItemCount(), 0);
+        QCOMPARE(page->setsModel->rowCount(), 0);
 
         // Put one back from the result.
         s.waitForAvailability(result);

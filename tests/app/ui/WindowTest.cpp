@@ -1,14 +1,18 @@
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/CleanupScreen.hpp"
 #include "app/ui/MainWindow.hpp"
-#include "app/ui/RecoverySheets.hpp"
-#include "app/ui/Sheets.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/common/Widgets.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 #include "core/trash/TrashService.hpp"
 
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
+#include <QTreeWidget>
 #include <QtTest>
 
 using namespace ombrelo;
@@ -25,7 +29,7 @@ QString shown(const QPushButton* button) {
 // The candidate of the screen whose path ends in `tail`.
 const varnok::CleanupCandidate* candidateEndingIn(const varnok::AppModel& model,
                                                   const std::string& tail) {
-    for (const auto& candidate : model.candidates()) {
+    for (const auto& candidate : model.cleanup().candidates()) {
         const std::string path = candidate.node.id.path();
         if (path.size() >= tail.size() &&
             path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
@@ -43,6 +47,20 @@ QStringList labelTexts(const QWidget* parent) {
     return texts;
 }
 
+// Makes the model busy with a duplicate search whose walk waits, or lets it finish.
+void setBusy(scenes::Stage& stage, bool busy) {
+    const std::string folder = stage.home.path("busy");
+    if (busy) {
+        stage.home.makeFolder("busy");
+        stage.platform.holdWalk(folder);
+        stage.model->duplicates().findDuplicates(varnok::Url::file(folder, true));
+        QVERIFY(scenes::waitUntil([&] { return stage.platform.isHolding(); }));
+    } else {
+        stage.platform.release();
+        QVERIFY(scenes::waitUntil([&] { return !stage.model->isBusy(); }));
+    }
+}
+
 } // namespace
 
 class WindowTest : public QObject {
@@ -54,7 +72,9 @@ private slots:
         stage.open(false);
         QCOMPARE(stage.window->windowTitle(), QStringLiteral("Ombrelo"));
         QCOMPARE(stage.window->size(), QSize(1480, 960));
-        QCOMPARE(stage.window->minimumSize(), QSize(1180, 780));
+        // The content keeps its size; the menu bar comes on top.
+        QCOMPARE(stage.window->centralWidget()->minimumSize(), QSize(1180, 780));
+        QVERIFY(stage.window->minimumSizeHint().height() > 780);
         QAction* scan = stage.window->scanAction();
         QCOMPARE(scan->text(), QStringLiteral("Scan for cleanup"));
         QCOMPARE(scan->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -64,16 +84,16 @@ private slots:
         stage.model->setNote(QStringLiteral("Something to read"));
         QVERIFY(!scan->isEnabled());
         QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(!stage.model->showCleanAccess());
+        QVERIFY(!stage.model->cleanup().showCleanAccess());
         stage.model->setNote(std::nullopt);
-        stage.model->setIsFindingDuplicates(true);
+        setBusy(stage, true);
         QVERIFY(!scan->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
+        setBusy(stage, false);
         QVERIFY(scan->isEnabled());
 
         // Ctrl+R starts the flow, which first shows the access introduction.
         QTest::keyClick(stage.window.get(), Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(stage.model->showCleanAccess());
+        QVERIFY(stage.model->cleanup().showCleanAccess());
         auto* intro = stage.sheet<ui::AccessIntroSheet>("accessIntro");
         QCOMPARE(intro->windowModality(), Qt::WindowModal);
         // This desktop has no page for granting access, so no button offers one.
@@ -83,7 +103,7 @@ private slots:
                            "moves before you review it.")));
         QVERIFY(!scan->isEnabled());
         QTest::keyClick(intro, Qt::Key_Escape);
-        QTRY_VERIFY(!stage.model->showCleanAccess());
+        QTRY_VERIFY(!stage.model->cleanup().showCleanAccess());
         QVERIFY(stage.window->sheet(QStringLiteral("accessIntro")) == nullptr);
         QVERIFY(scan->isEnabled());
     }
@@ -112,6 +132,11 @@ private slots:
         QCOMPARE(logs->rows().size(), 250u);
         QCOMPARE(logs->selected->text(), QStringLiteral("250 selected"));
         QCOMPARE(stage.screen().selectedCount->text(), QStringLiteral("250 selected"));
+        // A new result starts closed and paged again.
+        stage.scan();
+        QCOMPARE(shown(logs->viewButton), QStringLiteral("View files"));
+        logs->viewButton->click();
+        QCOMPARE(logs->rows().size(), 100u);
     }
 
     void groupsSelectWhatIsAvailableAndLockWhatIsOpen() {
@@ -129,11 +154,14 @@ private slots:
         QCOMPARE(apps->selectButton->accessibleName(),
                  QStringLiteral("Select available App caches"));
         QCOMPARE(shown(apps->selectButton), QStringLiteral("Select"));
+        QSignalSpy changes(&stage.model->cleanup(), &varnok::CleanupFlow::changed);
         apps->selectButton->click();
+        // The whole group is queued in one change.
+        QCOMPARE(changes.count(), 1);
         QCOMPARE(shown(apps->selectButton), QStringLiteral("Deselect"));
         QCOMPARE(apps->selected->text(), QStringLiteral("2 selected"));
         apps->selectButton->click();
-        QVERIFY(stage.model->queue().items().empty());
+        QVERIFY(stage.model->cleanup().queue().items().empty());
 
         ui::CategoryGroup* chat = screen.group(CleanupCategory::communicationCaches);
         QVERIFY(chat->appsNote->isVisibleTo(chat));
@@ -147,7 +175,7 @@ private slots:
         }
         // "Select" leaves the open application's items alone.
         chat->selectButton->click();
-        QVERIFY(stage.model->queue().items().empty());
+        QVERIFY(stage.model->cleanup().queue().items().empty());
 
         // Closing asks first; cancelling changes nothing.
         chat->closeAppsButton->click();
@@ -157,16 +185,16 @@ private slots:
         QCOMPARE(confirm->button(QStringLiteral("Close & scan again"))->text(),
                  QStringLiteral("Close && scan again"));
         confirm->button(QStringLiteral("Cancel"))->click();
-        QTRY_VERIFY(!stage.model->showCloseAppsConfirmation());
-        QVERIFY(!stage.model->isScanning());
+        QTRY_VERIFY(!stage.model->cleanup().showCloseAppsConfirmation());
+        QVERIFY(!stage.model->cleanup().isScanning());
         QVERIFY(!stage.apps.front().askedToQuit());
 
         // Busy: every selection control is off.
-        stage.model->setIsFindingDuplicates(true);
+        setBusy(stage, true);
         QVERIFY(!apps->selectButton->isEnabled());
         QVERIFY(!screen.reviewButton->isEnabled());
         QVERIFY(!screen.selectAvailableButton->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
+        setBusy(stage, false);
         QVERIFY(screen.reviewButton->isEnabled());
         QCOMPARE(shown(screen.reviewButton), QStringLiteral("Review & clean"));
     }
@@ -194,6 +222,10 @@ private slots:
             QVERIFY(!screen.unreadableDetails->isVisibleTo(&screen));
             screen.unreadableToggle->click();
             QVERIFY(screen.unreadableDetails->isVisibleTo(&screen));
+            // The details name the folders.
+            QVERIFY(screen.unreadableList->text().contains(
+                QString::fromStdString(stage.home.path("Library/Caches/com.spotify.client"))));
+            QCOMPARE(screen.unreadableList->text().count(QLatin1Char('\n')), denied - 1);
         }
     }
 
@@ -206,7 +238,7 @@ private slots:
         ui::ConfirmSheet* caches = stage.review();
         QCOMPARE(caches->acknowledged->text(), QStringLiteral("I reviewed the selected files."));
         caches->cancelButton->click();
-        QTRY_VERIFY(!stage.model->cleanupPlan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
 
         // Duplicates only.
         varnok::CleanupQueue copies;
@@ -214,25 +246,25 @@ private slots:
             copies.add(candidate);
         }
         QCOMPARE(copies.items().size(), 1u);
-        stage.model->setQueue(copies);
+        stage.model->cleanup().setQueue(copies);
         stage.screen().reviewButton->click();
         auto* duplicates = stage.sheet<ui::ConfirmSheet>("confirmation");
         QCOMPARE(duplicates->acknowledged->text(),
                  QStringLiteral("I reviewed these copies and the files being kept."));
         QCOMPARE(shown(duplicates->moveButton), QStringLiteral("Move 1 item to Trash"));
         QTest::keyClick(duplicates, Qt::Key_Escape);
-        QTRY_VERIFY(!stage.model->cleanupPlan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
 
         // Caches and a dependency folder.
-        stage.model->selectAvailableCleanItems();
-        varnok::CleanupQueue mixed = stage.model->queue();
+        stage.model->cleanup().selectAvailableCleanItems();
+        varnok::CleanupQueue mixed = stage.model->cleanup().queue();
         std::size_t caches_ = mixed.items().size();
         for (const auto& candidate : scenes::projectCandidates(
                  stage.home.url().appendingPathComponent("Projects", true), stage.home.url())) {
             mixed.add(candidate);
         }
         QVERIFY(mixed.items().size() > caches_);
-        stage.model->setQueue(mixed);
+        stage.model->cleanup().setQueue(mixed);
         stage.screen().reviewButton->click();
         auto* sheet = stage.sheet<ui::ConfirmSheet>("confirmation");
         QCOMPARE(sheet->acknowledged->text(),
@@ -263,8 +295,10 @@ private slots:
         sheet->path->setText(QStringLiteral(" ~ "));
         sheet->scanButton->click();
         QTRY_VERIFY(!stage.model->showPathScan());
-        QTRY_VERIFY(stage.model->cleanResult().has_value() && !stage.model->isScanning());
-        QCOMPARE(QString::fromStdString(stage.model->cleanHome().path()), stage.home.home());
+        QTRY_VERIFY(stage.model->cleanup().cleanResult().has_value() &&
+                    !stage.model->cleanup().isScanning());
+        QCOMPARE(QString::fromStdString(stage.model->cleanup().cleanHome().path()),
+                 stage.home.home());
     }
 
     void restoreIsOfferedOnlyWithBothIdentities() {
@@ -290,8 +324,8 @@ private slots:
         };
         report.outcomes = {outcome("both", true, true), outcome("no-trash", false, true),
                            outcome("no-parent", true, false)};
-        stage.model->setCleanupHistory({report});
-        stage.model->setShowRecovery(true);
+        stage.model->recovery().setCleanupHistory({report});
+        stage.model->recovery().setShowRecovery(true);
         auto* history = stage.sheet<ui::HistorySheet>("history");
         auto rows = history->rows();
         QCOMPARE(rows.size(), 3u);
@@ -302,13 +336,12 @@ private slots:
         QCOMPARE(rows[1]->restore->toolTip(),
                  QStringLiteral("Older history entry: restore manually in your file manager"));
         QVERIFY(!rows[2]->restore->isEnabled());
-        stage.model->setIsFindingDuplicates(true);
-        QVERIFY(!rows[0]->restore->isEnabled());
-        stage.model->setIsFindingDuplicates(false);
-        QVERIFY(rows[0]->restore->isEnabled());
-
         // The availability arrives in the background; the made-up Trash item is missing.
         QCOMPARE(rows[0]->availabilityLine->text(), QStringLiteral("Checking recovery\u2026"));
+        setBusy(stage, true);
+        QVERIFY(!rows[0]->restore->isEnabled());
+        setBusy(stage, false);
+        QVERIFY(rows[0]->restore->isEnabled());
         QTRY_VERIFY(rows[0]->availability().has_value());
         QCOMPARE(rows[0]->availabilityLine->text(),
                  QString::fromStdString(rows[0]->availability()->message));
@@ -337,16 +370,21 @@ private slots:
         stage.scan();
         QString link = stage.home.home() + QStringLiteral("-link");
         QVERIFY(QFile::link(stage.home.home(), link));
-        stage.model->scanForCleanup(varnok::Url::file(link.toStdString(), true));
+        stage.model->cleanup().scanForCleanup(varnok::Url::file(link.toStdString(), true));
         auto* alert = stage.sheet<ui::Alert>("failure");
         QFile::remove(link);
         QVERIFY(alert->button(QStringLiteral("Scan again")) != nullptr);
+        // Sighted and screen-reader users get the same message.
         QCOMPARE(stage.screen().statusLine->text(),
                  QStringLiteral("Scan did not finish. Scan again to get current suggestions."));
+        QCOMPARE(stage.screen().statusLine->accessibleName(), stage.screen().statusLine->text());
         QVERIFY(stage.screen().staleBanner->isVisibleTo(&stage.screen()));
+        // The two warnings line up.
+        QTRY_COMPARE(stage.screen().statusLine->parentWidget()->width(),
+                     stage.screen().staleBanner->width());
         alert->button(QStringLiteral("Scan again"))->click();
         QTRY_VERIFY(!stage.model->error().has_value());
-        QTRY_VERIFY(!stage.model->isScanning() && !stage.model->needsRescan());
+        QTRY_VERIFY(!stage.model->cleanup().isScanning() && !stage.model->cleanup().needsRescan());
         QVERIFY(!stage.screen().staleBanner->isVisibleTo(&stage.screen()));
     }
 
@@ -376,8 +414,8 @@ private slots:
 
         // Done rescans, then the history puts one item back.
         result->doneButton->click();
-        QTRY_VERIFY(!stage.model->cleanupReport() && !stage.model->isBusy() &&
-                    !stage.model->needsRescan());
+        QTRY_VERIFY(!stage.model->cleanup().cleanupReport() && !stage.model->isBusy() &&
+                    !stage.model->cleanup().needsRescan());
         stage.screen().recoverButton->click();
         auto* history = stage.sheet<ui::HistorySheet>("history");
         history->filterButtons[2]->click();
@@ -398,13 +436,27 @@ private slots:
         target->restore->click();
         QTRY_VERIFY(history->openQuestion() != nullptr);
         history->openQuestion()->button(QStringLiteral("Restore"))->click();
+        // The rows are rebuilt while it runs; the sheet still knows when it is over.
+        QVERIFY(history->restoringLine->isVisibleTo(history));
+        history->filterButtons[1]->click();
         QTRY_VERIFY(QFile::exists(QString::fromStdString(spotify)));
         QTRY_VERIFY(!stage.model->isBusy());
+        QVERIFY(!history->restoringLine->isVisibleTo(history));
         history->filterButtons[2]->click();
         auto restored = history->rows();
         QCOMPARE(restored.size(), 1u);
         QCOMPARE(restored.front()->outcome().originalURL.path(), spotify);
         QCOMPARE(restored.front()->status->text(), QStringLiteral("Restored"));
+        QVERIFY(!restored.front()->restore->isEnabled());
+        // Sizes line up whether or not a row offers "Show in Trash".
+        history->filterButtons[0]->click();
+        auto all = history->rows();
+        QVERIFY(all.size() > 1);
+        stage.waitForAvailability(history);
+        QTRY_VERIFY(all.front()->size->isVisible());
+        for (ui::OutcomeRow* row : all) {
+            QCOMPARE(row->size->geometry().right(), all.front()->size->geometry().right());
+        }
         // The history on disk says so too.
         bool onDisk = false;
         for (const auto& report :
@@ -425,7 +477,7 @@ private slots:
             stage.scan();
             stage.platform.holdMoves();
             ui::ConfirmSheet* confirm = stage.review();
-            const auto queued = stage.model->queue().items().size();
+            const auto queued = stage.model->cleanup().queue().items().size();
             confirm->acknowledged->click();
             confirm->moveButton->click();
             QTRY_VERIFY(stage.platform.isHolding());
@@ -451,8 +503,74 @@ private slots:
             if (!closing) {
                 auto* result = stage.sheet<ui::ResultSheet>("result");
                 QCOMPARE(result->titleLabel->text(), QStringLiteral("Cleanup results"));
+                // Each item left behind says why.
+                for (ui::OutcomeRow* row : result->rows()) {
+                    if (row->outcome().status != varnok::TrashStatus::moved) {
+                        QVERIFY(row->reasonLine->isVisibleTo(row));
+                        QVERIFY(!row->reasonLine->text().isEmpty());
+                    }
+                }
             }
         }
+    }
+
+    // From the Home page's promise to build output in the Trash, as a user goes: by name, by
+    // keyboard and by the check boxes of the list.
+    void projectsPageFindsAndMovesBuildOutput() {
+        Stage stage;
+        stage.home.fillTypical();
+        stage.open();
+        auto* home = stage.window->findChild<QPushButton*>("homeProjects");
+        QVERIFY(home != nullptr);
+        home->click();
+        QCOMPARE(stage.model->page(), varnok::AppPage::projects);
+        QCOMPARE(stage.window->pages()->navigation->currentItem()->text(),
+                 QStringLiteral("Projects"));
+
+        auto* page = stage.window->findChild<QWidget*>("projectsPage");
+        auto* folder = page->findChild<QLineEdit*>("projectFolder");
+        auto* review = page->findChild<QPushButton*>("reviewProjects");
+        auto* list = page->findChild<QTreeWidget*>("projectList");
+        folder->setText(QString::fromStdString(stage.home.path("Projects")));
+        QTest::keyClick(folder, Qt::Key_Return);
+        QTRY_VERIFY(stage.model->projects().projectCandidates().has_value());
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QVERIFY(!review->isEnabled());
+
+        // Ticking the project ticks its folders.
+        QTreeWidgetItem* project = list->topLevelItem(0);
+        QCOMPARE(project->child(0)->text(0), QStringLiteral("node_modules"));
+        project->setCheckState(0, Qt::Checked);
+        QCOMPARE(project->child(0)->checkState(0), Qt::Checked);
+        QCOMPARE(stage.model->projects().projectSelection().size(), 1u);
+        QVERIFY(review->isEnabled());
+
+        review->click();
+        auto* confirm = stage.sheet<ui::ConfirmSheet>("confirmation");
+        QCOMPARE(confirm->acknowledged->text(),
+                 QStringLiteral("I have stopped related builds, servers and tools."));
+        confirm->acknowledged->click();
+        confirm->moveButton->click();
+        QTRY_VERIFY(stage.model->cleanup().cleanupReport().has_value());
+        QVERIFY(
+            !QFile::exists(QString::fromStdString(stage.home.path("Projects/site/node_modules"))));
+        QCOMPARE(list->topLevelItemCount(), 0);
+    }
+
+    void longPathsGiveWayInTheMiddle() {
+        const QString path = QStringLiteral("/home/morvel/.var/app/com.example.Editor/cache/"
+                                            "Google Chrome Canary/Default/Service Worker");
+        ui::PathLabel label(QStringLiteral("File location  "), path, ui::TextRole::secondary);
+        label.show();
+        label.resize(260, 20);
+        QVERIFY(label.text().startsWith(QStringLiteral("File location  /home")));
+        QVERIFY(label.text().contains(QChar(0x2026)));
+        QVERIFY(label.text().endsWith(QStringLiteral("Worker")));
+        QVERIFY(label.fontMetrics().horizontalAdvance(label.text()) <= 260);
+        QCOMPARE(label.accessibleName(), QStringLiteral("File location  ") + path);
+        QCOMPARE(label.toolTip(), path);
+        label.resize(2000, 20);
+        QCOMPARE(label.text(), QStringLiteral("File location  ") + path);
     }
 
     void historyStartsEmpty() {
@@ -463,7 +581,7 @@ private slots:
         QCOMPARE(history->emptyTitle->text(), QStringLiteral("No cleanup yet"));
         QCOMPARE(history->filterPicker->accessibleName(), QStringLiteral("History filter"));
         history->doneButton->click();
-        QTRY_VERIFY(!stage.model->showRecovery());
+        QTRY_VERIFY(!stage.model->recovery().showRecovery());
     }
 
     void screenshotsAreDrawn() {

@@ -1,7 +1,7 @@
-#include "app/ui/Sheets.hpp"
+#include "app/ui/cleanup/Sheets.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
 
 #include <QScrollArea>
@@ -71,16 +71,14 @@ ConfirmSheet::ConfirmSheet(QWidget* parent, const varnok::CleanupPlan& plan)
         head->addWidget(makeLabel(name, TextRole::strong, card), 1);
         head->addWidget(makeLabel(formatSize(item.node.logicalSize), TextRole::strong, card));
         box->addLayout(head);
-        auto* where = makeLabel(tr("File location") + QStringLiteral("  ") +
-                                    qs(varnok::PathText::displayable(item.node.id.path())),
-                                TextRole::secondary, card);
-        where->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        box->addWidget(where);
+        box->addWidget(new PathLabel(tr("File location") + QStringLiteral("  "),
+                                     qs(varnok::PathText::displayable(item.node.id.path())),
+                                     TextRole::secondary, card));
         box->addWidget(makeLabel(qs(item.category.explanation()), TextRole::caption, card));
         if (item.category == varnok::CleanupCategory::duplicates && item.keeper) {
-            box->addWidget(makeLabel(
-                tr("Keeping: %1").arg(qs(varnok::PathText::displayable(item.keeper->id.path()))),
-                TextRole::caption, card));
+            box->addWidget(new PathLabel(tr("Keeping: "),
+                                         qs(varnok::PathText::displayable(item.keeper->id.path())),
+                                         TextRole::caption, card));
         }
         rows->addWidget(card);
     }

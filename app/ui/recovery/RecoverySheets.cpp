@@ -1,6 +1,6 @@
-#include "app/ui/RecoverySheets.hpp"
+#include "app/ui/recovery/RecoverySheets.hpp"
 
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/UiText.hpp"
 #include "core/cleanup/ConsumerCleanup.hpp"
 
 #include <QCoreApplication>
@@ -51,8 +51,8 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     texts->setSpacing(2);
     auto* head = new QHBoxLayout;
     head->setSpacing(10);
-    title = makeLabel(qs(varnok::PathText::displayable(
-                          varnok::ConsumerCleanup::title(outcome_.originalURL, model.cleanHome()))),
+    title = makeLabel(qs(varnok::PathText::displayable(varnok::ConsumerCleanup::title(
+                          outcome_.originalURL, model.cleanup().cleanHome()))),
                       TextRole::strong, this);
     head->addWidget(title);
     status = makeLabel(statusLabel(outcome_.status),
@@ -62,10 +62,21 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     head->addWidget(status);
     head->addStretch(1);
     texts->addLayout(head);
-    auto* path = makeLabel(qs(varnok::PathText::displayable(outcome_.originalURL.path())),
-                           TextRole::caption, this);
-    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* path =
+        new PathLabel(QString(), qs(varnok::PathText::displayable(outcome_.originalURL.path())),
+                      TextRole::caption, this);
     texts->addWidget(path);
+    reasonLine = makeLabel(QString(), TextRole::warning, this);
+    reasonLine->setObjectName(QStringLiteral("reasonLine"));
+    const bool notMoved = outcome_.status == varnok::TrashStatus::failed ||
+                          outcome_.status == varnok::TrashStatus::notAttempted;
+    if (notMoved && outcome_.message && !outcome_.message->empty()) {
+        reasonLine->setText(qs(varnok::PathText::displayable(*outcome_.message)));
+    } else if (outcome_.status == varnok::TrashStatus::notAttempted) {
+        reasonLine->setText(tr("The cleanup stopped before this item."));
+    }
+    reasonLine->setVisible(!reasonLine->text().isEmpty());
+    texts->addWidget(reasonLine);
     availabilityLine = makeLabel(tr("Checking recovery\u2026"), TextRole::secondary, this);
     texts->addWidget(availabilityLine);
     layout->addLayout(texts, 1);
@@ -76,6 +87,10 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
     showInTrash = makeButton(tr("Show in Trash"), this);
     setButtonSymbol(showInTrash, "arrow.forward");
     showInTrash->hide();
+    // Rows with and without the button keep their sizes in one column.
+    QSizePolicy keepPlace = showInTrash->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    showInTrash->setSizePolicy(keepPlace);
     layout->addWidget(showInTrash, 0, Qt::AlignTop);
     restore = makeButton(tr("Restore"), this);
     restore->setToolTip(outcome_.trashIdentity
@@ -95,8 +110,14 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
 }
 
 void OutcomeRow::update() {
+    using State = varnok::RecoveryAvailability::State;
+    // Nothing to put back: the item is back already, or it never moved.
+    const bool nothingToRestore =
+        outcome_.status == varnok::TrashStatus::restored ||
+        (availability_ && (availability_->state == State::alreadyRestored ||
+                           availability_->state == State::notMoved));
     restore->setEnabled(!model_.isBusy() && outcome_.trashIdentity.has_value() &&
-                        outcome_.originalParentIdentity.has_value());
+                        outcome_.originalParentIdentity.has_value() && !nothingToRestore);
 }
 
 void OutcomeRow::checkAvailability() {
@@ -118,6 +139,7 @@ void OutcomeRow::checkAvailability() {
                 row->availabilityLine->setText(qs(answer.message));
                 row->showInTrash->setVisible(answer.canRevealInTrash &&
                                              row->outcome_.trashURL.has_value());
+                row->update();
             },
             Qt::QueuedConnection);
     });
@@ -133,21 +155,14 @@ void OutcomeRow::askToRestore() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     varnok::AppModel* model = &model_;
     QPointer<QWidget> host = host_;
-    QPointer<OutcomeRow> row(this);
     varnok::Uuid reportID = reportID_;
     varnok::Url url = outcome_.originalURL;
     connect(box, &QDialog::finished, box, [=] {
         if (box->clicked() != yes) {
             return;
         }
-        if (row) {
-            emit row->restoreStarted();
-        }
         // The row may be redrawn while the restore runs; the sheet keeps the answer.
-        model->restoreItem(reportID, url, [host, row](std::optional<QString> failure) {
-            if (row) {
-                emit row->restoreEnded();
-            }
+        model->recovery().restoreItem(reportID, url, [host](std::optional<QString> failure) {
             if (!failure || !host) {
                 return;
             }
@@ -166,15 +181,22 @@ void OutcomeRow::askToRestore() {
 
 OutcomeSheet::OutcomeSheet(varnok::AppModel& model, QWidget* parent, const QString& objectName)
     : Sheet(parent, objectName), model_(model) {
-    connect(&model_, &varnok::AppModel::changed, this, [this](varnok::AppModel::Field field) {
-        using Field = varnok::AppModel::Field;
-        if (field == Field::cleanupHistory || field == Field::cleanupReport ||
-            field == Field::recoveryRevision) {
+    using varnok::CleanupFlow;
+    using varnok::RecoveryFlow;
+    connect(&model_.recovery(), &RecoveryFlow::changed, this, [this](RecoveryFlow::Field field) {
+        if (field == RecoveryFlow::Field::cleanupHistory ||
+            field == RecoveryFlow::Field::recoveryRevision) {
             rebuild();
         } else {
             refresh();
         }
     });
+    connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
+        if (field == CleanupFlow::Field::cleanupReport) {
+            rebuild();
+        }
+    });
+    connect(&model_, &varnok::AppModel::busyChanged, this, [this] { refresh(); });
 }
 
 std::vector<OutcomeRow*> OutcomeSheet::rows() const {
@@ -199,14 +221,6 @@ Alert* OutcomeSheet::openQuestion() const {
 OutcomeRow* OutcomeSheet::addRow(QLayout* layout, const varnok::Uuid& reportID,
                                  const varnok::TrashOutcome& outcome) {
     auto* row = new OutcomeRow(model_, this, reportID, outcome, layout->parentWidget());
-    connect(row, &OutcomeRow::restoreStarted, this, [this] {
-        ++restoring_;
-        refresh();
-    });
-    connect(row, &OutcomeRow::restoreEnded, this, [this] {
-        restoring_ = std::max(0, restoring_ - 1);
-        refresh();
-    });
     layout->addWidget(row);
     rows_.push_back(row);
     return row;
@@ -271,10 +285,10 @@ ResultSheet::ResultSheet(varnok::AppModel& model, QWidget* parent)
 }
 
 void ResultSheet::rebuild() {
-    if (!model_.cleanupReport()) {
+    if (!model_.cleanup().cleanupReport()) {
         return;
     }
-    const auto& report = *model_.cleanupReport();
+    const auto& report = *model_.cleanup().cleanupReport();
     bool allMoved = !report.outcomes.empty();
     int inTrash = 0;
     int restored = 0;
@@ -383,7 +397,8 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
 
     connect(group, &QButtonGroup::idClicked, this,
             [this](int id) { setFilter(static_cast<Filter>(id)); });
-    connect(refreshButton, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
+    connect(refreshButton, &QPushButton::clicked, this,
+            [this] { model_.recovery().loadCleanupHistory(); });
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
     setFilter(Filter::all);
 }
@@ -406,7 +421,7 @@ void HistorySheet::setFilter(Filter filter) {
 void HistorySheet::rebuild() {
     clearLayout(listLayout_);
     rows_.clear();
-    const auto& reports = model_.cleanupHistory();
+    const auto& reports = model_.recovery().cleanupHistory();
     int shown = 0;
     for (const auto& report : reports) {
         std::vector<const varnok::TrashOutcome*> outcomes;
@@ -446,7 +461,8 @@ void HistorySheet::rebuild() {
 
 void HistorySheet::refresh() {
     OutcomeSheet::refresh();
-    restoringLine->setVisible(restoring_ > 0);
+    // From the flow, not from the row that asked: the row may be rebuilt while it runs.
+    restoringLine->setVisible(model_.recovery().isRestoring());
     refreshButton->setEnabled(!model_.isBusy());
 }
 

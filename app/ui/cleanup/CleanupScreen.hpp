@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
-#include "app/ui/Sheet.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Sheet.hpp"
+#include "app/ui/common/Widgets.hpp"
 
 #include <QPointer>
 #include <QProgressBar>
@@ -53,6 +53,8 @@ public:
     QPushButton* scanAgainButton;
     QPushButton* unreadableToggle;
     QWidget* unreadableDetails;
+    // The folders that could not be checked, inside the details.
+    QLabel* unreadableList;
     QPushButton* accessSettingsButton;
     QWidget* nothingToReview;
     QLabel* nothingText;

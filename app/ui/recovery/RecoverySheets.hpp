@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
-#include "app/ui/Sheet.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Sheet.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "core/trash/RecoveryAvailability.hpp"
 
 #include <QButtonGroup>
@@ -31,12 +31,10 @@ public:
     QLabel* size;
     QLabel* status;
     QLabel* availabilityLine;
+    // Why an item was not moved, when the move said so.
+    QLabel* reasonLine;
     QPushButton* showInTrash;
     QPushButton* restore;
-
-signals:
-    void restoreStarted();
-    void restoreEnded();
 
 private:
     void askToRestore();
@@ -66,7 +64,6 @@ protected:
     virtual void rebuild() = 0;
     virtual void refresh();
     varnok::AppModel& model_;
-    int restoring_ = 0;
     // The rows of the list as last drawn.
     std::vector<QPointer<OutcomeRow>> rows_;
 };

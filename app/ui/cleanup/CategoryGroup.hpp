@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Widgets.hpp"
 
 #include <vector>
 
@@ -38,8 +38,7 @@ private:
 class CategoryGroup : public Card {
     Q_OBJECT
 public:
-    CategoryGroup(varnok::AppModel& model, CleanupScreen& screen, varnok::CleanupCategory category,
-                  QWidget* parent);
+    CategoryGroup(varnok::AppModel& model, varnok::CleanupCategory category, QWidget* parent);
     // Redraws from the model and the screen's state for this category.
     void update(bool expanded, int rowLimit);
 
@@ -64,11 +63,16 @@ public:
     // Display names of the open applications holding this group's items, sorted, once each.
     QStringList openApps() const;
 
+signals:
+    // The screen holds each group's open state and row limit; the group only asks.
+    void expandRequested(varnok::CleanupCategory category, bool expanded);
+    void showMoreRequested(varnok::CleanupCategory category);
+    void closeAppsRequested(varnok::CleanupCategory category);
+
 private:
     void toggleAvailable();
 
     varnok::AppModel& model_;
-    CleanupScreen& screen_;
     varnok::CleanupCategory category_;
     bool expanded_ = false;
     QWidget* rowsBox_;

@@ -1,16 +1,18 @@
-#include "app/ui/pages/DuplicatesPage.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 
-#include "app/ui/UiText.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/UiText.hpp"
+#include "app/ui/common/Widgets.hpp"
+#include "app/ui/duplicates/DuplicateListModel.hpp"
 #include "platform/Platform.hpp"
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace ombrelo::ui {
@@ -18,13 +20,6 @@ namespace ombrelo::ui {
 using varnok::AppModel;
 using varnok::DuplicateGroup;
 using varnok::FileNode;
-
-namespace {
-
-constexpr int urlRole = Qt::UserRole;
-constexpr int groupRole = Qt::UserRole + 1;
-
-} // namespace
 
 DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     auto* layout = new QVBoxLayout(this);
@@ -53,6 +48,24 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     layout->addWidget(summaryLine);
 
     auto* actions = new QHBoxLayout;
+    auto* keepLabel = makeLabel(tr("Keep"), TextRole::secondary, this);
+    keepRuleBox = new QComboBox(this);
+    keepRuleBox->setObjectName(QStringLiteral("keepRule"));
+    keepRuleBox->setAccessibleName(tr("Copy to keep in each set"));
+    keepLabel->setBuddy(keepRuleBox);
+    for (const auto& [rule, label] :
+         {std::pair{varnok::KeepRule::original, tr("Original")},
+          std::pair{varnok::KeepRule::first, tr("First by path")},
+          std::pair{varnok::KeepRule::oldest, tr("Oldest")},
+          std::pair{varnok::KeepRule::newest, tr("Newest")},
+          std::pair{varnok::KeepRule::shortestPath, tr("Shortest path")}}) {
+        keepRuleBox->addItem(label, static_cast<int>(rule));
+    }
+    keepRuleBox->setToolTip(tr("Original keeps a name without a copy marker such as \" (1)\" or "
+                               "\" copy\", then the oldest, then the shortest path."));
+    actions->addWidget(keepLabel);
+    actions->addWidget(keepRuleBox);
+    actions->addSpacing(12);
     selectAllButton = makeButton(tr("Select All Copies"), this);
     selectNoneButton = makeButton(tr("Select None"), this);
     keepButton = makeButton(tr("Keep This Copy"), this);
@@ -67,11 +80,16 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     actions->addWidget(reviewButton);
     layout->addLayout(actions);
 
-    sets = new QTreeWidget(this);
-    sets->setColumnCount(3);
-    sets->setHeaderLabels({tr("File"), tr("Size"), tr("")});
-    sets->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    sets = new QTreeView(this);
+    sets->setObjectName(QStringLiteral("duplicateSets"));
+    sets->setAccessibleName(tr("Sets of identical files"));
+    setsModel = new DuplicateListModel(model_.duplicates(), sets);
+    sets->setModel(setsModel);
+    sets->header()->setSectionResizeMode(DuplicateListModel::file, QHeaderView::Stretch);
+    sets->header()->setSectionResizeMode(DuplicateListModel::size, QHeaderView::ResizeToContents);
+    sets->header()->setSectionResizeMode(DuplicateListModel::kept, QHeaderView::ResizeToContents);
     sets->header()->setStretchLastSection(false);
+    sets->setTextElideMode(Qt::ElideMiddle);
     sets->setUniformRowHeights(true);
     sets->setAlternatingRowColors(true);
     layout->addWidget(sets, 1);
@@ -83,10 +101,11 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     connect(folderField, &QLineEdit::returnPressed, findButton, &QPushButton::click);
     connect(findButton, &QPushButton::clicked, this, [this] {
         if (auto folder = typedFolder()) {
-            model_.findDuplicates(*folder);
+            model_.duplicates().findDuplicates(*folder);
         }
     });
-    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopFindingDuplicates(); });
+    connect(stopButton, &QPushButton::clicked, this,
+            [this] { model_.duplicates().stopFindingDuplicates(); });
     connect(chooseButton, &QPushButton::clicked, this, [this] {
         auto* dialog = new QFileDialog(this, tr("Choose a folder to search"), folderField->text());
         dialog->setFileMode(QFileDialog::Directory);
@@ -96,16 +115,20 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
                 [this](const QString& folder) { folderField->setText(folder); });
         dialog->open();
     });
+    connect(keepRuleBox, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        model_.duplicates().setKeepRule(
+            static_cast<varnok::KeepRule>(keepRuleBox->itemData(index).toInt()));
+    });
     connect(selectAllButton, &QPushButton::clicked, this,
-            [this] { model_.selectAllDuplicates(true); });
+            [this] { model_.duplicates().selectAllDuplicates(true); });
     connect(selectNoneButton, &QPushButton::clicked, this,
-            [this] { model_.selectAllDuplicates(false); });
+            [this] { model_.duplicates().selectAllDuplicates(false); });
     connect(keepButton, &QPushButton::clicked, this, [this] {
-        auto* item = sets->currentItem();
-        if (item != nullptr && item->parent() != nullptr) {
-            model_.chooseDuplicateKeeper(
-                *varnok::Url::parse(item->data(0, groupRole).toString().toStdString()),
-                *varnok::Url::parse(item->data(0, urlRole).toString().toStdString()));
+        const QModelIndex current = sets->currentIndex();
+        const FileNode* file = setsModel->fileAt(current);
+        const DuplicateGroup* group = setsModel->groupAt(current);
+        if (file != nullptr && group != nullptr) {
+            model_.duplicates().chooseDuplicateKeeper(group->id(), file->id);
         }
     });
     connect(revealButton, &QPushButton::clicked, this, [this] {
@@ -114,42 +137,41 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
         }
     });
     connect(reviewButton, &QPushButton::clicked, this,
-            [this] { model_.prepareDuplicateCleanup(); });
-    connect(sets, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (rebuilding_ || column != 0 || item->parent() == nullptr) {
-            return;
-        }
-        const auto url = varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
-        const bool checked = item->checkState(0) == Qt::Checked;
-        if (url && checked != (model_.duplicateSelection().count(*url) != 0)) {
-            model_.toggleDuplicate(*url);
-        }
+            [this] { model_.duplicates().prepareDuplicateCleanup(); });
+    connect(sets->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { showState(); });
+    connect(setsModel, &QAbstractItemModel::modelReset, this, [this] {
+        sets->expandAll();
+        showState();
     });
-    connect(sets, &QTreeWidget::currentItemChanged, this, [this] { showState(); });
-    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
-        switch (field) {
-        case AppModel::Field::duplicateResult:
-        case AppModel::Field::duplicateKeepers:
-        case AppModel::Field::duplicateSelection:
-            rebuild();
-            break;
-        case AppModel::Field::homeScanLocation:
-            if (!folderField->isModified()) {
-                folderField->setText(qs(model_.homeScanLocation().path()));
-            }
-            break;
-        case AppModel::Field::isFindingDuplicates:
-        case AppModel::Field::duplicateProgress:
-        case AppModel::Field::isWorkingCleanup:
-        case AppModel::Field::cleanupStage:
-        case AppModel::Field::cleanupPlan:
+    using varnok::CleanupFlow;
+    using varnok::DuplicatesFlow;
+    connect(&model_.duplicates(), &DuplicatesFlow::changed, this,
+            [this](DuplicatesFlow::Field field) {
+                switch (field) {
+                case DuplicatesFlow::Field::duplicateResult:
+                case DuplicatesFlow::Field::duplicateKeepers:
+                case DuplicatesFlow::Field::duplicateSelection:
+                case DuplicatesFlow::Field::keepRule:
+                case DuplicatesFlow::Field::isFindingDuplicates:
+                case DuplicatesFlow::Field::duplicateProgress:
+                    showState();
+                    break;
+                }
+            });
+    connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
+        if (field == CleanupFlow::Field::isWorkingCleanup ||
+            field == CleanupFlow::Field::cleanupStage || field == CleanupFlow::Field::cleanupPlan) {
             showState();
-            break;
-        default:
-            break;
         }
     });
-    rebuild();
+    connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
+        if (field == AppModel::Field::homeScanLocation && !folderField->isModified()) {
+            folderField->setText(qs(model_.homeScanLocation().path()));
+        }
+    });
+    sets->expandAll();
+    showState();
 }
 
 std::optional<varnok::Url> DuplicatesPage::typedFolder() const {
@@ -162,91 +184,25 @@ std::optional<varnok::Url> DuplicatesPage::typedFolder() const {
 }
 
 std::optional<varnok::Url> DuplicatesPage::currentFile() const {
-    auto* item = sets->currentItem();
-    if (item == nullptr || item->parent() == nullptr) {
-        return std::nullopt;
+    if (const FileNode* file = setsModel->fileAt(sets->currentIndex())) {
+        return file->id;
     }
-    return varnok::Url::parse(item->data(0, urlRole).toString().toStdString());
+    return std::nullopt;
 }
 
-QTreeWidgetItem* DuplicatesPage::rowOf(const varnok::Url& url) const {
-    const QString text = qs(url.absoluteString());
-    for (int i = 0; i < sets->topLevelItemCount(); ++i) {
-        auto* group = sets->topLevelItem(i);
-        for (int j = 0; j < group->childCount(); ++j) {
-            if (group->child(j)->data(0, urlRole).toString() == text) {
-                return group->child(j);
-            }
-        }
-    }
-    return nullptr;
-}
-
-void DuplicatesPage::rebuild() {
-    rebuilding_ = true;
-    const std::optional<varnok::Url> current = currentFile();
-    sets->clear();
-    const auto& result = model_.duplicateResult();
-    if (result) {
-        const auto& selection = model_.duplicateSelection();
-        QList<QTreeWidgetItem*> groups;
-        for (const DuplicateGroup& group : result->groups) {
-            auto* top = new QTreeWidgetItem;
-            const FileNode& first = group.files.front();
-            top->setText(0, tr("%1 \u2014 %2 copies of %3")
-                                .arg(qs(first.name()))
-                                .arg(group.files.size())
-                                .arg(formatSize(first.logicalSize)));
-            top->setText(1, tr("%1 extra").arg(formatSize(group.extraSize())));
-            top->setFirstColumnSpanned(false);
-            QFont bold = top->font(0);
-            bold.setBold(true);
-            top->setFont(0, bold);
-            top->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            const varnok::Url& keeper = model_.duplicateKeeper(group).id;
-            for (const FileNode& file : group.files) {
-                auto* row = new QTreeWidgetItem(top);
-                row->setText(0, qs(file.id.path()));
-                row->setText(1, formatSize(file.logicalSize));
-                row->setData(0, urlRole, qs(file.id.absoluteString()));
-                row->setData(0, groupRole, qs(group.id().absoluteString()));
-                row->setToolTip(0, qs(file.id.path()));
-                if (file.id == keeper) {
-                    row->setText(2, tr("Kept"));
-                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-                    row->setData(0, Qt::CheckStateRole, QVariant());
-                } else {
-                    row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
-                                  Qt::ItemIsUserCheckable);
-                    row->setCheckState(0,
-                                       selection.count(file.id) != 0 ? Qt::Checked : Qt::Unchecked);
-                }
-            }
-            groups.append(top);
-        }
-        sets->addTopLevelItems(groups);
-        sets->expandAll();
-        if (current) {
-            if (auto* item = rowOf(*current)) {
-                sets->setCurrentItem(item);
-            }
-        }
-    }
-    sets->resizeColumnToContents(1);
-    sets->resizeColumnToContents(2);
-    rebuilding_ = false;
-    showState();
+QModelIndex DuplicatesPage::rowOf(const varnok::Url& url) const {
+    return setsModel->indexOf(url);
 }
 
 void DuplicatesPage::showState() {
-    const bool finding = model_.isFindingDuplicates();
-    const bool working = model_.isWorkingCleanup();
+    const bool finding = model_.duplicates().isFindingDuplicates();
+    const bool working = model_.cleanup().isWorkingCleanup();
     stopButton->setVisible(finding);
     findButton->setEnabled(!model_.isBusy() && typedFolder().has_value());
     chooseButton->setEnabled(!finding);
 
     if (finding) {
-        const auto& progress = model_.duplicateProgress();
+        const auto& progress = model_.duplicates().duplicateProgress();
         QString counts =
             progress.total > 0
                 ? tr("%1 of %2 files")
@@ -257,21 +213,22 @@ void DuplicatesPage::showState() {
         }
         progressLine->setText(tr("%1\u2026 %2").arg(qs(progress.phase), counts));
     } else if (working) {
-        progressLine->setText(model_.cleanupStage() + QStringLiteral("\u2026"));
-    } else if (model_.duplicateFolder()) {
-        progressLine->setText(tr("Searched %1").arg(qs(model_.duplicateFolder()->path())));
+        progressLine->setText(model_.cleanup().cleanupStage() + QStringLiteral("\u2026"));
+    } else if (model_.duplicates().duplicateFolder()) {
+        progressLine->setText(
+            tr("Searched %1").arg(qs(model_.duplicates().duplicateFolder()->path())));
     } else {
         progressLine->setText(tr("Choose a folder. Files are compared byte by byte; nothing is "
                                  "changed until you review and confirm."));
     }
 
-    const auto& result = model_.duplicateResult();
+    const auto& result = model_.duplicates().duplicateResult();
     std::int64_t selectedBytes = 0;
     std::int64_t selectedCount = 0;
     if (result) {
         for (const auto& group : result->groups) {
             for (const auto& file : group.files) {
-                if (model_.duplicateSelection().count(file.id) != 0) {
+                if (model_.duplicates().duplicateSelection().count(file.id) != 0) {
                     selectedBytes += file.logicalSize;
                     ++selectedCount;
                 }
@@ -293,11 +250,20 @@ void DuplicatesPage::showState() {
         skippedLine->setVisible(false);
     }
     summaryLine->setVisible(result.has_value());
-    const bool idle = !model_.isBusy() && !model_.cleanupPlan();
+    const bool idle = !model_.isBusy() && !model_.cleanup().cleanupPlan();
+    keepRuleBox->setCurrentIndex(
+        keepRuleBox->findData(static_cast<int>(model_.duplicates().keepRule())));
+    keepRuleBox->setEnabled(idle);
     selectAllButton->setEnabled(idle && result && !result->groups.empty());
     selectNoneButton->setEnabled(idle && selectedCount > 0);
     const auto file = currentFile();
-    keepButton->setEnabled(idle && file.has_value() && sets->currentItem()->text(2).isEmpty());
+    const DuplicateGroup* group = setsModel->groupAt(sets->currentIndex());
+    const bool kept =
+        group != nullptr && file && model_.duplicates().duplicateKeeper(*group).id == *file;
+    keepButton->setEnabled(idle && file.has_value() && !kept);
+    sets->setEnabled(idle || model_.duplicates().isFindingDuplicates());
+    keepButton->setAccessibleName(file ? tr("Keep %1").arg(qs(file->path()))
+                                       : tr("Keep This Copy"));
     revealButton->setEnabled(file.has_value());
     reviewButton->setEnabled(idle && selectedCount > 0);
 }

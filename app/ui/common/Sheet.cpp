@@ -1,6 +1,6 @@
-#include "app/ui/Sheet.hpp"
+#include "app/ui/common/Sheet.hpp"
 
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Widgets.hpp"
 
 namespace ombrelo::ui {
 

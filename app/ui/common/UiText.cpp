@@ -1,4 +1,4 @@
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include "core/cleanup/ConsumerCleanup.hpp"
 

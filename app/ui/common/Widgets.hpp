@@ -61,4 +61,22 @@ void setButtonSymbol(QPushButton* button, std::string_view symbol);
 // A horizontal separator line.
 QFrame* makeSeparator(QWidget* parent = nullptr);
 
+// A path on one line: when it does not fit, its middle gives way, never a name broken across
+// lines. The whole path is its tooltip and what a screen reader hears.
+class PathLabel : public QLabel {
+    Q_OBJECT
+public:
+    PathLabel(const QString& prefix, const QString& path, TextRole role, QWidget* parent = nullptr);
+    const QString& path() const { return path_; }
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void elide();
+    QString prefix_;
+    QString path_;
+};
+
 } // namespace ombrelo::ui

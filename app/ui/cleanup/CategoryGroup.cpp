@@ -1,8 +1,8 @@
-#include "app/ui/CategoryGroup.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
 
-#include "app/ui/CleanupScreen.hpp"
-#include "app/ui/ModelQueries.hpp"
-#include "app/ui/UiText.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/common/ModelQueries.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QHBoxLayout>
 #include <QStringList>
@@ -20,12 +20,11 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
     // Known locations read better by their rule's title ("Spotify cache") than by folder name.
-    name = makeLabel(qs(varnok::PathText::displayable(
-                         varnok::ConsumerCleanup::title(candidate_.node.id, model.cleanHome()))),
+    name = makeLabel(qs(varnok::PathText::displayable(varnok::ConsumerCleanup::title(
+                         candidate_.node.id, model.cleanup().cleanHome()))),
                      TextRole::body, this);
-    path = makeLabel(qs(varnok::PathText::displayable(candidate_.node.id.path())),
-                     TextRole::caption, this);
-    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    path = new PathLabel(QString(), qs(varnok::PathText::displayable(candidate_.node.id.path())),
+                         TextRole::caption, this);
     texts->addWidget(name);
     texts->addWidget(path);
     layout->addLayout(texts, 1);
@@ -51,8 +50,9 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     setButtonSymbol(reveal, "folder");
     layout->addWidget(reveal);
 
-    connect(toggle, &QPushButton::clicked, this, [this] { model_.toggleQueue(candidate_); });
-    connect(reveal, &QPushButton::clicked, this, [this] { model_.reveal(candidate_.node); });
+    connect(toggle, &QPushButton::clicked, this,
+            [this] { model_.cleanup().toggleQueue(candidate_); });
+    connect(reveal, &QPushButton::clicked, this, [this] { model_.cleanup().reveal(candidate_); });
 }
 
 void CandidateRow::update(bool queued) {
@@ -72,9 +72,9 @@ void CandidateRow::update(bool queued) {
     reveal->setEnabled(!busy);
 }
 
-CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
-                             varnok::CleanupCategory category, QWidget* parent)
-    : Card(parent), model_(model), screen_(screen), category_(category) {
+CategoryGroup::CategoryGroup(varnok::AppModel& model, varnok::CleanupCategory category,
+                             QWidget* parent)
+    : Card(parent), model_(model), category_(category) {
     setObjectName(qs(category.rawValue()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 14, 16, 14);
@@ -136,17 +136,17 @@ CategoryGroup::CategoryGroup(varnok::AppModel& model, CleanupScreen& screen,
     layout->addWidget(showMoreButton, 0, Qt::AlignLeft);
 
     connect(viewButton, &QPushButton::clicked, this,
-            [this] { screen_.setExpanded(category_, !expanded_); });
+            [this] { emit expandRequested(category_, !expanded_); });
     connect(selectButton, &QPushButton::clicked, this, &CategoryGroup::toggleAvailable);
     connect(showMoreButton, &QPushButton::clicked, this,
-            [this] { screen_.showMoreRows(category_); });
+            [this] { emit showMoreRequested(category_); });
     connect(closeAppsButton, &QPushButton::clicked, this,
-            [this] { screen_.askToCloseApps(category_); });
+            [this] { emit closeAppsRequested(category_); });
 }
 
 std::vector<const varnok::CleanupCandidate*> CategoryGroup::members() const {
     std::vector<const varnok::CleanupCandidate*> found;
-    for (const auto& candidate : model_.candidates()) {
+    for (const auto& candidate : model_.cleanup().candidates()) {
         if (candidate.category == category_) {
             found.push_back(&candidate);
         }
@@ -174,13 +174,8 @@ void CategoryGroup::toggleAvailable() {
             allQueued = allQueued && queued.count(candidate->id()) > 0;
         }
     }
-    // Copies: each toggle republishes the model's lists.
-    for (const auto& candidate : available) {
-        bool isQueued = queued.count(candidate.id()) > 0;
-        if (allQueued == isQueued) {
-            model_.toggleQueue(candidate);
-        }
-    }
+    // One change of the queue for the whole group.
+    model_.cleanup().setQueued(available, !allQueued);
 }
 
 void CategoryGroup::update(bool expanded, int rowLimit) {

@@ -1,9 +1,10 @@
-#include "app/ui/pages/PageStack.hpp"
+#include "app/ui/PageStack.hpp"
+#include "app/ui/projects/ProjectsPage.hpp"
 
-#include "app/ui/CleanupScreen.hpp"
-#include "app/ui/Widgets.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
+#include "app/ui/common/Widgets.hpp"
+#include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
-#include "app/ui/pages/DuplicatesPage.hpp"
 #include "app/ui/pages/HomePage.hpp"
 #include "app/ui/pages/LargestPage.hpp"
 #include "app/ui/pages/SettingsPage.hpp"
@@ -20,14 +21,15 @@ using varnok::AppPage;
 
 namespace {
 
-constexpr AppPage order[] = {AppPage::home,       AppPage::explore, AppPage::cleanup,
-                             AppPage::duplicates, AppPage::largest, AppPage::history,
-                             AppPage::settings};
+constexpr AppPage order[] = {AppPage::home,       AppPage::explore,  AppPage::cleanup,
+                             AppPage::duplicates, AppPage::projects, AppPage::largest,
+                             AppPage::history,    AppPage::settings};
+constexpr int pageCount = static_cast<int>(std::size(order));
 
 } // namespace
 
 int PageStack::row(AppPage page) {
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < pageCount; ++i) {
         if (order[i] == page) {
             return i;
         }
@@ -47,8 +49,8 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
     navigation->setFixedWidth(188);
     navigation->setSpacing(2);
     navigation->setIconSize(QSize(18, 18));
-    const QString names[] = {tr("Home"),    tr("Explore"), tr("Cleanup"), tr("Duplicates"),
-                             tr("Largest"), tr("History"), tr("Settings")};
+    const QString names[] = {tr("Home"),     tr("Explore"), tr("Cleanup"), tr("Duplicates"),
+                             tr("Projects"), tr("Largest"), tr("History"), tr("Settings")};
     for (const QString& name : names) {
         auto* item = new QListWidgetItem(name, navigation);
         item->setSizeHint(QSize(180, 34));
@@ -70,25 +72,27 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
     home = new HomePage(model_, pages);
     explore = new ExplorePage(model_, pages);
     duplicates = new DuplicatesPage(model_, pages);
+    projects = new ProjectsPage(model_, pages);
     largest = new LargestPage(model_, pages);
     settings = new SettingsPage(model_, pages);
     pages->addWidget(home);
     pages->addWidget(explore);
     pages->addWidget(cleanup);
     pages->addWidget(duplicates);
+    pages->addWidget(projects);
     pages->addWidget(largest);
     pages->addWidget(settings);
     layout->addWidget(pages, 1);
 
     connect(navigation, &QListWidget::currentRowChanged, this, [this](int index) {
-        if (index < 0 || index >= 7) {
+        if (index < 0 || index >= pageCount) {
             return;
         }
         if (order[index] == AppPage::history) {
             // Back to the page that is shown; the sheet opens over it.
             const QSignalBlocker block(navigation);
             navigation->setCurrentRow(row(model_.page()));
-            model_.loadCleanupHistory();
+            model_.recovery().loadCleanupHistory();
             return;
         }
         model_.setPage(order[index]);
@@ -115,6 +119,8 @@ QWidget* PageStack::pageWidget(AppPage page) const {
         return largest;
     case AppPage::settings:
         return settings;
+    case AppPage::projects:
+        return projects;
     case AppPage::history:
         return nullptr;
     }

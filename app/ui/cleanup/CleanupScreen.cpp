@@ -1,8 +1,8 @@
-#include "app/ui/CleanupScreen.hpp"
+#include "app/ui/cleanup/CleanupScreen.hpp"
 
-#include "app/ui/CategoryGroup.hpp"
-#include "app/ui/ModelQueries.hpp"
-#include "app/ui/UiText.hpp"
+#include "app/ui/cleanup/CategoryGroup.hpp"
+#include "app/ui/common/ModelQueries.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QHBoxLayout>
 #include <QLocale>
@@ -81,9 +81,12 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     statusLayout->addWidget(new SymbolView("info.circle", 18, TextRole::warning, statusCard));
     statusLine = makeLabel(QString(), TextRole::body, statusCard);
     statusLine->setObjectName(QStringLiteral("statusLine"));
-    statusLine->setAccessibleName(tr("Status"));
     statusLayout->addWidget(statusLine, 1);
-    statusOuter->addWidget(statusCard);
+    // As wide as the content below it, so that it lines up with the banners there.
+    statusCard->setMaximumWidth(contentWidth);
+    statusOuter->addStretch(1);
+    statusOuter->addWidget(statusCard, 100);
+    statusOuter->addStretch(1);
     layout->addWidget(statusBox_);
 
     pages_ = new QStackedWidget(this);
@@ -98,8 +101,20 @@ CleanupScreen::CleanupScreen(varnok::AppModel& model, QWidget* parent)
     layout->addWidget(pages_, 1);
 
     refresh_.setInterval(3000);
-    connect(&refresh_, &QTimer::timeout, this, [this] { model_.refreshCleanRunningApps(); });
+    connect(&refresh_, &QTimer::timeout, this,
+            [this] { model_.cleanup().refreshCleanRunningApps(); });
+    connect(&model_.cleanup(), &varnok::CleanupFlow::changed, this,
+            [this](varnok::CleanupFlow::Field field) {
+                // A new scan result starts with every group closed and its rows unpaged.
+                if (field == varnok::CleanupFlow::Field::scanRevision) {
+                    expanded_.clear();
+                    rowLimits_.clear();
+                }
+                sync();
+            });
+    // Messages on screen and work elsewhere decide whether a scan may start.
     connect(&model_, &varnok::AppModel::changed, this, [this] { sync(); });
+    connect(&model_, &varnok::AppModel::busyChanged, this, [this] { sync(); });
     sync();
 }
 
@@ -145,8 +160,9 @@ QWidget* CleanupScreen::buildWelcome() {
     column->addWidget(recoverLink, 0, Qt::AlignHCenter);
     column->addStretch(3);
 
-    connect(scanButton, &QPushButton::clicked, this, [this] { model_.beginCleanScan(); });
-    connect(recoverLink, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
+    connect(scanButton, &QPushButton::clicked, this, [this] { model_.cleanup().beginCleanScan(); });
+    connect(recoverLink, &QPushButton::clicked, this,
+            [this] { model_.recovery().loadCleanupHistory(); });
     return centered(content, this);
 }
 
@@ -173,7 +189,8 @@ QWidget* CleanupScreen::buildScanning() {
     cancelScanButton = makeButton(tr("Cancel scan"), content);
     column->addWidget(cancelScanButton, 0, Qt::AlignHCenter);
     column->addStretch(3);
-    connect(cancelScanButton, &QPushButton::clicked, this, [this] { model_.stopCleanScan(); });
+    connect(cancelScanButton, &QPushButton::clicked, this,
+            [this] { model_.cleanup().stopCleanScan(); });
     return centered(content, this);
 }
 
@@ -198,7 +215,7 @@ QWidget* CleanupScreen::buildWorking() {
     stopButton->setAccessibleDescription(stopButton->toolTip());
     column->addWidget(stopButton, 0, Qt::AlignHCenter);
     column->addStretch(3);
-    connect(stopButton, &QPushButton::clicked, this, [this] { model_.stopCleanup(); });
+    connect(stopButton, &QPushButton::clicked, this, [this] { model_.cleanup().stopCleanup(); });
     return centered(content, this);
 }
 
@@ -246,11 +263,17 @@ QWidget* CleanupScreen::buildResults() {
     detailsLayout->addWidget(
         new SymbolView("exclamationmark.triangle", 20, TextRole::warning, details), 0,
         Qt::AlignTop);
-    detailsLayout->addWidget(makeLabel(tr("These folders may need access, or their files changed "
-                                          "during the scan. Other readable folders were checked. "
-                                          "Review access and scan again."),
-                                       TextRole::body, details),
-                             1);
+    auto* detailsTexts = new QVBoxLayout;
+    detailsTexts->setSpacing(6);
+    detailsTexts->addWidget(makeLabel(tr("These folders may need access, or their files changed "
+                                         "during the scan. Other readable folders were checked. "
+                                         "Review access and scan again."),
+                                      TextRole::body, details));
+    unreadableList = makeLabel(QString(), TextRole::caption, details);
+    unreadableList->setObjectName(QStringLiteral("unreadableList"));
+    unreadableList->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detailsTexts->addWidget(unreadableList);
+    detailsLayout->addLayout(detailsTexts, 1);
     accessSettingsButton = makeButton(tr("Access settings"), details);
     detailsLayout->addWidget(accessSettingsButton, 0, Qt::AlignTop);
     accessSettingsButton->setVisible(model_.canOpenAccessSettings());
@@ -287,7 +310,10 @@ QWidget* CleanupScreen::buildResults() {
     groupsLayout_->setContentsMargins(0, 0, 0, 0);
     groupsLayout_->setSpacing(10);
     for (varnok::CleanupCategory category : varnok::CleanupCategory::allCases()) {
-        auto* group = new CategoryGroup(model_, *this, category, groupsBox_);
+        auto* group = new CategoryGroup(model_, category, groupsBox_);
+        connect(group, &CategoryGroup::expandRequested, this, &CleanupScreen::setExpanded);
+        connect(group, &CategoryGroup::showMoreRequested, this, &CleanupScreen::showMoreRows);
+        connect(group, &CategoryGroup::closeAppsRequested, this, &CleanupScreen::askToCloseApps);
         groupsLayout_->addWidget(group);
         groups_.emplace(category, group);
     }
@@ -336,16 +362,18 @@ QWidget* CleanupScreen::buildResults() {
     pageLayout->addWidget(footer);
 
     connect(scanAgainButton, &QPushButton::clicked, this,
-            [this] { model_.scanForCleanup(model_.cleanHome()); });
+            [this] { model_.cleanup().scanForCleanup(model_.cleanup().cleanHome()); });
     connect(unreadableToggle, &QPushButton::clicked, this,
             [this] { setDetailsShown(!shownLimits_); });
     connect(accessSettingsButton, &QPushButton::clicked, this,
             [this] { model_.openCleanAccessSettings(); });
     connect(selectAvailableButton, &QPushButton::clicked, this,
-            [this] { model_.selectAvailableCleanItems(); });
-    connect(clearButton, &QPushButton::clicked, this, [this] { model_.setQueue({}); });
-    connect(recoverButton, &QPushButton::clicked, this, [this] { model_.loadCleanupHistory(); });
-    connect(reviewButton, &QPushButton::clicked, this, [this] { model_.prepareCleanup(); });
+            [this] { model_.cleanup().selectAvailableCleanItems(); });
+    connect(clearButton, &QPushButton::clicked, this, [this] { model_.cleanup().setQueue({}); });
+    connect(recoverButton, &QPushButton::clicked, this,
+            [this] { model_.recovery().loadCleanupHistory(); });
+    connect(reviewButton, &QPushButton::clicked, this,
+            [this] { model_.cleanup().prepareCleanup(); });
     return page;
 }
 
@@ -391,9 +419,9 @@ void CleanupScreen::askToCloseApps(varnok::CleanupCategory category) {
             held.push_back(*candidate);
         }
     }
-    pendingCloseApps_ = model_.appsForCleanup(held);
+    pendingCloseApps_ = model_.cleanup().appsForCleanup(held);
     closeAppsTitle_ = buttonText(group(category)->closeAppsButton) + QLatin1Char('?');
-    model_.setShowCloseAppsConfirmation(true);
+    model_.cleanup().setShowCloseAppsConfirmation(true);
 }
 
 void CleanupScreen::showEvent(QShowEvent* event) {
@@ -407,15 +435,17 @@ void CleanupScreen::hideEvent(QHideEvent* event) {
 }
 
 void CleanupScreen::sync() {
-    const auto& status = model_.cleanStatus();
+    const auto& status = model_.cleanup().cleanStatus();
     statusBox_->setVisible(status.has_value());
     statusLine->setText(status.value_or(QString()));
+    // A screen reader reads the message itself, not the word "Status".
+    statusLine->setAccessibleName(status.value_or(QString()));
 
-    if (model_.isScanning()) {
+    if (model_.cleanup().isScanning()) {
         state_ = State::scanning;
-    } else if (model_.isWorkingCleanup()) {
+    } else if (model_.cleanup().isWorkingCleanup()) {
         state_ = State::working;
-    } else if (model_.cleanResult()) {
+    } else if (model_.cleanup().cleanResult()) {
         state_ = State::results;
     } else {
         state_ = State::welcome;
@@ -429,15 +459,17 @@ void CleanupScreen::sync() {
         break;
     case State::scanning:
         pages_->setCurrentWidget(scanningPage_);
-        scanTitle->setText(model_.isWaitingForApps() ? tr("Waiting for apps to close\u2026")
-                                                     : tr("Looking for temporary files\u2026"));
+        scanTitle->setText(model_.cleanup().isWaitingForApps()
+                               ? tr("Waiting for apps to close\u2026")
+                               : tr("Looking for temporary files\u2026"));
         scanCount->setText(
-            tr("%1 files checked").arg(QLocale().toString(qlonglong(model_.cleanScanCount()))));
-        scanPath->setText(model_.cleanScanPath());
+            tr("%1 files checked")
+                .arg(QLocale().toString(qlonglong(model_.cleanup().cleanScanCount()))));
+        scanPath->setText(model_.cleanup().cleanScanPath());
         break;
     case State::working:
         pages_->setCurrentWidget(workingPage_);
-        workTitle->setText(model_.cleanupStage());
+        workTitle->setText(model_.cleanup().cleanupStage());
         stopButton->setEnabled(true);
         break;
     case State::results:
@@ -449,18 +481,18 @@ void CleanupScreen::sync() {
 }
 
 void CleanupScreen::syncResults() {
-    if (state_ != State::results || !model_.cleanResult()) {
+    if (state_ != State::results || !model_.cleanup().cleanResult()) {
         return;
     }
-    const auto& result = *model_.cleanResult();
-    const auto& candidates = model_.candidates();
+    const auto& result = *model_.cleanup().cleanResult();
+    const auto& candidates = model_.cleanup().candidates();
     bool busy = model_.isBusy();
     bool any = !candidates.empty();
 
     resultsTitle->setText(any ? tr("Review before cleaning") : tr("Scan complete"));
     if (any) {
         std::int64_t ready = readySize(model_);
-        std::int64_t held = model_.candidateTotal() - ready;
+        std::int64_t held = model_.cleanup().candidateTotal() - ready;
         QString line = tr("%1 ready to review").arg(formatSize(ready));
         if (held >= 1) {
             line += QStringLiteral(" \u00b7 ") + tr("%1 after closing apps").arg(formatSize(held));
@@ -473,7 +505,7 @@ void CleanupScreen::syncResults() {
     }
     guidance->setVisible(any);
 
-    staleBanner->setVisible(model_.needsRescan());
+    staleBanner->setVisible(model_.cleanup().needsRescan());
     scanAgainButton->setEnabled(model_.canStartCleanScan());
 
     auto unreadable = static_cast<qlonglong>(result.unreadable.size());
@@ -483,6 +515,16 @@ void CleanupScreen::syncResults() {
                                    : tr("%1 folders could not be checked \u00b7 Details"))
                       .arg(unreadable));
     unreadableDetails->setVisible(unreadable > 0 && shownLimits_);
+    // The folders themselves, one a line; a long list ends with how many more there are.
+    constexpr qlonglong listed = 20;
+    QStringList folders;
+    for (qlonglong i = 0; i < std::min(unreadable, listed); ++i) {
+        folders << qs(varnok::PathText::displayable(result.unreadable[static_cast<size_t>(i)]));
+    }
+    if (unreadable > listed) {
+        folders << tr("and %1 more").arg(unreadable - listed);
+    }
+    unreadableList->setText(folders.join(QLatin1Char('\n')));
 
     nothingToReview->setVisible(!any);
     nothingText->setText(unreadable > 0
@@ -509,7 +551,7 @@ void CleanupScreen::syncResults() {
         }
     }
 
-    const auto& queue = model_.queue();
+    const auto& queue = model_.cleanup().queue();
     selectedCount->setText(tr("%1 selected").arg(queue.items().size()));
     selectedSize->setText(formatSize(queue.totalSize()));
     for (QPushButton* button : {selectAvailableButton, clearButton, recoverButton, reviewButton}) {
@@ -518,7 +560,7 @@ void CleanupScreen::syncResults() {
 }
 
 void CleanupScreen::syncCloseConfirmation() {
-    bool wanted = model_.showCloseAppsConfirmation();
+    bool wanted = model_.cleanup().showCloseAppsConfirmation();
     if (wanted && !closeConfirmation_) {
         auto* box = new Alert(window(), QStringLiteral("closeAppsConfirmation"),
                               "exclamationmark.triangle", closeAppsTitle_,
@@ -537,9 +579,9 @@ void CleanupScreen::syncCloseConfirmation() {
             bool accepted = box->clicked() == close;
             auto apps = std::move(pendingCloseApps_);
             pendingCloseApps_.clear();
-            model_.setShowCloseAppsConfirmation(false);
+            model_.cleanup().setShowCloseAppsConfirmation(false);
             if (accepted) {
-                model_.quitAppsAndRescan(apps);
+                model_.cleanup().quitAppsAndRescan(apps);
             }
         });
         closeConfirmation_ = box;

@@ -1,4 +1,4 @@
-#include "app/ui/Symbols.hpp"
+#include "app/ui/common/Symbols.hpp"
 
 #include <QFile>
 #include <QIconEngine>

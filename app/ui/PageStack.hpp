@@ -14,6 +14,7 @@ class DuplicatesPage;
 class ExplorePage;
 class HomePage;
 class LargestPage;
+class ProjectsPage;
 class SettingsPage;
 
 // The side navigation over the model's page, and the pages it switches between. "History" is
@@ -29,6 +30,7 @@ public:
     ExplorePage* explore;
     CleanupScreen* cleanup;
     DuplicatesPage* duplicates;
+    ProjectsPage* projects;
     LargestPage* largest;
     SettingsPage* settings;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/Sheet.hpp"
+#include "app/ui/common/Sheet.hpp"
 #include "core/trash/CleanupPlan.hpp"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
-#include "app/ui/Widgets.hpp"
+#include "app/ui/common/Widgets.hpp"
 
-#include "app/ui/Symbols.hpp"
-#include "app/ui/UiText.hpp"
+#include "app/ui/common/Symbols.hpp"
+#include "app/ui/common/UiText.hpp"
 
 #include <QEvent>
 #include <QPainter>
@@ -186,6 +186,31 @@ QFrame* makeSeparator(QWidget* parent) {
                                                  QPalette().color(QPalette::WindowText), 0.15));
     line->setPalette(palette);
     return line;
+}
+
+PathLabel::PathLabel(const QString& prefix, const QString& path, TextRole role, QWidget* parent)
+    : QLabel(parent), prefix_(prefix), path_(path) {
+    setTextRole(this, role);
+    setWordWrap(false);
+    setTextFormat(Qt::PlainText);
+    setToolTip(path_);
+    setAccessibleName(prefix_ + path_);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    elide();
+}
+
+QSize PathLabel::minimumSizeHint() const {
+    return QSize(80, QLabel::minimumSizeHint().height());
+}
+
+void PathLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void PathLabel::elide() {
+    const int room = std::max(0, width() - fontMetrics().horizontalAdvance(prefix_));
+    setText(prefix_ + fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
 }
 
 } // namespace ombrelo::ui

@@ -1,0 +1,287 @@
+#include "app/model/ExploreFlow.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/model/Background.hpp"
+#include "core/scan/ScanEngine.hpp"
+
+#include <chrono>
+#include <filesystem>
+
+namespace varnok {
+
+using model::post;
+using model::qText;
+
+namespace model {
+template <> struct Compared<ScanHighlights> : std::true_type {};
+} // namespace model
+
+std::string_view rawValue(FolderMapMode mode) {
+    switch (mode) {
+    case FolderMapMode::treemap:
+        return "Treemap";
+    case FolderMapMode::sunburst:
+        return "Sunburst";
+    case FolderMapMode::flame:
+        return "Flame";
+    case FolderMapMode::bubbles:
+        return "Bubbles";
+    case FolderMapMode::list:
+        return "List";
+    }
+    return "Treemap";
+}
+
+std::optional<FolderMapMode> folderMapModeFromRawValue(std::string_view text) {
+    for (FolderMapMode mode : {FolderMapMode::treemap, FolderMapMode::sunburst,
+                               FolderMapMode::flame, FolderMapMode::bubbles, FolderMapMode::list}) {
+        if (rawValue(mode) == text) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+FileNode folder(const std::string& path, std::int64_t size, std::vector<FileNode> children = {}) {
+    return FileNode(Url::file(path, true), true, size, 0, std::move(children), 0, 0, false, false,
+                    true);
+}
+
+FileNode file(const std::string& path, std::int64_t size) {
+    return FileNode(Url::file(path, false), false, size, 0, {}, 0, 0, false, false, true);
+}
+
+// A node as kept on the navigation list: without its subtree, found again in the tree by id.
+FileNode withoutChildren(const FileNode& node) {
+    return FileNode(node.id, node.isDirectory, node.logicalSize, node.allocatedSize, {},
+                    node.fileCount, node.folderCount, node.isSymbolicLink, node.hasReadErrors,
+                    node.allocatedSizeComplete, node.identity);
+}
+
+// Reports come from a tight loop; the window only needs a few a second.
+class Throttle {
+public:
+    bool due() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_ < std::chrono::milliseconds(80)) {
+            return false;
+        }
+        last_ = now;
+        return true;
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_{};
+};
+
+} // namespace
+
+ExploreFlow::ExploreFlow(AppModel& shell)
+    : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {}
+
+ExploreFlow::~ExploreFlow() = default;
+
+template <typename T> void ExploreFlow::publish(T& member, T value, Field field) {
+    model::assign(member, std::move(value), [&] { emit changed(field); });
+}
+
+FileNode ExploreFlow::sample() {
+    const std::string r = "/home/morvel";
+    const std::string local = r + "/.local";
+    const std::string share = local + "/share";
+    const std::string engine = local + "/src/engine";
+    const std::string finance = r + "/Projects/FinanceApp";
+    const std::string portfolio = r + "/Projects/Portfolio";
+    FileNode root =
+        folder(r, 120000000000,
+               {
+                   folder(local, 60000000000,
+                          {
+                              folder(share, 32000000000,
+                                     {folder(share + "/Steam", 20000000000),
+                                      folder(share + "/flatpak", 12000000000)}),
+                              folder(local + "/src", 20000000000,
+                                     {folder(engine, 20000000000,
+                                             {folder(engine + "/build", 18200000000),
+                                              folder(engine + "/src", 1800000000)})}),
+                              folder(local + "/state", 8000000000),
+                          }),
+                   folder(r + "/Projects", 30000000000,
+                          {
+                              folder(finance, 12000000000,
+                                     {folder(finance + "/node_modules", 7400000000),
+                                      folder(finance + "/.next", 3200000000),
+                                      folder(finance + "/Source & assets", 1400000000)}),
+                              folder(portfolio, 10000000000,
+                                     {folder(portfolio + "/node_modules", 6000000000),
+                                      folder(portfolio + "/.next", 3600000000),
+                                      folder(portfolio + "/Source & assets", 400000000)}),
+                              folder(r + "/Projects/Other projects", 8000000000),
+                          }),
+                   folder(r + "/Downloads", 15000000000,
+                          {folder(r + "/Downloads/Archives", 9000000000),
+                           folder(r + "/Downloads/Installers", 4000000000),
+                           folder(r + "/Downloads/Documents", 2000000000)}),
+                   folder(r + "/Documents", 9000000000,
+                          {folder(r + "/Documents/Work", 6000000000),
+                           folder(r + "/Documents/Personal", 3000000000)}),
+                   folder(r + "/Videos", 6000000000,
+                          {file(r + "/Videos/Clips.mkv", 4200000000),
+                           file(r + "/Videos/Export.mp4", 1800000000)}),
+               });
+    root.fileCount = 742351;
+    root.folderCount = 38204;
+    return root;
+}
+
+void ExploreFlow::setSelected(std::optional<FileNode> value) {
+    publish(selected_, std::move(value), Field::selected);
+}
+
+void ExploreFlow::setSearch(QString value) {
+    publish(search_, std::move(value), Field::search);
+}
+
+void ExploreFlow::setMapMode(FolderMapMode value) {
+    publish(mapMode_, value, Field::mapMode);
+}
+
+void ExploreFlow::setMapDepth(int value) {
+    publish(mapDepth_, value, Field::mapDepth);
+}
+
+void ExploreFlow::setMapExpanded(bool value) {
+    publish(mapExpanded_, value, Field::mapExpanded);
+}
+
+void ExploreFlow::scanFolder(const Url& requested) {
+    if (activeScanURL_) {
+        return;
+    }
+    const Url target = requested.standardized();
+    std::error_code code;
+    if (std::filesystem::is_symlink(target.path(), code)) {
+        shell_.setError(tr("The scan location must not be a symbolic link."));
+        return;
+    }
+    const QUuid token = QUuid::createUuid();
+    scanToken_ = token;
+    publish(progress_, ScanProgress{}, Field::progress);
+    publish(activeScanURL_, std::optional(target), Field::activeScanURL);
+    QPointer<ExploreFlow> self(this);
+    struct Scanned {
+        ScanResult result;
+        ScanHighlights highlights;
+    };
+    worker_ = model::runInBackground(
+        this, &ExploreFlow::scanToken_, token,
+        [self, target, token] {
+            Throttle throttle;
+            const auto started = std::chrono::steady_clock::now();
+            Scanned scanned;
+            scanned.result = ScanEngine::scan(target, [&](const ScanProgress& progress) {
+                if (throttle.due()) {
+                    post(self, [token, progress](ExploreFlow& flow) {
+                        flow.folderScanProgressArrived(token, progress);
+                    });
+                }
+            });
+            scanned.highlights = ScanHighlights::summarize(scanned.result.root);
+            Task::checkCancellation();
+            // The whole wait the user saw, summary included.
+            scanned.result.duration =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            return std::make_shared<Scanned>(std::move(scanned));
+        },
+        [target](ExploreFlow& flow, model::Outcome<std::shared_ptr<Scanned>> outcome) {
+            flow.worker_.reset();
+            flow.publish(flow.activeScanURL_, std::optional<Url>(), Field::activeScanURL);
+            if (outcome.cancelled) {
+                return;
+            }
+            if (!outcome.value) {
+                flow.shell_.setError(outcome.failure.value_or(tr("The scan did not finish.")));
+                return;
+            }
+            Scanned& scanned = **outcome.value;
+            flow.finishFolderScan(target, std::move(scanned.result), scanned.highlights);
+        });
+}
+
+void ExploreFlow::folderScanProgressArrived(const QUuid& token, const ScanProgress& progress) {
+    if (!activeScanURL_ || scanToken_ != token) {
+        return;
+    }
+    publish(progress_, progress, Field::progress);
+}
+
+void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result,
+                                   ScanHighlights highlights) {
+    QStringList skipped;
+    for (const auto& path : result.inaccessiblePaths) {
+        skipped << qText(path);
+    }
+    setSelected(std::nullopt);
+    publish(history_, std::vector<FileNode>{}, Field::history);
+    publish(root_, std::move(result.root), Field::root);
+    publish(scanURL_, std::optional(folder), Field::scanURL);
+    publish(ages_, result.ageSizes, Field::ages);
+    publish(types_, result.typeSizes, Field::types);
+    publish(scanHighlights_, highlights, Field::scanHighlights);
+    publish(skippedPaths_, std::move(skipped), Field::skippedPaths);
+    publish(duration_, result.duration, Field::duration);
+}
+
+void ExploreFlow::stopFolderScan() {
+    if (worker_) {
+        worker_->cancel();
+    }
+    worker_.reset();
+    scanToken_ = QUuid::createUuid();
+    publish(activeScanURL_, std::optional<Url>(), Field::activeScanURL);
+}
+
+const FileNode& ExploreFlow::currentFolder() const {
+    if (history_.empty()) {
+        return root_;
+    }
+    if (auto path = root_.navigationPath(history_.back().id); path && !path->empty()) {
+        return *path->back();
+    }
+    return root_;
+}
+
+void ExploreFlow::openFolder(const FileNode& node) {
+    if (!node.isDirectory || !node.id.isFileUrl() || node.isSymbolicLink) {
+        return;
+    }
+    auto path = root_.navigationPath(node.id);
+    if (!path || path->empty()) {
+        return;
+    }
+    // Every folder on the way down becomes a breadcrumb level, so a tile two levels deep opens
+    // with its parent on the way back.
+    std::vector<FileNode> levels;
+    for (const FileNode* step : *path) {
+        levels.push_back(withoutChildren(*step));
+    }
+    setSelected(std::nullopt);
+    publish(history_, std::move(levels), Field::history);
+}
+
+void ExploreFlow::navigateTo(int level) {
+    if (level < 0 || static_cast<size_t>(level) >= history_.size() + 1) {
+        return;
+    }
+    std::vector<FileNode> kept(history_.begin(), history_.begin() + level);
+    setSelected(std::nullopt);
+    publish(history_, std::move(kept), Field::history);
+}
+
+void ExploreFlow::reveal(const FileNode& node) {
+    shell_.reveal(node, isSample());
+}
+
+} // namespace varnok

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "core/common/Task.hpp"
+#include "core/common/Url.hpp"
+#include "core/scan/FileNode.hpp"
+#include "core/scan/ScanHighlights.hpp"
+#include "core/scan/ScanResult.hpp"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace varnok {
+
+class AppModel;
+
+// Folder map styles. The raw value is also the label.
+enum class FolderMapMode { treemap, sunburst, flame, bubbles, list };
+std::string_view rawValue(FolderMapMode mode);
+// Exactly one of the five raw values; nothing otherwise.
+std::optional<FolderMapMode> folderMapModeFromRawValue(std::string_view rawValue);
+
+// The explorer: its own folder scan, tree, progress and navigation. No other flow reads or
+// replaces its tree, and it touches no other flow's state.
+class ExploreFlow : public QObject {
+    Q_OBJECT
+
+public:
+    // Every published field, in declaration order.
+    enum class Field {
+        scanHighlights,
+        root,
+        activeScanURL,
+        selected,
+        history,
+        progress,
+        ages,
+        types,
+        search,
+        mapMode,
+        mapDepth,
+        mapExpanded,
+        skippedPaths,
+        duration,
+        scanURL,
+    };
+    Q_ENUM(Field)
+
+    explicit ExploreFlow(AppModel& shell);
+    ~ExploreFlow() override;
+
+    // The illustrative tree rooted at /home/morvel, shown until the first folder scan.
+    static FileNode sample();
+
+    const ScanHighlights& scanHighlights() const { return scanHighlights_; }
+    const FileNode& root() const { return root_; }
+    // The folder being scanned, while a scan runs.
+    const std::optional<Url>& activeScanURL() const { return activeScanURL_; }
+    const std::optional<FileNode>& selected() const { return selected_; }
+    // The navigation below `root`: each entry a folder without its subtree.
+    const std::vector<FileNode>& history() const { return history_; }
+    const ScanProgress& progress() const { return progress_; }
+    const std::array<std::int64_t, 4>& ages() const { return ages_; }
+    const std::array<std::int64_t, 4>& types() const { return types_; }
+    const QString& search() const { return search_; }
+    FolderMapMode mapMode() const { return mapMode_; }
+    int mapDepth() const { return mapDepth_; }
+    bool mapExpanded() const { return mapExpanded_; }
+    const QStringList& skippedPaths() const { return skippedPaths_; }
+    // Seconds the last completed folder scan took.
+    double duration() const { return duration_; }
+    // The folder of the last completed scan; nothing while the sample is shown.
+    const std::optional<Url>& scanURL() const { return scanURL_; }
+    bool isSample() const { return !scanURL_.has_value(); }
+
+    void setSelected(std::optional<FileNode> value);
+    void setSearch(QString value);
+    void setMapMode(FolderMapMode value);
+    void setMapDepth(int value);
+    void setMapExpanded(bool value);
+
+    // Scans `folder` in the background. Refused while another folder scan runs. `progress`
+    // follows it a few times a second; the result replaces the tree and resets the navigation.
+    void scanFolder(const Url& folder);
+    // Cancels the running folder scan; nothing of it is published afterwards.
+    void stopFolderScan();
+    // Where the background scan's reports land; a report of another run is dropped.
+    void folderScanProgressArrived(const QUuid& token, const ScanProgress& progress);
+    // The folder shown: the last entry of `history` found again in `root`, else `root`.
+    const FileNode& currentFolder() const;
+    // Opens a folder below the current one (double click); files and map groups are ignored.
+    void openFolder(const FileNode& node);
+    // Goes back to a breadcrumb level: 0 is `root`, n the n-th entry of `history`.
+    void navigateTo(int level);
+    void reveal(const FileNode& node);
+
+signals:
+    void changed(varnok::ExploreFlow::Field field);
+
+private:
+    template <typename T> void publish(T& member, T value, Field field);
+    void finishFolderScan(const Url& folder, ScanResult result, ScanHighlights highlights);
+
+    AppModel& shell_;
+    ScanHighlights scanHighlights_;
+    FileNode root_;
+    std::optional<Url> activeScanURL_;
+    QUuid scanToken_;
+    std::optional<FileNode> selected_;
+    std::vector<FileNode> history_;
+    ScanProgress progress_;
+    std::array<std::int64_t, 4> ages_{24000000000, 36000000000, 18000000000, 42000000000};
+    std::array<std::int64_t, 4> types_{48000000000, 36000000000, 24000000000, 12000000000};
+    QString search_;
+    FolderMapMode mapMode_ = FolderMapMode::treemap;
+    int mapDepth_ = 2;
+    bool mapExpanded_ = false;
+    QStringList skippedPaths_;
+    double duration_ = 0;
+    std::optional<Url> scanURL_;
+    std::optional<TaskHandle> worker_;
+};
+
+} // namespace varnok
