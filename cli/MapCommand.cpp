@@ -1,6 +1,7 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
 #include "cli/MapPicture.hpp"
+#include "cli/SavedScans.hpp"
 
 #include "platform/Platform.hpp"
 
@@ -18,7 +19,7 @@ namespace {
 const char* const mapHelp =
     "Usage: ombrelo-cli map [DIR] [--mode MODE] [--width W] [--height H] [--depth D]\n"
     "                       [--limit N] [--json] [--svg FILE] [--disk-usage] [-x]\n"
-    "                       [--exclude PATTERN]...\n"
+    "                       [--exclude PATTERN]... [--load FILE]\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lays out its size tree as\n"
     "a folder map: a treemap of nested tiles, a sunburst of rings, a flame chart of\n"
@@ -50,6 +51,8 @@ const char* const mapHelp =
     "                leave out entries matching a shell glob (repeatable): a pattern\n"
     "                with a '/' matches the path below DIR, one without matches the\n"
     "                name of any entry\n"
+    "  --load FILE   map a scan saved by 'scan --save', ncdu -o or gdu -o instead\n"
+    "                of scanning a folder\n"
     "  --help        show this help\n"
     "\n"
     "Without --json or --svg, the map is listed as text, one line per shape.\n"
@@ -143,7 +146,7 @@ int runMap(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.push_back("json");
     Arguments args(withLongOptions(raw), flags,
-                   {"mode", "width", "height", "depth", "limit", "svg"}, scanRepeatable);
+                   {"mode", "width", "height", "depth", "limit", "svg", "load"}, scanRepeatable);
     const varnok::ScanOptions options = scanOptions(args);
     const bool diskUsage = args.has("disk-usage");
     const Mode mode = args.value("mode") ? parseMode(*args.value("mode")) : Mode::treemap;
@@ -170,12 +173,18 @@ int runMap(const std::vector<std::string>& raw) {
             return static_cast<int>(exitFailure);
         }
     }
-    varnok::Url folder = scannedFolder(args, "give at most one folder to map");
-    if (reportUnusableFolder(folder.path())) {
-        return exitFailure;
+    const std::optional<std::string> load = loadArgument(args);
+    varnok::Url folder;
+    if (!load) {
+        folder = scannedFolder(args, "give at most one folder to map");
+        if (reportUnusableFolder(folder.path())) {
+            return exitFailure;
+        }
     }
     return runCancellable([&]() {
-        varnok::ScanResult result = scanWithProgress(folder, options);
+        varnok::ScanResult result =
+            load ? loadWithProgress(*load).result : scanWithProgress(folder, options);
+        folder = result.root.id;
         if (diskUsage) {
             sizeByDiskUsage(result.root);
         }

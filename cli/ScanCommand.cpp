@@ -1,5 +1,6 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
+#include "cli/SavedScans.hpp"
 
 #include "core/common/Url.hpp"
 #include "core/scan/FileNodeJson.hpp"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +20,8 @@ namespace {
 
 const char* const scanHelp =
     "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--jobs N] [-x]\n"
-    "                        [--exclude PATTERN]... [DIR]\n"
+    "                        [--exclude PATTERN]... [--save FILE] [DIR]\n"
+    "       ombrelo-cli scan --load FILE [--save FILE] [--json | --quiet] [--disk-usage]\n"
     "\n"
     "Walks DIR (default: the current folder) read-only into its size tree and prints\n"
     "what it holds: total size (content and on disk), file and folder counts,\n"
@@ -40,15 +43,28 @@ const char* const scanHelp =
     "  --exclude PATTERN    leave out entries matching a shell glob (repeatable): a\n"
     "                       pattern with a '/' matches the path below DIR, one without\n"
     "                       matches the name of any entry\n"
+    "  --save FILE          also write the scan to FILE in ncdu's JSON export format,\n"
+    "                       which ncdu -f and gdu -f read; gzip-compressed when FILE\n"
+    "                       ends in .gz. An existing FILE is replaced only once the\n"
+    "                       new one is complete\n"
+    "  --load FILE          read a scan saved by --save, ncdu -o or gdu -o (plain or\n"
+    "                       gzip-compressed) instead of scanning; it tells where and\n"
+    "                       when it was taken\n"
     "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
-    "Exit status: 0 scanned, 1 the folder cannot be scanned, 2 usage error,\n"
+    "Exit status: 0 scanned, 1 the folder cannot be scanned or FILE cannot be read\n"
+    "or written, 2 usage error,\n"
     "130 interrupted.\n";
 
-void printSummary(const varnok::ScanResult& result, bool diskUsage) {
+void printSummary(const varnok::ScanResult& result, bool diskUsage,
+                  const std::optional<varnok::SavedScan>& saved) {
     const varnok::FileNode& root = result.root;
     std::printf("%s\n", varnok::PathText::displayable(root.id.path()).c_str());
+    if (saved) {
+        const std::string taken = takenText(*saved);
+        std::printf("  Saved scan: %s\n", taken.empty() ? "date not recorded" : taken.c_str());
+    }
     std::printf("  Size:       %s (%s on disk%s)\n", formatBytes(root.logicalSize).c_str(),
                 formatBytes(root.allocatedSize).c_str(),
                 root.allocatedSizeComplete ? "" : ", incomplete");
@@ -101,23 +117,45 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage) {
                         child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
         }
     }
-    std::printf("  Scanned in %.2f s\n", result.duration);
+    if (!saved) {
+        std::printf("  Scanned in %.2f s\n", result.duration);
+    }
 }
 
 int runScan(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.insert(flags.end(), {"json", "quiet"});
-    Arguments args(withLongOptions(raw), flags, {"jobs"}, scanRepeatable);
+    Arguments args(withLongOptions(raw), flags, {"jobs", "save", "load"}, scanRepeatable);
     if (args.has("json") && args.has("quiet")) {
         throw UsageError("--json and --quiet cannot be used together");
     }
     const varnok::ScanOptions options = scanOptions(args);
-    varnok::Url folder = scannedFolder(args, "give at most one folder to scan");
-    if (reportUnusableFolder(folder.path())) {
-        return exitFailure;
+    const std::optional<std::string> load = loadArgument(args);
+    const std::optional<std::string> save = args.value("save");
+    if (save && save->empty()) {
+        throw UsageError("option '--save' needs a file");
+    }
+    varnok::Url folder;
+    if (!load) {
+        folder = scannedFolder(args, "give at most one folder to scan");
+        if (reportUnusableFolder(folder.path())) {
+            return exitFailure;
+        }
     }
     return runCancellable([&]() {
-        auto result = scanWithProgress(folder, options);
+        std::optional<varnok::SavedScan> saved;
+        varnok::ScanResult result;
+        std::int64_t takenAt = static_cast<std::int64_t>(std::time(nullptr));
+        if (load) {
+            saved = loadWithProgress(*load);
+            result = std::move(saved->result);
+            takenAt = saved->takenAt;
+        } else {
+            result = scanWithProgress(folder, options);
+        }
+        if (save) {
+            saveWithProgress(result, takenAt, *save);
+        }
         if (args.has("json")) {
             // The JSON document keeps its shape; what was left out is told beside it.
             printLeftOut(result, "ombrelo-cli: ", stderr);
@@ -126,7 +164,7 @@ int runScan(const std::vector<std::string>& raw) {
             });
             std::fputc('\n', stdout);
         } else if (!args.has("quiet")) {
-            printSummary(result, args.has("disk-usage"));
+            printSummary(result, args.has("disk-usage"), saved);
         }
         keepUntilExit(std::move(result));
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
