@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +50,8 @@ const char* const scanHelp =
     "                       new one is complete\n"
     "  --load FILE          read a scan saved by --save, ncdu -o or gdu -o (plain or\n"
     "                       gzip-compressed) instead of scanning; it tells where and\n"
-    "                       when it was taken\n"
+    "                       when it was taken (with --json, in \"savedScan\": file,\n"
+    "                       takenAt and writer)\n"
     "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
@@ -159,9 +161,30 @@ int runScan(const std::vector<std::string>& raw) {
         if (args.has("json")) {
             // The JSON document keeps its shape; what was left out is told beside it.
             printLeftOut(result, "ombrelo-cli: ", stderr);
-            varnok::writeScanResultJson(result, [](std::string_view piece) {
-                std::fwrite(piece.data(), 1, piece.size(), stdout);
+            // A loaded scan tells where it came from in a member after the tree, so the last
+            // byte (the closing brace) is held back until that is written.
+            char held = 0;
+            varnok::writeScanResultJson(result, [&](std::string_view piece) {
+                if (piece.empty()) {
+                    return;
+                }
+                if (held != 0) {
+                    std::fputc(held, stdout);
+                }
+                std::fwrite(piece.data(), 1, piece.size() - 1, stdout);
+                held = piece.back();
             });
+            if (saved) {
+                const nlohmann::json from = {
+                    {"file", varnok::PathText::displayable(*load)},
+                    {"takenAt", saved->takenAt > 0 ? nlohmann::json(isoDateText(saved->takenAt))
+                                                   : nlohmann::json(nullptr)},
+                    {"writer", saved->writer}};
+                std::printf(
+                    ",\"savedScan\":%s",
+                    from.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+            }
+            std::fputc(held, stdout);
             std::fputc('\n', stdout);
         } else if (!args.has("quiet")) {
             printSummary(result, args.has("disk-usage"), saved);

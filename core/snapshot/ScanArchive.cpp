@@ -58,7 +58,8 @@ public:
 
     void document(const ScanResult& result) {
         collectLinks(result.root);
-        text("[1,2,{\"progname\":\"ombrelo\",\"progver\":\"0.1.0\",\"timestamp\":");
+        text("[1,2,{\"progname\":\"ombrelo\",\"progver\":\"" OMBRELO_ARCHIVE_VERSION
+             "\",\"timestamp\":");
         number(takenAt_);
         text("},\n");
         tree(result.root);
@@ -236,6 +237,7 @@ struct EntryInfo {
     std::uint32_t mode = 0;
     bool hasDevice = false;
     bool hasInode = false;
+    bool hasDiskSize = false;
     bool hasMtime = false;
     bool hasMode = false;
     bool hardLinked = false;
@@ -323,6 +325,7 @@ private:
             }
         });
         saved.writer = version.empty() ? program : program + " " + version;
+        writtenByGdu_ = program == "gdu";
     }
 
     // Calls `member` for each key with the cursor on its value.
@@ -570,6 +573,7 @@ private:
         entry.asize = entry.dsize = 0;
         entry.linkCount = 1;
         entry.hasDevice = entry.hasInode = entry.hasMtime = entry.hasMode = false;
+        entry.hasDiskSize = false;
         entry.hardLinked = entry.notRegular = entry.readError = false;
         bool named = false;
         object([&](const std::string& key) {
@@ -582,6 +586,7 @@ private:
             } else if (key == "dsize") {
                 entry.dsize = static_cast<std::int64_t>(
                     unsignedNumber("\"dsize\"", static_cast<std::uint64_t>(largestSize)));
+                entry.hasDiskSize = true;
             } else if (key == "dev") {
                 entry.device = unsignedNumber("\"dev\"", UINT64_MAX);
                 entry.hasDevice = true;
@@ -667,6 +672,11 @@ private:
         const bool link = (identity.mode & S_IFMT) == S_IFLNK;
 
         std::int64_t allocated = entry.dsize;
+        if (isFolder && !entry.hasDiskSize && writtenByGdu_) {
+            // gdu leaves out folders' own blocks and counts one block for each when it reads
+            // its file back; the totals it shows are what a reader of its file expects.
+            allocated = 4096;
+        }
         if (!isFolder && entry.hasInode && (entry.hardLinked || entry.linkCount > 1)) {
             if (identity.linkCount < 2) {
                 identity.linkCount = 2;
@@ -676,8 +686,14 @@ private:
                 allocated = 0;
             }
         }
+        // Without its times an entry has no identity worth keeping: ncdu writes them only with
+        // -e, and a made-up 1970 would sort and show as a real date.
+        std::optional<FileIdentity> known;
+        if (entry.hasMtime) {
+            known = identity;
+        }
         return FileNode(std::move(url), isFolder, isFolder ? 0 : entry.asize, allocated, {},
-                        isFolder ? 0 : 1, 0, link, entry.readError, !entry.readError, identity);
+                        isFolder ? 0 : 1, 0, link, entry.readError, !entry.readError, known);
     }
 
     void noteReadError(const FileNode& node, SavedScan& saved) {
@@ -817,6 +833,7 @@ private:
     std::string key_;
     std::string scratch_;
     std::unordered_set<LinkKey, LinkKeyHash> links_;
+    bool writtenByGdu_ = false;
 };
 
 // ---- Files ----
