@@ -2,6 +2,7 @@
 
 #include "core/common/DecodingError.hpp"
 #include "core/common/FileError.hpp"
+#include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
 
 #include <algorithm>
@@ -26,6 +27,9 @@ constexpr std::int64_t largestSize = std::int64_t{1} << 60;
 constexpr size_t longestName = 4096;
 constexpr size_t longestRootPath = 65536;
 constexpr std::uint64_t largestExpansion = std::uint64_t{16} << 30;
+// A saved scan shrinks about tenfold; one that grows far more than this is built to fill memory.
+constexpr std::uint64_t largestRatio = 250;
+constexpr std::uint64_t ratioCheckedFrom = std::uint64_t{64} << 20;
 
 struct LinkKey {
     std::uint64_t device;
@@ -149,6 +153,11 @@ private:
                 number(identity->inode);
                 text(",\"hlnkc\":true,\"nlink\":");
                 number(identity->linkCount);
+                if (node.allocatedSize == 0 && linkSizes_[linkKey(*identity)] > 0) {
+                    // The tree counts this file's blocks at another of its paths; reading the
+                    // file back must count them there too, whatever the order of the paths.
+                    text(",\"ombrelo_repeat\":true");
+                }
             }
             if (!node.isDirectory && !identity->isRegularFile()) {
                 text(",\"notreg\":true");
@@ -241,6 +250,8 @@ struct EntryInfo {
     bool hasMtime = false;
     bool hasMode = false;
     bool hardLinked = false;
+    // Written by us on every path of a hard-linked file but the one the tree counted.
+    bool repeatedLink = false;
     bool notRegular = false;
     bool readError = false;
     // "pattern", "otherfs", "kernfs", "frmlnk": left out by the scan that wrote the file.
@@ -574,7 +585,7 @@ private:
         entry.linkCount = 1;
         entry.hasDevice = entry.hasInode = entry.hasMtime = entry.hasMode = false;
         entry.hasDiskSize = false;
-        entry.hardLinked = entry.notRegular = entry.readError = false;
+        entry.hardLinked = entry.notRegular = entry.readError = entry.repeatedLink = false;
         bool named = false;
         object([&](const std::string& key) {
             if (key == "name") {
@@ -598,6 +609,8 @@ private:
                     static_cast<std::int64_t>(unsignedNumber("\"nlink\"", UINT32_MAX));
             } else if (key == "hlnkc") {
                 entry.hardLinked = boolean("\"hlnkc\"");
+            } else if (key == "ombrelo_repeat") {
+                entry.repeatedLink = boolean("\"ombrelo_repeat\"");
             } else if (key == "notreg") {
                 entry.notRegular = boolean("\"notreg\"");
             } else if (key == "read_error") {
@@ -682,7 +695,7 @@ private:
                 identity.linkCount = 2;
             }
             // Counted once, at its first path, as du counts it.
-            if (!links_.insert({device, entry.inode}).second) {
+            if (entry.repeatedLink || !links_.insert({device, entry.inode}).second) {
                 allocated = 0;
             }
         }
@@ -746,7 +759,11 @@ private:
         info(entry);
         checkName(entry.name, true);
         openFolder(entry, stack, saved);
+        size_t entries = 0;
         while (true) {
+            if (++entries % 4096 == 0) {
+                Task::checkCancellation();
+            }
             skipSpace();
             if (p_ >= end_) {
                 failEarlyEnd();
@@ -855,7 +872,7 @@ private:
     int fd_;
 };
 
-std::string inflate(int fd, const std::string& path) {
+std::string inflate(int fd, const std::string& path, std::uint64_t compressedSize) {
     const int copy = ::dup(fd);
     if (copy < 0) {
         throw FileError::fromReadErrno(errno, path);
@@ -870,9 +887,16 @@ std::string inflate(int fd, const std::string& path) {
     std::string failure;
     while (true) {
         const size_t start = text.size();
-        if (start >= largestExpansion) {
-            failure = "it expands to more than 16 GiB";
+        if (start >= largestExpansion ||
+            (start >= ratioCheckedFrom && start / largestRatio > compressedSize)) {
+            failure = "it expands to far more than a saved scan would";
             break;
+        }
+        if (start > 0 && start <= (1 << 20)) {
+            const size_t first = text.find_first_not_of(" \t\r\n");
+            if (first != std::string::npos && text[first] != '[') {
+                break; // not a scan: the parser says so without the rest
+            }
         }
         text.resize(start + (1 << 20));
         const int got = ::gzread(gz, text.data() + start, 1 << 20);
@@ -1000,7 +1024,8 @@ SavedScan ScanArchive::load(const std::string& path) {
     }
     try {
         if (got == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
-            const std::string text = inflate(fd.get(), path);
+            const std::string text =
+                inflate(fd.get(), path, static_cast<std::uint64_t>(status.st_size));
             return read(text);
         }
         const auto size = static_cast<size_t>(status.st_size);

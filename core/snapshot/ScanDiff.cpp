@@ -42,7 +42,8 @@ public:
             if (sizeA != sizeB) {
                 return sizeA > sizeB;
             }
-            return a.path < b.path;
+            // A path that changed between file and folder is listed new, then gone.
+            return a.path != b.path ? a.path < b.path : a.kind < b.kind;
         });
         return std::move(changes_);
     }

@@ -44,7 +44,7 @@ struct DiffOptions {
 struct ScanDiff {
     std::int64_t oldTotal = 0;
     std::int64_t newTotal = 0;
-    // Largest change (either way) first; equal changes by path.
+    // Largest change (either way) first; equal changes by path, then new before gone.
     std::vector<ScanChange> changes;
 
     // Checks for cancellation now and then.
