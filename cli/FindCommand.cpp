@@ -45,7 +45,7 @@ const char* const findHelp =
     "                  with a '/' matches the path below DIR, one without matches the\n"
     "                  name of any entry\n"
     "  --load FILE     search a scan saved by 'scan --save', ncdu -o or gdu -o\n"
-    "                  instead of scanning a folder\n"
+    "                  instead of scanning a folder; - reads it from standard input\n"
     "  --help          show this help\n"
     "\n"
     "Kind and order names may be given in any case. Sizes are in decimal units.\n"

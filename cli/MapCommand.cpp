@@ -52,7 +52,7 @@ const char* const mapHelp =
     "                with a '/' matches the path below DIR, one without matches the\n"
     "                name of any entry\n"
     "  --load FILE   map a scan saved by 'scan --save', ncdu -o or gdu -o instead\n"
-    "                of scanning a folder\n"
+    "                of scanning a folder; - reads it from standard input\n"
     "  --help        show this help\n"
     "\n"
     "Without --json or --svg, the map is listed as text, one line per shape.\n"

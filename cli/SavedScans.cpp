@@ -12,6 +12,9 @@ std::optional<std::string> loadArgument(const Arguments& args) {
     if (file->empty()) {
         throw UsageError("option '--load' needs a file");
     }
+    if (*file == "-") {
+        return "/dev/stdin"; // as ncdu -f - reads it: `ssh host ncdu -o- / | ombrelo-cli ...`
+    }
     if (!args.operands().empty()) {
         throw UsageError("give either a folder or --load FILE, not both");
     }

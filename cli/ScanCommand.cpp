@@ -51,7 +51,7 @@ const char* const scanHelp =
     "  --load FILE          read a scan saved by --save, ncdu -o or gdu -o (plain or\n"
     "                       gzip-compressed) instead of scanning; it tells where and\n"
     "                       when it was taken (with --json, in \"savedScan\": file,\n"
-    "                       takenAt and writer)\n"
+    "                       takenAt and writer); - reads it from standard input\n"
     "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"

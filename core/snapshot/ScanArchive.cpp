@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -864,7 +866,10 @@ public:
         }
     }
     Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
@@ -872,6 +877,7 @@ private:
     int fd_;
 };
 
+// `compressedSize` is 0 when it is not known (a pipe).
 std::string inflate(int fd, const std::string& path, std::uint64_t compressedSize) {
     const int copy = ::dup(fd);
     if (copy < 0) {
@@ -887,8 +893,8 @@ std::string inflate(int fd, const std::string& path, std::uint64_t compressedSiz
     std::string failure;
     while (true) {
         const size_t start = text.size();
-        if (start >= largestExpansion ||
-            (start >= ratioCheckedFrom && start / largestRatio > compressedSize)) {
+        if (start >= largestExpansion || (compressedSize > 0 && start >= ratioCheckedFrom &&
+                                          start / largestRatio > compressedSize)) {
             failure = "it expands to far more than a saved scan would";
             break;
         }
@@ -945,50 +951,86 @@ void ScanArchive::write(const ScanResult& result, std::int64_t takenAt,
     Writer(takenAt, sink).document(result);
 }
 
-void ScanArchive::save(const ScanResult& result, std::int64_t takenAt, const std::string& path) {
-    std::string temporary = path + ".partial-XXXXXX";
-    Descriptor fd(::mkstemp(temporary.data()));
-    if (fd.get() < 0) {
+namespace {
+
+void writeTo(int fd, bool compressed, const ScanResult& result, std::int64_t takenAt,
+             const std::string& path) {
+    if (!compressed) {
+        ScanArchive::write(result, takenAt,
+                           [&](std::string_view piece) { writeAll(fd, piece, path); });
+        return;
+    }
+    const int copy = ::dup(fd);
+    if (copy < 0) {
         throw FileError::fromWriteErrno(errno, path);
     }
-    try {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(fd.get(), 0666 & ~mask) != 0) {
+    // Level 1: the file shrinks nearly as much, at a fraction of the time.
+    gzFile gz = ::gzdopen(copy, "wb1");
+    if (gz == nullptr) {
+        ::close(copy);
+        throw FileError::fromWriteErrno(ENOMEM, path);
+    }
+    int failure = 0;
+    ScanArchive::write(result, takenAt, [&](std::string_view piece) {
+        if (failure == 0 && !piece.empty() &&
+            ::gzwrite(gz, piece.data(), static_cast<unsigned>(piece.size())) == 0) {
+            failure = errno != 0 ? errno : EIO;
+        }
+    });
+    if (::gzclose(gz) != Z_OK && failure == 0) {
+        failure = errno != 0 ? errno : EIO;
+    }
+    if (failure != 0) {
+        throw FileError::fromWriteErrno(failure, path);
+    }
+}
+
+} // namespace
+
+void ScanArchive::save(const ScanResult& result, std::int64_t takenAt, const std::string& path) {
+    const bool compressed = endsWith(path, ".gz");
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (S_ISDIR(status.st_mode)) {
+            throw FileError::fromWriteErrno(EISDIR, path);
+        }
+        // A device or a pipe (/dev/null, /dev/stdout) is written in place: a file renamed over
+        // it would take the device's place.
+        Descriptor fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        if (fd.get() < 0) {
             throw FileError::fromWriteErrno(errno, path);
         }
-        if (endsWith(path, ".gz")) {
-            const int copy = ::dup(fd.get());
-            if (copy < 0) {
-                throw FileError::fromWriteErrno(errno, path);
-            }
-            // Level 1: the file shrinks nearly as much, at a fraction of the time.
-            gzFile gz = ::gzdopen(copy, "wb1");
-            if (gz == nullptr) {
-                ::close(copy);
-                throw FileError::fromWriteErrno(ENOMEM, path);
-            }
-            int failure = 0;
-            write(result, takenAt, [&](std::string_view piece) {
-                if (failure == 0 && !piece.empty() &&
-                    ::gzwrite(gz, piece.data(), static_cast<unsigned>(piece.size())) == 0) {
-                    failure = errno != 0 ? errno : EIO;
-                }
-            });
-            if (::gzclose(gz) != Z_OK && failure == 0) {
-                failure = errno != 0 ? errno : EIO;
-            }
-            if (failure != 0) {
-                throw FileError::fromWriteErrno(failure, path);
-            }
-        } else {
-            write(result, takenAt,
-                  [&](std::string_view piece) { writeAll(fd.get(), piece, path); });
+        writeTo(fd.get(), compressed, result, takenAt, path);
+        if (::close(fd.release()) != 0) {
+            throw FileError::fromWriteErrno(errno, path);
         }
+        return;
+    }
+    // Through a symbolic link, the file it names is replaced and the link stays.
+    std::string target = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    // A new name of our own beside it, created with the permissions a new file gets (the umask
+    // applies), as the saved file should have.
+    std::string temporary;
+    Descriptor fd(-1);
+    std::random_device random;
+    for (int attempt = 0; fd.get() < 0; ++attempt) {
+        temporary = target + ".partial-" + std::to_string(random());
+        fd = Descriptor(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd.get() < 0 && (errno != EEXIST || attempt == 100)) {
+            throw FileError::fromWriteErrno(errno, path);
+        }
+    }
+    try {
+        writeTo(fd.get(), compressed, result, takenAt, path);
         if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
             throw FileError::fromWriteErrno(errno, path);
         }
-        if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (::rename(temporary.c_str(), target.c_str()) != 0) {
             throw FileError::fromWriteErrno(errno, path);
         }
     } catch (...) {
@@ -1017,32 +1059,29 @@ SavedScan ScanArchive::load(const std::string& path) {
     const auto prefix = [&](const DecodingError& error) {
         return DecodingError(path + " is not a scan saved in ncdu's JSON format: " + error.what());
     };
-    unsigned char magic[2] = {0, 0};
-    const ssize_t got = ::pread(fd.get(), magic, 2, 0);
-    if (got < 0) {
-        throw FileError::fromReadErrno(errno, path);
-    }
     try {
+        if (!S_ISREG(status.st_mode)) {
+            // A pipe or a device (`--load /dev/stdin`) is read as it comes; zlib passes text
+            // that is not compressed through unchanged.
+            const std::string text = inflate(fd.get(), path, 0);
+            if (text.empty()) {
+                throw DecodingError("the file is empty");
+            }
+            return read(text);
+        }
+        unsigned char magic[2] = {0, 0};
+        const ssize_t got = ::pread(fd.get(), magic, 2, 0);
+        if (got < 0) {
+            throw FileError::fromReadErrno(errno, path);
+        }
         if (got == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
             const std::string text =
                 inflate(fd.get(), path, static_cast<std::uint64_t>(status.st_size));
             return read(text);
         }
         const auto size = static_cast<size_t>(status.st_size);
-        if (size == 0 || !S_ISREG(status.st_mode)) {
-            std::string text;
-            char piece[65536];
-            ssize_t count;
-            while ((count = ::read(fd.get(), piece, sizeof piece)) > 0) {
-                text.append(piece, static_cast<size_t>(count));
-            }
-            if (count < 0) {
-                throw FileError::fromReadErrno(errno, path);
-            }
-            if (text.empty()) {
-                throw DecodingError("the file is empty");
-            }
-            return read(text);
+        if (size == 0) {
+            throw DecodingError("the file is empty");
         }
         void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
         if (mapped == MAP_FAILED) {

@@ -23,16 +23,18 @@ struct SavedScan {
 // write. Names are bytes: a name that is not UTF-8 is written byte for byte, as ncdu writes it,
 // and read back the same.
 struct ScanArchive {
-    // Writes `result` to `path`, gzip-compressed when `path` ends in ".gz". The file appears
-    // complete or not at all: it is written beside `path` and renamed over it. Throws FileError.
+    // Writes `result` to `path`, gzip-compressed when `path` ends in ".gz". A file appears
+    // complete or not at all: it is written beside `path` (beside the file a link names) and
+    // renamed over it. A device or pipe is written in place. Throws FileError.
     static void save(const ScanResult& result, std::int64_t takenAt, const std::string& path);
     // The same document in pieces.
     static void write(const ScanResult& result, std::int64_t takenAt,
                       const std::function<void(std::string_view)>& sink);
 
     // Reads a file written by `save`, `ncdu -o` or `gdu -o`, plain or gzip-compressed (told by
-    // its first bytes). Throws FileError when the file cannot be read and DecodingError, with a
-    // message that says what is wrong and where, when it is not such a scan.
+    // its first bytes), or a pipe that carries one. Throws FileError when the file cannot be read
+    // and DecodingError, with a message that says what is wrong and where, when it is not such a
+    // scan.
     static SavedScan load(const std::string& path);
     // Reads one document held in memory.
     static SavedScan read(std::string_view text);

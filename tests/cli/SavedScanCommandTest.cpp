@@ -165,6 +165,9 @@ TEST(SavedScanCommand, ScanFindAndMapReadASavedScanAsTheyReadTheFolder) {
     ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
     EXPECT_NE(loaded.out.find("Saved scan: "), std::string::npos) << loaded.out;
     EXPECT_NE(loaded.out.find(" by ombrelo "), std::string::npos) << loaded.out;
+    EXPECT_EQ(shell("gzip -dc " + shellWord(saved) + " | " OMBRELO_CLI_PATH " scan --load -"),
+              loaded.out)
+        << "a scan piped in reads as the file";
 
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"find", "--json", "--sort", "largest", "--limit", "0"},

@@ -138,6 +138,17 @@ TEST(ScanArchive, SavedScanReadsBackAsTheSameTreeWithNamesAsBytes) {
         EXPECT_EQ(loaded.result.ageSizes[3], 5000);
         EXPECT_EQ(loaded.result.typeSizes, scanned.typeSizes);
     }
+    // A link keeps pointing at the saved file; a device stays a device.
+    writeFile(dir.at("kept.json"), "older");
+    makeSymlink("kept.json", dir.at("link.json"));
+    ScanArchive::save(scanned, takenAt, dir.at("link.json"));
+    struct stat status {};
+    ASSERT_EQ(::lstat(dir.at("link.json").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(flatten(ScanArchive::load(dir.at("kept.json")).result.root), flatten(scanned.root));
+    ScanArchive::save(scanned, takenAt, "/dev/null");
+    ASSERT_EQ(::stat("/dev/null", &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
     EXPECT_THROW(ScanArchive::save(scanned, 0, dir.at("missing/scan.json")), FileError);
     EXPECT_THROW(ScanArchive::load(dir.at("missing.json")), FileError);
     EXPECT_THROW(ScanArchive::load(dir.path()), FileError);
