@@ -140,8 +140,8 @@ int runFind(const std::vector<std::string>& raw) {
         }
     }
     return runCancellable([&]() {
-        varnok::ScanResult result =
-            load ? loadWithProgress(*load).result : scanWithProgress(folder, options);
+        varnok::SavedScan source = scanOrLoad(load, folder, options);
+        varnok::ScanResult& result = source.result;
         folder = result.root.id;
         auto matches = varnok::ItemIndex::find(result.root, kind, sort, search, scope);
         if (diskUsage && sort == varnok::ItemSort::largest) {
@@ -166,6 +166,9 @@ int runFind(const std::vector<std::string>& raw) {
                   {"largeFileThreshold", varnok::ScanHighlights::largeFileThreshold}}},
                 {"unreadableCount", result.skippedCount},
             };
+            if (load) {
+                document["savedScan"] = savedScanJson(*load, source);
+            }
             if (options.oneFileSystem) {
                 document["otherFileSystems"] = nlohmann::json::array();
                 for (const auto& path : result.otherFileSystems) {
@@ -178,6 +181,11 @@ int runFind(const std::vector<std::string>& raw) {
             std::printf("%s\n", document.dump(2).c_str());
         } else {
             std::printf("%s\n", varnok::PathText::displayable(folder.path()).c_str());
+            if (load) {
+                const std::string taken = takenText(source);
+                std::printf("Saved scan: %s\n",
+                            taken.empty() ? "date not recorded" : taken.c_str());
+            }
             if (matches.empty()) {
                 std::printf("No items match.\n");
             } else {

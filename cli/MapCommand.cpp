@@ -182,8 +182,8 @@ int runMap(const std::vector<std::string>& raw) {
         }
     }
     return runCancellable([&]() {
-        varnok::ScanResult result =
-            load ? loadWithProgress(*load).result : scanWithProgress(folder, options);
+        varnok::SavedScan source = scanOrLoad(load, folder, options);
+        varnok::ScanResult& result = source.result;
         folder = result.root.id;
         if (diskUsage) {
             sizeByDiskUsage(result.root);
@@ -265,6 +265,9 @@ int runMap(const std::vector<std::string>& raw) {
         }
         if (args.has("json")) {
             nlohmann::json document = {{"placements", std::move(out.placements)}};
+            if (load) {
+                document["savedScan"] = savedScanJson(*load, source);
+            }
             std::printf("%s\n", document.dump(2).c_str());
         } else if (svgFile) {
             std::printf("Wrote %s: %s shapes of %s.\n",
@@ -274,6 +277,11 @@ int runMap(const std::vector<std::string>& raw) {
         } else {
             std::printf("%s  %s%s\n", heading.folderPath.c_str(),
                         formatBytes(result.root.logicalSize).c_str(), diskUsage ? " on disk" : "");
+            if (load) {
+                const std::string taken = takenText(source);
+                std::printf("Saved scan: %s\n",
+                            taken.empty() ? "date not recorded" : taken.c_str());
+            }
             printLeftOut(result, "");
             for (const std::string& line : out.lines) {
                 std::printf("%s\n", line.c_str());

@@ -43,6 +43,23 @@ void saveWithProgress(const varnok::ScanResult& result, std::int64_t takenAt,
     line.clear();
 }
 
+nlohmann::json savedScanJson(const std::string& file, const varnok::SavedScan& saved) {
+    return {{"file", varnok::PathText::displayable(file)},
+            {"takenAt", saved.takenAt > 0 ? nlohmann::json(isoDateText(saved.takenAt))
+                                          : nlohmann::json(nullptr)},
+            {"writer", saved.writer}};
+}
+
+varnok::SavedScan scanOrLoad(const std::optional<std::string>& file, const varnok::Url& folder,
+                             const varnok::ScanOptions& options) {
+    if (file) {
+        return loadWithProgress(*file);
+    }
+    varnok::SavedScan scanned;
+    scanned.result = scanWithProgress(folder, options);
+    return scanned;
+}
+
 std::string takenText(const varnok::SavedScan& saved) {
     std::string text = saved.takenAt > 0 ? localDateText(saved.takenAt) : "";
     if (!saved.writer.empty()) {

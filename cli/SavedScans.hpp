@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cli/Cli.hpp"
+#include "core/scan/ScanEngine.hpp"
 #include "core/snapshot/ScanArchive.hpp"
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -21,5 +23,12 @@ void saveWithProgress(const varnok::ScanResult& result, std::int64_t takenAt,
 
 // "2026-12-06 09:32 by ncdu 1.18", as much of it as the file tells; "" when it tells nothing.
 std::string takenText(const varnok::SavedScan& saved);
+
+// The "savedScan" member of a command's JSON: the file, when the scan was taken and by what.
+nlohmann::json savedScanJson(const std::string& file, const varnok::SavedScan& saved);
+
+// Scans `folder`, or reads the saved scan `file` when there is one.
+varnok::SavedScan scanOrLoad(const std::optional<std::string>& file, const varnok::Url& folder,
+                             const varnok::ScanOptions& options);
 
 } // namespace ombrelo::cli

@@ -175,14 +175,10 @@ int runScan(const std::vector<std::string>& raw) {
                 held = piece.back();
             });
             if (saved) {
-                const nlohmann::json from = {
-                    {"file", varnok::PathText::displayable(*load)},
-                    {"takenAt", saved->takenAt > 0 ? nlohmann::json(isoDateText(saved->takenAt))
-                                                   : nlohmann::json(nullptr)},
-                    {"writer", saved->writer}};
-                std::printf(
-                    ",\"savedScan\":%s",
-                    from.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+                std::printf(",\"savedScan\":%s",
+                            savedScanJson(*load, *saved)
+                                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                                .c_str());
             }
             std::fputc(held, stdout);
             std::fputc('\n', stdout);
