@@ -17,7 +17,7 @@ struct Entry {
     std::int64_t size = 0; // a file's own; a folder's is summed when the tree is built
 };
 
-// Relative path ("a/b") to entry; every folder on a path is listed too.
+// Relative path ("a/b") to entry. What lies below a folder that is not listed is not in the tree.
 using Listing = std::map<std::string, Entry>;
 
 FileNode build(const Listing& listing, const std::string& root, const std::string& below) {
@@ -169,30 +169,20 @@ Listing randomListing(std::mt19937& random, int levels, const std::string& below
     return listing;
 }
 
-// A later state of `listing`: files resized, removed or turned into folders, entries added.
+// A later state of `listing`: entries gone (with what they hold), files resized, and "a"
+// replaced by new content.
 Listing evolved(std::mt19937& random, Listing listing) {
     std::uniform_int_distribution<int> percent(0, 99);
-    Listing added = randomListing(random, 2, "a");
-    for (auto it = listing.begin(); it != listing.end();) {
-        const int roll = percent(random);
-        if (roll < 10) {
-            const std::string gone = it->first + "/";
-            it = listing.erase(it);
-            while (it != listing.end() && it->first.compare(0, gone.size(), gone) == 0) {
-                it = listing.erase(it);
-            }
-            continue;
+    std::erase_if(listing, [&](const auto&) { return percent(random) < 10; });
+    for (auto& [path, entry] : listing) {
+        if (!entry.isDirectory && percent(random) < 30) {
+            entry.size = (percent(random) % 7) * 4096;
         }
-        if (!it->second.isDirectory && roll < 40) {
-            it->second.size = (percent(random) % 7) * 4096;
-        }
-        ++it;
     }
     if (percent(random) < 50) {
-        listing.erase("a");
-        std::erase_if(listing, [](const auto& entry) { return entry.first.starts_with("a/"); });
+        std::erase_if(listing, [](const auto& entry) { return entry.first.starts_with("a"); });
         listing["a"] = {true, 0};
-        listing.merge(added);
+        listing.merge(randomListing(random, 2, "a"));
     }
     return listing;
 }
