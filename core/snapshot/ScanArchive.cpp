@@ -645,6 +645,13 @@ private:
             if (name.find('\0') != std::string::npos) {
                 fail("the scanned folder's path holds a zero byte");
             }
+            // Paths are compared as text: the root's must be the one way of writing it.
+            const std::string padded = name + "/";
+            if (padded.find("/./") != std::string::npos ||
+                padded.find("/../") != std::string::npos ||
+                (name.size() > 1 && padded.find("//") != std::string::npos)) {
+                fail("the scanned folder's path holds '.', '..' or an empty part");
+            }
             return;
         }
         if (name.empty() || name == "." || name == "..") {
@@ -761,6 +768,9 @@ private:
         std::vector<Frame> stack;
         EntryInfo entry;
         info(entry);
+        if (entry.name.size() > 1 && entry.name.back() == '/') {
+            entry.name.pop_back(); // "/srv/data/" names the same folder
+        }
         checkName(entry.name, true);
         openFolder(entry, stack, saved);
         size_t entries = 0;

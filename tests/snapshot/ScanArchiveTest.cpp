@@ -234,6 +234,7 @@ TEST(ScanArchive, RefusesDamagedAndHostileFilesSayingWhatIsWrong) {
         {head + R"([{"name":"/r"},{"name":"\ud800"}]])", "surrogate"},
         {head + R"([{"name":"/r"},{"name":"\q"}]])", "unknown escape"},
         {head + R"([{"name":"r"}]])", "not an absolute path"},
+        {head + R"([{"name":"/srv/../etc"}]])", "'..'"},
         {head + R"({"name":"/r"}])", "not a folder"},
         {head + R"([{"name":"/r"},{"name":"f","hlnkc":"yes"}]])", "true or false"},
         {head + R"([{"name":"/r"},[{"name":"d","mode":33188}]]])", "not a folder's"},
