@@ -64,6 +64,13 @@ public:
 
     void document(const ScanResult& result) {
         collectLinks(result.root);
+        for (const std::string& path : result.otherFileSystems) {
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos && slash + 1 < path.size()) {
+                otherFileSystems_[slash == 0 ? "/" : path.substr(0, slash)].push_back(
+                    path.substr(slash + 1));
+            }
+        }
         text("[1,2,{\"progname\":\"ombrelo\",\"progver\":\"" OMBRELO_ARCHIVE_VERSION
              "\",\"timestamp\":");
         number(takenAt_);
@@ -107,6 +114,15 @@ private:
         while (!stack.empty()) {
             Step& step = stack.back();
             if (step.next == step.node->children.size()) {
+                // Mount points the scan did not enter, as ncdu marks them.
+                auto mounts = otherFileSystems_.find(step.node->id.path());
+                if (mounts != otherFileSystems_.end()) {
+                    for (const std::string& mount : mounts->second) {
+                        text(",\n{\"name\":");
+                        name(mount);
+                        text(",\"excluded\":\"otherfs\"}");
+                    }
+                }
                 text("]");
                 stack.pop_back();
                 continue;
@@ -233,6 +249,7 @@ private:
     const std::function<void(std::string_view)>& sink_;
     std::string buffer_;
     std::unordered_map<LinkKey, std::int64_t, LinkKeyHash> linkSizes_;
+    std::unordered_map<std::string, std::vector<std::string>> otherFileSystems_;
 };
 
 // ---- Reading ----

@@ -160,8 +160,11 @@ TEST(ScanArchive, HardLinkedFilesKeepTheirBlocksWhereTheTreeCountedThem) {
     result.root =
         folderNode("/r", {folderNode("/r/a", {std::move(repeated)}),
                           folderNode("/r/z", {std::move(counted)}), fileNode("/r/single", 100)});
+    result.otherFileSystems = {"/r/a/mnt", "/r/media"};
     const SavedScan loaded = ScanArchive::read(written(result));
     EXPECT_EQ(flatten(loaded.result.root), flatten(result.root));
+    EXPECT_EQ(loaded.result.otherFileSystems, (std::vector<std::string>{"/r/a/mnt", "/r/media"}))
+        << "mount points left out are marked as ncdu marks them";
 
     // Files of other programs count each linked file at the first path they list.
     const SavedScan ncdu = ScanArchive::read(ncduSample);
