@@ -22,11 +22,12 @@ const char* const diffHelp =
     "\n"
     "Compares two scans of a folder and lists what appeared, disappeared, grew and\n"
     "shrank, largest change on disk first. OLD and NEW are each a folder, which is\n"
-    "scanned now, or a scan saved by 'scan --save', ncdu -o or gdu -o. Folders show\n"
-    "their total change and the change of the files directly inside them. Items are\n"
-    "matched by their path below the compared folders, so a renamed or moved item\n"
-    "shows as one gone and one new; what a new or gone folder holds is not listed\n"
-    "again. Sizes are bytes on disk, with each hard-linked file counted once.\n"
+    "scanned now, or a scan saved by 'scan --save', ncdu -o or gdu -o (- reads one\n"
+    "from standard input). Folders show their total change and the change of the\n"
+    "files directly inside them. Items are matched by their path below the compared\n"
+    "folders, so a renamed or moved item shows as one gone and one new; what a new\n"
+    "or gone folder holds is not listed again. Sizes are bytes on disk, with each\n"
+    "hard-linked file counted once.\n"
     "\n"
     "Options:\n"
     "  --json          print {\"old\", \"new\", \"oldTotal\", \"newTotal\", \"change\",\n"
@@ -167,7 +168,7 @@ int runDiff(const std::vector<std::string>& raw) {
                 side.scan.takenAt = static_cast<std::int64_t>(std::time(nullptr));
                 side.scan.result = scanWithProgress(side.folder, options);
             } else {
-                side.scan = loadWithProgress(side.operand);
+                side.scan = loadWithProgress(side.operand == "-" ? "/dev/stdin" : side.operand);
             }
         }
         const varnok::ScanDiff diff = varnok::ScanDiff::compare(
