@@ -32,7 +32,10 @@ struct ScanArchive {
                       const std::function<void(std::string_view)>& sink);
 
     // Reads a file written by `save`, `ncdu -o` or `gdu -o`, plain or gzip-compressed (told by
-    // its first bytes), or a pipe that carries one. Throws FileError when the file cannot be read
+    // its first bytes), or a pipe that carries one. A hard-linked file counts on disk once, at
+    // the first of its paths the file lists (in our files, where the saved tree counted it); an
+    // entry without a modification time has no identity; a gdu folder without a size on disk
+    // counts one 4096-byte block, as gdu counts it. Throws FileError when the file cannot be read
     // and DecodingError, with a message that says what is wrong and where, when it is not such a
     // scan.
     static SavedScan load(const std::string& path);
