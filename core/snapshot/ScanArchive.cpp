@@ -128,6 +128,9 @@ private:
                 continue;
             }
             const FileNode& child = step.node->children[step.next++];
+            if (++written_ % 4096 == 0) {
+                Task::checkCancellation(); // a partial file is removed by `save`
+            }
             text(",\n");
             entry(child, false, step.node);
             if (child.isDirectory) {
@@ -250,6 +253,7 @@ private:
     std::string buffer_;
     std::unordered_map<LinkKey, std::int64_t, LinkKeyHash> linkSizes_;
     std::unordered_map<std::string, std::vector<std::string>> otherFileSystems_;
+    size_t written_ = 0;
 };
 
 // ---- Reading ----

@@ -2,6 +2,7 @@
 
 #include "core/common/DecodingError.hpp"
 #include "core/common/FileError.hpp"
+#include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
 #include "tests/support/TestSupport.hpp"
 #include "tests/support/TreeFixtures.hpp"
@@ -350,4 +351,21 @@ TEST(ScanArchive, MutatedFilesAreReadOrRefusedNeverMisread) {
         }
     }
     EXPECT_GT(accepted, 50) << "some mutations (in names and numbers) still read";
+}
+
+TEST(ScanArchive, CancellingASaveLeavesNoPartialFileAndTheOldOneInPlace) {
+    TempDir dir;
+    ScanResult big;
+    big.root = folderNode("/big", filesIn("/big", std::vector<std::int64_t>(10000, 1)));
+    const std::string file = writeFile(dir.at("saved/scan.json"), "the scan saved before");
+    const std::string text = written(big);
+    auto token = std::make_shared<CancellationToken>();
+    token->cancel();
+    CancellationScope scope(token);
+    EXPECT_THROW(ScanArchive::save(big, 0, file), CancellationError);
+    EXPECT_THROW(ScanArchive::read(text), CancellationError);
+    EXPECT_EQ(slurp(file), "the scan saved before");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.at("saved")),
+                            std::filesystem::directory_iterator()),
+              1);
 }
