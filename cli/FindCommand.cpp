@@ -1,5 +1,6 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
+#include "cli/SavedScans.hpp"
 
 #include "core/kinds/MimeDatabase.hpp"
 #include "core/scan/ItemIndex.hpp"
@@ -18,7 +19,7 @@ namespace {
 const char* const findHelp =
     "Usage: ombrelo-cli find [DIR] [--kind KIND] [--sort ORDER] [--search TEXT] [--direct]\n"
     "                        [--limit N] [--json] [--disk-usage] [--bytes] [-x]\n"
-    "                        [--exclude PATTERN]...\n"
+    "                        [--exclude PATTERN]... [--load FILE]\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lists the items below it\n"
     "that match, with size, modification date, kind and full path. Then prints the\n"
@@ -51,6 +52,8 @@ const char* const findHelp =
     "                  leave out entries matching a shell glob (repeatable): a pattern\n"
     "                  with a '/' matches the path below DIR, one without matches the\n"
     "                  name of any entry\n"
+    "  --load FILE     search a scan saved by 'scan --save', ncdu -o or gdu -o\n"
+    "                  instead of scanning a folder; - reads it from standard input\n"
     "  --help          show this help\n"
     "\n"
     "Kind and order names may be given in any case. Sizes are in decimal units\n"
@@ -130,7 +133,7 @@ void printHighlights(const varnok::ScanHighlights& highlights, bool diskUsage, b
 int runFind(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.insert(flags.end(), {"direct", "json"});
-    Arguments args(withLongOptions(raw), flags, {"kind", "sort", "search", "limit"},
+    Arguments args(withLongOptions(raw), flags, {"kind", "sort", "search", "limit", "load"},
                    scanRepeatable);
     const varnok::ScanOptions options = scanOptions(args);
     const bool diskUsage = args.has("disk-usage");
@@ -148,12 +151,18 @@ int runFind(const std::vector<std::string>& raw) {
         args.has("direct") ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants;
     const std::int64_t limit =
         args.integer("limit", 50, 0, std::numeric_limits<std::int64_t>::max());
-    varnok::Url folder = scannedFolder(args, "give at most one folder to search");
-    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
-        return exitFailure;
+    const std::optional<std::string> load = loadArgument(args);
+    varnok::Url folder;
+    if (!load) {
+        folder = scannedFolder(args, "give at most one folder to search");
+        if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
+            return exitFailure;
+        }
     }
     return runCancellable([&]() {
-        varnok::ScanResult result = scanWithProgress(folder, options);
+        varnok::SavedScan source = scanOrLoad(load, folder, options);
+        varnok::ScanResult& result = source.result;
+        folder = result.root.id;
         auto matches = varnok::ItemIndex::find(result.root, kind, sort, search, scope);
         if (diskUsage && sort == varnok::ItemSort::largest) {
             sortByDiskUsage(matches);
@@ -179,6 +188,9 @@ int runFind(const std::vector<std::string>& raw) {
                   {"largeFileThreshold", varnok::ScanHighlights::largeFileThreshold}}},
                 {"unreadableCount", result.skippedCount},
             };
+            if (load) {
+                document["savedScan"] = savedScanJson(*load, source);
+            }
             if (options.oneFileSystem) {
                 document["otherFileSystems"] = nlohmann::json::array();
                 for (const auto& path : result.otherFileSystems) {
@@ -191,6 +203,11 @@ int runFind(const std::vector<std::string>& raw) {
             std::printf("%s\n", document.dump(2).c_str());
         } else {
             std::printf("%s\n", pastablePath(folder.path()).c_str());
+            if (load) {
+                const std::string taken = takenText(source);
+                std::printf("Saved scan: %s\n",
+                            taken.empty() ? "date not recorded" : taken.c_str());
+            }
             if (matches.empty()) {
                 std::printf("No items match.\n");
             } else {

@@ -1,6 +1,7 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
 #include "cli/MapPicture.hpp"
+#include "cli/SavedScans.hpp"
 
 #include "platform/Platform.hpp"
 
@@ -18,7 +19,7 @@ namespace {
 const char* const mapHelp =
     "Usage: ombrelo-cli map [DIR] [--mode MODE] [--width W] [--height H] [--depth D]\n"
     "                       [--limit N] [--json] [--svg FILE] [--disk-usage] [-x]\n"
-    "                       [--bytes] [--exclude PATTERN]...\n"
+    "                       [--bytes] [--exclude PATTERN]... [--load FILE]\n"
     "\n"
     "Scans DIR (default: the current folder) read-only and lays out its size tree as\n"
     "a folder map: a treemap of nested tiles, a sunburst of rings, a flame chart of\n"
@@ -52,6 +53,8 @@ const char* const mapHelp =
     "                leave out entries matching a shell glob (repeatable): a pattern\n"
     "                with a '/' matches the path below DIR, one without matches the\n"
     "                name of any entry\n"
+    "  --load FILE   map a scan saved by 'scan --save', ncdu -o or gdu -o instead\n"
+    "                of scanning a folder; - reads it from standard input\n"
     "  --help        show this help\n"
     "\n"
     "Without --json or --svg, the map is listed as text, one line per shape.\n"
@@ -144,7 +147,7 @@ int runMap(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.push_back("json");
     Arguments args(withLongOptions(raw), flags,
-                   {"mode", "width", "height", "depth", "limit", "svg"}, scanRepeatable);
+                   {"mode", "width", "height", "depth", "limit", "svg", "load"}, scanRepeatable);
     const varnok::ScanOptions options = scanOptions(args);
     const bool diskUsage = args.has("disk-usage");
     const bool exact = args.has("bytes");
@@ -172,12 +175,18 @@ int runMap(const std::vector<std::string>& raw) {
             return static_cast<int>(exitFailure);
         }
     }
-    varnok::Url folder = scannedFolder(args, "give at most one folder to map");
-    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
-        return exitFailure;
+    const std::optional<std::string> load = loadArgument(args);
+    varnok::Url folder;
+    if (!load) {
+        folder = scannedFolder(args, "give at most one folder to map");
+        if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
+            return exitFailure;
+        }
     }
     return runCancellable([&]() {
-        varnok::ScanResult result = scanWithProgress(folder, options);
+        varnok::SavedScan source = scanOrLoad(load, folder, options);
+        varnok::ScanResult& result = source.result;
+        folder = result.root.id;
         if (diskUsage) {
             sizeByDiskUsage(result.root);
         }
@@ -261,6 +270,9 @@ int runMap(const std::vector<std::string>& raw) {
         if (args.has("json")) {
             nlohmann::json document = {{"version", jsonVersion},
                                        {"placements", std::move(out.placements)}};
+            if (load) {
+                document["savedScan"] = savedScanJson(*load, source);
+            }
             std::printf("%s\n", document.dump(2).c_str());
         } else if (svgFile) {
             std::printf("Wrote %s: %s shapes of %s.\n", pastablePath(svgFile->path()).c_str(),
@@ -271,6 +283,11 @@ int runMap(const std::vector<std::string>& raw) {
                         formatSize(result.root.logicalSize, exact).c_str(),
                         diskUsage ? (exact ? " bytes on disk" : " on disk")
                                   : (exact ? " bytes" : ""));
+            if (load) {
+                const std::string taken = takenText(source);
+                std::printf("Saved scan: %s\n",
+                            taken.empty() ? "date not recorded" : taken.c_str());
+            }
             printLeftOut(result, "");
             for (const std::string& line : out.lines) {
                 std::printf("%s\n", line.c_str());

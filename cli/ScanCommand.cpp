@@ -1,5 +1,6 @@
 #include "cli/Cli.hpp"
 #include "cli/FolderScan.hpp"
+#include "cli/SavedScans.hpp"
 
 #include "core/common/Url.hpp"
 #include "core/scan/FileNodeJson.hpp"
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +21,8 @@ namespace {
 
 const char* const scanHelp =
     "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--bytes] [--jobs N] [-x]\n"
-    "                        [--exclude PATTERN]... [DIR]\n"
+    "                        [--exclude PATTERN]... [--save FILE] [DIR]\n"
+    "       ombrelo-cli scan --load FILE [--save FILE] [--json | --quiet] [--disk-usage]\n"
     "\n"
     "Walks DIR (default: the current folder) read-only into its size tree and prints\n"
     "what it holds: total size (content and on disk), file and folder counts,\n"
@@ -46,19 +50,33 @@ const char* const scanHelp =
     "  --exclude PATTERN    leave out entries matching a shell glob (repeatable): a\n"
     "                       pattern with a '/' matches the path below DIR, one without\n"
     "                       matches the name of any entry\n"
+    "  --save FILE          also write the scan to FILE in ncdu's JSON export format,\n"
+    "                       which ncdu -f and gdu -f read; gzip-compressed when FILE\n"
+    "                       ends in .gz. An existing FILE is replaced only once the\n"
+    "                       new one is complete\n"
+    "  --load FILE          read a scan saved by --save, ncdu -o or gdu -o (plain or\n"
+    "                       gzip-compressed) instead of scanning; it tells where and\n"
+    "                       when it was taken (with --json, in \"savedScan\": file,\n"
+    "                       takenAt and writer); - reads it from standard input\n"
     "  --help               show this help\n"
     "\n"
     "Progress goes to stderr when it is a terminal. Ctrl-C stops the scan.\n"
     "Exit status: 0 scanned, 1 the folder cannot be scanned or is a system folder\n"
-    "(/usr, /etc, /var, /opt, ...), 2 usage error, 130 interrupted.\n";
+    "(/usr, /etc, /var, /opt, ...) or FILE cannot be read or written, 2 usage error,\n"
+    "130 interrupted.\n";
 
-void printSummary(const varnok::ScanResult& result, bool diskUsage, bool exact) {
+void printSummary(const varnok::ScanResult& result, bool diskUsage, bool exact,
+                  const std::optional<varnok::SavedScan>& saved) {
     const varnok::FileNode& root = result.root;
     auto size = [exact](std::int64_t bytes) {
         return exact ? formatSize(bytes, true) + (bytes == 1 ? " byte" : " bytes")
                      : formatBytes(bytes);
     };
     std::printf("%s\n", pastablePath(root.id.path()).c_str());
+    if (saved) {
+        const std::string taken = takenText(*saved);
+        std::printf("  Saved scan: %s\n", taken.empty() ? "date not recorded" : taken.c_str());
+    }
     const char* incomplete = root.allocatedSizeComplete ? "" : ", incomplete";
     if (diskUsage) {
         std::printf("  Size:       %s on disk%s (%s of content)\n",
@@ -117,39 +135,81 @@ void printSummary(const varnok::ScanResult& result, bool diskUsage, bool exact) 
                 child->isDirectory ? "/" : (child->isSymbolicLink ? " ->" : ""));
         }
     }
-    std::printf("  Scanned in %.2f s\n", result.duration);
+    if (!saved) {
+        std::printf("  Scanned in %.2f s\n", result.duration);
+    }
 }
 
 int runScan(const std::vector<std::string>& raw) {
     std::vector<std::string> flags = scanFlags;
     flags.insert(flags.end(), {"json", "quiet"});
-    Arguments args(withLongOptions(raw), flags, {"jobs"}, scanRepeatable);
+    Arguments args(withLongOptions(raw), flags, {"jobs", "save", "load"}, scanRepeatable);
     if (args.has("json") && args.has("quiet")) {
         throw UsageError("--json and --quiet cannot be used together");
     }
     const varnok::ScanOptions options = scanOptions(args);
-    varnok::Url folder = scannedFolder(args, "give at most one folder to scan");
-    if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
-        return exitFailure;
+    const std::optional<std::string> load = loadArgument(args);
+    const std::optional<std::string> save = args.value("save");
+    if (save && save->empty()) {
+        throw UsageError("option '--save' needs a file");
+    }
+    varnok::Url folder;
+    if (!load) {
+        folder = scannedFolder(args, "give at most one folder to scan");
+        if (reportUnusableFolder(folder.path()) || reportSystemFolder(folder)) {
+            return exitFailure;
+        }
     }
     return runCancellable([&]() {
-        auto result = scanWithProgress(folder, options);
+        std::optional<varnok::SavedScan> saved;
+        varnok::ScanResult result;
+        std::int64_t takenAt = static_cast<std::int64_t>(std::time(nullptr));
+        if (load) {
+            saved = loadWithProgress(*load);
+            result = std::move(saved->result);
+            takenAt = saved->takenAt;
+        } else {
+            result = scanWithProgress(folder, options);
+        }
+        if (save) {
+            saveWithProgress(result, takenAt, *save);
+        }
         if (args.has("json")) {
             // The JSON document keeps its shape; what was left out is told beside it.
             printLeftOut(result, "ombrelo-cli: ", stderr);
+            // The version leads the document, as in every other JSON output. A loaded scan tells
+            // where it came from in a member after the tree, so the last byte (the closing
+            // brace) is held back until that is written.
             bool opened = false;
+            char held = 0;
             varnok::writeScanResultJson(result, [&](std::string_view piece) {
-                // The version leads the document, as in every other JSON output.
-                if (!opened && !piece.empty() && piece.front() == '{') {
+                if (piece.empty()) {
+                    return;
+                }
+                if (!opened && piece.front() == '{') {
                     std::printf("{\"version\":%d,", jsonVersion);
                     piece.remove_prefix(1);
                 }
                 opened = true;
-                std::fwrite(piece.data(), 1, piece.size(), stdout);
+                if (piece.empty()) {
+                    return;
+                }
+                if (held != 0) {
+                    std::fputc(held, stdout);
+                }
+                std::fwrite(piece.data(), 1, piece.size() - 1, stdout);
+                held = piece.back();
             });
+            if (saved) {
+                std::printf(",\"savedScan\":%s",
+                            savedScanJson(*load, *saved)
+                                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                                .c_str());
+            }
+            std::fputc(held, stdout);
             std::fputc('\n', stdout);
         } else if (!args.has("quiet")) {
-            printSummary(result, args.has("disk-usage"), args.has("bytes"));
+            printSummary(result, args.has("disk-usage"), args.has("bytes"), saved);
         }
         keepUntilExit(std::move(result));
         return static_cast<int>(finishOutput() ? exitSuccess : exitFailure);
