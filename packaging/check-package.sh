@@ -73,9 +73,12 @@ echo "== desktop-file-validate"
 desktop-file-validate "$root/usr/share/applications/$id.desktop" ||
     fail "desktop-file-validate found errors"
 
+echo "== appstreamcli validate --no-net"
+appstreamcli validate --no-net --strict "$root/usr/share/metainfo/$id.metainfo.xml" ||
+    fail "appstreamcli validate found problems"
 # validate-tree also checks that the metainfo, the desktop entry and the icons name each other.
 echo "== appstreamcli validate-tree --no-net"
-appstreamcli validate-tree --no-net --strict "$root" || fail "appstreamcli found problems"
+appstreamcli validate-tree --no-net --strict "$root" || fail "appstreamcli validate-tree found problems"
 
 echo "== lintian"
 lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings"
@@ -117,12 +120,14 @@ fi
 
 if [ "$installed" -eq 1 ]; then
     dpkg -L "$package" >"$scratch/files"
-    mkdir -p "$scratch/user/tmp"
+    mkdir -p "$scratch/user/tmp" "$scratch/runtime"
+    # Qt insists on a private runtime folder, as a login session has.
+    chmod 700 "$scratch/runtime"
     # A cleared environment with a scratch home: no display, no session bus, no real Trash.
     run() {
         env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$scratch/user" TMPDIR="$scratch/user/tmp" \
             XDG_CONFIG_HOME="$scratch/user/.config" XDG_DATA_HOME="$scratch/user/.local/share" \
-            XDG_CACHE_HOME="$scratch/user/.cache" XDG_RUNTIME_DIR="$scratch/user/tmp" \
+            XDG_CACHE_HOME="$scratch/user/.cache" XDG_RUNTIME_DIR="$scratch/runtime" \
             QT_QPA_PLATFORM=offscreen "$@"
     }
 

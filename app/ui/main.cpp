@@ -45,12 +45,15 @@ int main(int argc, char* argv[]) {
     QString screenshot;
     const QStringList arguments = QApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--screenshot") && i + 1 < arguments.size()) {
+        if (arguments[i] == QLatin1String("--screenshot")) {
+            if (i + 1 == arguments.size()) {
+                std::fprintf(stderr, "ombrelo: --screenshot needs a FILE\n\n%s", usage);
+                return 2;
+            }
             screenshot = arguments[++i];
             continue;
         }
-        std::fprintf(stderr, "ombrelo: unknown option '%s'\n\n%s", qPrintable(arguments[i]),
-                     usage);
+        std::fprintf(stderr, "ombrelo: unknown option '%s'\n\n%s", qPrintable(arguments[i]), usage);
         return 2;
     }
 
