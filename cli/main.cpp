@@ -1,4 +1,5 @@
 #include "cli/Cli.hpp"
+#include "ombrelo/Version.hpp"
 
 #include <cstdio>
 #include <string>
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
         return exitSuccess;
     }
     if (args[0] == "--version") {
-        std::printf("ombrelo-cli 0.1.0\n");
+        std::printf("ombrelo-cli %s\n", OMBRELO_VERSION);
         return exitSuccess;
     }
     for (const Command& command : registeredCommands()) {
