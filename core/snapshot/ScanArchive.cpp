@@ -715,6 +715,7 @@ private:
         const bool link = (identity.mode & S_IFMT) == S_IFLNK;
 
         std::int64_t allocated = entry.dsize;
+        bool repeatedLink = false;
         if (isFolder && !entry.hasDiskSize && writtenByGdu_) {
             // gdu leaves out folders' own blocks and counts one block for each when it reads
             // its file back; the totals it shows are what a reader of its file expects.
@@ -727,6 +728,7 @@ private:
             // Counted once, at its first path, as du counts it.
             if (entry.repeatedLink || !links_.insert({device, entry.inode}).second) {
                 allocated = 0;
+                repeatedLink = true;
             }
         }
         // Without its times an entry has no identity worth keeping: ncdu writes them only with
@@ -735,8 +737,10 @@ private:
         if (entry.hasMtime) {
             known = identity;
         }
-        return FileNode(std::move(url), isFolder, isFolder ? 0 : entry.asize, allocated, {},
-                        isFolder ? 0 : 1, 0, link, entry.readError, !entry.readError, known);
+        FileNode node(std::move(url), isFolder, isFolder ? 0 : entry.asize, allocated, {},
+                      isFolder ? 0 : 1, 0, link, entry.readError, !entry.readError, known);
+        node.isRepeatedLink = repeatedLink;
+        return node;
     }
 
     void noteReadError(const FileNode& node, SavedScan& saved) {

@@ -20,33 +20,35 @@ TEST(CommandLine, AUsageErrorShowsTheUsageLineAndAHintRatherThanTheWholeHelp) {
         std::vector<std::string> args;
         std::string expected;
     };
-    for (const Case& c : std::vector<Case>{
-             {{"scan", "--bogus"},
-              "ombrelo-cli scan: unknown option '--bogus'\n"
-              "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--jobs N] [-x]\n"
-              "                        [--exclude PATTERN]... [DIR]\n"
-              "Try 'ombrelo-cli scan --help' for more information.\n"},
-             {{"history", "extra"},
-              "ombrelo-cli history: history takes no operands\n"
-              "Usage: ombrelo-cli history [--json] [--history DIR]\n"
-              "Try 'ombrelo-cli history --help' for more information.\n"},
-             {{},
-              "ombrelo-cli: no command given\n"
-              "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
-              "Try 'ombrelo-cli --help' for more information.\n"},
-             {{"frob"},
-              "ombrelo-cli: unknown command 'frob'\n"
-              "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
-              "Try 'ombrelo-cli --help' for more information.\n"},
-             {{"--completion", "fish"},
-              "ombrelo-cli: --completion takes bash or zsh\n"
-              "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
-              "Try 'ombrelo-cli --help' for more information.\n"},
-             {{"cleanup-scan", "--tree"},
-              "ombrelo-cli cleanup-scan: --tree goes with --json\n"
-              "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json [--tree]]\n"
-              "Try 'ombrelo-cli cleanup-scan --help' for more information.\n"},
-         }) {
+    for (
+        const Case& c : std::vector<Case>{
+            {{"scan", "--bogus"},
+             "ombrelo-cli scan: unknown option '--bogus'\n"
+             "Usage: ombrelo-cli scan [--json | --quiet] [--disk-usage] [--bytes] [--jobs N] [-x]\n"
+             "                        [--exclude PATTERN]... [--save FILE] [DIR]\n"
+             "       ombrelo-cli scan --load FILE [--save FILE] [--json | --quiet] [--disk-usage]\n"
+             "Try 'ombrelo-cli scan --help' for more information.\n"},
+            {{"history", "extra"},
+             "ombrelo-cli history: history takes no operands\n"
+             "Usage: ombrelo-cli history [--json] [--history DIR]\n"
+             "Try 'ombrelo-cli history --help' for more information.\n"},
+            {{},
+             "ombrelo-cli: no command given\n"
+             "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
+             "Try 'ombrelo-cli --help' for more information.\n"},
+            {{"frob"},
+             "ombrelo-cli: unknown command 'frob'\n"
+             "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
+             "Try 'ombrelo-cli --help' for more information.\n"},
+            {{"--completion", "fish"},
+             "ombrelo-cli: --completion takes bash or zsh\n"
+             "Usage: ombrelo-cli COMMAND [OPTIONS]\n"
+             "Try 'ombrelo-cli --help' for more information.\n"},
+            {{"cleanup-scan", "--tree"},
+             "ombrelo-cli cleanup-scan: --tree goes with --json\n"
+             "Usage: ombrelo-cli cleanup-scan [--home DIR] [--json [--tree]]\n"
+             "Try 'ombrelo-cli cleanup-scan --help' for more information.\n"},
+        }) {
         CliRun run = runCli(c.args);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.err, c.expected);

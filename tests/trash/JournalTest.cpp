@@ -376,5 +376,5 @@ TEST(TrashJournal, RestoringManyItemsAtOnceReportsEachAndWritesTheReportOnce) {
     result = TrashService::restore(plan.id, {asked[3], asked[4], asked[5]}, photos.history);
     EXPECT_EQ(statuses(result.report), "RMRRR");
     EXPECT_EQ(result.problems[2].value_or(""),
-              "This history entry cannot be restored automatically. Check Trash in Finder.");
+              "This history entry cannot be restored automatically. Check Trash in your file manager.");
 }
