@@ -448,6 +448,10 @@ void CleanupFlow::selectAvailableCleanItems() {
     refreshCleanRunningApps();
     CleanupQueue queue = queue_;
     for (const auto& candidate : candidates_) {
+        // Folders offered only by the base-directory rule are chosen one by one.
+        if (candidate.manualOnly) {
+            continue;
+        }
         auto found = cleanRunning_.find(candidate.id());
         if (found == cleanRunning_.end() || found->second.isEmpty()) {
             queue.add(candidate);

@@ -188,22 +188,23 @@ TEST(CleanCommand, ARefusedPlanNamesEveryItemThatCannotBeCleaned) {
     TempDir dir;
     const std::string home = dir.at("home");
     const std::string slackCache = home + "/.config/Slack/Cache";
-    const std::string spotifyCache = home + "/.cache/spotify";
+    const std::string discordCache = home + "/.config/discord/Cache";
     const std::string thumbnails = home + "/.cache/thumbnails";
     writeFile(slackCache + "/data", "s");
-    writeFile(spotifyCache + "/data", "p");
+    writeFile(discordCache + "/data", "d");
     writeFile(thumbnails + "/data", "t");
     const auto before = snapshot(home);
     FakeSlack slack(dir);
-    FakeSlack spotify(dir, "spotify");
+    // No other test cleans Discord's cache, so this process cannot refuse their plans.
+    FakeSlack discord(dir, "discord");
 
     const std::vector<std::string> environment = {"HOME=" + home,
                                                   "XDG_DATA_HOME=" + home + "/.local/share"};
-    auto run = runCli({"clean", "--yes", thumbnails, slackCache, spotifyCache}, environment);
+    auto run = runCli({"clean", "--yes", thumbnails, slackCache, discordCache}, environment);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_CONTAINS(run.err, "nothing was moved; 2 items cannot be cleaned now:\n  " + slackCache +
                                  "\n      Close Slack");
-    EXPECT_CONTAINS(run.err, "\n  " + spotifyCache + "\n      Close Spotify");
+    EXPECT_CONTAINS(run.err, "\n  " + discordCache + "\n      Close Discord");
     EXPECT_EQ(run.err.find(thumbnails), std::string::npos) << run.err;
     EXPECT_EQ(snapshot(home), before);
 

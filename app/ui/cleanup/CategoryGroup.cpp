@@ -169,7 +169,7 @@ void CategoryGroup::toggleAvailable() {
     std::vector<varnok::CleanupCandidate> available;
     bool allQueued = true;
     for (const auto* candidate : members()) {
-        if (runningOwners(model_, candidate->id()).empty()) {
+        if (!candidate->manualOnly && runningOwners(model_, candidate->id()).empty()) {
             available.push_back(*candidate);
             allQueued = allQueued && queued.count(candidate->id()) > 0;
         }
@@ -192,7 +192,7 @@ void CategoryGroup::update(bool expanded, int rowLimit) {
         total += candidate->node.logicalSize;
         bool isQueued = queued.count(candidate->id()) > 0;
         selectedCount += isQueued ? 1 : 0;
-        if (runningOwners(model_, candidate->id()).empty()) {
+        if (!candidate->manualOnly && runningOwners(model_, candidate->id()).empty()) {
             ++availableCount;
             availableQueued += isQueued ? 1 : 0;
         }
@@ -205,7 +205,7 @@ void CategoryGroup::update(bool expanded, int rowLimit) {
     bool deselect = availableCount > 0 && availableQueued == availableCount;
     setButtonText(selectButton, deselect ? tr("Deselect") : tr("Select"));
     selectButton->setAccessibleName(tr("Select available %1").arg(qs(category_.rawValue())));
-    selectButton->setEnabled(!busy);
+    selectButton->setEnabled(!busy && availableCount > 0);
     emptyText->setVisible(items.empty());
 
     QStringList names = openApps();

@@ -125,17 +125,17 @@ void SampleHome::write(const std::string& relative, std::int64_t bytes, int ageD
 }
 
 void SampleHome::fillTypical() {
-    write("Library/Caches/com.spotify.client/Data/track-1.cache", 41'000'000);
-    write("Library/Caches/com.spotify.client/Data/track-2.cache", 23'500'000);
-    write("Library/Caches/us.zoom.xos/avatar.cache", 3'200'000);
-    write("Library/Caches/Google/Chrome/Default/Cache/data_1", 88'000'000);
-    write("Library/Caches/Firefox/Profiles/cache2/entries/A1", 12'400'000);
-    write("Library/Application Support/Claude/Cache/Cache_Data/data_0", 6'700'000);
-    write("Library/Application Support/Slack/Cache/Cache_Data/data_1", 18'300'000);
-    write("Library/Application Support/Slack/Code Cache/js/index", 4'100'000);
-    write("Library/Logs/Zoom/zoom_stdout_stderr.log", 420'000, 45);
-    write("Library/Logs/DiagnosticReports/Photos-2026-09-14.ips", 96'000, 80);
-    write("Library/Logs/Zoom/today.log", 9'000);
+    write(".cache/spotify/Data/track-1.cache", 41'000'000);
+    write(".cache/spotify/Data/track-2.cache", 23'500'000);
+    write(".cache/thumbnails/large/4f1c.png", 3'200'000);
+    write(".cache/google-chrome/Default/Cache/Cache_Data/data_1", 88'000'000);
+    write(".cache/mozilla/firefox/k3x9.default-release/cache2/entries/A1", 12'400'000);
+    write(".config/Claude/Cache/Cache_Data/data_0", 6'700'000);
+    write(".config/Slack/Cache/Cache_Data/data_1", 18'300'000);
+    write(".config/Slack/Code Cache/js/index", 4'100'000);
+    write(".local/state/zoom/logs/zoom_stdout_stderr.log", 420'000, 45);
+    write(".config/Slack/Crashpad/completed/5e0a-photos.dmp", 96'000, 80);
+    write(".local/state/zoom/logs/today.log", 9'000);
     write("Projects/site/package.json", 40);
     write("Projects/site/package-lock.json", 60);
     write("Projects/site/node_modules/left-pad/index.js", 2'600'000);
@@ -148,7 +148,7 @@ void SampleHome::fillTypical() {
 
 void SampleHome::addOldLogs(int count) {
     for (int i = 0; i < count; ++i) {
-        write("Library/Logs/Batch/run-" + std::to_string(1000 + i) + ".log", 1000 + i, 40);
+        write(".local/state/batch/run-" + std::to_string(1000 + i) + ".log", 1000 + i, 40);
     }
 }
 

@@ -53,21 +53,21 @@ void fillExplorable(Stage& s) {
         h.write("Pictures/2026/IMG_" + std::to_string(5200 + i) + ".jpg", 1'100'000 + i * 90'000,
                 20 + i * 5);
     }
-    h.write("Movies/Holiday.mov", 6'800'000, 500);
-    h.write("Movies/Interview.mp4", 3'900'000, 90);
+    h.write("Videos/Holiday.mov", 6'800'000, 500);
+    h.write("Videos/Interview.mp4", 3'900'000, 90);
     h.write("Music/Live set.flac", 2'700'000, 700);
     h.write("Documents/Taxes/2025.pdf", 420'000, 250);
     h.write("Documents/Taxes/2024.pdf", 380'000, 600);
     h.write("Documents/Letters/landlord.docx", 64'000, 30);
     h.write("Documents/Notes.txt", 12'000, 1);
-    h.write("Downloads/installer.dmg", 4'400'000, 15);
+    h.write("Downloads/installer.deb", 4'400'000, 15);
     h.write("Downloads/archive.zip", 2'200'000, 120);
     for (const char* copy : {"Downloads/IMG_4102.jpg", "Documents/IMG_4102 copy.jpg"}) {
         h.makeFolder(std::filesystem::path(copy).parent_path().string());
         QFile::copy(QString::fromStdString(h.path("Pictures/2025/IMG_4102.jpg")),
                     QString::fromStdString(h.path(copy)));
     }
-    QFile::copy(QString::fromStdString(h.path("Movies/Interview.mp4")),
+    QFile::copy(QString::fromStdString(h.path("Videos/Interview.mp4")),
                 QString::fromStdString(h.path("Downloads/Interview.mp4")));
     QFile::copy(QString::fromStdString(h.path("Documents/Taxes/2025.pdf")),
                 QString::fromStdString(h.path("Downloads/2025.pdf")));
@@ -108,7 +108,7 @@ const std::vector<Scene>& allScenes() {
         {"scanning",
          [](Stage& s) {
              s.home.fillTypical();
-             s.platform.holdWalk(s.home.path("Library/Caches/Google/Chrome"));
+             s.platform.holdWalk(s.home.path(".config/Slack/Cache"));
              s.open();
              s.screen().scanButton->click();
              s.need(scenes::waitUntil([&] {
@@ -132,7 +132,7 @@ const std::vector<Scene>& allScenes() {
              typicalWithSlack(s);
              s.open();
              s.scan();
-             s.platform.holdWalk(s.home.path("Library/Caches/Google/Chrome"));
+             s.platform.holdWalk(s.home.path(".config/Slack/Cache"));
              s.window->scanAction()->trigger();
              s.need(scenes::waitUntil([&] { return s.platform.isHolding(); }), "no held scan");
              s.screen().cancelScanButton->click();
@@ -151,11 +151,11 @@ const std::vector<Scene>& allScenes() {
          }},
         {"nothing-to-review",
          [](Stage& s) {
-             s.home.makeFolder("Library/Caches/com.spotify.client");
-             s.home.makeFolder("Library/Caches/Google/Chrome");
-             s.home.write("Library/Logs/Zoom/today.log", 9000);
-             s.platform.deny(s.home.path("Library/Caches/com.spotify.client"));
-             s.platform.deny(s.home.path("Library/Caches/Google/Chrome"));
+             s.home.makeFolder(".cache/spotify");
+             s.home.makeFolder(".cache/google-chrome");
+             s.home.write(".local/state/zoom/logs/today.log", 9000);
+             s.platform.deny(s.home.path(".cache/spotify"));
+             s.platform.deny(s.home.path(".cache/google-chrome"));
              s.open();
              s.scan();
              s.screen().unreadableToggle->click();
@@ -235,7 +235,7 @@ const std::vector<Scene>& allScenes() {
         {"result-partly-moved",
          [](Stage& s) {
              s.home.fillTypical();
-             s.platform.refuseMove(s.home.path("Library/Caches/Firefox"));
+             s.platform.refuseMove(s.home.path(".cache/mozilla/firefox"));
              s.open();
              s.scan();
              s.moveReviewed();
@@ -266,7 +266,7 @@ const std::vector<Scene>& allScenes() {
         {"history",
          [](Stage& s) {
              s.home.fillTypical();
-             s.platform.refuseMove(s.home.path("Library/Caches/Firefox"));
+             s.platform.refuseMove(s.home.path(".cache/mozilla/firefox"));
              s.open();
              s.scan();
              s.moveReviewed();

@@ -65,14 +65,20 @@ inline std::optional<QString> text(const char* value) {
 // XDG_DATA_HOME while it lives.
 class ScratchHome {
 public:
-    ScratchHome() : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME")) {
+    ScratchHome()
+        : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME")),
+          oldCache_(qgetenv("XDG_CACHE_HOME")) {
         std::filesystem::create_directories(home + "/.local/share");
+        qunsetenv("XDG_CACHE_HOME");
         qputenv("HOME", home.c_str());
         qputenv("XDG_DATA_HOME", (home + "/.local/share").c_str());
     }
     ~ScratchHome() {
         qputenv("HOME", oldHome_);
         qputenv("XDG_DATA_HOME", oldData_);
+        if (!oldCache_.isEmpty()) {
+            qputenv("XDG_CACHE_HOME", oldCache_);
+        }
     }
     // A cache folder at a known location holding one plain file; returns the folder's path.
     std::string cache(const std::string& location, size_t bytes = 10) {
@@ -86,7 +92,7 @@ public:
     const std::string home = dir.path().toStdString() + "/home";
 
 private:
-    QByteArray oldHome_, oldData_;
+    QByteArray oldHome_, oldData_, oldCache_;
 };
 
 // The system's file services, except that walks below a closed gate's path wait until the test

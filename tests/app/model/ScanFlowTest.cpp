@@ -174,6 +174,7 @@ private slots:
         const std::string spotifyPath = h.cache(spotify);
         const std::string slackPath = h.cache(slack);
         const std::string firefoxPath = h.cache(firefox);
+        const std::string shaderPath = h.cache(".cache/mesa_shader_cache");
         ModelFixture f;
         AppModel& model = *f.model;
         FakeApp spotifyApp("com.spotify.client", "Spotify", true);
@@ -193,6 +194,10 @@ private slots:
 
         model.cleanup().selectAvailableCleanItems();
         QVERIFY(!f.queued(spotifyPath) && f.queued(slackPath) && f.queued(firefoxPath));
+        // A cache folder no rule names is offered, but only chosen one by one.
+        QVERIFY(f.candidate(shaderPath)->manualOnly && !f.queued(shaderPath));
+        model.cleanup().toggleQueue(*f.candidate(shaderPath));
+        QVERIFY(f.queued(shaderPath));
         model.cleanup().toggleQueue(*f.candidate(firefoxPath));
         QVERIFY(!f.queued(firefoxPath));
         model.cleanup().toggleQueue(*f.candidate(firefoxPath));

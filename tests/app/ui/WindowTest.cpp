@@ -393,8 +393,8 @@ private slots:
         stage.home.fillTypical();
         stage.open();
         stage.scan();
-        const std::string spotify = stage.home.path("Library/Caches/com.spotify.client");
-        QVERIFY(candidateEndingIn(*stage.model, "/com.spotify.client") != nullptr);
+        const std::string spotify = stage.home.path(".cache/spotify");
+        QVERIFY(candidateEndingIn(*stage.model, "/.cache/spotify") != nullptr);
 
         stage.screen().selectAvailableButton->click();
         stage.screen().reviewButton->click();
