@@ -9,7 +9,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace varnok {
@@ -587,12 +589,34 @@ void CleanupFlow::confirmCleanup(const CleanupPlan& shownPlan) {
     cleanupToken_ = token;
     publish(isWorkingCleanup_, true, Field::isWorkingCleanup);
     publish(cleanupStage_, tr("Moving selected items to Trash"), Field::cleanupStage);
+    publish(cleanupProgress_, std::optional<MoveProgress>(), Field::cleanupProgress);
     const Url historyFolder = TrashService::defaultHistoryFolder();
+    // Told at most a few times a second: thousands of small items would flood the event loop.
+    auto lastTold = std::make_shared<std::chrono::steady_clock::time_point>();
+    QPointer<CleanupFlow> self(this);
+    TrashProgressHandler progress = [self, token, lastTold](const TrashProgress& step) {
+        const auto now = std::chrono::steady_clock::now();
+        if (step.done != 0 && step.done != step.total &&
+            now - *lastTold < std::chrono::milliseconds(150)) {
+            return;
+        }
+        *lastTold = now;
+        const MoveProgress value{step.done, step.total, step.bytesDone, step.bytesTotal};
+        model::post(self, [token, value](CleanupFlow& flow) {
+            if (flow.cleanupToken_ == token && flow.isWorkingCleanup_) {
+                flow.publish(flow.cleanupProgress_, std::optional(value), Field::cleanupProgress);
+            }
+        });
+    };
     cleanupWorker_ = model::runInBackground(
         this, &CleanupFlow::cleanupToken_, token,
-        [plan, historyFolder] { return TrashService::execute(plan, historyFolder); },
+        [plan, historyFolder, progress] {
+            return TrashService::execute(plan, historyFolder, &TrashService::moveToTrash, progress);
+        },
         [origin = *origin](CleanupFlow& flow, model::Outcome<TrashReport> outcome) {
             flow.cleanupWorker_.reset();
+            flow.publish(flow.cleanupProgress_, std::optional<MoveProgress>(),
+                         Field::cleanupProgress);
             // A stopped move still returns what it did: its report is shown like any other.
             if (outcome.value) {
                 origin.applied(*outcome.value);

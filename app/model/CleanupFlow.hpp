@@ -49,6 +49,7 @@ public:
         scanRevision,
         isWorkingCleanup,
         cleanupStage,
+        cleanupProgress,
         cleanupPlan,
         cleanupReport,
         needsRescan,
@@ -100,6 +101,15 @@ public:
     const QUuid& scanRevision() const { return scanRevision_; }
     bool isWorkingCleanup() const { return isWorkingCleanup_; }
     const QString& cleanupStage() const { return cleanupStage_; }
+    // How far the running move to the Trash has come; empty before its first item.
+    struct MoveProgress {
+        std::size_t done = 0;
+        std::size_t total = 0;
+        std::int64_t bytesDone = 0;
+        std::int64_t bytesTotal = 0;
+        bool operator==(const MoveProgress&) const = default;
+    };
+    const std::optional<MoveProgress>& cleanupProgress() const { return cleanupProgress_; }
     const std::optional<CleanupPlan>& cleanupPlan() const { return cleanupPlan_; }
     const std::optional<TrashReport>& cleanupReport() const { return cleanupReport_; }
     bool needsRescan() const { return needsRescan_; }
@@ -202,6 +212,7 @@ private:
     QUuid scanRevision_;
     bool isWorkingCleanup_ = false;
     QString cleanupStage_;
+    std::optional<MoveProgress> cleanupProgress_;
     std::optional<CleanupPlan> cleanupPlan_;
     std::optional<TrashReport> cleanupReport_;
     bool needsRescan_ = false;

@@ -203,6 +203,10 @@ QWidget* CleanupScreen::buildWorking() {
     workTitle = makeLabel(QString(), TextRole::title, content);
     workTitle->setAlignment(Qt::AlignHCenter);
     column->addWidget(workTitle);
+    workProgress = makeLabel(QString(), TextRole::secondary, content);
+    workProgress->setObjectName(QStringLiteral("moveProgress"));
+    workProgress->setAlignment(Qt::AlignHCenter);
+    column->addWidget(workProgress);
     column->addWidget(makeSpinner(content), 0, Qt::AlignHCenter);
     auto* text = makeLabel(tr("Checking that paths and contents still match your scan. Large "
                               "folders can take a moment."),
@@ -470,6 +474,15 @@ void CleanupScreen::sync() {
     case State::working:
         pages_->setCurrentWidget(workingPage_);
         workTitle->setText(model_.cleanup().cleanupStage());
+        if (const auto& progress = model_.cleanup().cleanupProgress()) {
+            workProgress->setText(tr("%1 of %2 items \u00B7 %3 of %4")
+                                      .arg(QLocale().toString(qulonglong(progress->done)),
+                                           QLocale().toString(qulonglong(progress->total)),
+                                           formatSize(progress->bytesDone),
+                                           formatSize(progress->bytesTotal)));
+            workProgress->setAccessibleName(workProgress->text());
+        }
+        workProgress->setVisible(model_.cleanup().cleanupProgress().has_value());
         stopButton->setEnabled(true);
         break;
     case State::results:

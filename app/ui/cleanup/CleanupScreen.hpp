@@ -44,6 +44,7 @@ public:
     QPushButton* cancelScanButton;
     // Working.
     QLabel* workTitle;
+    QLabel* workProgress;
     QPushButton* stopButton;
     // Results.
     QLabel* resultsTitle;

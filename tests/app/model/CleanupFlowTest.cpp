@@ -2,6 +2,9 @@
 
 #include "core/trash/TrashStatus.hpp"
 
+#include <algorithm>
+#include <vector>
+
 using namespace varnok;
 using namespace varnok::testing;
 
@@ -119,11 +122,28 @@ private slots:
         plan.scanRoot = *Url::parse("file://" + h.home + "/./");
         model.cleanup().setCleanupPlan(plan);
         gate().failingMoves.insert(firefoxPath);
+        std::vector<CleanupFlow::MoveProgress> told;
+        QObject receiver;
+        QObject::connect(&model.cleanup(), &CleanupFlow::changed, &receiver,
+                         [&](CleanupFlow::Field field) {
+                             const auto& progress = model.cleanup().cleanupProgress();
+                             if (field == CleanupFlow::Field::cleanupProgress && progress) {
+                                 told.push_back(*progress);
+                             }
+                         });
         model.cleanup().confirmCleanup(plan);
         QCOMPARE(model.cleanup().cleanupPlan(), std::nullopt);
         QVERIFY(model.cleanup().isWorkingCleanup());
         QCOMPARE(model.cleanup().cleanupStage(), QString("Moving selected items to Trash"));
         QVERIFY(f.settle());
+        // The move told how far it came, from the first item on, and the figure goes with it.
+        QVERIFY(!told.empty());
+        QCOMPARE(told.front().done, size_t(0));
+        QCOMPARE(told.front().total, size_t(3));
+        QVERIFY(told.front().bytesTotal > 0);
+        QVERIFY(std::is_sorted(told.begin(), told.end(),
+                               [](const auto& a, const auto& b) { return a.done < b.done; }));
+        QVERIFY(!model.cleanup().cleanupProgress().has_value());
 
         QVERIFY(model.cleanup().cleanupReport().has_value());
         const TrashReport& report = *model.cleanup().cleanupReport();
