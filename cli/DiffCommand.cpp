@@ -30,9 +30,9 @@ const char* const diffHelp =
     "hard-linked file counted once.\n"
     "\n"
     "Options:\n"
-    "  --json          print {\"old\", \"new\", \"oldTotal\", \"newTotal\", \"change\",\n"
-    "                  \"changeCount\", \"changes\": [...]}; each change has path,\n"
-    "                  status (new, gone, grew, shrank), isDirectory, oldSize,\n"
+    "  --json          print {\"version\", \"old\", \"new\", \"oldTotal\", \"newTotal\",\n"
+    "                  \"change\", \"changeCount\", \"changes\": [...]}; each change has\n"
+    "                  path, status (new, gone, grew, shrank), isDirectory, oldSize,\n"
     "                  newSize, change and ownChange\n"
     "  --min SIZE      leave out changes smaller than SIZE either way: bytes, or a\n"
     "                  number with kB, MB, GB, TB (1000s) or K, M, G, T, KiB, MiB,\n"
@@ -187,7 +187,8 @@ int runDiff(const std::vector<std::string>& raw) {
                                    {"change", change.change()},
                                    {"ownChange", change.ownChange}});
             }
-            nlohmann::json document = {{"old", sideJson(sides[0])},
+            nlohmann::json document = {{"version", jsonVersion},
+                                       {"old", sideJson(sides[0])},
                                        {"new", sideJson(sides[1])},
                                        {"oldTotal", diff.oldTotal},
                                        {"newTotal", diff.newTotal},
