@@ -37,9 +37,31 @@ public:
     // The tooltip text for a node: name, size and share of the folder.
     QString describe(const varnok::FileNode& node) const;
 
+    // The shown folder's name, empty with none.
+    QString folderName() const;
+
+    // The drawn tiles, for the keyboard and for screen readers; the layout is made when needed.
+    int tileCount();
+    const varnok::FileNode* tileNode(int index);
+    // The tile's bounds in the widget's coordinates.
+    QRect tileRect(int index);
+    // What a screen reader says of a tile: its name, then size, share and kind.
+    QString tileName(int index);
+    QString tileDescription(int index);
+    int tileAt(QPointF point);
+    // The tile the keyboard is on, or -1.
+    int focusedTile();
+    // Puts the keyboard on a tile and selects it, as a click does.
+    void focusTile(int index);
+    // Opens the actions of the focused tile (Open, Show in Folder) beside it.
+    void showActions();
+
 signals:
     void nodeClicked(const varnok::FileNode& node);
     void nodeActivated(const varnok::FileNode& node);
+    // Backspace: the folder above this one.
+    void upRequested();
+    void revealRequested(const varnok::FileNode& node);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,6 +71,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     struct Shape {
@@ -61,6 +87,8 @@ private:
         int branch = 0;
         int depth = 1;
         bool expanded = false;
+        // Middle of a sunburst segment, clockwise from twelve o'clock, for ring order.
+        double angle = 0;
     };
 
     void invalidate();
@@ -68,6 +96,10 @@ private:
     void paintShapes(QPainter& painter) const;
     QColor fill(const Shape& shape) const;
     const Shape* shapeAt(QPointF point) const;
+    void ensureLayout();
+    int neighbour(int from, int key) const;
+    void moveFocus(int index, bool select);
+    void announceFocus();
 
     const varnok::FileNode* folder_ = nullptr;
     varnok::FolderMapMode mode_ = varnok::FolderMapMode::treemap;
@@ -79,6 +111,8 @@ private:
     bool layoutDirty_ = true;
     bool pictureDirty_ = true;
     const Shape* hovered_ = nullptr;
+    // The keyboard's tile, kept by address so it survives a new layout of the same folder.
+    std::optional<varnok::Url> focusedURL_;
 };
 
 } // namespace ombrelo::ui
