@@ -103,6 +103,11 @@ void FolderMap::invalidate() {
     pictureDirty_ = true;
     shapes_.clear();
     update();
+    if (QAccessible::isActive()) {
+        // Readers ask for the new tiles again; the layout is made then, not here.
+        QAccessibleEvent event(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void FolderMap::layOut() {
@@ -578,6 +583,12 @@ void FolderMap::keyPressEvent(QKeyEvent* event) {
         const int to = from < 0 ? 0 : neighbour(from, key);
         if (to >= 0 && to != from) {
             moveFocus(to, true);
+            // Sighted keyboard users read the tile's size here, as the pointer's users do.
+            if (const int now = focusedTile(); now >= 0) {
+                QToolTip::showText(mapToGlobal(tileRect(now).center()),
+                                   describe(*shapes_[static_cast<size_t>(now)].node), this,
+                                   tileRect(now));
+            }
         }
         return;
     }
@@ -646,16 +657,16 @@ void FolderMap::contextMenuEvent(QContextMenuEvent* event) {
 
 void FolderMap::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
-    // Coming in from the keyboard, start on the selected tile, or the largest one.
-    if (focusedTile() < 0 && !shapes_.empty()) {
-        int start = 0;
-        for (size_t i = 0; selected_ && i < shapes_.size(); ++i) {
-            if (shapes_[i].node->id == *selected_) {
-                start = static_cast<int>(i);
-                break;
-            }
-        }
-        focusedURL_ = shapes_[static_cast<size_t>(start)].node->id;
+    // Coming in, start on the selected tile, so a choice made in the list carries over; else
+    // where the keyboard was, else the largest tile.
+    ensureLayout();
+    const auto selected = std::find_if(shapes_.begin(), shapes_.end(), [this](const Shape& shape) {
+        return selected_ && shape.node->id == *selected_;
+    });
+    if (selected != shapes_.end()) {
+        focusedURL_ = selected->node->id;
+    } else if (focusedTile() < 0 && !shapes_.empty()) {
+        focusedURL_ = shapes_.front().node->id;
     }
     update();
     announceFocus();

@@ -184,7 +184,15 @@ private slots:
         // At the top there is nowhere to go.
         QTest::keyClick(page.map, Qt::Key_Backspace);
         QVERIFY(model.explore().history().empty());
-        QCOMPARE(page.map->tileCount() > 0, true);
+
+        // A choice made in the list is where the keyboard starts when it comes back to the map.
+        QTest::keyClick(page.map, Qt::Key_Right);
+        QVERIFY(page.map->tileName(page.map->focusedTile()) != QString("Videos"));
+        const int videos = page.listModel->rowOf(model.explore().root().children[4].id);
+        page.list->setFocus();
+        page.list->setCurrentIndex(page.listModel->index(videos, 0));
+        page.map->setFocus(Qt::TabFocusReason);
+        QCOMPARE(page.map->tileName(page.map->focusedTile()), QString("Videos"));
     }
 
     // The menu key, Shift+F10 and a right click open the tile's actions; only folders open.
