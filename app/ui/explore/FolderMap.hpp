@@ -17,6 +17,9 @@ enum class MapColouring { kind, age };
 
 // The folder map: one of the core's layouts of a folder's children, painted once into a cached
 // picture; the shapes are kept for hit-testing, and hover and selection are drawn on top.
+// From the keyboard, the arrows move between the tiles of one level (round the ring in the
+// sunburst), Return opens, Backspace goes up and the menu key or Shift+F10 shows a tile's actions;
+// screen readers see the drawn tiles as a list.
 class FolderMap : public QWidget {
     Q_OBJECT
 public:
