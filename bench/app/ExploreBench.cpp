@@ -1,12 +1,13 @@
 // Times the explorer window on a large tree: from "Scan" to the first map, the longest pause of
-// the event loop while the scan runs, each map mode's full redraw and its cached repaint, and the
-// process's peak memory with the tree open.
+// the event loop while the scan runs, each map mode's full redraw, its cached repaint and a screen
+// reader's reading of every tile, and the process's peak memory with the tree open.
 //   ombrelo-explore-bench TREE
 #include "app/ui/MainWindow.hpp"
 #include "app/ui/PageStack.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QStyleFactory>
@@ -73,8 +74,9 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(longestPause));
 
     std::printf("Map %dx%d, medians of 15 runs:\n\n", map->width(), map->height());
-    std::printf("| Mode | Levels | Shapes | Layout and paint | Cached repaint |\n");
-    std::printf("|---|---:|---:|---:|---:|\n");
+    std::printf("| Mode | Levels | Shapes | Layout and paint | Cached repaint | Reader reads all "
+                "tiles |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|\n");
     const FolderMapMode modes[] = {FolderMapMode::treemap, FolderMapMode::sunburst,
                                    FolderMapMode::flame, FolderMapMode::bubbles};
     for (FolderMapMode mode : modes) {
@@ -83,6 +85,7 @@ int main(int argc, char* argv[]) {
             model.explore().setMapDepth(depth);
             std::vector<double> full;
             std::vector<double> cached;
+            std::vector<double> read;
             for (int i = 0; i < 15; ++i) {
                 map->setFolder(&model.explore().currentFolder());
                 QElapsedTimer timer;
@@ -92,10 +95,19 @@ int main(int argc, char* argv[]) {
                 timer.restart();
                 map->repaint();
                 cached.push_back(timer.nsecsElapsed() / 1e6);
+                // Only asked for here: the paints above never build the readers' tiles.
+                timer.restart();
+                QAccessibleInterface* whole = QAccessible::queryAccessibleInterface(map);
+                qsizetype characters = 0;
+                for (int child = 0; child < whole->childCount(); ++child) {
+                    characters += whole->child(child)->text(QAccessible::Name).size() +
+                                  whole->child(child)->text(QAccessible::Description).size();
+                }
+                read.push_back(characters > 0 ? timer.nsecsElapsed() / 1e6 : 0.0);
             }
-            std::printf("| %s | %d | %zu | %.2f ms | %.2f ms |\n",
+            std::printf("| %s | %d | %zu | %.2f ms | %.2f ms | %.2f ms |\n",
                         std::string(varnok::rawValue(mode)).c_str(), depth, map->shapeCount(),
-                        median(full), median(cached));
+                        median(full), median(cached), median(read));
         }
     }
     rusage usage{};

@@ -179,6 +179,13 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
             [this](const FileNode& node) { model_.explore().setSelected(shallow(node)); });
     connect(map, &FolderMap::nodeActivated, this,
             [this](const FileNode& node) { model_.explore().openFolder(node); });
+    connect(map, &FolderMap::revealRequested, this,
+            [this](const FileNode& node) { model_.explore().reveal(node); });
+    connect(map, &FolderMap::upRequested, this, [this] {
+        if (const auto levels = static_cast<int>(model_.explore().history().size()); levels > 0) {
+            model_.explore().navigateTo(levels - 1);
+        }
+    });
     connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (const FileNode* node = listModel->node(current.row())) {

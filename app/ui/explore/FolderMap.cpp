@@ -2,14 +2,19 @@
 
 #include "app/ui/common/UiText.hpp"
 #include "app/ui/common/Widgets.hpp"
+#include "app/ui/explore/FolderMapAccessible.hpp"
+#include "app/ui/explore/NodeListModel.hpp"
 #include "core/layout/BubbleLayout.hpp"
 #include "core/layout/FlameLayout.hpp"
 #include "core/layout/SunburstLayout.hpp"
 #include "core/layout/TreemapLayout.hpp"
 #include "core/scan/ScanEngine.hpp"
 
+#include <QAccessible>
 #include <QDateTime>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -53,6 +58,8 @@ QColor readableText(const QColor& fill) {
 
 FolderMap::FolderMap(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    installFolderMapAccessibility();
     setMinimumSize(320, 240);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
@@ -96,6 +103,11 @@ void FolderMap::invalidate() {
     pictureDirty_ = true;
     shapes_.clear();
     update();
+    if (QAccessible::isActive()) {
+        // Readers ask for the new tiles again; the layout is made then, not here.
+        QAccessibleEvent event(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void FolderMap::layOut() {
@@ -161,6 +173,7 @@ void FolderMap::layOut() {
             const QRectF label = arc > 60 ? QRectF(at.x() - 50, at.y() - 9, 100, 18) : QRectF();
             add(segment, ringSegment(centre, inner, inner + ring - 1, segment.start, segment.end),
                 label, false);
+            shapes_.back().angle = middle;
         }
         break;
     }
@@ -304,6 +317,14 @@ void FolderMap::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
         painter.drawPath(hovered_->path);
     }
+    if (hasFocus()) {
+        if (const int focused = focusedTile(); focused >= 0) {
+            // A dashed ring in the text colour stays visible on every fill and beside the
+            // selection's accent.
+            painter.setPen(QPen(palette().color(QPalette::WindowText), 2, Qt::DashLine));
+            painter.drawPath(shapes_[static_cast<size_t>(focused)].path);
+        }
+    }
 }
 
 void FolderMap::resizeEvent(QResizeEvent*) {
@@ -364,6 +385,7 @@ void FolderMap::mousePressEvent(QMouseEvent* event) {
         return;
     }
     if (const FileNode* node = nodeAt(event->position())) {
+        focusedURL_ = node->id;
         emit nodeClicked(*node);
     }
 }
@@ -375,6 +397,284 @@ void FolderMap::mouseDoubleClickEvent(QMouseEvent* event) {
     if (const FileNode* node = nodeAt(event->position())) {
         emit nodeActivated(*node);
     }
+}
+
+QString FolderMap::folderName() const {
+    return folder_ != nullptr ? qs(folder_->name()) : QString();
+}
+
+void FolderMap::ensureLayout() {
+    if (layoutDirty_) {
+        layOut();
+    }
+}
+
+int FolderMap::tileCount() {
+    ensureLayout();
+    return static_cast<int>(shapes_.size());
+}
+
+const FileNode* FolderMap::tileNode(int index) {
+    ensureLayout();
+    return index >= 0 && index < static_cast<int>(shapes_.size())
+               ? shapes_[static_cast<size_t>(index)].node
+               : nullptr;
+}
+
+QRect FolderMap::tileRect(int index) {
+    ensureLayout();
+    if (index < 0 || index >= static_cast<int>(shapes_.size())) {
+        return {};
+    }
+    return shapes_[static_cast<size_t>(index)].path.boundingRect().toAlignedRect() & rect();
+}
+
+QString FolderMap::tileName(int index) {
+    const FileNode* node = tileNode(index);
+    if (node == nullptr) {
+        return {};
+    }
+    return varnok::isLayoutGroup(*node) ? tr("More items") : qs(node->name());
+}
+
+QString FolderMap::tileDescription(int index) {
+    const FileNode* node = tileNode(index);
+    if (node == nullptr) {
+        return {};
+    }
+    // The tooltip's second line holds size and share, so both always say the same.
+    QString text = describe(*node).section(QLatin1Char('\n'), 1);
+    if (!varnok::isLayoutGroup(*node)) {
+        text += QStringLiteral(" \u00b7 ") + NodeListModel::kindText(*node);
+    }
+    return text;
+}
+
+int FolderMap::tileAt(QPointF point) {
+    ensureLayout();
+    const Shape* shape = shapeAt(point);
+    return shape != nullptr ? static_cast<int>(shape - shapes_.data()) : -1;
+}
+
+int FolderMap::focusedTile() {
+    ensureLayout();
+    if (!focusedURL_) {
+        return -1;
+    }
+    for (size_t i = 0; i < shapes_.size(); ++i) {
+        if (shapes_[i].node->id == *focusedURL_) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void FolderMap::focusTile(int index) {
+    ensureLayout();
+    if (index >= 0 && index < static_cast<int>(shapes_.size())) {
+        moveFocus(index, true);
+    }
+}
+
+void FolderMap::moveFocus(int index, bool select) {
+    const Shape& shape = shapes_[static_cast<size_t>(index)];
+    focusedURL_ = shape.node->id;
+    // The signal may lay the map out again; the node stays alive, the shape may not.
+    const FileNode& node = *shape.node;
+    const auto keepGroup = shape.group;
+    update();
+    announceFocus();
+    if (select) {
+        emit nodeClicked(node);
+    }
+}
+
+void FolderMap::announceFocus() {
+    if (!QAccessible::isActive() || !hasFocus()) {
+        return;
+    }
+    const int index = focusedTile();
+    if (index < 0) {
+        return;
+    }
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(index);
+    QAccessible::updateAccessibility(&event);
+}
+
+int FolderMap::neighbour(int from, int key) const {
+    const Shape& current = shapes_[static_cast<size_t>(from)];
+    std::vector<int> level;
+    for (size_t i = 0; i < shapes_.size(); ++i) {
+        if (shapes_[i].depth == current.depth) {
+            level.push_back(static_cast<int>(i));
+        }
+    }
+    if (key == Qt::Key_Home || key == Qt::Key_End) {
+        return key == Qt::Key_Home ? level.front() : level.back();
+    }
+    if (mode_ == FolderMapMode::sunburst) {
+        // Round the ring: right and down go clockwise, left and up back, wrapping at the top.
+        std::sort(level.begin(), level.end(),
+                  [&](int a, int b) { return shapes_[a].angle < shapes_[b].angle; });
+        const auto at = std::find(level.begin(), level.end(), from) - level.begin();
+        const auto count = static_cast<std::ptrdiff_t>(level.size());
+        const bool forward = key == Qt::Key_Right || key == Qt::Key_Down;
+        return level[static_cast<size_t>((at + (forward ? 1 : count - 1)) % count)];
+    }
+    // Elsewhere the nearest tile in that direction: the gap along the way counts once, being
+    // off to the side twice, so a tile straight ahead wins over a closer one diagonally.
+    const QRectF here = current.path.boundingRect();
+    const bool horizontal = key == Qt::Key_Left || key == Qt::Key_Right;
+    const double sign = key == Qt::Key_Right || key == Qt::Key_Down ? 1 : -1;
+    int best = -1;
+    double bestScore = 0;
+    for (int index : level) {
+        if (index == from) {
+            continue;
+        }
+        const QRectF there = shapes_[static_cast<size_t>(index)].path.boundingRect();
+        const QPointF step = there.center() - here.center();
+        const double along = sign * (horizontal ? step.x() : step.y());
+        if (along < 1) {
+            continue;
+        }
+        const double gap = horizontal ? std::max(0.0, sign > 0 ? there.left() - here.right()
+                                                               : here.left() - there.right())
+                                      : std::max(0.0, sign > 0 ? there.top() - here.bottom()
+                                                               : here.top() - there.bottom());
+        const double aside =
+            horizontal ? std::max({0.0, there.top() - here.bottom(), here.top() - there.bottom()})
+                       : std::max({0.0, there.left() - here.right(), here.left() - there.right()});
+        const double offCentre = std::abs(horizontal ? step.y() : step.x());
+        const double score = gap + 2 * aside + 0.01 * offCentre;
+        if (best < 0 || score < bestScore) {
+            best = index;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+void FolderMap::keyPressEvent(QKeyEvent* event) {
+    ensureLayout();
+    const int key = event->key();
+    const bool menu =
+        key == Qt::Key_Menu || (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menu) {
+        showActions();
+        return;
+    }
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End: {
+        if (shapes_.empty()) {
+            break;
+        }
+        const int from = focusedTile();
+        const int to = from < 0 ? 0 : neighbour(from, key);
+        if (to >= 0 && to != from) {
+            moveFocus(to, true);
+            // Sighted keyboard users read the tile's size here, as the pointer's users do.
+            if (const int now = focusedTile(); now >= 0) {
+                QToolTip::showText(mapToGlobal(tileRect(now).center()),
+                                   describe(*shapes_[static_cast<size_t>(now)].node), this,
+                                   tileRect(now));
+            }
+        }
+        return;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (const FileNode* node = tileNode(focusedTile())) {
+            const auto keepGroup = shapes_[static_cast<size_t>(focusedTile())].group;
+            emit nodeActivated(*node);
+        }
+        return;
+    case Qt::Key_Backspace:
+        emit upRequested();
+        return;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void FolderMap::showActions() {
+    const int index = focusedTile();
+    if (index < 0) {
+        return;
+    }
+    const Shape& shape = shapes_[static_cast<size_t>(index)];
+    // The menu holds its own copy of the node's address and finds the node again when chosen,
+    // since a new scan may replace the tree while the menu is open.
+    const varnok::Url url = shape.node->id;
+    const bool folder = shape.node->isDirectory && !varnok::isLayoutGroup(*shape.node) &&
+                        !shape.node->isSymbolicLink;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(tr("Actions for %1").arg(tileName(index)));
+    auto act = [this, url](bool reveal) {
+        for (const auto& candidate : shapes_) {
+            if (candidate.node->id == url) {
+                const auto keepGroup = candidate.group;
+                if (reveal) {
+                    emit revealRequested(*candidate.node);
+                } else {
+                    emit nodeActivated(*candidate.node);
+                }
+                return;
+            }
+        }
+    };
+    if (folder) {
+        connect(menu->addAction(tr("Open")), &QAction::triggered, this, [act] { act(false); });
+    }
+    connect(menu->addAction(tr("Show in Folder")), &QAction::triggered, this, [act] { act(true); });
+    const QRect bounds = tileRect(index);
+    menu->popup(mapToGlobal(bounds.isEmpty() ? QPoint() : bounds.center()));
+}
+
+void FolderMap::contextMenuEvent(QContextMenuEvent* event) {
+    ensureLayout();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        const int index = tileAt(event->pos());
+        if (index < 0) {
+            return;
+        }
+        moveFocus(index, true);
+    }
+    showActions();
+}
+
+void FolderMap::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // Coming in, start on the selected tile, so a choice made in the list carries over; else
+    // where the keyboard was, else the largest tile.
+    ensureLayout();
+    const auto selected = std::find_if(shapes_.begin(), shapes_.end(), [this](const Shape& shape) {
+        return selected_ && shape.node->id == *selected_;
+    });
+    if (selected != shapes_.end()) {
+        focusedURL_ = selected->node->id;
+    } else if (focusedTile() < 0 && !shapes_.empty()) {
+        focusedURL_ = shapes_.front().node->id;
+    }
+    update();
+    announceFocus();
+}
+
+void FolderMap::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void FolderMap::leaveEvent(QEvent*) {

@@ -17,6 +17,9 @@ enum class MapColouring { kind, age };
 
 // The folder map: one of the core's layouts of a folder's children, painted once into a cached
 // picture; the shapes are kept for hit-testing, and hover and selection are drawn on top.
+// From the keyboard, the arrows move between the tiles of one level (round the ring in the
+// sunburst), Return opens, Backspace goes up and the menu key or Shift+F10 shows a tile's actions;
+// screen readers see the drawn tiles as a list.
 class FolderMap : public QWidget {
     Q_OBJECT
 public:
@@ -37,9 +40,31 @@ public:
     // The tooltip text for a node: name, size and share of the folder.
     QString describe(const varnok::FileNode& node) const;
 
+    // The shown folder's name, empty with none.
+    QString folderName() const;
+
+    // The drawn tiles, for the keyboard and for screen readers; the layout is made when needed.
+    int tileCount();
+    const varnok::FileNode* tileNode(int index);
+    // The tile's bounds in the widget's coordinates.
+    QRect tileRect(int index);
+    // What a screen reader says of a tile: its name, then size, share and kind.
+    QString tileName(int index);
+    QString tileDescription(int index);
+    int tileAt(QPointF point);
+    // The tile the keyboard is on, or -1.
+    int focusedTile();
+    // Puts the keyboard on a tile and selects it, as a click does.
+    void focusTile(int index);
+    // Opens the actions of the focused tile (Open, Show in Folder) beside it.
+    void showActions();
+
 signals:
     void nodeClicked(const varnok::FileNode& node);
     void nodeActivated(const varnok::FileNode& node);
+    // Backspace: the folder above this one.
+    void upRequested();
+    void revealRequested(const varnok::FileNode& node);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,6 +74,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     struct Shape {
@@ -61,6 +90,8 @@ private:
         int branch = 0;
         int depth = 1;
         bool expanded = false;
+        // Middle of a sunburst segment, clockwise from twelve o'clock, for ring order.
+        double angle = 0;
     };
 
     void invalidate();
@@ -68,6 +99,10 @@ private:
     void paintShapes(QPainter& painter) const;
     QColor fill(const Shape& shape) const;
     const Shape* shapeAt(QPointF point) const;
+    void ensureLayout();
+    int neighbour(int from, int key) const;
+    void moveFocus(int index, bool select);
+    void announceFocus();
 
     const varnok::FileNode* folder_ = nullptr;
     varnok::FolderMapMode mode_ = varnok::FolderMapMode::treemap;
@@ -79,6 +114,8 @@ private:
     bool layoutDirty_ = true;
     bool pictureDirty_ = true;
     const Shape* hovered_ = nullptr;
+    // The keyboard's tile, kept by address so it survives a new layout of the same folder.
+    std::optional<varnok::Url> focusedURL_;
 };
 
 } // namespace ombrelo::ui
