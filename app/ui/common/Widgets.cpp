@@ -6,6 +6,8 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
+#include <cmath>
 
 namespace ombrelo::ui {
 namespace {
@@ -28,6 +30,31 @@ QColor roleColor(const QPalette& palette, TextRole role) {
     default:
         return palette.color(QPalette::WindowText);
     }
+}
+
+// Relative luminance as the usual contrast ratio defines it.
+double luminance(const QColor& color) {
+    const auto linear = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+           0.0722 * linear(color.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Moves `fill` away from `text` (towards black under a light text, white under a dark one)
+// until the two reach `ratio`.
+QColor awayFrom(QColor fill, const QColor& text, double ratio) {
+    const QColor target = luminance(text) > luminance(fill) ? QColor(Qt::black) : QColor(Qt::white);
+    for (int step = 0; step < 60 && contrast(fill, text) < ratio; ++step) {
+        fill = blend(fill, target, 0.04);
+    }
+    return fill;
 }
 
 } // namespace
@@ -175,6 +202,32 @@ QString buttonText(const QPushButton* button) {
 
 void setButtonSymbol(QPushButton* button, std::string_view symbol) {
     button->setIcon(symbolIcon(symbol, button->palette().color(QPalette::ButtonText)));
+}
+
+void setAccentFill(QPushButton* button, bool on) {
+    if (!on) {
+        button->setStyleSheet(QString());
+        return;
+    }
+    const QPalette palette = button->palette();
+    const QColor text = palette.color(QPalette::HighlightedText);
+    // A little above 4.5 so that rounding to 8-bit channels never lands below it.
+    const QColor fill = awayFrom(accentColor(palette), text, 4.7);
+    const QColor hover = awayFrom(fill, text, contrast(fill, text) * 1.12);
+    const QColor pressed = awayFrom(hover, text, contrast(hover, text) * 1.12);
+    const QColor focus = palette.color(QPalette::WindowText);
+    const QColor disabledFill = palette.color(QPalette::Disabled, QPalette::Button);
+    const QColor disabledText = palette.color(QPalette::Disabled, QPalette::ButtonText);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %1; "
+                       "border-radius: 5px; padding: 4px 14px; min-height: 18px; }"
+                       "QPushButton:hover { background-color: %3; border-color: %3; }"
+                       "QPushButton:pressed { background-color: %4; border-color: %4; }"
+                       "QPushButton:focus { border: 2px solid %5; }"
+                       "QPushButton:disabled { background-color: %6; color: %7; "
+                       "border-color: %6; }")
+            .arg(fill.name(), text.name(), hover.name(), pressed.name(), focus.name(),
+                 disabledFill.name(), disabledText.name()));
 }
 
 QFrame* makeSeparator(QWidget* parent) {

@@ -57,6 +57,10 @@ void setButtonText(QPushButton* button, const QString& text);
 // The visible text of a button with the shortcut escapes undone.
 QString buttonText(const QPushButton* button);
 void setButtonSymbol(QPushButton* button, std::string_view symbol);
+// Fills a button with the accent (on) or gives it back its ordinary look (off). The fill is the
+// palette's accent moved just far enough from its text colour for the text to read at 4.5:1 or
+// better; hovering and pressing move it further, never back towards the text.
+void setAccentFill(QPushButton* button, bool on);
 
 // A horizontal separator line.
 QFrame* makeSeparator(QWidget* parent = nullptr);

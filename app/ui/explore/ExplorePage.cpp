@@ -166,8 +166,12 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
         });
         dialog->open();
     });
-    connect(modeButtons, &QButtonGroup::idClicked, this,
-            [this](int id) { model_.explore().setMapMode(modes[id]); });
+    // Toggled rather than clicked, so a screen reader's press switches the map too.
+    connect(modeButtons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && modes[id] != model_.explore().mapMode()) {
+            model_.explore().setMapMode(modes[id]);
+        }
+    });
     connect(depthBox, qOverload<int>(&QSpinBox::valueChanged), this,
             [this](int depth) { model_.explore().setMapDepth(depth); });
     connect(colouring, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
@@ -188,7 +192,8 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                     }
                 }
             });
-    connect(list, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    // Activated covers both a double click and Return on the row.
+    connect(list, &QTreeView::activated, this, [this](const QModelIndex& index) {
         if (const FileNode* node = listModel->node(index.row())) {
             model_.explore().openFolder(*node);
         }

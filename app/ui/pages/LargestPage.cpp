@@ -75,7 +75,12 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     footer->addWidget(revealButton);
     layout->addLayout(footer);
 
-    connect(scopeButtons, &QButtonGroup::idClicked, this, [this] { refresh(); });
+    // Toggled rather than clicked, so a screen reader's press changes the scope too.
+    connect(scopeButtons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            refresh();
+        }
+    });
     connect(kindFilter, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { refresh(); });
     connect(sortOrder, qOverload<int>(&QComboBox::currentIndexChanged), this,

@@ -395,8 +395,12 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
     doneButton = addButton(tr("Done"));
     setDefaultButton(doneButton);
 
-    connect(group, &QButtonGroup::idClicked, this,
-            [this](int id) { setFilter(static_cast<Filter>(id)); });
+    // Toggled rather than clicked, so a screen reader's press chooses the filter too.
+    connect(group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && static_cast<Filter>(id) != filter_) {
+            setFilter(static_cast<Filter>(id));
+        }
+    });
     connect(refreshButton, &QPushButton::clicked, this,
             [this] { model_.recovery().loadCleanupHistory(); });
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -408,12 +412,7 @@ void HistorySheet::setFilter(Filter filter) {
     filterButtons[static_cast<int>(filter)]->setChecked(true);
     // The chosen segment carries the accent, as a segmented control does.
     for (int i = 0; i < 3; ++i) {
-        QPalette palette = this->palette();
-        if (i == static_cast<int>(filter)) {
-            palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
-            palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
-        }
-        filterButtons[i]->setPalette(palette);
+        setAccentFill(filterButtons[i], i == static_cast<int>(filter));
     }
     rebuild();
 }
