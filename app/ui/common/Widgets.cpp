@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolButton>
 #include <algorithm>
 #include <cmath>
 
@@ -228,6 +229,14 @@ void setAccentFill(QPushButton* button, bool on) {
                        "border-color: %6; }")
             .arg(fill.name(), text.name(), hover.name(), pressed.name(), focus.name(),
                  disabledFill.name(), disabledText.name()));
+}
+
+void nameField(QLineEdit* field, const QString& name) {
+    field->setAccessibleName(name);
+    // The clear button is a tool button Qt adds for the clear action; it has no text of its own.
+    for (QToolButton* button : field->findChildren<QToolButton*>()) {
+        button->setAccessibleName(QLineEdit::tr("Clear %1").arg(name));
+    }
 }
 
 QFrame* makeSeparator(QWidget* parent) {

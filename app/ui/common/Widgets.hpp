@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <string>
 
@@ -61,6 +62,9 @@ void setButtonSymbol(QPushButton* button, std::string_view symbol);
 // palette's accent moved just far enough from its text colour for the text to read at 4.5:1 or
 // better; hovering and pressing move it further, never back towards the text.
 void setAccentFill(QPushButton* button, bool on);
+
+// Names a text field for screen readers, and its clear button (if it has one) after it.
+void nameField(QLineEdit* field, const QString& name);
 
 // A horizontal separator line.
 QFrame* makeSeparator(QWidget* parent = nullptr);

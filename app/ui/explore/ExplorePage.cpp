@@ -58,6 +58,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     folderField = new QLineEdit(qs(model_.homeScanLocation().path()), this);
     folderField->setPlaceholderText(tr("Folder to scan, for example ~/Projects"));
     folderField->setClearButtonEnabled(true);
+    nameField(folderField, tr("Folder to scan"));
     header->addWidget(folderField, 1);
     chooseButton = makeButton(tr("Choose\u2026"), this);
     scanButton = makeButton(tr("Scan"), this);
@@ -94,6 +95,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     controls->addWidget(makeLabel(tr("Levels"), TextRole::secondary, this));
     depthBox = new QSpinBox(this);
     depthBox->setRange(1, 4);
+    depthBox->setAccessibleName(tr("Map levels"));
     controls->addWidget(depthBox);
     colouring = new QComboBox(this);
     colouring->addItem(tr("Colour by kind"));
@@ -111,6 +113,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list = new QTreeView(listPanel_);
     listModel = new NodeListModel(false, list);
     list->setModel(listModel);
+    list->setAccessibleName(tr("Items in the explored folder"));
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setSortingEnabled(true);
@@ -297,6 +300,8 @@ void ExplorePage::showSelection() {
     const auto& selected = model_.explore().selected();
     map->setSelectedURL(selected ? std::optional(selected->id) : std::nullopt);
     revealButton->setEnabled(selected.has_value());
+    revealButton->setAccessibleName(selected ? tr("Show %1 in Folder").arg(qs(selected->id.path()))
+                                             : tr("Show in Folder"));
     if (!selected) {
         selectionLine->setText(tr("%1 items \u00b7 %2")
                                    .arg(listModel->rowCount())

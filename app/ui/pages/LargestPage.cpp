@@ -40,6 +40,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     searchField = new QLineEdit(model_.explore().search(), this);
     searchField->setPlaceholderText(tr("Search names and paths"));
     searchField->setClearButtonEnabled(true);
+    nameField(searchField, tr("Search the largest items"));
     controls->addWidget(searchField, 1);
     kindFilter = new QComboBox(this);
     kindFilter->addItem(tr("All kinds"));
@@ -57,6 +58,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list = new QTreeView(this);
     listModel = new NodeListModel(true, list);
     list->setModel(listModel);
+    list->setAccessibleName(tr("Largest items"));
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAlternatingRowColors(true);
@@ -91,6 +93,13 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
             [this](const QModelIndex& index) { revealRow(index.row()); });
     connect(revealButton, &QPushButton::clicked, this,
             [this] { revealRow(list->currentIndex().row()); });
+    connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                const FileNode* node = listModel->node(current.row());
+                revealButton->setAccessibleName(
+                    node != nullptr ? tr("Show %1 in Folder").arg(qs(node->id.path()))
+                                    : tr("Show in Folder"));
+            });
     connect(&model_.explore(), &varnok::ExploreFlow::changed, this,
             [this](varnok::ExploreFlow::Field field) {
                 using Field = varnok::ExploreFlow::Field;

@@ -97,6 +97,7 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
                             ? tr("Move back to the original path without overwriting anything")
                             : tr("Older history entry: restore manually in your file manager"));
     restore->setAccessibleDescription(restore->toolTip());
+    restore->setAccessibleName(tr("Restore %1").arg(title->text()));
     layout->addWidget(restore, 0, Qt::AlignTop);
 
     connect(showInTrash, &QPushButton::clicked, this, [this] {
