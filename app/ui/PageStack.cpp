@@ -64,8 +64,8 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
     navigation->setStyleSheet(
         QStringLiteral("QListWidget { padding: 16px 8px; }"
                        "QListWidget::item { padding-left: 10px; border-radius: 6px; }"
-                       "QListWidget::item:selected { background: palette(highlight); "
-                       "color: palette(highlighted-text); }"));
+                       "QListWidget::item:selected { background: %1; color: %2; }")
+            .arg(accentFill(side).name(), side.color(QPalette::HighlightedText).name()));
     layout->addWidget(navigation);
     layout->addWidget(makeSeparator(this));
 

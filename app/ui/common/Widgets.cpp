@@ -80,6 +80,11 @@ QColor accentColor(const QPalette& palette) {
     return palette.color(QPalette::Highlight);
 }
 
+QColor accentFill(const QPalette& palette) {
+    // A little above 4.5 so that rounding to 8-bit channels never lands below it.
+    return awayFrom(accentColor(palette), palette.color(QPalette::HighlightedText), 4.7);
+}
+
 void setTextRole(QLabel* label, TextRole role) {
     QFont font = label->font();
     font.setBold(false);
@@ -212,8 +217,7 @@ void setAccentFill(QPushButton* button, bool on) {
     }
     const QPalette palette = button->palette();
     const QColor text = palette.color(QPalette::HighlightedText);
-    // A little above 4.5 so that rounding to 8-bit channels never lands below it.
-    const QColor fill = awayFrom(accentColor(palette), text, 4.7);
+    const QColor fill = accentFill(palette);
     const QColor hover = awayFrom(fill, text, contrast(fill, text) * 1.12);
     const QColor pressed = awayFrom(hover, text, contrast(hover, text) * 1.12);
     const QColor focus = palette.color(QPalette::WindowText);

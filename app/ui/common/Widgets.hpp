@@ -19,6 +19,9 @@ QColor secondaryTextColor(const QPalette& palette);
 QColor positiveColor(const QPalette& palette);
 QColor warningColor(const QPalette& palette);
 QColor accentColor(const QPalette& palette);
+// The accent as a background for the highlighted text colour, darkened or lightened just enough
+// for that text to read at 4.5:1 or better.
+QColor accentFill(const QPalette& palette);
 bool isDark(const QPalette& palette);
 
 // A rounded panel on the base colour, the window's way of grouping related content.

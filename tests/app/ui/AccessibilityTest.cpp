@@ -183,6 +183,13 @@ private slots:
         QAccessibleInterface* navigation = QAccessible::queryAccessibleInterface(pages->navigation);
         QVERIFY(navigation != nullptr);
         QCOMPARE(navigation->text(QAccessible::Name), QStringLiteral("Pages"));
+        // The chosen page's name reads on its highlight.
+        const QRect chosen = pages->navigation->visualItemRect(pages->navigation->currentItem());
+        const QImage side = pages->navigation->viewport()->grab().toImage();
+        const QRgb highlightedText =
+            pages->navigation->palette().color(QPalette::HighlightedText).rgb();
+        QVERIFY(contrast(side.pixel(chosen.left() + 4, chosen.center().y()), highlightedText) >=
+                4.5);
         QAccessibleInterface* exploreItem = nullptr;
         for (int i = 0; i < navigation->childCount(); ++i) {
             if (navigation->child(i)->text(QAccessible::Name) == QStringLiteral("Explore")) {
