@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleOption>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
@@ -241,6 +242,26 @@ void nameField(QLineEdit* field, const QString& name) {
     for (QToolButton* button : field->findChildren<QToolButton*>()) {
         button->setAccessibleName(QLineEdit::tr("Clear %1").arg(name));
     }
+}
+
+void FramedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                QPainter* painter, const QWidget* widget) const {
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    const bool field = element == PE_FrameLineEdit;
+    const bool checkBox = element == PE_IndicatorCheckBox;
+    // A focused field already carries the accent's outline.
+    if (!(field || checkBox) || (field && (option->state & State_HasFocus) != 0)) {
+        return;
+    }
+    const QPalette& palette = option->palette;
+    QColor frame = blend(palette.color(QPalette::Window), palette.color(QPalette::WindowText),
+                         (option->state & State_Enabled) != 0 ? 0.45 : 0.25);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(frame, 1));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter->restore();
 }
 
 QFrame* makeSeparator(QWidget* parent) {

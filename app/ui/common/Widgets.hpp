@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <string>
 
@@ -68,6 +69,16 @@ void setAccentFill(QPushButton* button, bool on);
 
 // Names a text field for screen readers, and its clear button (if it has one) after it.
 void nameField(QLineEdit* field, const QString& name);
+
+// The application's style: the platform's (or the given) style, with the frames of text fields
+// and check boxes drawn at 3:1 against the field or more. A style that derives them from the
+// window colour (Fusion does) leaves them faint in light palettes and invisible in dark ones.
+class FramedStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+};
 
 // A horizontal separator line.
 QFrame* makeSeparator(QWidget* parent = nullptr);

@@ -16,6 +16,7 @@
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyleFactory>
+#include <QStyleOptionButton>
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
@@ -111,7 +113,10 @@ class AccessibilityTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion"))); }
+    void initTestCase() {
+        QApplication::setStyle(
+            new ui::FramedStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+    }
 
     void buttonAndFieldTextsReachFourAndAHalfToOne() {
         const QPalette original = QApplication::palette();
@@ -166,6 +171,23 @@ private slots:
             }
             // Fields: what is typed and the placeholder that stands for it.
             const QColor base = palette.color(QPalette::Base);
+            // Their frames and the check boxes' show against the field (3:1 for such parts).
+            auto* field = new QLineEdit(&host);
+            auto* check = new QCheckBox(QStringLiteral("I reviewed the selected files."), &host);
+            layout->addWidget(field);
+            layout->addWidget(check);
+            QTest::qWait(1);
+            const QImage fieldImage = field->grab().toImage();
+            const int middle = fieldImage.height() / 2;
+            QVERIFY2(contrast(fieldImage.pixel(0, middle), fieldImage.pixel(4, middle)) >= 3, name);
+            QStyleOptionButton option;
+            option.initFrom(check);
+            const QRect box =
+                check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+            const QImage checkImage = check->grab().toImage();
+            QVERIFY2(contrast(checkImage.pixel(box.left(), box.center().y()),
+                              checkImage.pixel(box.center())) >= 3,
+                     name);
             QVERIFY2(contrast(palette.color(QPalette::Text).rgb(), base.rgb()) >= 4.5, name);
             QVERIFY2(contrast(over(palette.color(QPalette::PlaceholderText), base), base.rgb()) >=
                          4.5,
