@@ -98,6 +98,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     depthBox->setAccessibleName(tr("Map levels"));
     controls->addWidget(depthBox);
     colouring = new QComboBox(this);
+    colouring->setAccessibleName(tr("Map colours"));
     colouring->addItem(tr("Colour by kind"));
     colouring->addItem(tr("Colour by age"));
     controls->addWidget(colouring);

@@ -43,12 +43,14 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     nameField(searchField, tr("Search the largest items"));
     controls->addWidget(searchField, 1);
     kindFilter = new QComboBox(this);
+    kindFilter->setAccessibleName(tr("Kind of items to list"));
     kindFilter->addItem(tr("All kinds"));
     for (auto kind : varnok::allItemKinds) {
         kindFilter->addItem(qs(varnok::textValue(kind)));
     }
     controls->addWidget(kindFilter);
     sortOrder = new QComboBox(this);
+    sortOrder->setAccessibleName(tr("Order of the largest items"));
     for (auto sort : varnok::allItemSorts) {
         sortOrder->addItem(qs(varnok::textValue(sort)));
     }
