@@ -45,6 +45,7 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
 
     navigation = new QListWidget(this);
     navigation->setObjectName(QStringLiteral("navigation"));
+    navigation->setAccessibleName(tr("Pages"));
     navigation->setFrameShape(QFrame::NoFrame);
     navigation->setFixedWidth(188);
     navigation->setSpacing(2);
@@ -63,8 +64,8 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
     navigation->setStyleSheet(
         QStringLiteral("QListWidget { padding: 16px 8px; }"
                        "QListWidget::item { padding-left: 10px; border-radius: 6px; }"
-                       "QListWidget::item:selected { background: palette(highlight); "
-                       "color: palette(highlighted-text); }"));
+                       "QListWidget::item:selected { background: %1; color: %2; }")
+            .arg(accentFill(side).name(), side.color(QPalette::HighlightedText).name()));
     layout->addWidget(navigation);
     layout->addWidget(makeSeparator(this));
 
@@ -96,6 +97,13 @@ PageStack::PageStack(AppModel& model, CleanupScreen* cleanupScreen, QWidget* par
             return;
         }
         model_.setPage(order[index]);
+    });
+    // A screen reader selects an item without making it current: follow the selection too.
+    connect(navigation, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = navigation->selectedItems();
+        if (selected.size() == 1 && navigation->row(selected.front()) != navigation->currentRow()) {
+            navigation->setCurrentRow(navigation->row(selected.front()));
+        }
     });
     connect(&model_, &AppModel::changed, this, [this](AppModel::Field field) {
         if (field == AppModel::Field::page) {

@@ -1,6 +1,7 @@
 #include "app/model/AppModel.hpp"
 #include "app/ui/MainWindow.hpp"
 #include "app/ui/common/Symbols.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "ombrelo/Version.hpp"
 
 #include <QApplication>
@@ -34,6 +35,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication application(argc, argv);
+    // The style asked for (-style, the desktop's), with field frames that stay visible.
+    QApplication::setStyle(new ombrelo::ui::FramedStyle(QApplication::style()->name()));
     QApplication::setOrganizationName(QStringLiteral("Ombrelo"));
     QApplication::setApplicationName(QStringLiteral("Ombrelo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ombrelo"));

@@ -50,6 +50,8 @@ CandidateRow::CandidateRow(varnok::AppModel& model, varnok::CleanupCandidate can
     setButtonSymbol(reveal, "folder");
     layout->addWidget(reveal);
 
+    reveal->setAccessibleName(
+        tr("Show %1 in Folder").arg(qs(varnok::PathText::displayable(candidate_.node.id.path()))));
     connect(toggle, &QPushButton::clicked, this,
             [this] { model_.cleanup().toggleQueue(candidate_); });
     connect(reveal, &QPushButton::clicked, this, [this] { model_.cleanup().reveal(candidate_); });
@@ -201,10 +203,14 @@ void CategoryGroup::update(bool expanded, int rowLimit) {
     selected->setText(tr("%1 selected").arg(selectedCount));
     selected->setVisible(selectedCount > 0);
     setButtonText(viewButton, expanded ? tr("Hide files") : tr("View files"));
+    viewButton->setAccessibleName(
+        (expanded ? tr("Hide files of %1") : tr("View files of %1")).arg(qs(category_.rawValue())));
     viewButton->setEnabled(!items.empty());
     bool deselect = availableCount > 0 && availableQueued == availableCount;
     setButtonText(selectButton, deselect ? tr("Deselect") : tr("Select"));
-    selectButton->setAccessibleName(tr("Select available %1").arg(qs(category_.rawValue())));
+    selectButton->setAccessibleName(
+        (deselect ? tr("Deselect available %1") : tr("Select available %1"))
+            .arg(qs(category_.rawValue())));
     selectButton->setEnabled(!busy && availableCount > 0);
     emptyText->setVisible(items.empty());
 

@@ -111,8 +111,8 @@ PathScanSheet::PathScanSheet(QWidget* parent, QString home)
     content()->addWidget(makeLabel(tr("Scan a folder"), TextRole::heading, this));
     path = new QLineEdit(this);
     path->setPlaceholderText(tr("~/Documents"));
-    path->setAccessibleName(tr("Folder path"));
     path->setClearButtonEnabled(true);
+    nameField(path, tr("Folder path"));
     content()->addWidget(path);
     content()->addWidget(
         makeLabel(tr("Enter an absolute folder path. You can use ~ for your Home folder."),

@@ -38,15 +38,7 @@ void Sheet::setDefaultButton(QPushButton* button) {
 }
 
 void Sheet::makeProminent(QPushButton* button) {
-    QPalette palette = button->palette();
-    // Disabled, it looks like any other disabled button.
-    const QColor disabledButton = palette.color(QPalette::Disabled, QPalette::Button);
-    const QColor disabledText = palette.color(QPalette::Disabled, QPalette::ButtonText);
-    palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
-    palette.setColor(QPalette::Disabled, QPalette::Button, disabledButton);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
-    button->setPalette(palette);
+    setAccentFill(button, true);
     QFont font = button->font();
     font.setBold(true);
     button->setFont(font);

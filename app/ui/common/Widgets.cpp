@@ -6,6 +6,10 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleOption>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
 
 namespace ombrelo::ui {
 namespace {
@@ -30,6 +34,31 @@ QColor roleColor(const QPalette& palette, TextRole role) {
     }
 }
 
+// Relative luminance as the usual contrast ratio defines it.
+double luminance(const QColor& color) {
+    const auto linear = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+           0.0722 * linear(color.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Moves `fill` away from `text` (towards black under a light text, white under a dark one)
+// until the two reach `ratio`.
+QColor awayFrom(QColor fill, const QColor& text, double ratio) {
+    const QColor target = luminance(text) > luminance(fill) ? QColor(Qt::black) : QColor(Qt::white);
+    for (int step = 0; step < 60 && contrast(fill, text) < ratio; ++step) {
+        fill = blend(fill, target, 0.04);
+    }
+    return fill;
+}
+
 } // namespace
 
 bool isDark(const QPalette& palette) {
@@ -50,6 +79,11 @@ QColor warningColor(const QPalette& palette) {
 
 QColor accentColor(const QPalette& palette) {
     return palette.color(QPalette::Highlight);
+}
+
+QColor accentFill(const QPalette& palette) {
+    // A little above 4.5 so that rounding to 8-bit channels never lands below it.
+    return awayFrom(accentColor(palette), palette.color(QPalette::HighlightedText), 4.7);
 }
 
 void setTextRole(QLabel* label, TextRole role) {
@@ -175,6 +209,59 @@ QString buttonText(const QPushButton* button) {
 
 void setButtonSymbol(QPushButton* button, std::string_view symbol) {
     button->setIcon(symbolIcon(symbol, button->palette().color(QPalette::ButtonText)));
+}
+
+void setAccentFill(QPushButton* button, bool on) {
+    if (!on) {
+        button->setStyleSheet(QString());
+        return;
+    }
+    const QPalette palette = button->palette();
+    const QColor text = palette.color(QPalette::HighlightedText);
+    const QColor fill = accentFill(palette);
+    const QColor hover = awayFrom(fill, text, contrast(fill, text) * 1.12);
+    const QColor pressed = awayFrom(hover, text, contrast(hover, text) * 1.12);
+    const QColor focus = palette.color(QPalette::WindowText);
+    const QColor disabledFill = palette.color(QPalette::Disabled, QPalette::Button);
+    const QColor disabledText = palette.color(QPalette::Disabled, QPalette::ButtonText);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %1; "
+                       "border-radius: 5px; padding: 4px 14px; min-height: 18px; }"
+                       "QPushButton:hover { background-color: %3; border-color: %3; }"
+                       "QPushButton:pressed { background-color: %4; border-color: %4; }"
+                       "QPushButton:focus { border: 2px solid %5; }"
+                       "QPushButton:disabled { background-color: %6; color: %7; "
+                       "border-color: %6; }")
+            .arg(fill.name(), text.name(), hover.name(), pressed.name(), focus.name(),
+                 disabledFill.name(), disabledText.name()));
+}
+
+void nameField(QLineEdit* field, const QString& name) {
+    field->setAccessibleName(name);
+    // The clear button is a tool button Qt adds for the clear action; it has no text of its own.
+    for (QToolButton* button : field->findChildren<QToolButton*>()) {
+        button->setAccessibleName(QLineEdit::tr("Clear %1").arg(name));
+    }
+}
+
+void FramedStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                QPainter* painter, const QWidget* widget) const {
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    const bool field = element == PE_FrameLineEdit;
+    const bool checkBox = element == PE_IndicatorCheckBox;
+    // A focused field already carries the accent's outline.
+    if (!(field || checkBox) || (field && (option->state & State_HasFocus) != 0)) {
+        return;
+    }
+    const QPalette& palette = option->palette;
+    QColor frame = blend(palette.color(QPalette::Window), palette.color(QPalette::WindowText),
+                         (option->state & State_Enabled) != 0 ? 0.45 : 0.25);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(frame, 1));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    painter->restore();
 }
 
 QFrame* makeSeparator(QWidget* parent) {

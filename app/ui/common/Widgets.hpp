@@ -2,6 +2,8 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <string>
 
@@ -18,6 +20,9 @@ QColor secondaryTextColor(const QPalette& palette);
 QColor positiveColor(const QPalette& palette);
 QColor warningColor(const QPalette& palette);
 QColor accentColor(const QPalette& palette);
+// The accent as a background for the highlighted text colour, darkened or lightened just enough
+// for that text to read at 4.5:1 or better.
+QColor accentFill(const QPalette& palette);
 bool isDark(const QPalette& palette);
 
 // A rounded panel on the base colour, the window's way of grouping related content.
@@ -57,6 +62,23 @@ void setButtonText(QPushButton* button, const QString& text);
 // The visible text of a button with the shortcut escapes undone.
 QString buttonText(const QPushButton* button);
 void setButtonSymbol(QPushButton* button, std::string_view symbol);
+// Fills a button with the accent (on) or gives it back its ordinary look (off). The fill is the
+// palette's accent moved just far enough from its text colour for the text to read at 4.5:1 or
+// better; hovering and pressing move it further, never back towards the text.
+void setAccentFill(QPushButton* button, bool on);
+
+// Names a text field for screen readers, and its clear button (if it has one) after it.
+void nameField(QLineEdit* field, const QString& name);
+
+// The application's style: the platform's (or the given) style, with the frames of text fields
+// and check boxes drawn at 3:1 against the field or more. A style that derives them from the
+// window colour (Fusion does) leaves them faint in light palettes and invisible in dark ones.
+class FramedStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+};
 
 // A horizontal separator line.
 QFrame* makeSeparator(QWidget* parent = nullptr);

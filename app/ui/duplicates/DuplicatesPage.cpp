@@ -32,6 +32,7 @@ DuplicatesPage::DuplicatesPage(AppModel& model, QWidget* parent) : QWidget(paren
     folderField = new QLineEdit(qs(model_.homeScanLocation().path()), this);
     folderField->setPlaceholderText(tr("Folder to search, for example ~/Pictures"));
     folderField->setClearButtonEnabled(true);
+    nameField(folderField, tr("Folder to search"));
     header->addWidget(folderField, 1);
     chooseButton = makeButton(tr("Choose\u2026"), this);
     findButton = makeButton(tr("Find Duplicates"), this);
@@ -265,6 +266,8 @@ void DuplicatesPage::showState() {
     keepButton->setAccessibleName(file ? tr("Keep %1").arg(qs(file->path()))
                                        : tr("Keep This Copy"));
     revealButton->setEnabled(file.has_value());
+    revealButton->setAccessibleName(file ? tr("Show %1 in Folder").arg(qs(file->path()))
+                                         : tr("Show in Folder"));
     reviewButton->setEnabled(idle && selectedCount > 0);
 }
 

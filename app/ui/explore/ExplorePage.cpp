@@ -58,6 +58,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     folderField = new QLineEdit(qs(model_.homeScanLocation().path()), this);
     folderField->setPlaceholderText(tr("Folder to scan, for example ~/Projects"));
     folderField->setClearButtonEnabled(true);
+    nameField(folderField, tr("Folder to scan"));
     header->addWidget(folderField, 1);
     chooseButton = makeButton(tr("Choose\u2026"), this);
     scanButton = makeButton(tr("Scan"), this);
@@ -94,8 +95,10 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     controls->addWidget(makeLabel(tr("Levels"), TextRole::secondary, this));
     depthBox = new QSpinBox(this);
     depthBox->setRange(1, 4);
+    depthBox->setAccessibleName(tr("Map levels"));
     controls->addWidget(depthBox);
     colouring = new QComboBox(this);
+    colouring->setAccessibleName(tr("Map colours"));
     colouring->addItem(tr("Colour by kind"));
     colouring->addItem(tr("Colour by age"));
     controls->addWidget(colouring);
@@ -111,6 +114,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list = new QTreeView(listPanel_);
     listModel = new NodeListModel(false, list);
     list->setModel(listModel);
+    list->setAccessibleName(tr("Items in the explored folder"));
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setSortingEnabled(true);
@@ -166,8 +170,12 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
         });
         dialog->open();
     });
-    connect(modeButtons, &QButtonGroup::idClicked, this,
-            [this](int id) { model_.explore().setMapMode(modes[id]); });
+    // Toggled rather than clicked, so a screen reader's press switches the map too.
+    connect(modeButtons, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && modes[id] != model_.explore().mapMode()) {
+            model_.explore().setMapMode(modes[id]);
+        }
+    });
     connect(depthBox, qOverload<int>(&QSpinBox::valueChanged), this,
             [this](int depth) { model_.explore().setMapDepth(depth); });
     connect(colouring, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
@@ -195,7 +203,8 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                     }
                 }
             });
-    connect(list, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    // Activated covers both a double click and Return on the row.
+    connect(list, &QTreeView::activated, this, [this](const QModelIndex& index) {
         if (const FileNode* node = listModel->node(index.row())) {
             model_.explore().openFolder(*node);
         }
@@ -299,6 +308,8 @@ void ExplorePage::showSelection() {
     const auto& selected = model_.explore().selected();
     map->setSelectedURL(selected ? std::optional(selected->id) : std::nullopt);
     revealButton->setEnabled(selected.has_value());
+    revealButton->setAccessibleName(selected ? tr("Show %1 in Folder").arg(qs(selected->id.path()))
+                                             : tr("Show in Folder"));
     if (!selected) {
         selectionLine->setText(tr("%1 items \u00b7 %2")
                                    .arg(listModel->rowCount())

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ombrelo::ui {
 
@@ -24,6 +25,20 @@ ShareBars::ShareBars(QWidget* parent) : QWidget(parent) {
 void ShareBars::setValues(QStringList labels, std::vector<std::int64_t> values) {
     labels_ = std::move(labels);
     values_ = std::move(values);
+    // What the bars draw, for those who cannot see them.
+    double total = 0;
+    for (auto value : values_) {
+        total += static_cast<double>(std::max<std::int64_t>(value, 0));
+    }
+    QStringList parts;
+    for (size_t i = 0; i < values_.size() && i < static_cast<size_t>(labels_.size()); ++i) {
+        const auto value = std::max<std::int64_t>(values_[i], 0);
+        const long percent = total > 0 ? std::lround(100 * static_cast<double>(value) / total) : 0;
+        parts << tr("%1: %2, %3 %")
+                     .arg(labels_[static_cast<qsizetype>(i)], formatSize(value))
+                     .arg(percent);
+    }
+    setAccessibleDescription(parts.join(QStringLiteral(", ")));
     updateGeometry();
     update();
 }
@@ -81,6 +96,7 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     volumeBar = new QProgressBar(volume);
     volumeBar->setRange(0, 1000);
     volumeBar->setTextVisible(false);
+    volumeBar->setAccessibleName(tr("Space used on the home volume"));
     volumeColumn->addWidget(volumeLine);
     volumeColumn->addWidget(volumeBar);
     volumeColumn->addWidget(makeLabel(qs(varnok::Platform::current().homeDirectory().path()),
@@ -123,10 +139,12 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     auto* agesColumn = new QVBoxLayout;
     agesColumn->addWidget(makeLabel(tr("By age"), TextRole::strong, folder));
     ages = new ShareBars(folder);
+    ages->setAccessibleName(tr("Last explored folder by age"));
     agesColumn->addWidget(ages);
     auto* typesColumn = new QVBoxLayout;
     typesColumn->addWidget(makeLabel(tr("By kind"), TextRole::strong, folder));
     types = new ShareBars(folder);
+    types->setAccessibleName(tr("Last explored folder by kind"));
     typesColumn->addWidget(types);
     charts->addLayout(agesColumn, 1);
     charts->addLayout(typesColumn, 1);

@@ -40,14 +40,17 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     searchField = new QLineEdit(model_.explore().search(), this);
     searchField->setPlaceholderText(tr("Search names and paths"));
     searchField->setClearButtonEnabled(true);
+    nameField(searchField, tr("Search the largest items"));
     controls->addWidget(searchField, 1);
     kindFilter = new QComboBox(this);
+    kindFilter->setAccessibleName(tr("Kind of items to list"));
     kindFilter->addItem(tr("All kinds"));
     for (auto kind : varnok::allItemKinds) {
         kindFilter->addItem(qs(varnok::textValue(kind)));
     }
     controls->addWidget(kindFilter);
     sortOrder = new QComboBox(this);
+    sortOrder->setAccessibleName(tr("Order of the largest items"));
     for (auto sort : varnok::allItemSorts) {
         sortOrder->addItem(qs(varnok::textValue(sort)));
     }
@@ -57,6 +60,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list = new QTreeView(this);
     listModel = new NodeListModel(true, list);
     list->setModel(listModel);
+    list->setAccessibleName(tr("Largest items"));
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAlternatingRowColors(true);
@@ -75,7 +79,12 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     footer->addWidget(revealButton);
     layout->addLayout(footer);
 
-    connect(scopeButtons, &QButtonGroup::idClicked, this, [this] { refresh(); });
+    // Toggled rather than clicked, so a screen reader's press changes the scope too.
+    connect(scopeButtons, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            refresh();
+        }
+    });
     connect(kindFilter, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { refresh(); });
     connect(sortOrder, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -86,6 +95,13 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
             [this](const QModelIndex& index) { revealRow(index.row()); });
     connect(revealButton, &QPushButton::clicked, this,
             [this] { revealRow(list->currentIndex().row()); });
+    connect(list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                const FileNode* node = listModel->node(current.row());
+                revealButton->setAccessibleName(
+                    node != nullptr ? tr("Show %1 in Folder").arg(qs(node->id.path()))
+                                    : tr("Show in Folder"));
+            });
     connect(&model_.explore(), &varnok::ExploreFlow::changed, this,
             [this](varnok::ExploreFlow::Field field) {
                 using Field = varnok::ExploreFlow::Field;

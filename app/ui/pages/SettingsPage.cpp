@@ -58,6 +58,7 @@ SettingsPage::SettingsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     auto* folder = section(layout, this, tr("Default folder"),
                            tr("The folder offered first on the Explore and Duplicates pages."));
     defaultFolder = new QLineEdit(this);
+    nameField(defaultFolder, tr("Default folder to scan"));
     folder->addWidget(defaultFolder);
     folderProblem =
         makeLabel(tr("Enter a folder path that starts with / or ~."), TextRole::warning, this);

@@ -51,9 +51,9 @@ ProjectsPage::ProjectsPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     header->addSpacing(16);
     folderField_ = new QLineEdit(qs(model_.projects().projectFolder().path()), this);
     folderField_->setObjectName(QStringLiteral("projectFolder"));
-    folderField_->setAccessibleName(tr("Folder to look in"));
     folderField_->setPlaceholderText(tr("Folder to look in, for example ~/Projects"));
     folderField_->setClearButtonEnabled(true);
+    nameField(folderField_, tr("Folder to look in"));
     header->addWidget(folderField_, 1);
     chooseButton_ = makeButton(tr("Choose\u2026"), this);
     chooseButton_->setObjectName(QStringLiteral("chooseProjectFolder"));

@@ -97,6 +97,7 @@ OutcomeRow::OutcomeRow(varnok::AppModel& model, QWidget* host, varnok::Uuid repo
                             ? tr("Move back to the original path without overwriting anything")
                             : tr("Older history entry: restore manually in your file manager"));
     restore->setAccessibleDescription(restore->toolTip());
+    restore->setAccessibleName(tr("Restore %1").arg(title->text()));
     layout->addWidget(restore, 0, Qt::AlignTop);
 
     connect(showInTrash, &QPushButton::clicked, this, [this] {
@@ -395,8 +396,12 @@ HistorySheet::HistorySheet(varnok::AppModel& model, QWidget* parent)
     doneButton = addButton(tr("Done"));
     setDefaultButton(doneButton);
 
-    connect(group, &QButtonGroup::idClicked, this,
-            [this](int id) { setFilter(static_cast<Filter>(id)); });
+    // Toggled rather than clicked, so a screen reader's press chooses the filter too.
+    connect(group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && static_cast<Filter>(id) != filter_) {
+            setFilter(static_cast<Filter>(id));
+        }
+    });
     connect(refreshButton, &QPushButton::clicked, this,
             [this] { model_.recovery().loadCleanupHistory(); });
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -408,12 +413,7 @@ void HistorySheet::setFilter(Filter filter) {
     filterButtons[static_cast<int>(filter)]->setChecked(true);
     // The chosen segment carries the accent, as a segmented control does.
     for (int i = 0; i < 3; ++i) {
-        QPalette palette = this->palette();
-        if (i == static_cast<int>(filter)) {
-            palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
-            palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
-        }
-        filterButtons[i]->setPalette(palette);
+        setAccentFill(filterButtons[i], i == static_cast<int>(filter));
     }
     rebuild();
 }

@@ -6,6 +6,7 @@
 #include "app/ui/cleanup/CategoryGroup.hpp"
 #include "app/ui/cleanup/CleanupScreen.hpp"
 #include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/recovery/RecoverySheets.hpp"
@@ -424,7 +425,7 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new ui::FramedStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     QStringList args = QApplication::arguments().mid(1);
     if (args.isEmpty() || args.front().startsWith(QLatin1Char('-'))) {
         return usage();
