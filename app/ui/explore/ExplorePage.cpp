@@ -101,6 +101,10 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     controls->addWidget(colouring);
     expandBox = new QCheckBox(tr("Larger map"), this);
     controls->addWidget(expandBox);
+    apparentBox = new QCheckBox(tr("Apparent size"), this);
+    apparentBox->setToolTip(tr("Off: sizes are the space files take on disk, each hard-linked "
+                               "file once. On: the bytes files hold, counted at every path."));
+    controls->addWidget(apparentBox);
     layout->addLayout(controls);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
@@ -175,6 +179,8 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     });
     connect(expandBox, &QCheckBox::toggled, this,
             [this](bool on) { model_.explore().setMapExpanded(on); });
+    connect(apparentBox, &QCheckBox::toggled, this,
+            [this](bool on) { model_.explore().setApparentSize(on); });
     connect(map, &FolderMap::nodeClicked, this,
             [this](const FileNode& node) { model_.explore().setSelected(shallow(node)); });
     connect(map, &FolderMap::nodeActivated, this,
@@ -224,6 +230,7 @@ std::optional<varnok::Url> ExplorePage::typedFolder() const {
 void ExplorePage::exploreChanged(ExploreFlow::Field field) {
     switch (field) {
     case ExploreFlow::Field::root:
+    case ExploreFlow::Field::shownTree:
     case ExploreFlow::Field::history:
         showFolder();
         break;
@@ -233,6 +240,7 @@ void ExplorePage::exploreChanged(ExploreFlow::Field field) {
     case ExploreFlow::Field::mapMode:
     case ExploreFlow::Field::mapDepth:
     case ExploreFlow::Field::mapExpanded:
+    case ExploreFlow::Field::apparentSize:
         showMapSettings();
         break;
     case ExploreFlow::Field::activeScanURL:
@@ -327,6 +335,7 @@ void ExplorePage::showMapSettings() {
     map->setDepth(model_.explore().mapDepth());
     depthBox->setValue(model_.explore().mapDepth());
     expandBox->setChecked(model_.explore().mapExpanded());
+    apparentBox->setChecked(model_.explore().apparentSize());
     const bool listOnly = model_.explore().mapMode() == FolderMapMode::list;
     map->setVisible(!listOnly);
     listPanel_->setVisible(listOnly || !model_.explore().mapExpanded());

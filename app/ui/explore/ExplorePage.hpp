@@ -39,6 +39,8 @@ public:
     QSpinBox* depthBox;
     QComboBox* colouring;
     QCheckBox* expandBox;
+    // Off: sizes are bytes on disk, as du counts them.
+    QCheckBox* apparentBox;
     FolderMap* map;
     QTreeView* list;
     NodeListModel* listModel;

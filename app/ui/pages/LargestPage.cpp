@@ -91,6 +91,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                 using Field = varnok::ExploreFlow::Field;
                 switch (field) {
                 case Field::root:
+                case Field::shownTree:
                     // The rows point into the old tree: let go of them now, even while hidden.
                     listModel->setNodes({});
                     refreshWhenShown();
