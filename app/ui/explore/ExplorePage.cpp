@@ -324,11 +324,16 @@ void ExplorePage::fitColumns() {
         wanted[i] = std::min(fit, caps[i]);
     }
     const int room = list->viewport()->width();
-    const int others = wanted[1] + wanted[2] + wanted[3];
-    const int left = room - std::min(wanted[0], room * 45 / 100);
+    int excess = wanted[1] + wanted[2] + wanted[3] - (room - std::min(wanted[0], room * 45 / 100));
+    // The date gives way first, the kind next, the size, the figure people read, last.
+    const int floor = std::max(header->minimumSectionSize(), 60);
+    for (int i : {3, 2, 1}) {
+        const int give = std::clamp(excess, 0, std::max(wanted[i] - floor, 0));
+        wanted[i] -= give;
+        excess -= give;
+    }
     for (int i = 1; i < 4; ++i) {
-        const int width = others > left && others > 0 ? wanted[i] * left / others : wanted[i];
-        header->resizeSection(columns[i], std::max(width, header->minimumSectionSize()));
+        header->resizeSection(columns[i], wanted[i]);
     }
 }
 

@@ -147,7 +147,7 @@ void LargestPage::refresh() {
         kind = varnok::ItemKind::folders;
     }
     const FileNode& folder =
-        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().root();
+        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().shownTree();
     const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
     std::vector<const FileNode*> found = varnok::ItemIndex::find(
         folder, kind, sort, model_.explore().search().toStdString(),
