@@ -281,6 +281,7 @@ void ExplorePage::showFolder() {
         children.push_back(&child);
     }
     listModel->setNodes(std::move(children));
+    listModel->setSizeOnDisk(!model_.explore().apparentSize());
     listModel->sort(list->header()->sortIndicatorSection(), list->header()->sortIndicatorOrder());
     fitColumns();
     showLegend();

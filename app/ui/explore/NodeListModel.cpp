@@ -34,6 +34,13 @@ void NodeListModel::setNodes(std::vector<const FileNode*> nodes) {
     endResetModel();
 }
 
+void NodeListModel::setSizeOnDisk(bool onDisk) {
+    if (onDisk_ != onDisk) {
+        onDisk_ = onDisk;
+        emit headerDataChanged(Qt::Horizontal, size, size);
+    }
+}
+
 const FileNode* NodeListModel::node(int row) const {
     return row >= 0 && static_cast<size_t>(row) < nodes_.size() ? nodes_[row] : nullptr;
 }
@@ -115,7 +122,7 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
     case name:
         return tr("Name");
     case size:
-        return tr("Size");
+        return onDisk_ ? tr("On disk") : tr("Size");
     case kind:
         return tr("Kind");
     case modified:

@@ -157,6 +157,7 @@ void LargestPage::refresh() {
         found.resize(rowLimit);
     }
     listModel->setNodes(std::move(found));
+    listModel->setSizeOnDisk(!model_.explore().apparentSize());
     list->header()->setSortIndicatorShown(false);
     revealButton->setEnabled(listModel->rowCount() > 0);
     QString where = scope == inThisFolder ? qs(folder.id.path()) : tr("the explored folder");

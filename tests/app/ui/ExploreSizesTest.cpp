@@ -3,11 +3,13 @@
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/MapLegend.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
+#include "app/ui/pages/HomePage.hpp"
 #include "app/ui/pages/LargestPage.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -145,6 +147,7 @@ private slots:
         AppModel model;
         ui::ExplorePage page(model);
         ui::LargestPage largest(model);
+        ui::HomePage home(model);
         page.resize(1300, 800);
         page.show();
         largest.show();
@@ -168,6 +171,13 @@ private slots:
         // The folder holding the photo's blocks comes first, not the video.
         QVERIFY(page.listModel->node(0)->logicalSize >= 2000000);
 
+        // Home tells the same total, and the list's heading what it measures.
+        const QString total = ui::formatSize(model.explore().shownTree().logicalSize);
+        QVERIFY2(home.folderLine->text().endsWith(total + " on disk"),
+                 qPrintable(home.folderLine->text()));
+        QCOMPARE(page.listModel->headerData(NodeListModel::size, Qt::Horizontal, Qt::DisplayRole),
+                 QVariant("On disk"));
+
         // Largest lists the photo once, and ranks it above the video.
         QStringList found = column(*largest.listModel, NodeListModel::name);
         QCOMPARE(found.count("photo.jpg"), qsizetype(1));
@@ -179,6 +189,8 @@ private slots:
         QCOMPARE(videos().logicalSize, std::int64_t(64 << 20));
         QVERIFY(sizeText("Videos").startsWith(ui::formatSize(64 << 20)));
         QCOMPARE(page.listModel->node(0)->name(), std::string("Videos"));
+        QVERIFY(home.folderLine->text().endsWith(
+            ui::formatSize(model.explore().root().logicalSize) + " apparent size"));
         found = column(*largest.listModel, NodeListModel::name);
         QCOMPARE(found.value(0), QString("empty.mkv"));
         QCOMPARE(found.count("photo.jpg"), qsizetype(1));
