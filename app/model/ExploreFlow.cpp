@@ -4,6 +4,7 @@
 #include "app/model/Background.hpp"
 #include "core/scan/ScanEngine.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -45,12 +46,68 @@ std::optional<FolderMapMode> folderMapModeFromRawValue(std::string_view text) {
 namespace {
 
 FileNode folder(const std::string& path, std::int64_t size, std::vector<FileNode> children = {}) {
-    return FileNode(Url::file(path, true), true, size, 0, std::move(children), 0, 0, false, false,
-                    true);
+    return FileNode(Url::file(path, true), true, size, size, std::move(children), 0, 0, false,
+                    false, true);
 }
 
 FileNode file(const std::string& path, std::int64_t size) {
-    return FileNode(Url::file(path, false), false, size, 0, {}, 0, 0, false, false, true);
+    return FileNode(Url::file(path, false), false, size, size, {}, 0, 0, false, false, true);
+}
+
+// A copy of `root` whose `logicalSize` holds each node's bytes on disk, children largest first,
+// so the layouts, lists and searches that rank by `logicalSize` rank by disk usage.
+std::shared_ptr<const FileNode> sizedByDiskUsage(const FileNode& root) {
+    auto sized = std::make_shared<FileNode>(root);
+    sized->logicalSize = sized->allocatedSize;
+    // A heap stack: a folder chain tens of thousands of levels deep must not exhaust the stack.
+    std::vector<FileNode*> pending{sized.get()};
+    while (!pending.empty()) {
+        FileNode& node = *pending.back();
+        pending.pop_back();
+        Task::checkCancellation();
+        for (FileNode& child : node.children) {
+            child.logicalSize = child.allocatedSize;
+        }
+        std::stable_sort(
+            node.children.begin(), node.children.end(),
+            [](const FileNode& a, const FileNode& b) { return a.logicalSize > b.logicalSize; });
+        for (FileNode& child : node.children) {
+            if (!child.children.empty()) {
+                pending.push_back(&child);
+            }
+        }
+    }
+    return sized;
+}
+
+struct BucketSizes {
+    std::array<std::int64_t, 4> ages{};
+    std::array<std::int64_t, 4> types{};
+};
+
+// The scan's age and kind buckets by bytes on disk: a file with several hard links counts once
+// (its later paths hold no blocks), and a sparse file by the blocks it uses.
+BucketSizes diskBuckets(const FileNode& root) {
+    BucketSizes sizes;
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    std::vector<const FileNode*> pending{&root};
+    while (!pending.empty()) {
+        const FileNode& node = *pending.back();
+        pending.pop_back();
+        if (!node.isDirectory) {
+            const std::int64_t modified = node.identity ? node.identity->modifiedSeconds : now;
+            const double days = static_cast<double>(now - modified) / 86400.0;
+            sizes.ages[static_cast<size_t>(ScanEngine::ageBucket(days))] += node.allocatedSize;
+            sizes.types[static_cast<size_t>(ScanEngine::kindBucket(node.name()))] +=
+                node.allocatedSize;
+        }
+        for (const FileNode& child : node.children) {
+            pending.push_back(&child);
+        }
+    }
+    return sizes;
 }
 
 // A node as kept on the navigation list: without its subtree, found again in the tree by id.
@@ -79,7 +136,12 @@ private:
 } // namespace
 
 ExploreFlow::ExploreFlow(AppModel& shell)
-    : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {}
+    : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {
+    diskAges_ = ages_;
+    diskTypes_ = types_;
+    diskTree_ = sizedByDiskUsage(root_);
+    shownTree_ = diskTree_;
+}
 
 ExploreFlow::~ExploreFlow() = default;
 
@@ -137,7 +199,31 @@ FileNode ExploreFlow::sample() {
 }
 
 void ExploreFlow::setSelected(std::optional<FileNode> value) {
+    // Kept as the shown tree sizes it, whichever tree the caller found it in.
+    if (value) {
+        if (auto path = shownTree().navigationPath(value->id); path && !path->empty()) {
+            value = withoutChildren(*path->back());
+        }
+    }
     publish(selected_, std::move(value), Field::selected);
+}
+
+void ExploreFlow::setApparentSize(bool value) {
+    if (apparentSize_ == value) {
+        return;
+    }
+    apparentSize_ = value;
+    emit changed(Field::apparentSize);
+    republishShownTree();
+}
+
+void ExploreFlow::republishShownTree() {
+    shownTree_ = apparentSize_ ? nullptr : diskTree_;
+    // Views hold pointers into the shown tree: they let go of the old one on this report.
+    emit changed(Field::shownTree);
+    emit changed(Field::ages);
+    emit changed(Field::types);
+    setSelected(selected_);
 }
 
 void ExploreFlow::setSearch(QString value) {
@@ -174,6 +260,8 @@ void ExploreFlow::scanFolder(const Url& requested) {
     struct Scanned {
         ScanResult result;
         ScanHighlights highlights;
+        std::shared_ptr<const FileNode> diskTree;
+        BucketSizes diskBuckets;
     };
     worker_ = model::runInBackground(
         this, &ExploreFlow::scanToken_, token,
@@ -189,6 +277,8 @@ void ExploreFlow::scanFolder(const Url& requested) {
                 }
             });
             scanned.highlights = ScanHighlights::summarize(scanned.result.root);
+            scanned.diskTree = sizedByDiskUsage(scanned.result.root);
+            scanned.diskBuckets = diskBuckets(scanned.result.root);
             Task::checkCancellation();
             // The whole wait the user saw, summary included.
             scanned.result.duration =
@@ -206,7 +296,9 @@ void ExploreFlow::scanFolder(const Url& requested) {
                 return;
             }
             Scanned& scanned = **outcome.value;
-            flow.finishFolderScan(target, std::move(scanned.result), scanned.highlights);
+            flow.finishFolderScan(target, std::move(scanned.result), scanned.highlights,
+                                  std::move(scanned.diskTree), scanned.diskBuckets.ages,
+                                  scanned.diskBuckets.types);
         });
 }
 
@@ -217,18 +309,29 @@ void ExploreFlow::folderScanProgressArrived(const QUuid& token, const ScanProgre
     publish(progress_, progress, Field::progress);
 }
 
-void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result,
-                                   ScanHighlights highlights) {
+void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHighlights highlights,
+                                   std::shared_ptr<const FileNode> diskTree,
+                                   std::array<std::int64_t, 4> diskAges,
+                                   std::array<std::int64_t, 4> diskTypes) {
     QStringList skipped;
     for (const auto& path : result.inaccessiblePaths) {
         skipped << qText(path);
     }
     setSelected(std::nullopt);
     publish(history_, std::vector<FileNode>{}, Field::history);
+    // The old trees stay alive until every view has been told of the new one.
+    const auto oldDisk = std::move(diskTree_);
+    diskTree_ = std::move(diskTree);
+    shownTree_ = apparentSize_ ? nullptr : diskTree_;
     publish(root_, std::move(result.root), Field::root);
+    emit changed(Field::shownTree);
     publish(scanURL_, std::optional(folder), Field::scanURL);
-    publish(ages_, result.ageSizes, Field::ages);
-    publish(types_, result.typeSizes, Field::types);
+    diskAges_ = diskAges;
+    diskTypes_ = diskTypes;
+    ages_ = result.ageSizes;
+    types_ = result.typeSizes;
+    emit changed(Field::ages);
+    emit changed(Field::types);
     publish(scanHighlights_, highlights, Field::scanHighlights);
     publish(skippedPaths_, std::move(skipped), Field::skippedPaths);
     publish(duration_, result.duration, Field::duration);
@@ -244,20 +347,21 @@ void ExploreFlow::stopFolderScan() {
 }
 
 const FileNode& ExploreFlow::currentFolder() const {
+    const FileNode& tree = shownTree();
     if (history_.empty()) {
-        return root_;
+        return tree;
     }
-    if (auto path = root_.navigationPath(history_.back().id); path && !path->empty()) {
+    if (auto path = tree.navigationPath(history_.back().id); path && !path->empty()) {
         return *path->back();
     }
-    return root_;
+    return tree;
 }
 
 void ExploreFlow::openFolder(const FileNode& node) {
     if (!node.isDirectory || !node.id.isFileUrl() || node.isSymbolicLink) {
         return;
     }
-    auto path = root_.navigationPath(node.id);
+    auto path = shownTree().navigationPath(node.id);
     if (!path || path->empty()) {
         return;
     }

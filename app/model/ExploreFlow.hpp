@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,8 @@ public:
         skippedPaths,
         duration,
         scanURL,
+        apparentSize,
+        shownTree,
     };
     Q_ENUM(Field)
 
@@ -60,15 +63,23 @@ public:
     static FileNode sample();
 
     const ScanHighlights& scanHighlights() const { return scanHighlights_; }
+    // The scanned tree as the scan built it: both sizes, every path.
     const FileNode& root() const { return root_; }
+    // The tree the explorer, Largest and Home show: each node's `logicalSize` holds the size
+    // chosen by `apparentSize` (bytes on disk as du counts them, unless apparent sizes are
+    // asked for), children largest first. Same ids and shape as `root`.
+    const FileNode& shownTree() const { return shownTree_ ? *shownTree_ : root_; }
+    // Sizes are apparent (content bytes, every path) rather than bytes on disk.
+    bool apparentSize() const { return apparentSize_; }
     // The folder being scanned, while a scan runs.
     const std::optional<Url>& activeScanURL() const { return activeScanURL_; }
     const std::optional<FileNode>& selected() const { return selected_; }
     // The navigation below `root`: each entry a folder without its subtree.
     const std::vector<FileNode>& history() const { return history_; }
     const ScanProgress& progress() const { return progress_; }
-    const std::array<std::int64_t, 4>& ages() const { return ages_; }
-    const std::array<std::int64_t, 4>& types() const { return types_; }
+    // Bytes by age and kind bucket, in the measure `apparentSize` chooses.
+    const std::array<std::int64_t, 4>& ages() const { return apparentSize_ ? ages_ : diskAges_; }
+    const std::array<std::int64_t, 4>& types() const { return apparentSize_ ? types_ : diskTypes_; }
     const QString& search() const { return search_; }
     FolderMapMode mapMode() const { return mapMode_; }
     int mapDepth() const { return mapDepth_; }
@@ -85,6 +96,7 @@ public:
     void setMapMode(FolderMapMode value);
     void setMapDepth(int value);
     void setMapExpanded(bool value);
+    void setApparentSize(bool value);
 
     // Scans `folder` in the background. Refused while another folder scan runs. `progress`
     // follows it a few times a second; the result replaces the tree and resets the navigation.
@@ -93,7 +105,7 @@ public:
     void stopFolderScan();
     // Where the background scan's reports land; a report of another run is dropped.
     void folderScanProgressArrived(const QUuid& token, const ScanProgress& progress);
-    // The folder shown: the last entry of `history` found again in `root`, else `root`.
+    // The folder shown: the last entry of `history` found again in `shownTree`, else its root.
     const FileNode& currentFolder() const;
     // Opens a folder below the current one (double click); files and map groups are ignored.
     void openFolder(const FileNode& node);
@@ -106,11 +118,21 @@ signals:
 
 private:
     template <typename T> void publish(T& member, T value, Field field);
-    void finishFolderScan(const Url& folder, ScanResult result, ScanHighlights highlights);
+    void finishFolderScan(const Url& folder, ScanResult result, ScanHighlights highlights,
+                          std::shared_ptr<const FileNode> diskTree,
+                          std::array<std::int64_t, 4> diskAges,
+                          std::array<std::int64_t, 4> diskTypes);
+    void republishShownTree();
 
     AppModel& shell_;
     ScanHighlights scanHighlights_;
     FileNode root_;
+    // `root` sized by bytes on disk; shown unless apparent sizes are asked for.
+    std::shared_ptr<const FileNode> diskTree_;
+    std::shared_ptr<const FileNode> shownTree_;
+    bool apparentSize_ = false;
+    std::array<std::int64_t, 4> diskAges_{};
+    std::array<std::int64_t, 4> diskTypes_{};
     std::optional<Url> activeScanURL_;
     QUuid scanToken_;
     std::optional<FileNode> selected_;

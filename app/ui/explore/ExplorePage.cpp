@@ -3,12 +3,14 @@
 #include "app/ui/common/UiText.hpp"
 #include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/FolderMap.hpp"
+#include "app/ui/explore/MapLegend.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
 #include "platform/Platform.hpp"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,6 +21,10 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <set>
 
 namespace ombrelo::ui {
 
@@ -104,10 +110,21 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     controls->addWidget(colouring);
     expandBox = new QCheckBox(tr("Larger map"), this);
     controls->addWidget(expandBox);
+    apparentBox = new QCheckBox(tr("Apparent size"), this);
+    apparentBox->setToolTip(tr("Off: sizes are the space files take on disk, each hard-linked "
+                               "file once. On: the bytes files hold, counted at every path."));
+    controls->addWidget(apparentBox);
     layout->addLayout(controls);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    map = new FolderMap(splitter);
+    mapPanel_ = new QWidget(splitter);
+    auto* mapColumn = new QVBoxLayout(mapPanel_);
+    mapColumn->setContentsMargins(0, 0, 0, 0);
+    mapColumn->setSpacing(6);
+    map = new FolderMap(mapPanel_);
+    legend = new MapLegend(mapPanel_);
+    mapColumn->addWidget(map, 1);
+    mapColumn->addWidget(legend);
     listPanel_ = new QWidget(splitter);
     auto* panel = new QVBoxLayout(listPanel_);
     panel->setContentsMargins(0, 0, 0, 0);
@@ -119,11 +136,11 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list->setUniformRowHeights(true);
     list->setSortingEnabled(true);
     list->setAlternatingRowColors(true);
+    list->header()->setSectionResizeMode(QHeaderView::Interactive);
     list->header()->setSectionResizeMode(NodeListModel::name, QHeaderView::Stretch);
     list->header()->setStretchLastSection(false);
-    for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
-        list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    }
+    list->header()->setMinimumSectionSize(40);
+    list->viewport()->installEventFilter(this);
     list->sortByColumn(NodeListModel::size, Qt::DescendingOrder);
     panel->addWidget(list, 1);
     auto* actions = new QHBoxLayout;
@@ -133,7 +150,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     actions->addWidget(selectionLine, 1);
     actions->addWidget(revealButton);
     panel->addLayout(actions);
-    splitter->addWidget(map);
+    splitter->addWidget(mapPanel_);
     splitter->addWidget(listPanel_);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
@@ -180,9 +197,12 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
             [this](int depth) { model_.explore().setMapDepth(depth); });
     connect(colouring, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
         map->setColouring(index == 1 ? MapColouring::age : MapColouring::kind);
+        showLegend();
     });
     connect(expandBox, &QCheckBox::toggled, this,
             [this](bool on) { model_.explore().setMapExpanded(on); });
+    connect(apparentBox, &QCheckBox::toggled, this,
+            [this](bool on) { model_.explore().setApparentSize(on); });
     connect(map, &FolderMap::nodeClicked, this,
             [this](const FileNode& node) { model_.explore().setSelected(shallow(node)); });
     connect(map, &FolderMap::nodeActivated, this,
@@ -240,6 +260,7 @@ std::optional<varnok::Url> ExplorePage::typedFolder() const {
 void ExplorePage::exploreChanged(ExploreFlow::Field field) {
     switch (field) {
     case ExploreFlow::Field::root:
+    case ExploreFlow::Field::shownTree:
     case ExploreFlow::Field::history:
         showFolder();
         break;
@@ -249,6 +270,7 @@ void ExplorePage::exploreChanged(ExploreFlow::Field field) {
     case ExploreFlow::Field::mapMode:
     case ExploreFlow::Field::mapDepth:
     case ExploreFlow::Field::mapExpanded:
+    case ExploreFlow::Field::apparentSize:
         showMapSettings();
         break;
     case ExploreFlow::Field::activeScanURL:
@@ -275,9 +297,61 @@ void ExplorePage::showFolder() {
         children.push_back(&child);
     }
     listModel->setNodes(std::move(children));
+    listModel->setSizeOnDisk(!model_.explore().apparentSize());
     listModel->sort(list->header()->sortIndicatorSection(), list->header()->sortIndicatorOrder());
+    fitColumns();
+    showLegend();
     rebuildBreadcrumb();
     showSelection();
+}
+
+void ExplorePage::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        showLegend(); // the folders' hues follow the palette
+    }
+}
+
+bool ExplorePage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list->viewport() && event->type() == QEvent::Resize) {
+        fitColumns();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ExplorePage::fitColumns() {
+    // Size, kind and date fit their contents up to a cap; when the panel is narrow they give way
+    // until the names have what they need, or nearly half the row. Elided names show whole in
+    // their tooltip.
+    constexpr int columns[] = {NodeListModel::name, NodeListModel::size, NodeListModel::kind,
+                               NodeListModel::modified};
+    constexpr int caps[] = {QWIDGETSIZE_MAX, 170, 180, 150};
+    QHeaderView* header = list->header();
+    const QFontMetrics metrics(list->font());
+    // The first rows are enough to measure: a folder of a hundred thousand entries is not read
+    // whole on every resize.
+    const int rows = std::min(listModel->rowCount(), 300);
+    int wanted[4];
+    for (int i = 0; i < 4; ++i) {
+        int fit = header->sectionSizeHint(columns[i]);
+        for (int row = 0; row < rows; ++row) {
+            const QString text = listModel->index(row, columns[i]).data().toString();
+            fit = std::max(fit, metrics.horizontalAdvance(text) + 16);
+        }
+        wanted[i] = std::min(fit, caps[i]);
+    }
+    const int room = list->viewport()->width();
+    int excess = wanted[1] + wanted[2] + wanted[3] - (room - std::min(wanted[0], room * 45 / 100));
+    // The date gives way first, the kind next, the size, the figure people read, last.
+    const int floor = std::max(header->minimumSectionSize(), 60);
+    for (int i : {3, 2, 1}) {
+        const int give = std::clamp(excess, 0, std::max(wanted[i] - floor, 0));
+        wanted[i] -= give;
+        excess -= give;
+    }
+    for (int i = 1; i < 4; ++i) {
+        header->resizeSection(columns[i], wanted[i]);
+    }
 }
 
 void ExplorePage::rebuildBreadcrumb() {
@@ -345,13 +419,87 @@ void ExplorePage::showMapSettings() {
     map->setDepth(model_.explore().mapDepth());
     depthBox->setValue(model_.explore().mapDepth());
     expandBox->setChecked(model_.explore().mapExpanded());
+    apparentBox->setChecked(model_.explore().apparentSize());
     const bool listOnly = model_.explore().mapMode() == FolderMapMode::list;
     map->setVisible(!listOnly);
+    mapPanel_->setVisible(!listOnly);
     listPanel_->setVisible(listOnly || !model_.explore().mapExpanded());
     depthBox->setEnabled(!listOnly);
     // There is no map to enlarge in List mode.
     expandBox->setEnabled(!listOnly);
     colouring->setEnabled(!listOnly);
+    showLegend();
+}
+
+void ExplorePage::showLegend() {
+    const FileNode& folder = model_.explore().currentFolder();
+    const bool byAge = colouring->currentIndex() == 1;
+    // What the map can show: the levels it draws, and no more nodes than it draws shapes.
+    constexpr size_t visitLimit = 20000;
+    constexpr size_t siblingLimit = 60;
+    const int depth = std::clamp(model_.explore().mapDepth(), 1, 4);
+    std::set<std::string> groups;
+    std::array<bool, 4> ages{};
+    bool folders = false;
+    bool more = false;
+    std::vector<std::pair<const FileNode*, int>> pending;
+    for (const auto& child : folder.children) {
+        pending.emplace_back(&child, 1);
+    }
+    more = folder.children.size() > siblingLimit;
+    size_t visited = 0;
+    while (!pending.empty() && visited < visitLimit) {
+        const auto [node, level] = pending.back();
+        pending.pop_back();
+        ++visited;
+        if (node->isDirectory) {
+            folders = true;
+        }
+        if (byAge) {
+            ages[static_cast<size_t>(mapColours::ageBucketOf(*node))] = true;
+        } else if (!node->isDirectory) {
+            groups.insert(mapColours::kindGroupOf(*node));
+        }
+        if (level < depth) {
+            more = more || node->children.size() > siblingLimit;
+            for (const auto& child : node->children) {
+                pending.emplace_back(&child, level + 1);
+            }
+        }
+    }
+    const bool dark = isDark(palette());
+    std::vector<LegendEntry> entries;
+    if (byAge) {
+        const QString labels[4] = {tr("Under 30 days"), tr("30 to 180 days"),
+                                   tr("180 days to a year"), tr("Over a year")};
+        for (int i = 0; i < 4; ++i) {
+            if (ages[static_cast<size_t>(i)]) {
+                entries.push_back({labels[i], mapColours::ofAge(i), {}});
+            }
+        }
+    } else {
+        if (folders) {
+            entries.push_back(
+                {tr("Folders, a hue for each"),
+                 mapColours::ofFolder(0, 1, dark),
+                 {mapColours::ofFolder(1, 1, dark), mapColours::ofFolder(2, 1, dark)}});
+        }
+        const std::pair<const char*, QString> named[] = {
+            {"Video", tr("Videos")},       {"Audio", tr("Audio")},      {"Image", tr("Images")},
+            {"Document", tr("Documents")}, {"Archive", tr("Archives")}, {"Code", tr("Code")},
+            {"Text", tr("Text")},          {"Font", tr("Fonts")},       {"Program", tr("Programs")},
+            {"Other", tr("Other files")},
+        };
+        for (const auto& [group, label] : named) {
+            if (groups.count(group) > 0) {
+                entries.push_back({label, mapColours::ofKindGroup(group), {}});
+            }
+        }
+    }
+    if (more) {
+        entries.push_back({tr("More items"), mapColours::ofGroup(dark), {}});
+    }
+    legend->setEntries(std::move(entries));
 }
 
 void ExplorePage::showProgress() {

@@ -19,6 +19,7 @@ class QTreeView;
 namespace ombrelo::ui {
 
 class FolderMap;
+class MapLegend;
 class NodeListModel;
 
 // Scans any folder and shows it as a map beside a sortable list; double clicks open folders,
@@ -39,7 +40,11 @@ public:
     QSpinBox* depthBox;
     QComboBox* colouring;
     QCheckBox* expandBox;
+    // Off: sizes are bytes on disk, as du counts them.
+    QCheckBox* apparentBox;
     FolderMap* map;
+    // The colours in use on the map, under it.
+    MapLegend* legend;
     QTreeView* list;
     NodeListModel* listModel;
     QPushButton* revealButton;
@@ -49,16 +54,23 @@ public:
     // The folder field's text as a folder to scan, or nothing when it is not a usable path.
     std::optional<varnok::Url> typedFolder() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    void fitColumns();
     void exploreChanged(varnok::ExploreFlow::Field field);
     void showFolder();
     void showSelection();
     void showMapSettings();
+    void showLegend();
     void showProgress();
     void showSkipped();
     void rebuildBreadcrumb();
 
     varnok::AppModel& model_;
+    QWidget* mapPanel_;
     QWidget* listPanel_;
     QTimer* ticker_;
     QElapsedTimer elapsed_;

@@ -4,6 +4,7 @@
 #include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/FolderMapAccessible.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
+#include "app/ui/explore/MapColours.hpp"
 #include "core/layout/BubbleLayout.hpp"
 #include "core/layout/FlameLayout.hpp"
 #include "core/layout/SunburstLayout.hpp"
@@ -209,33 +210,18 @@ void FolderMap::layOut() {
 QColor FolderMap::fill(const Shape& shape) const {
     const bool dark = isDark(palette());
     if (varnok::isLayoutGroup(*shape.node)) {
-        return dark ? QColor(88, 90, 98) : QColor(196, 198, 204);
+        return mapColours::ofGroup(dark);
     }
-    const double lift = std::min(shape.depth - 1, 3) * 0.07;
     if (colouring_ == MapColouring::age) {
-        static const QColor ages[4] = {QColor(52, 168, 120), QColor(120, 176, 70),
-                                       QColor(226, 160, 50), QColor(214, 92, 70)};
-        int bucket = 3;
-        if (shape.node->identity) {
-            const double days =
-                (QDateTime::currentSecsSinceEpoch() - shape.node->identity->modifiedSeconds) /
-                86400.0;
-            bucket = varnok::ScanEngine::ageBucket(days);
-        }
-        QColor colour = ages[bucket];
-        return shape.node->isDirectory ? colour.lighter(115 + static_cast<int>(lift * 100))
-                                       : colour;
+        // Folders a shade lighter than files, deeper ones lighter still.
+        const QColor colour = mapColours::ofAge(mapColours::ageBucketOf(*shape.node));
+        const int lift = std::min(shape.depth - 1, 3) * 7;
+        return shape.node->isDirectory ? colour.lighter(115 + lift) : colour;
     }
     if (!shape.node->isDirectory) {
-        static const QColor kinds[4] = {QColor(66, 133, 220), QColor(160, 90, 200),
-                                        QColor(60, 160, 110), QColor(128, 134, 146)};
-        return kinds[varnok::ScanEngine::kindBucket(shape.node->name())];
+        return mapColours::ofKindGroup(mapColours::kindGroupOf(*shape.node));
     }
-    // Each first-level folder keeps one hue down its branch; deeper levels are lighter.
-    static const int hues[8] = {210, 150, 30, 280, 0, 185, 50, 330};
-    const int hue = hues[shape.branch % 8];
-    const double lightness = (dark ? 0.36 : 0.62) + lift;
-    return QColor::fromHslF(hue / 360.0, dark ? 0.45 : 0.55, std::min(lightness, 0.85));
+    return mapColours::ofFolder(shape.branch, shape.depth, dark);
 }
 
 void FolderMap::paintShapes(QPainter& painter) const {

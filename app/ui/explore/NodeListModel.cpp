@@ -1,14 +1,13 @@
 #include "app/ui/explore/NodeListModel.hpp"
 
 #include "app/ui/common/UiText.hpp"
-#include "core/layout/LayoutGroup.hpp"
-#include "core/scan/ItemKind.hpp"
-#include "core/scan/ScanEngine.hpp"
+#include "core/kinds/MimeDatabase.hpp"
 
 #include <QDateTime>
 #include <QLocale>
 
 #include <algorithm>
+#include <map>
 
 namespace ombrelo::ui {
 
@@ -35,6 +34,13 @@ void NodeListModel::setNodes(std::vector<const FileNode*> nodes) {
     endResetModel();
 }
 
+void NodeListModel::setSizeOnDisk(bool onDisk) {
+    if (onDisk_ != onDisk) {
+        onDisk_ = onDisk;
+        emit headerDataChanged(Qt::Horizontal, size, size);
+    }
+}
+
 const FileNode* NodeListModel::node(int row) const {
     return row >= 0 && static_cast<size_t>(row) < nodes_.size() ? nodes_[row] : nullptr;
 }
@@ -55,23 +61,8 @@ QString NodeListModel::kindText(const FileNode& node) {
     if (node.isDirectory) {
         return tr("Folder");
     }
-    QString bucket;
-    switch (varnok::ScanEngine::kindBucket(node.name())) {
-    case 0:
-        bucket = tr("Code");
-        break;
-    case 1:
-        bucket = tr("Media");
-        break;
-    case 2:
-        bucket = tr("Document");
-        break;
-    default:
-        bucket = tr("Other");
-        break;
-    }
-    const QString extension = qs(varnok::fileExtension(node)).toUpper();
-    return extension.isEmpty() ? bucket : tr("%1 \u00b7 %2").arg(bucket, extension);
+    return QString::fromStdString(
+        varnok::MimeDatabase::shared().kindOfFile(node.name()).description);
 }
 
 int NodeListModel::rowCount(const QModelIndex& parent) const {
@@ -91,7 +82,9 @@ QVariant NodeListModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     }
     if (role == Qt::ToolTipRole) {
-        return qs(item->id.path());
+        // The whole name, however narrow its column, and where it is.
+        return index.column() == name ? qs(item->name()) + QLatin1Char('\n') + qs(item->id.path())
+                                      : qs(item->id.path());
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -129,7 +122,7 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
     case name:
         return tr("Name");
     case size:
-        return tr("Size");
+        return onDisk_ ? tr("On disk") : tr("Size");
     case kind:
         return tr("Kind");
     case modified:
@@ -142,12 +135,19 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 void NodeListModel::sort(int column, Qt::SortOrder order) {
-    auto less = [column](const FileNode* a, const FileNode* b) {
+    // Each kind is looked up once, not at every comparison.
+    std::map<const FileNode*, QString> kinds;
+    if (column == kind) {
+        for (const FileNode* node : nodes_) {
+            kinds.emplace(node, kindText(*node));
+        }
+    }
+    auto less = [column, &kinds](const FileNode* a, const FileNode* b) {
         switch (column) {
         case size:
             return a->logicalSize < b->logicalSize;
         case kind:
-            return kindText(*a) < kindText(*b);
+            return kinds.at(a) < kinds.at(b);
         case modified:
             return modifiedAt(*a) < modifiedAt(*b);
         case location:

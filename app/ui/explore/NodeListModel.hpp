@@ -18,6 +18,8 @@ public:
     explicit NodeListModel(bool withLocation, QObject* parent = nullptr);
 
     void setNodes(std::vector<const varnok::FileNode*> nodes);
+    // The size column's heading: what the sizes measure.
+    void setSizeOnDisk(bool onDisk);
     const varnok::FileNode* node(int row) const;
     // The row showing `url`, or -1.
     int rowOf(const varnok::Url& url) const;
@@ -34,6 +36,7 @@ private:
     bool withLocation_;
     std::vector<const varnok::FileNode*> nodes_;
     std::int64_t total_ = 0;
+    bool onDisk_ = false;
 };
 
 } // namespace ombrelo::ui

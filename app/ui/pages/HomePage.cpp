@@ -203,9 +203,15 @@ void HomePage::refresh() {
 
     const bool demo = model_.explore().isSample();
     sampleMark->setVisible(demo);
-    folderLine->setText(demo || !model_.explore().scanURL()
-                            ? tr("Illustrative figures until a folder is explored.")
-                            : qs(model_.explore().scanURL()->path()));
+    // The same total as the explorer shows, in the measure it uses.
+    const QString explored =
+        model_.explore().apparentSize()
+            ? tr("%1 apparent size").arg(formatSize(model_.explore().shownTree().logicalSize))
+            : tr("%1 on disk").arg(formatSize(model_.explore().shownTree().logicalSize));
+    folderLine->setText(
+        demo || !model_.explore().scanURL()
+            ? tr("Illustrative figures until a folder is explored.")
+            : tr("%1 \u00b7 %2").arg(qs(model_.explore().scanURL()->path()), explored));
     const auto& a = model_.explore().ages();
     ages->setValues(
         {tr("Under 30 days"), tr("30 to 180 days"), tr("180 days to a year"), tr("Over a year")},

@@ -107,6 +107,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                 using Field = varnok::ExploreFlow::Field;
                 switch (field) {
                 case Field::root:
+                case Field::shownTree:
                     // The rows point into the old tree: let go of them now, even while hidden.
                     listModel->setNodes({});
                     refreshWhenShown();
@@ -162,7 +163,7 @@ void LargestPage::refresh() {
         kind = varnok::ItemKind::folders;
     }
     const FileNode& folder =
-        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().root();
+        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().shownTree();
     const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
     std::vector<const FileNode*> found = varnok::ItemIndex::find(
         folder, kind, sort, model_.explore().search().toStdString(),
@@ -172,6 +173,7 @@ void LargestPage::refresh() {
         found.resize(rowLimit);
     }
     listModel->setNodes(std::move(found));
+    listModel->setSizeOnDisk(!model_.explore().apparentSize());
     list->header()->setSortIndicatorShown(false);
     revealButton->setEnabled(listModel->rowCount() > 0);
     QString where = scope == inThisFolder ? qs(folder.id.path()) : tr("the explored folder");

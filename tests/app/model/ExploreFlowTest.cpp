@@ -79,6 +79,7 @@ private slots:
         QCOMPARE(model.explore().scanURL(), std::optional<Url>(Url::file(top, true)));
         QCOMPARE(namesOf(model.explore().root()), (std::vector<std::string>{"Movies", "Projects"}));
         QCOMPARE(model.explore().scanHighlights().fileCount, std::int64_t(3));
+        model.explore().setApparentSize(true); // the bytes the files hold
         QCOMPARE(model.explore().ages()[0], std::int64_t(12001));
         QCOMPARE(model.explore().types()[0] + model.explore().types()[1] +
                      model.explore().types()[2] + model.explore().types()[3],

@@ -1,0 +1,96 @@
+#include "app/ui/explore/MapLegend.hpp"
+
+#include <QPainter>
+#include <QStringList>
+
+namespace ombrelo::ui {
+
+namespace {
+
+constexpr int swatch = 12;
+constexpr int gap = 6;
+constexpr int spacing = 16;
+
+} // namespace
+
+MapLegend::MapLegend(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setAccessibleName(tr("Map colours"));
+}
+
+void MapLegend::setEntries(std::vector<LegendEntry> entries) {
+    entries_ = std::move(entries);
+    QStringList meanings;
+    for (const auto& entry : entries_) {
+        meanings << entry.label;
+    }
+    setAccessibleDescription(meanings.join(QStringLiteral(", ")));
+    updateGeometry();
+    update();
+}
+
+std::vector<QRect> MapLegend::arrange(int width) const {
+    std::vector<QRect> boxes;
+    const QFontMetrics metrics(font());
+    const int line = std::max(metrics.height(), swatch);
+    int x = 0;
+    int y = 0;
+    for (const auto& entry : entries_) {
+        const int w = swatch + gap + metrics.horizontalAdvance(entry.label);
+        if (x > 0 && x + w > width) {
+            x = 0;
+            y += line + 4;
+        }
+        boxes.emplace_back(x, y, w, line);
+        x += w + spacing;
+    }
+    return boxes;
+}
+
+QSize MapLegend::sizeHint() const {
+    const auto boxes = arrange(QWIDGETSIZE_MAX);
+    return {boxes.empty() ? 0 : boxes.back().right() + 1, heightForWidth(QWIDGETSIZE_MAX)};
+}
+
+QSize MapLegend::minimumSizeHint() const {
+    return {0, heightForWidth(width() > 0 ? width() : 400)};
+}
+
+int MapLegend::heightForWidth(int width) const {
+    const auto boxes = arrange(width);
+    return boxes.empty() ? 0 : boxes.back().bottom() + 1;
+}
+
+void MapLegend::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const auto boxes = arrange(width());
+    const QColor edge = palette().color(QPalette::WindowText);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const LegendEntry& entry = entries_[i];
+        const QRect& box = boxes[i];
+        const QRectF square(box.x() + 0.5, box.center().y() - swatch / 2.0 + 0.5, swatch - 1,
+                            swatch - 1);
+        std::vector<QColor> colours{entry.colour};
+        colours.insert(colours.end(), entry.more.begin(), entry.more.end());
+        // Several hues share the square in vertical stripes.
+        const double stripe = square.width() / static_cast<double>(colours.size());
+        painter.setPen(Qt::NoPen);
+        for (size_t c = 0; c < colours.size(); ++c) {
+            painter.setBrush(colours[c]);
+            painter.drawRect(QRectF(square.x() + c * stripe, square.y(), stripe, square.height()));
+        }
+        // A faint frame keeps pale swatches apart from the background in both palettes.
+        QColor frame = edge;
+        frame.setAlphaF(0.35);
+        painter.setPen(QPen(frame, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(square);
+        painter.setPen(edge);
+        painter.drawText(
+            QRect(box.x() + swatch + gap, box.y(), box.width() - swatch - gap, box.height()),
+            Qt::AlignLeft | Qt::AlignVCenter, entry.label);
+    }
+}
+
+} // namespace ombrelo::ui
