@@ -3,9 +3,11 @@
 #include "app/model/AppModel.hpp"
 #include "app/model/Background.hpp"
 #include "core/scan/ScanEngine.hpp"
+#include "core/snapshot/ScanArchive.hpp"
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 
 namespace varnok {
@@ -252,30 +254,49 @@ void ExploreFlow::scanFolder(const Url& requested) {
         shell_.setError(tr("The scan location must not be a symbolic link."));
         return;
     }
+    runTree(target, std::nullopt);
+}
+
+void ExploreFlow::loadScan(const std::string& file) {
+    if (activeScanURL_) {
+        return;
+    }
+    runTree(Url::file(file, false), file);
+}
+
+void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::string> savedFile) {
     const QUuid token = QUuid::createUuid();
     scanToken_ = token;
     publish(progress_, ScanProgress{}, Field::progress);
-    publish(activeScanURL_, std::optional(target), Field::activeScanURL);
+    publish(activeScanURL_, std::optional(shownWhileRunning), Field::activeScanURL);
     QPointer<ExploreFlow> self(this);
     struct Scanned {
         ScanResult result;
         ScanHighlights highlights;
         std::shared_ptr<const FileNode> diskTree;
         BucketSizes diskBuckets;
+        std::int64_t takenAt = 0;
     };
     worker_ = model::runInBackground(
         this, &ExploreFlow::scanToken_, token,
-        [self, target, token] {
+        [self, target = shownWhileRunning, savedFile, token] {
             Throttle throttle;
             const auto started = std::chrono::steady_clock::now();
             Scanned scanned;
-            scanned.result = ScanEngine::scan(target, [&](const ScanProgress& progress) {
-                if (throttle.due()) {
-                    post(self, [token, progress](ExploreFlow& flow) {
-                        flow.folderScanProgressArrived(token, progress);
-                    });
-                }
-            });
+            if (savedFile) {
+                SavedScan saved = ScanArchive::load(*savedFile);
+                scanned.result = std::move(saved.result);
+                scanned.takenAt = saved.takenAt;
+            } else {
+                scanned.takenAt = static_cast<std::int64_t>(std::time(nullptr));
+                scanned.result = ScanEngine::scan(target, [&](const ScanProgress& progress) {
+                    if (throttle.due()) {
+                        post(self, [token, progress](ExploreFlow& flow) {
+                            flow.folderScanProgressArrived(token, progress);
+                        });
+                    }
+                });
+            }
             scanned.highlights = ScanHighlights::summarize(scanned.result.root);
             scanned.diskTree = sizedByDiskUsage(scanned.result.root);
             scanned.diskBuckets = diskBuckets(scanned.result.root);
@@ -285,7 +306,7 @@ void ExploreFlow::scanFolder(const Url& requested) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             return std::make_shared<Scanned>(std::move(scanned));
         },
-        [target](ExploreFlow& flow, model::Outcome<std::shared_ptr<Scanned>> outcome) {
+        [savedFile](ExploreFlow& flow, model::Outcome<std::shared_ptr<Scanned>> outcome) {
             flow.worker_.reset();
             flow.publish(flow.activeScanURL_, std::optional<Url>(), Field::activeScanURL);
             if (outcome.cancelled) {
@@ -296,9 +317,42 @@ void ExploreFlow::scanFolder(const Url& requested) {
                 return;
             }
             Scanned& scanned = **outcome.value;
-            flow.finishFolderScan(target, std::move(scanned.result), scanned.highlights,
+            // A saved scan shows the folder it was taken of.
+            const Url folder = scanned.result.root.id;
+            flow.takenAt_ = scanned.takenAt;
+            flow.finishFolderScan(folder, std::move(scanned.result), scanned.highlights,
                                   std::move(scanned.diskTree), scanned.diskBuckets.ages,
                                   scanned.diskBuckets.types);
+            flow.publish(flow.savedScanFile_,
+                         savedFile ? std::optional(QString::fromStdString(*savedFile))
+                                   : std::optional<QString>(),
+                         Field::savedScanFile);
+        });
+}
+
+void ExploreFlow::saveScan(const std::string& file) {
+    if (isSample() || saver_) {
+        return;
+    }
+    // The scanned tree, with both sizes of every path: what ncdu and gdu read back.
+    auto tree = std::make_shared<ScanResult>();
+    tree->root = root_;
+    const std::int64_t takenAt = takenAt_;
+    const QUuid token = QUuid::createUuid();
+    saveToken_ = token;
+    saver_ = model::runInBackground(
+        this, &ExploreFlow::saveToken_, token,
+        [tree, takenAt, file] {
+            ScanArchive::save(*tree, takenAt, file);
+            return true;
+        },
+        [file](ExploreFlow& flow, model::Outcome<bool> outcome) {
+            flow.saver_.reset();
+            if (outcome.value) {
+                flow.shell_.setNote(tr("Saved the scan to %1.").arg(qText(file)));
+            } else if (!outcome.cancelled) {
+                flow.shell_.setError(outcome.failure.value_or(tr("The scan was not saved.")));
+            }
         });
 }
 

@@ -53,6 +53,7 @@ public:
         scanURL,
         apparentSize,
         shownTree,
+        savedScanFile,
     };
     Q_ENUM(Field)
 
@@ -101,6 +102,13 @@ public:
     // Scans `folder` in the background. Refused while another folder scan runs. `progress`
     // follows it a few times a second; the result replaces the tree and resets the navigation.
     void scanFolder(const Url& folder);
+    // Reads a scan saved by Ombrelo, `ncdu -o` or `gdu -o` in the background and shows it as a
+    // folder scan would be shown; a file that is not such a scan is an error, nothing changes.
+    void loadScan(const std::string& file);
+    // Writes the scanned tree in ncdu's export format (gzip when the name ends in ".gz").
+    void saveScan(const std::string& file);
+    // The file the shown tree was read from; nothing for a scan made here.
+    const std::optional<QString>& savedScanFile() const { return savedScanFile_; }
     // Cancels the running folder scan; nothing of it is published afterwards.
     void stopFolderScan();
     // Where the background scan's reports land; a report of another run is dropped.
@@ -123,6 +131,7 @@ private:
                           std::array<std::int64_t, 4> diskAges,
                           std::array<std::int64_t, 4> diskTypes);
     void republishShownTree();
+    void runTree(const Url& shownWhileRunning, std::optional<std::string> savedFile);
 
     AppModel& shell_;
     ScanHighlights scanHighlights_;
@@ -148,6 +157,11 @@ private:
     double duration_ = 0;
     std::optional<Url> scanURL_;
     std::optional<TaskHandle> worker_;
+    // When the shown tree was scanned, seconds since 1970 (0 when a saved file did not say).
+    std::int64_t takenAt_ = 0;
+    std::optional<QString> savedScanFile_;
+    QUuid saveToken_;
+    std::optional<TaskHandle> saver_;
 };
 
 } // namespace varnok

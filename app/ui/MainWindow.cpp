@@ -1,5 +1,7 @@
 #include "app/ui/MainWindow.hpp"
 
+#include "app/model/ExploreFlow.hpp"
+
 #include "app/ui/PageStack.hpp"
 #include "app/ui/cleanup/CleanupScreen.hpp"
 #include "app/ui/cleanup/Sheets.hpp"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QMenuBar>
 
 namespace ombrelo::ui {
@@ -44,6 +47,26 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
             model_.setShowPathScan(true);
         }
     });
+    openScanAction_ = file->addAction(tr("Open Scan\u2026"));
+    connect(openScanAction_, &QAction::triggered, this, [this] {
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, tr("Open a saved scan"), QString(),
+                                         tr("Saved scans (*.json *.gz *.json.gz);;All files (*)"));
+        if (!chosen.isEmpty() && model_.canStartCleanScan()) {
+            model_.setPage(varnok::AppPage::explore);
+            model_.explore().loadScan(chosen.toStdString());
+        }
+    });
+    saveScanAction_ = file->addAction(tr("Save Scan\u2026"));
+    connect(saveScanAction_, &QAction::triggered, this, [this] {
+        const QString chosen = QFileDialog::getSaveFileName(
+            this, tr("Save the explored scan"), QStringLiteral("scan.json.gz"),
+            tr("Saved scans, compressed (*.json.gz);;Saved scans (*.json)"));
+        if (!chosen.isEmpty()) {
+            model_.explore().saveScan(chosen.toStdString());
+        }
+    });
+    connect(&model_.explore(), &varnok::ExploreFlow::changed, this, [this] { sync(); });
     file->addSeparator();
     searchAction_ = file->addAction(tr("Search Largest Items"));
     searchAction_->setShortcut(QKeySequence::Find);
@@ -203,6 +226,10 @@ QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
 void MainWindow::sync() {
     scanAction_->setEnabled(model_.canStartCleanScan());
     scanFolderAction_->setEnabled(model_.canStartCleanScan());
+    openScanAction_->setEnabled(model_.canStartCleanScan());
+    // Only a tree scanned or loaded here can be saved; the sample is not a scan.
+    saveScanAction_->setEnabled(!model_.explore().isSample() &&
+                                !model_.explore().activeScanURL().has_value());
 
     for (Binding& binding : bindings_) {
         bool active = binding.active();

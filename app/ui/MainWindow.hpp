@@ -28,6 +28,7 @@ public:
     QAction* searchAction() const { return searchAction_; }
     QAction* scanAction() const { return scanAction_; }
     QAction* scanFolderAction() const { return scanFolderAction_; }
+    QAction* saveScanAction() const { return saveScanAction_; }
     // The sheet or alert of a model member while it is open, else null. Names: "accessIntro",
     // "history", "pathScan", "confirmation", "result", "message", "failure".
     QDialog* sheet(const QString& name) const;
@@ -60,6 +61,8 @@ private:
     QAction* searchAction_;
     QAction* scanAction_;
     QAction* scanFolderAction_;
+    QAction* openScanAction_;
+    QAction* saveScanAction_;
     std::vector<Binding> bindings_;
 };
 

@@ -105,6 +105,47 @@ private slots:
         QCOMPARE(model.explore().currentFolder().id, model.explore().root().id);
     }
 
+    void aSavedScanComesBackAsTheScanShowedIt() {
+        ScratchHome h;
+        const std::string top = h.home + "/top";
+        writeFile(top + "/Projects/app/main.cpp", std::string(3000, 'c'));
+        writeFile(top + "/Movies/clip.mov", std::string(9000, 'm'));
+        const std::string saved = h.home + "/top-scan.json.gz";
+        {
+            ModelFixture f;
+            AppModel& model = *f.model;
+            model.explore().saveScan(saved); // the sample is not a scan
+            QVERIFY(!exists(saved));
+            model.explore().scanFolder(Url::file(top, true));
+            QVERIFY(settleExplore(model));
+            model.explore().saveScan(saved);
+            QTRY_VERIFY(model.note().has_value());
+            QCOMPARE(model.error(), std::nullopt);
+        }
+
+        ModelFixture f;
+        AppModel& model = *f.model;
+        writeFile(h.home + "/not-a-scan.json", "{\"files\": 3}");
+        model.explore().loadScan(h.home + "/not-a-scan.json");
+        QVERIFY(settleExplore(model));
+        QVERIFY(model.error().has_value() && model.explore().isSample());
+        model.setError(std::nullopt);
+
+        model.explore().loadScan(saved);
+        QVERIFY(settleExplore(model));
+        QCOMPARE(model.error(), std::nullopt);
+        QCOMPARE(model.explore().scanURL()->withDirectoryForm(false).path(), top);
+        QCOMPARE(model.explore().savedScanFile(), std::optional(QString::fromStdString(saved)));
+        QCOMPARE(namesOf(model.explore().root()), (std::vector<std::string>{"Movies", "Projects"}));
+        model.explore().setApparentSize(true);
+        QCOMPARE(model.explore().shownTree().logicalSize, std::int64_t(12000));
+
+        // A scan made here forgets the file again.
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(settleExplore(model));
+        QCOMPARE(model.explore().savedScanFile(), std::nullopt);
+    }
+
     void folderScanRefusalsAndFailuresAreMessages() {
         ScratchHome h;
         std::filesystem::create_directories(h.home + "/real");
