@@ -306,7 +306,8 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             return std::make_shared<Scanned>(std::move(scanned));
         },
-        [savedFile](ExploreFlow& flow, model::Outcome<std::shared_ptr<Scanned>> outcome) {
+        [savedFile, target = shownWhileRunning](ExploreFlow& flow,
+                                                model::Outcome<std::shared_ptr<Scanned>> outcome) {
             flow.worker_.reset();
             flow.publish(flow.activeScanURL_, std::optional<Url>(), Field::activeScanURL);
             if (outcome.cancelled) {
@@ -318,7 +319,7 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
             }
             Scanned& scanned = **outcome.value;
             // A saved scan shows the folder it was taken of.
-            const Url folder = scanned.result.root.id;
+            const Url folder = savedFile ? scanned.result.root.id : target;
             flow.takenAt_ = scanned.takenAt;
             flow.finishFolderScan(folder, std::move(scanned.result), scanned.highlights,
                                   std::move(scanned.diskTree), scanned.diskBuckets.ages,
