@@ -507,6 +507,7 @@ int runClean(const std::vector<std::string>& raw) {
                     queue.add(candidate);
                     continue;
                 }
+                apps.erase(std::unique(apps.begin(), apps.end()), apps.end());
                 if (!toldLeftOut) {
                     std::printf("Left out while their applications are running:\n");
                     toldLeftOut = true;

@@ -5,6 +5,7 @@
 #include "platform/Platform.hpp"
 #include "platform/RunningApplications.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -76,8 +77,11 @@ int runCleanupScan(const std::vector<std::string>& raw) {
         }
         const std::vector<varnok::RunningApplication> running =
             varnok::RunningApplications::current();
+        // One name per app: two instances of Slack are still one app to close.
         auto owners = [&](const varnok::CleanupCandidate& candidate) {
-            return varnok::ConsumerCleanup::runningApps(candidate, home, running);
+            auto names = varnok::ConsumerCleanup::runningApps(candidate, home, running);
+            names.erase(std::unique(names.begin(), names.end()), names.end());
+            return names;
         };
 
         if (args.has("json")) {

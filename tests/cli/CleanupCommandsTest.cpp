@@ -63,7 +63,10 @@ TEST(CleanupScanCommand, ListsCandidatesWithTheirRunningAppsAndWritesNothing) {
     writeFile(home + "/Library/Application Support/Slack/Cache/data", std::string(100, 's'));
     setModifiedSecondsAgo(writeFile(home + "/Library/Logs/old.log", "log"), 40 * 86400.0);
     const auto before = snapshot(home);
+    // Two instances of one app: one app to close.
+    TempDir other;
     FakeSlack slack(dir);
+    FakeSlack secondSlack(other);
 
     auto run = runCli({"cleanup-scan", "--json", "--home", home});
     ASSERT_EQ(run.exitCode, 0) << run.err;
