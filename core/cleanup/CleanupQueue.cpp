@@ -44,20 +44,7 @@ void CleanupQueue::add(const CleanupCandidate& candidate) {
         ++end;
     }
     if (!inside.empty()) {
-        size_t kept = 0;
-        for (size_t i = 0; i < items_.size(); ++i) {
-            if (inside.count(paths_[i]) != 0) {
-                continue;
-            }
-            if (kept != i) {
-                items_[kept] = std::move(items_[i]);
-                paths_[kept] = std::move(paths_[i]);
-            }
-            ++kept;
-        }
-        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(kept), items_.end());
-        paths_.erase(paths_.begin() + static_cast<std::ptrdiff_t>(kept), paths_.end());
-        inside.clear();
+        dropWhere([&](size_t i) { return inside.count(paths_[i]) != 0; });
         queued_.erase(after, end);
     }
     queued_.insert(path);
@@ -66,10 +53,20 @@ void CleanupQueue::add(const CleanupCandidate& candidate) {
 }
 
 void CleanupQueue::remove(const Url& url) {
+    dropWhere([&](size_t i) {
+        if (items_[i].node.id != url) {
+            return false;
+        }
+        queued_.erase(paths_[i]);
+        return true;
+    });
+}
+
+template <typename Drop> void CleanupQueue::dropWhere(Drop drop) {
+    // One pass that keeps the order of the items and of their paths in step.
     size_t kept = 0;
     for (size_t i = 0; i < items_.size(); ++i) {
-        if (items_[i].node.id == url) {
-            queued_.erase(paths_[i]);
+        if (drop(i)) {
             continue;
         }
         if (kept != i) {

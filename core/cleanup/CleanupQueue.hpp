@@ -36,6 +36,9 @@ private:
         bool operator()(std::string_view a, std::string_view b) const;
     };
 
+    // Drops the items whose index `drop` accepts, keeping the others in order.
+    template <typename Drop> void dropWhere(Drop drop);
+
     std::vector<CleanupCandidate> items_;
     // The standardized path of each item, in the order of `items_`.
     std::vector<std::string> paths_;
