@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -63,6 +66,28 @@ void syncFolder(const std::string& path) {
     }
 }
 
+// Opens `path` (absolute, standardized) only if no symbolic link lies anywhere on the way: one
+// system call where realpath makes two or three per component, and restoring thousands of items
+// asks this several times per item. `error` is 0, or why it failed: ELOOP for a link, ENOENT
+// for a missing part reached without links, anything else (ENOSYS on older kernels) undecided.
+struct LinkFreeEntry {
+    int error = 0;
+    bool isFolder = false;
+};
+
+LinkFreeEntry openLinkFree(const std::string& path) {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    Descriptor entry(
+        static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+    struct stat record {};
+    if (entry.get() < 0 || ::fstat(entry.get(), &record) != 0) {
+        return {errno, false};
+    }
+    return {0, S_ISDIR(record.st_mode)};
+}
+
 } // namespace
 
 std::unique_ptr<DirectoryEnumerator> LinuxPlatform::enumerator(const Url& root,
@@ -76,11 +101,26 @@ Url LinuxPlatform::resolvingSymlinks(const Url& url) {
     }
     // "." and ".." are left to the system: after a link, ".." leads to the parent of its target.
     std::string path = url.path();
+    const bool standardized = PathText::standardize(path) == path;
     std::string resolved;
     // Resolve the longest existing prefix; keep the missing rest as written.
     std::string head = path;
     std::string tail;
     for (;;) {
+        if (standardized) {
+            const LinkFreeEntry entry = openLinkFree(head);
+            if (entry.error == 0 && tail.empty()) {
+                return Url::file(path, entry.isFolder);
+            }
+            if (entry.error == 0) {
+                return Url::file(path, url.hasDirectoryPath());
+            }
+            if (entry.error == ENOENT && head != "/") {
+                tail = "/" + PathText::lastComponent(head) + tail;
+                head = PathText::parent(head);
+                continue;
+            }
+        }
         char buffer[PATH_MAX];
         if (::realpath(head.c_str(), buffer) != nullptr) {
             resolved = PathText::standardize(std::string(buffer) + tail);

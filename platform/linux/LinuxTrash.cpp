@@ -237,9 +237,22 @@ Descriptor openSubfolder(const ChosenTrash& trash, const char* name, dev_t devic
 // The trash folder whose files/ folder strictly contains `path` (symbolic links resolved), and
 // the name of the top-level entry there.
 std::optional<std::pair<std::string, std::string>> trashHolding(const std::string& path) {
+    auto within =
+        [&](const std::string& trash) -> std::optional<std::pair<std::string, std::string>> {
+        std::string files = join(trash, "files");
+        if (!PathText::isInside(path, files)) {
+            return std::nullopt;
+        }
+        std::string rest = path.substr(files.size() + 1);
+        return std::make_pair(trash, rest.substr(0, rest.find('/')));
+    };
     LinuxPlatform platform;
-    std::vector<std::string> trashes{
-        platform.resolvingSymlinks(Url::file(LinuxTrash::homeTrashPath(), true)).path()};
+    // The home Trash first: it holds nearly everything, and finding a volume's top folder costs
+    // a stat per ancestor.
+    if (auto held = within(
+            platform.resolvingSymlinks(Url::file(LinuxTrash::homeTrashPath(), true)).path())) {
+        return held;
+    }
     if (auto device = deviceOfNearestExisting(path)) {
         std::string existing = path;
         struct stat record {};
@@ -248,15 +261,10 @@ std::optional<std::pair<std::string, std::string>> trashHolding(const std::strin
         }
         for (const std::string& candidate : topTrashCandidates(mountTop(existing, *device))) {
             if (isOwnFolder(candidate)) {
-                trashes.push_back(candidate);
+                if (auto held = within(candidate)) {
+                    return held;
+                }
             }
-        }
-    }
-    for (const std::string& trash : trashes) {
-        std::string files = join(trash, "files");
-        if (PathText::isInside(path, files)) {
-            std::string rest = path.substr(files.size() + 1);
-            return std::make_pair(trash, rest.substr(0, rest.find('/')));
         }
     }
     return std::nullopt;

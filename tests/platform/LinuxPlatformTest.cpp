@@ -150,6 +150,19 @@ TEST(LinuxPlatform, PropertiesAndSymbolicLinks) {
     EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("alias/missing/more"))),
               Url::file(dir.at("real/missing/more")))
         << "the missing rest is kept as written";
+    EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("alias/file"))),
+              Url::file(dir.at("real/file"), false));
+    EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("real"), false)),
+              Url::file(dir.at("real"), true))
+        << "a path without links is its own resolution, with its kind read from the disk";
+    EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("real/gone/deeper"))),
+              Url::file(dir.at("real/gone/deeper")));
+    makeSymlink(dir.at("nowhere"), dir.at("real/dangling"));
+    EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("real/dangling/x"))),
+              Url::file(dir.at("real/dangling/x")));
+    EXPECT_EQ(platform.resolvingSymlinks(Url::file(dir.at("real/../alias/file"))),
+              Url::file(dir.at("real/file")))
+        << "dots are left to the system";
     EXPECT_TRUE(platform.fileExists(Url::file(dir.at("alias/file"))));
     EXPECT_FALSE(platform.fileExists(Url::file(dir.at("nothing"))));
 
