@@ -74,8 +74,10 @@ SampleHome::SampleHome() {
     QDir().mkpath(QDir(dir_.path()).filePath(QStringLiteral("data")));
     savedHome_ = qgetenv("HOME");
     savedData_ = qgetenv("XDG_DATA_HOME");
+    savedState_ = qgetenv("XDG_STATE_HOME");
     qputenv("HOME", home_.toUtf8());
     qputenv("XDG_DATA_HOME", QDir(dir_.path()).filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_STATE_HOME", QDir(dir_.path()).filePath(QStringLiteral("state")).toUtf8());
 }
 
 SampleHome::~SampleHome() {
@@ -84,6 +86,11 @@ SampleHome::~SampleHome() {
         qunsetenv("XDG_DATA_HOME");
     } else {
         qputenv("XDG_DATA_HOME", savedData_);
+    }
+    if (savedState_.isEmpty()) {
+        qunsetenv("XDG_STATE_HOME");
+    } else {
+        qputenv("XDG_STATE_HOME", savedState_);
     }
 }
 
