@@ -425,6 +425,7 @@ std::optional<HomeGrowth> ScanMemory::growthOf(const FileNode& older, const File
     }
     std::string below; // "" for the home itself
     int depth = 0;
+    bool isNew = false;
     for (;;) {
         const ScanChange* biggest = nullptr;
         for (const ScanChange& change : diff.changes) {
@@ -442,6 +443,37 @@ std::optional<HomeGrowth> ScanMemory::growthOf(const FileNode& older, const File
         below = biggest->path;
         growth = biggest->change();
         ++depth;
+        if (biggest->kind == ScanChange::Kind::appeared) {
+            isNew = true;
+            break;
+        }
+    }
+    // A new folder is one change: what it holds is all growth, so the way down goes on in the
+    // new tree by size.
+    const FileNode* node = isNew ? &newer : nullptr;
+    for (size_t start = 0; node != nullptr && start < below.size();) {
+        const size_t end = std::min(below.find('/', start), below.size());
+        const std::string_view name = std::string_view(below).substr(start, end - start);
+        const auto found =
+            std::find_if(node->children.begin(), node->children.end(),
+                         [&](const FileNode& child) { return child.name() == name; });
+        node = found == node->children.end() ? nullptr : &*found;
+        start = end + 1;
+    }
+    while (node != nullptr && node->isDirectory && !node->isSymbolicLink) {
+        const FileNode* biggest = nullptr;
+        for (const FileNode& child : node->children) {
+            if (child.isDirectory && !child.isSymbolicLink &&
+                (biggest == nullptr || child.allocatedSize > biggest->allocatedSize)) {
+                biggest = &child;
+            }
+        }
+        if (biggest == nullptr || static_cast<double>(biggest->allocatedSize) <
+                                      0.8 * static_cast<double>(node->allocatedSize)) {
+            break;
+        }
+        below += "/" + biggest->name();
+        node = biggest;
     }
     const std::string base = withoutTrailingSlash(home);
     return HomeGrowth{olderTakenAt, growth,
