@@ -87,7 +87,8 @@ void RememberFlow::remember(const Url& folder, std::shared_ptr<const ScanResult>
                     }
                     if (older) {
                         store.setHomeGrowth(ScanMemory::growthOf(older->result.root, scan->root,
-                                                                 earlier.front().takenAt, home));
+                                                                 earlier.front().takenAt, home,
+                                                                 store.root));
                     }
                 }
             }

@@ -415,11 +415,57 @@ void ScanMemory::setHomeGrowth(const std::optional<HomeGrowth>& growth) const {
     writeWhole(root + "/" + std::string(growthName), text);
 }
 
+namespace {
+
+// Whether `path` is `ancestor` or below it; both "/"-separated below one root, "" the root.
+bool isWithin(std::string_view path, std::string_view ancestor) {
+    return ancestor.empty() || path == ancestor ||
+           (path.size() > ancestor.size() && path.substr(0, ancestor.size()) == ancestor &&
+            path[ancestor.size()] == '/');
+}
+
+// The node at `relative` below `root` ("" for the root itself), if the tree holds it.
+const FileNode* nodeAt(const FileNode& root, std::string_view relative) {
+    const FileNode* node = &root;
+    for (size_t start = 0; node != nullptr && start < relative.size();) {
+        const size_t end = std::min(relative.find('/', start), relative.size());
+        const std::string_view name = relative.substr(start, end - start);
+        const auto found =
+            std::find_if(node->children.begin(), node->children.end(),
+                         [&](const FileNode& child) { return child.name() == name; });
+        node = found == node->children.end() ? nullptr : &*found;
+        start = end + 1;
+    }
+    return node;
+}
+
+} // namespace
+
 std::optional<HomeGrowth> ScanMemory::growthOf(const FileNode& older, const FileNode& newer,
                                                std::int64_t olderTakenAt, const std::string& home,
-                                               std::int64_t floor) {
+                                               const std::string& excluded, std::int64_t floor) {
+    const std::string base = withoutTrailingSlash(home);
+    // The remembered scans themselves may live in the home; their growth is not the user's.
+    std::optional<std::string> store;
+    const std::string outside = withoutTrailingSlash(excluded);
+    if (isWithin(outside, base) && outside.size() > base.size()) {
+        store = outside.substr(base == "/" ? 1 : base.size() + 1);
+    }
+    std::int64_t storeOld = 0;
+    std::int64_t storeNew = 0;
+    if (store) {
+        const FileNode* before = nodeAt(older, *store);
+        const FileNode* after = nodeAt(newer, *store);
+        storeOld = before != nullptr ? before->allocatedSize : 0;
+        storeNew = after != nullptr ? after->allocatedSize : 0;
+    }
+    const auto holdsStore = [&](std::string_view path) { return store && isWithin(*store, path); };
+    const auto changeOf = [&](const ScanChange& change) {
+        return change.change() - (holdsStore(change.path) ? storeNew - storeOld : 0);
+    };
+
     const ScanDiff diff = ScanDiff::compare(older, newer);
-    std::int64_t growth = diff.newTotal - diff.oldTotal;
+    std::int64_t growth = diff.newTotal - diff.oldTotal - (storeNew - storeOld);
     if (growth < std::max<std::int64_t>(floor, 1)) {
         return std::nullopt;
     }
@@ -429,19 +475,17 @@ std::optional<HomeGrowth> ScanMemory::growthOf(const FileNode& older, const File
     for (;;) {
         const ScanChange* biggest = nullptr;
         for (const ScanChange& change : diff.changes) {
-            const bool inside = depth == 0 || (change.path.size() > below.size() &&
-                                               change.path.compare(0, below.size(), below) == 0 &&
-                                               change.path[below.size()] == '/');
-            if (change.isDirectory && change.depth == depth + 1 && inside &&
-                (biggest == nullptr || change.change() > biggest->change())) {
+            if (change.isDirectory && change.depth == depth + 1 &&
+                (depth == 0 || (isWithin(change.path, below) && change.path != below)) &&
+                (biggest == nullptr || changeOf(change) > changeOf(*biggest))) {
                 biggest = &change;
             }
         }
-        if (biggest == nullptr || static_cast<double>(biggest->change()) < 0.8 * growth) {
+        if (biggest == nullptr || static_cast<double>(changeOf(*biggest)) < 0.8 * growth) {
             break;
         }
         below = biggest->path;
-        growth = biggest->change();
+        growth = changeOf(*biggest);
         ++depth;
         if (biggest->kind == ScanChange::Kind::appeared) {
             isNew = true;
@@ -450,32 +494,29 @@ std::optional<HomeGrowth> ScanMemory::growthOf(const FileNode& older, const File
     }
     // A new folder is one change: what it holds is all growth, so the way down goes on in the
     // new tree by size.
-    const FileNode* node = isNew ? &newer : nullptr;
-    for (size_t start = 0; node != nullptr && start < below.size();) {
-        const size_t end = std::min(below.find('/', start), below.size());
-        const std::string_view name = std::string_view(below).substr(start, end - start);
-        const auto found =
-            std::find_if(node->children.begin(), node->children.end(),
-                         [&](const FileNode& child) { return child.name() == name; });
-        node = found == node->children.end() ? nullptr : &*found;
-        start = end + 1;
-    }
-    while (node != nullptr && node->isDirectory && !node->isSymbolicLink) {
+    const FileNode* node = isNew ? nodeAt(newer, below) : nullptr;
+    const auto sizeOf = [&](const FileNode& folder, const std::string& path) {
+        return folder.allocatedSize - (holdsStore(path) ? storeNew : 0);
+    };
+    while (node != nullptr) {
         const FileNode* biggest = nullptr;
+        std::int64_t biggestSize = 0;
         for (const FileNode& child : node->children) {
+            const std::int64_t size = sizeOf(child, below + "/" + child.name());
             if (child.isDirectory && !child.isSymbolicLink &&
-                (biggest == nullptr || child.allocatedSize > biggest->allocatedSize)) {
+                (biggest == nullptr || size > biggestSize)) {
                 biggest = &child;
+                biggestSize = size;
             }
         }
-        if (biggest == nullptr || static_cast<double>(biggest->allocatedSize) <
-                                      0.8 * static_cast<double>(node->allocatedSize)) {
+        if (biggest == nullptr ||
+            static_cast<double>(biggestSize) < 0.8 * static_cast<double>(sizeOf(*node, below))) {
             break;
         }
         below += "/" + biggest->name();
         node = biggest;
+        growth = biggestSize;
     }
-    const std::string base = withoutTrailingSlash(home);
     return HomeGrowth{olderTakenAt, growth,
                       below.empty() ? base : (base == "/" ? "/" : base + "/") + below};
 }

@@ -78,9 +78,11 @@ struct ScanMemory {
 
     // The growth of `newer` against `older` (two trees of `home`), by bytes on disk, when it is at
     // least `floor`: the folder is found by going down from the home while one folder below
-    // holds at least 80 % of its parent's growth.
+    // holds at least 80 % of its parent's growth. What changed in `excluded` (the store, when it
+    // is in the home) does not count.
     static std::optional<HomeGrowth> growthOf(const FileNode& older, const FileNode& newer,
                                               std::int64_t olderTakenAt, const std::string& home,
+                                              const std::string& excluded,
                                               std::int64_t floor = 1000000);
 };
 

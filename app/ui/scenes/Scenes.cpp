@@ -375,6 +375,8 @@ Stage::~Stage() {
         model->cleanup().stopCleanScan();
         // A released move finishes and records itself before its home goes away.
         waitUntil([this] { return !model->isBusy(); }, 20000);
+        // So does the save of a remembered scan.
+        waitUntil([this] { return !model->remembered().isRemembering(); }, 20000);
     }
     window.reset();
     model.reset();

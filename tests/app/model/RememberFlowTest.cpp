@@ -41,6 +41,35 @@ ScanResult treeOf(const std::string& folder, std::int64_t bytes) {
     return result;
 }
 
+FileNode fileAt(const std::string& path, std::int64_t bytes) {
+    return FileNode(Url::file(path, false), false, bytes, bytes, {}, 0, 0, false, false, true);
+}
+
+// A folder of 4096 bytes of its own holding `children`, sized as a scan sizes it.
+FileNode folderAt(const std::string& path, std::vector<FileNode> children) {
+    std::int64_t bytes = 4096;
+    for (const auto& child : children) {
+        bytes += child.allocatedSize;
+    }
+    return FileNode(Url::file(path, true), true, bytes, bytes, std::move(children), 0, 0, false,
+                    false, true);
+}
+
+// A home with 1 MB of documents, `extra` inside it and the store holding `stored` bytes.
+FileNode homeTree(std::int64_t stored, std::vector<FileNode> extra = {}) {
+    const std::string h = "/home/kim";
+    std::vector<FileNode> children = std::move(extra);
+    children.push_back(folderAt(h + "/Documents", {fileAt(h + "/Documents/a.pdf", 1000000)}));
+    children.push_back(
+        folderAt(h + "/.local",
+                 {folderAt(h + "/.local/state",
+                           {folderAt(h + "/.local/state/ombrelo",
+                                     {folderAt(h + "/.local/state/ombrelo/scans",
+                                               {fileAt(h + "/.local/state/ombrelo/scans/x.json.gz",
+                                                       stored)})})})}));
+    return folderAt(h, std::move(children));
+}
+
 void backdate(const std::string& path, int days) {
     struct utimbuf times {};
     times.actime = times.modtime = ::time(nullptr) - static_cast<time_t>(days) * 86400;
@@ -181,6 +210,42 @@ private slots:
         ModelFixture f;
         QVERIFY(f.model->remembered().rememberedScans().empty());
         QCOMPARE(f.model->remembered().homeGrowth(), std::nullopt);
+    }
+
+    void growthLeavesOutTheStoreAndFollowsTheFolderThatHoldsIt() {
+        const std::string h = "/home/kim";
+        const std::string store = h + "/.local/state/ombrelo/scans";
+        const FileNode before = homeTree(1000);
+        // Only the remembered scans grew: nothing to say.
+        QCOMPARE(ScanMemory::growthOf(before, homeTree(90000000), 7, h, store), std::nullopt);
+        // The same, with the store elsewhere, is growth in the state folder.
+        QCOMPARE(ScanMemory::growthOf(before, homeTree(90000000), 7, h, "/var/tmp/s")->folder,
+                 h + "/.local/state/ombrelo/scans");
+
+        // A new folder: the way down goes on inside it while one folder holds most of it.
+        const auto grown = ScanMemory::growthOf(
+            before,
+            homeTree(90000000,
+                     {folderAt(h + "/Games",
+                               {folderAt(h + "/Games/Big", {fileAt(h + "/Games/Big/d", 9000000)}),
+                                fileAt(h + "/Games/readme", 1000)})}),
+            7, h + "/", store);
+        QVERIFY(grown.has_value());
+        QCOMPARE(grown->since, std::int64_t(7));
+        QCOMPARE(grown->folder, h + "/Games/Big");
+        QCOMPARE(grown->size, std::int64_t(9000000 + 4096));
+
+        // Two folders sharing it: the home holds it; under the floor: nothing.
+        const auto shared = ScanMemory::growthOf(
+            before,
+            homeTree(1000, {folderAt(h + "/A", {fileAt(h + "/A/f", 3000000)}),
+                            folderAt(h + "/B", {fileAt(h + "/B/f", 2000000)})}),
+            7, h, store);
+        QCOMPARE(shared->folder, h);
+        QCOMPARE(ScanMemory::growthOf(
+                     before, homeTree(1000, {folderAt(h + "/A", {fileAt(h + "/A/f", 900000)})}), 7,
+                     h, store),
+                 std::nullopt);
     }
 
     void aScanOfTheHomeTellsWhereItGrew() {
