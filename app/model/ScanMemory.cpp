@@ -218,6 +218,18 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+// Creates the store with its parents. A scan lists every name in a folder, so a store made here
+// is for its owner's eyes only.
+void makeStore(const std::string& root) {
+    std::error_code code;
+    if (std::filesystem::create_directories(root, code)) {
+        std::filesystem::permissions(root, std::filesystem::perms::owner_all, code);
+    }
+    if (code) {
+        throw FileError::fromWriteErrno(code.value(), root);
+    }
+}
+
 // Removes a regular file of ours; anything else at that path stays.
 void removeOurFile(const std::string& path) {
     if (auto info = linkStatus(path); info && S_ISREG(info->st_mode)) {
@@ -277,11 +289,7 @@ RememberedScan ScanMemory::remember(const ScanResult& result, const std::string&
     std::string id;
     {
         std::lock_guard lock(storeMutex);
-        std::error_code code;
-        std::filesystem::create_directories(root, code);
-        if (code) {
-            throw FileError::fromWriteErrno(code.value(), root);
-        }
+        makeStore(root);
         do {
             id = newId();
         } while (linkStatus(root + "/" + id + std::string(recordSuffix)) ||
@@ -401,11 +409,7 @@ std::optional<HomeGrowth> ScanMemory::homeGrowth() const {
 
 void ScanMemory::setHomeGrowth(const std::optional<HomeGrowth>& growth) const {
     std::lock_guard lock(storeMutex);
-    std::error_code code;
-    std::filesystem::create_directories(root, code);
-    if (code) {
-        throw FileError::fromWriteErrno(code.value(), root);
-    }
+    makeStore(root);
     // No growth is kept as a record without a folder, which reads as none.
     std::string text(growthHeader);
     if (growth) {

@@ -97,6 +97,9 @@ private slots:
         QCOMPARE(scans.size(), size_t(1));
         QVERIFY(scans[0].file.rfind(h.scanStore() + "/", 0) == 0);
         QVERIFY(exists(scans[0].file) && scans[0].sizeOnDisk > 0);
+        struct stat store {};
+        QCOMPARE(::stat(h.scanStore().c_str(), &store), 0);
+        QCOMPARE(store.st_mode & 0777, mode_t(0700)); // it lists every name scanned
         QCOMPARE(scans[0].folder, top);
         QCOMPARE(scans[0].takenAt, ScanArchive::load(scans[0].file).takenAt);
         QCOMPARE(ScanArchive::load(scans[0].file).result.root.allocatedSize,
@@ -173,8 +176,11 @@ private slots:
 
         ScanMemory memory{store, 5, ScanMemory::defaultCapacity};
         QVERIFY(memory.all().empty());
-        const RememberedScan a = memory.remember(treeOf("/data/a", 100), "/data/a", 1000);
+        // A folder name that is not UTF-8 comes back byte for byte.
+        const RememberedScan a =
+            memory.remember(treeOf("/data/caf\xe9", 100), "/data/caf\xe9", 1000);
         QVERIFY(a.sizeOnDisk > 0);
+        QCOMPARE(memory.scansOf("/data/caf\xe9/").size(), size_t(1));
         QVERIFY(!exists(lone) && exists(fresh));
 
         // Room for two and a half such scans: the oldest folders' scans go first.
