@@ -36,7 +36,8 @@ constexpr off_t largestRecord = 64 * 1024;
 // running, in this or another window.
 constexpr std::int64_t staleAfterSeconds = 24 * 3600;
 
-// Saves, removals and pruning of one process never interleave.
+// Removals, the sweep of leftovers and the choice of a new id never interleave within a process;
+// each is short, so the GUI thread may wait for it.
 std::mutex storeMutex;
 
 std::string withoutTrailingSlash(std::string folder) {
@@ -287,22 +288,24 @@ std::vector<RememberedScan> ScanMemory::scansOf(const std::string& folder) const
 RememberedScan ScanMemory::remember(const ScanResult& result, const std::string& folder,
                                     std::int64_t takenAt) const {
     std::string id;
+    std::string record;
     {
         std::lock_guard lock(storeMutex);
         makeStore(root);
         do {
             id = newId();
-        } while (linkStatus(root + "/" + id + std::string(recordSuffix)) ||
-                 linkStatus(root + "/" + id + std::string(scanSuffix)));
-        const std::string record = root + "/" + id + std::string(recordSuffix);
+            record = root + "/" + id + std::string(recordSuffix);
+        } while (linkStatus(record) || linkStatus(root + "/" + id + std::string(scanSuffix)));
         writeWhole(record,
                    recordText({withoutTrailingSlash(folder), takenAt, result.root.allocatedSize}));
-        try {
-            ScanArchive::save(result, takenAt, root + "/" + id + std::string(scanSuffix));
-        } catch (...) {
-            removeOurFile(record);
-            throw;
-        }
+    }
+    // Not under the lock: a removal in Settings must not wait for a long save. Until its scan
+    // file appears, the record is not listed, and it is too young to be cleared.
+    try {
+        ScanArchive::save(result, takenAt, root + "/" + id + std::string(scanSuffix));
+    } catch (...) {
+        removeOurFile(record);
+        throw;
     }
     prune();
     for (RememberedScan& scan : all()) {
