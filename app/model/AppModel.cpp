@@ -29,7 +29,8 @@ AppModel::AppModel(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Works
       recovery_(std::make_unique<RecoveryFlow>(*this)),
       explore_(std::make_unique<ExploreFlow>(*this)),
       duplicates_(std::make_unique<DuplicatesFlow>(*this)),
-      projects_(std::make_unique<ProjectsFlow>(*this)) {
+      projects_(std::make_unique<ProjectsFlow>(*this)),
+      remembered_(std::make_unique<RememberFlow>(*this)) {
     connect(cleanup_.get(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
         if (field == CleanupFlow::Field::isScanning ||
             field == CleanupFlow::Field::isWorkingCleanup) {
@@ -324,6 +325,18 @@ QByteArray AppModel::stateJson() const {
     state["isDetecting"] = p.isDetecting();
     state["projectProgress"] = progressJson(p.projectProgress());
     state["projectUnreadable"] = texts(p.projectUnreadable());
+    json remembered = json::array();
+    for (const RememberedScan& scan : remembered_->rememberedScans()) {
+        remembered.push_back({{"folder", scan.folder},
+                              {"takenAt", scan.takenAt},
+                              {"file", scan.file},
+                              {"sizeOnDisk", scan.sizeOnDisk}});
+    }
+    state["rememberedScans"] = remembered;
+    state["homeGrowth"] = optional(remembered_->homeGrowth(), [](const HomeGrowth& growth) {
+        return json{{"since", growth.since}, {"size", growth.size}, {"folder", growth.folder}};
+    });
+    state["isRemembering"] = remembered_->isRemembering();
     // Derived values, for checks that read only the dump.
     state["isBusy"] = isBusy();
     state["canStartCleanScan"] = canStartCleanScan();

@@ -5,6 +5,7 @@
 #include "app/model/ExploreFlow.hpp"
 #include "app/model/ProjectsFlow.hpp"
 #include "app/model/RecoveryFlow.hpp"
+#include "app/model/RememberFlow.hpp"
 #include "core/common/Url.hpp"
 #include "platform/Workspace.hpp"
 
@@ -63,6 +64,9 @@ public:
     const DuplicatesFlow& duplicates() const { return *duplicates_; }
     ProjectsFlow& projects() { return *projects_; }
     const ProjectsFlow& projects() const { return *projects_; }
+    // The explorer's remembered scans.
+    RememberFlow& remembered() { return *remembered_; }
+    const RememberFlow& remembered() const { return *remembered_; }
 
     AppPage page() const { return page_; }
     // Folder offered for a folder scan.
@@ -139,6 +143,7 @@ private:
     std::unique_ptr<ExploreFlow> explore_;
     std::unique_ptr<DuplicatesFlow> duplicates_;
     std::unique_ptr<ProjectsFlow> projects_;
+    std::unique_ptr<RememberFlow> remembered_;
 };
 
 } // namespace varnok

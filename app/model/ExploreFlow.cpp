@@ -276,6 +276,8 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
         std::shared_ptr<const FileNode> diskTree;
         BucketSizes diskBuckets;
         std::int64_t takenAt = 0;
+        // A folder scan's own copy for remembering it, saved while the window shows the tree.
+        std::shared_ptr<const ScanResult> remembered;
     };
     worker_ = model::runInBackground(
         this, &ExploreFlow::scanToken_, token,
@@ -296,6 +298,7 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
                         });
                     }
                 });
+                scanned.remembered = std::make_shared<const ScanResult>(scanned.result);
             }
             scanned.highlights = ScanHighlights::summarize(scanned.result.root);
             scanned.diskTree = sizedByDiskUsage(scanned.result.root);
@@ -328,6 +331,10 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
                          savedFile ? std::optional(QString::fromStdString(*savedFile))
                                    : std::optional<QString>(),
                          Field::savedScanFile);
+            if (scanned.remembered) {
+                flow.shell_.remembered().remember(folder, std::move(scanned.remembered),
+                                                  scanned.takenAt);
+            }
         });
 }
 

@@ -4,8 +4,10 @@
 #include "app/ui/common/Widgets.hpp"
 #include "platform/Platform.hpp"
 
+#include <QDateTime>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -79,6 +81,26 @@ void ShareBars::paintEvent(QPaintEvent*) {
     }
 }
 
+namespace {
+
+// A folder in the home as "~/…", the home itself by name; any other folder in full.
+QString folderInHome(const std::string& folder) {
+    std::string home = varnok::Platform::current().homeDirectory().path();
+    while (home.size() > 1 && home.back() == '/') {
+        home.pop_back();
+    }
+    if (folder == home) {
+        return HomePage::tr("your home folder");
+    }
+    if (folder.size() > home.size() && folder.compare(0, home.size(), home) == 0 &&
+        folder[home.size()] == '/') {
+        return qs(varnok::PathText::displayable("~" + folder.substr(home.size())));
+    }
+    return qs(varnok::PathText::displayable(folder));
+}
+
+} // namespace
+
 HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 24, 32, 24);
@@ -101,6 +123,9 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     volumeColumn->addWidget(volumeBar);
     volumeColumn->addWidget(makeLabel(qs(varnok::Platform::current().homeDirectory().path()),
                                       TextRole::caption, volume));
+    growthLine = makeLabel(QString(), TextRole::body, volume);
+    growthLine->setObjectName(QStringLiteral("homeGrowth"));
+    volumeColumn->addWidget(growthLine);
     volumeColumn->addStretch(1);
     grid->addWidget(volume, 0, 0);
 
@@ -168,6 +193,12 @@ HomePage::HomePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
             refresh();
         }
     });
+    connect(&model_.remembered(), &varnok::RememberFlow::changed, this,
+            [this](varnok::RememberFlow::Field field) {
+                if (field == varnok::RememberFlow::Field::homeGrowth) {
+                    refresh();
+                }
+            });
     connect(&model_.cleanup(), &CleanupFlow::changed, this, [this](CleanupFlow::Field field) {
         if (field == CleanupFlow::Field::cleanResult || field == CleanupFlow::Field::candidates) {
             refresh();
@@ -187,6 +218,14 @@ void HomePage::refresh() {
     const std::int64_t free = model_.volumeFree();
     volumeLine->setText(tr("%1 free of %2").arg(formatSize(free), formatSize(total)));
     volumeBar->setValue(total > 0 ? static_cast<int>(1000.0 * (total - free) / total) : 0);
+    if (const auto& growth = model_.remembered().homeGrowth()) {
+        growthLine->setText(
+            tr("Since %1: %2 more in %3")
+                .arg(QLocale().toString(QDateTime::fromSecsSinceEpoch(growth->since),
+                                        QLocale::ShortFormat),
+                     formatSize(growth->size), folderInHome(growth->folder)));
+    }
+    growthLine->setVisible(model_.remembered().homeGrowth().has_value());
 
     if (model_.cleanup().cleanResult()) {
         const auto count = static_cast<std::int64_t>(model_.cleanup().candidates().size());

@@ -25,8 +25,8 @@ private:
     std::vector<std::int64_t> values_;
 };
 
-// The overview: the home volume, what the last cleanup found, and the last explored folder by
-// age and kind.
+// The overview: the home volume and how the home folder grew, what the last cleanup found, and
+// the last explored folder by age and kind.
 class HomePage : public QWidget {
     Q_OBJECT
 public:
@@ -34,6 +34,9 @@ public:
 
     QLabel* volumeLine;
     QProgressBar* volumeBar;
+    // "Since {date}: {size} more in {folder}", when the last two scans of the home folder show
+    // it grew.
+    QLabel* growthLine;
     QLabel* cleanupLine;
     QPushButton* cleanupButton;
     QPushButton* projectsButton;

@@ -74,8 +74,10 @@ SampleHome::SampleHome() {
     QDir().mkpath(QDir(dir_.path()).filePath(QStringLiteral("data")));
     savedHome_ = qgetenv("HOME");
     savedData_ = qgetenv("XDG_DATA_HOME");
+    savedState_ = qgetenv("XDG_STATE_HOME");
     qputenv("HOME", home_.toUtf8());
     qputenv("XDG_DATA_HOME", QDir(dir_.path()).filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_STATE_HOME", QDir(dir_.path()).filePath(QStringLiteral("state")).toUtf8());
 }
 
 SampleHome::~SampleHome() {
@@ -84,6 +86,11 @@ SampleHome::~SampleHome() {
         qunsetenv("XDG_DATA_HOME");
     } else {
         qputenv("XDG_DATA_HOME", savedData_);
+    }
+    if (savedState_.isEmpty()) {
+        qunsetenv("XDG_STATE_HOME");
+    } else {
+        qputenv("XDG_STATE_HOME", savedState_);
     }
 }
 
@@ -368,6 +375,8 @@ Stage::~Stage() {
         model->cleanup().stopCleanScan();
         // A released move finishes and records itself before its home goes away.
         waitUntil([this] { return !model->isBusy(); }, 20000);
+        // So does the save of a remembered scan.
+        waitUntil([this] { return !model->remembered().isRemembering(); }, 20000);
     }
     window.reset();
     model.reset();

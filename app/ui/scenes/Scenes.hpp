@@ -27,8 +27,8 @@ class OutcomeSheet;
 // screenshot command and the widget tests share them.
 namespace ombrelo::scenes {
 
-// A home folder in a fresh temporary folder, with HOME and XDG_DATA_HOME pointing into it while
-// it lives (so the history and the Trash are its own).
+// A home folder in a fresh temporary folder, with HOME, XDG_DATA_HOME and XDG_STATE_HOME pointing
+// into it while it lives (so the history, the Trash and the remembered scans are its own).
 class SampleHome {
 public:
     SampleHome();
@@ -54,6 +54,7 @@ private:
     QString home_;
     QByteArray savedHome_;
     QByteArray savedData_;
+    QByteArray savedState_;
 };
 
 // The system's services with a few switches: folders that read as inaccessible, one location

@@ -15,7 +15,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStyleFactory>
+#include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -72,6 +74,27 @@ void fillExplorable(Stage& s) {
                 QString::fromStdString(h.path("Downloads/Interview.mp4")));
     QFile::copy(QString::fromStdString(h.path("Documents/Taxes/2025.pdf")),
                 QString::fromStdString(h.path("Downloads/2025.pdf")));
+}
+
+// Scans `folder` in the explorer and waits until the scan is remembered.
+void scanRemembered(Stage& s, const varnok::Url& folder) {
+    s.model->explore().scanFolder(folder);
+    s.need(scenes::waitUntil([&] {
+               return !s.model->explore().activeScanURL() && !s.model->remembered().isRemembering();
+           }),
+           "no remembered folder scan");
+}
+
+// A file of `bytes` real bytes (not a hole), so that it counts on disk.
+void writeWhole(Stage& s, const std::string& relative, std::int64_t bytes) {
+    const QString path = QString::fromStdString(s.home.path(relative));
+    QDir().mkpath(QFileInfo(path).path());
+    QFile out(path);
+    s.need(out.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write a file");
+    const QByteArray chunk(1 << 20, 'g');
+    for (std::int64_t done = 0; done < bytes; done += chunk.size()) {
+        out.write(chunk.constData(), std::min<std::int64_t>(chunk.size(), bytes - done));
+    }
 }
 
 // The explorer on the scanned home, in one map mode, with a folder selected.
@@ -340,10 +363,14 @@ const std::vector<Scene>& allScenes() {
              fillExplorable(s);
              s.open();
              s.model->setPage(varnok::AppPage::home);
-             s.model->explore().scanFolder(s.home.url());
-             s.need(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }),
-                    "no folder scan");
+             // Two scans of the home with a build between them: the line on what grew.
+             scanRemembered(s, s.home.url());
+             writeWhole(s, "Projects/atlas/build/cache/index.bin", 24'000'000);
+             scanRemembered(s, s.home.url());
+             s.need(s.model->remembered().homeGrowth().has_value(), "no growth of the home");
              s.settle();
+             auto* line = s.window->findChild<QLabel*>(QStringLiteral("homeGrowth"));
+             s.need(line != nullptr && line->isVisible(), "no line on what grew");
          }},
         {"explore-treemap", [](Stage& s) { explored(s, varnok::FolderMapMode::treemap); }},
         {"explore-sunburst", [](Stage& s) { explored(s, varnok::FolderMapMode::sunburst); }},
@@ -399,6 +426,21 @@ const std::vector<Scene>& allScenes() {
          [](Stage& s) {
              s.open();
              s.model->setPage(varnok::AppPage::settings);
+             s.settle();
+         }},
+        {"settings-remembered",
+         [](Stage& s) {
+             fillExplorable(s);
+             s.open();
+             scanRemembered(s, s.home.url());
+             scanRemembered(s, varnok::Url::file(s.home.path("Projects"), true));
+             writeWhole(s, "Projects/atlas/build/cache/index.bin", 2'000'000);
+             scanRemembered(s, s.home.url());
+             s.model->setPage(varnok::AppPage::settings);
+             s.settle();
+             auto* list = s.window->findChild<QTreeWidget*>(QStringLiteral("rememberedScans"));
+             s.need(list != nullptr && list->topLevelItemCount() == 3, "no remembered scans");
+             list->setCurrentItem(list->topLevelItem(1));
              s.settle();
          }},
     };

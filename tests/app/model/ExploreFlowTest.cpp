@@ -15,7 +15,7 @@ bool settleExplore(AppModel& model) {
     return QTest::qWaitFor(
         [&] {
             return !model.explore().activeScanURL() && !model.duplicates().isFindingDuplicates() &&
-                   !model.cleanup().isWorkingCleanup();
+                   !model.cleanup().isWorkingCleanup() && !model.remembered().isRemembering();
         },
         20000);
 }

@@ -61,23 +61,29 @@ inline std::optional<QString> text(const char* value) {
     return QString::fromUtf8(value);
 }
 
-// A scratch home with its own data folder (and so its own Trash and history), set as HOME and
-// XDG_DATA_HOME while it lives.
+// A scratch home with its own data and state folders (and so its own Trash, history and
+// remembered scans), set as HOME, XDG_DATA_HOME and XDG_STATE_HOME while it lives.
 class ScratchHome {
 public:
     ScratchHome()
         : oldHome_(qgetenv("HOME")), oldData_(qgetenv("XDG_DATA_HOME")),
-          oldCache_(qgetenv("XDG_CACHE_HOME")) {
+          oldCache_(qgetenv("XDG_CACHE_HOME")), oldState_(qgetenv("XDG_STATE_HOME")) {
         std::filesystem::create_directories(home + "/.local/share");
         qunsetenv("XDG_CACHE_HOME");
         qputenv("HOME", home.c_str());
         qputenv("XDG_DATA_HOME", (home + "/.local/share").c_str());
+        qputenv("XDG_STATE_HOME", (home + "/.local/state").c_str());
     }
     ~ScratchHome() {
         qputenv("HOME", oldHome_);
         qputenv("XDG_DATA_HOME", oldData_);
         if (!oldCache_.isEmpty()) {
             qputenv("XDG_CACHE_HOME", oldCache_);
+        }
+        if (oldState_.isEmpty()) {
+            qunsetenv("XDG_STATE_HOME");
+        } else {
+            qputenv("XDG_STATE_HOME", oldState_);
         }
     }
     // A cache folder at a known location holding one plain file; returns the folder's path.
@@ -87,12 +93,13 @@ public:
     }
     Url url() const { return Url::file(home, true); }
     std::string historyFolder() const { return home + "/.local/share/Varnok/cleanup-history"; }
+    std::string scanStore() const { return home + "/.local/state/ombrelo/scans"; }
 
     QTemporaryDir dir;
     const std::string home = dir.path().toStdString() + "/home";
 
 private:
-    QByteArray oldHome_, oldData_, oldCache_;
+    QByteArray oldHome_, oldData_, oldCache_, oldState_;
 };
 
 // The system's file services, except that walks below a closed gate's path wait until the test
