@@ -209,44 +209,6 @@ TEST(CleanCommand, ItemsAndTheHomeAreMatchedThroughLinkedFolders) {
     EXPECT_CONTAINS(here.out, "Keeps: " + fixture.photos + "/a.jpg\n");
 }
 
-TEST(CommandLine, ManualAndCompletionAreMadeFromTheHelp) {
-    CliRun manual = runCli({"--man-page"});
-    ASSERT_EQ(manual.exitCode, 0);
-    EXPECT_EQ(manual.out.rfind(".TH OMBRELO-CLI 1", 0), 0u);
-    EXPECT_CONTAINS(manual.out, ".SS restore\n");
-    EXPECT_CONTAINS(manual.out, "\\-x, \\-\\-one\\-file\\-system\n");
-
-    Fixture fixture;
-    for (const std::string shell : {"bash", "zsh"}) {
-        CliRun script = runCli({"--completion", shell});
-        ASSERT_EQ(script.exitCode, 0);
-        EXPECT_CONTAINS(script.out, "--keep-rule");
-        writeFile(fixture.dir.at("completion." + shell), script.out);
-    }
-    EXPECT_EQ(runCli({"--completion", "fish"}).exitCode, 2);
-    for (const std::string shell : {"bash", "zsh"}) {
-        if (runShell("command -v " + shell).status == 0) {
-            auto check = runShell(shell + " -n " + fixture.dir.at("completion." + shell));
-            EXPECT_EQ(check.status, 0) << shell << ": " << check.output;
-        }
-    }
-
-    // Bash offers the commands, an option's values, and the recorded report ids for restore.
-    const std::string folder = fixture.data + "/Varnok/cleanup-history/";
-    writeFile(folder + "5D0C2F3A-0000-4000-8000-000000000001.json", "{}");
-    auto complete = [&](const std::string& line) {
-        return fixture
-            .trashCli("bash -c 'source " + fixture.dir.at("completion.bash") + " && COMP_WORDS=(" +
-                      line + ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1))" +
-                      " && _ombrelo_cli && echo \"${COMPREPLY[*]}\"'")
-            .output;
-    };
-    EXPECT_EQ(complete("ombrelo-cli res"), "restore\n");
-    EXPECT_EQ(complete("ombrelo-cli map --mode s"), "sunburst\n");
-    EXPECT_EQ(complete("ombrelo-cli restore 5D"), "5D0C2F3A-0000-4000-8000-000000000001\n");
-    EXPECT_EQ(complete("ombrelo-cli scan --one"), "--one-file-system\n");
-}
-
 TEST(RestoreCommand, CleanAndRestoreShowProgressOnlyOnATerminal) {
     Fixture fixture;
     const std::string cli = OMBRELO_CLI_PATH;

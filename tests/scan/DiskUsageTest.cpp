@@ -197,6 +197,10 @@ TEST(DiskUsageCommands, ScanFindAndMapAgreeWithDu) {
     ASSERT_EQ(map.exitCode, 0) << map.err;
     EXPECT_NE(map.out.find("  " + std::to_string(du) + " bytes on disk\n"), std::string::npos)
         << map.out;
+    auto mapJson = runCli({"map", "--json", "--disk-usage", tree.root});
+    auto first = nlohmann::json::parse(mapJson.out)["placements"][0];
+    EXPECT_NE(first["name"], "sparse.img");
+    EXPECT_FALSE(first.contains("logicalSize"));
 
     // The sparse file is no longer the largest item, nor a large file, on disk.
     auto find = runCli({"find", "--disk-usage", "--json", "--limit", "1", tree.root});
@@ -208,4 +212,9 @@ TEST(DiskUsageCommands, ScanFindAndMapAgreeWithDu) {
     ASSERT_EQ(byContent.exitCode, 0) << byContent.err;
     EXPECT_NE(byContent.out.find("      200000000  "), std::string::npos) << byContent.out;
     EXPECT_NE(byContent.out.find("holding 200000000 bytes"), std::string::npos) << byContent.out;
+    auto summary = runCli({"scan", "--disk-usage", tree.root});
+    const auto largest = summary.out.find("Largest items on disk:\n");
+    ASSERT_NE(largest, std::string::npos) << summary.out;
+    EXPECT_LT(summary.out.find("same/", largest), summary.out.find("sparse.img", largest))
+        << summary.out;
 }
