@@ -10,29 +10,6 @@ using namespace varnok::testing;
 
 namespace {
 
-// A scratch home whose Spotify cache has been cleaned once.
-struct CleanedHome : ScratchHome {
-    std::string cache = home + "/Library/Caches/com.spotify.client";
-    std::string folder = data + "/Varnok/cleanup-history";
-    std::string id;
-
-    CleanedHome() {
-        writeFile(cache + "/data.bin", "cached bytes");
-        CliRun clean = run({"clean", "--yes", cache});
-        EXPECT_EQ(clean.exitCode, 0) << clean.err;
-        auto reports = nlohmann::json::parse(run({"history", "--json"}).out).at("reports");
-        id = reports.at(0).at("id");
-    }
-
-    CliRun run(const std::vector<std::string>& args,
-               const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> environment = this->environment();
-        environment.insert(environment.end(), extra.begin(), extra.end());
-        return runCli(args, environment);
-    }
-    std::string reportPath() const { return folder + "/" + id + ".json"; }
-};
-
 // Seconds since 1970 of an ISO 8601 time with a "+hh:mm" or "-hh:mm" offset; -1 when it is not one.
 long long secondsOfIso(const std::string& text) {
     std::smatch parts;
