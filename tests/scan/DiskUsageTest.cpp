@@ -6,9 +6,8 @@
 #include "core/scan/ScanEngine.hpp"
 #include "core/scan/ScanHighlights.hpp"
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,16 +21,9 @@ namespace {
 
 // What `du -sB1` prints for `path`.
 std::int64_t duBytes(const std::string& path) {
-    std::FILE* pipe = ::popen(("du -sB1 -- '" + path + "'").c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "du cannot be run";
-        return -1;
-    }
-    long long bytes = -1;
-    const bool read = std::fscanf(pipe, "%lld", &bytes) == 1;
-    EXPECT_EQ(::pclose(pipe), 0) << "du " << path;
-    EXPECT_TRUE(read) << "du " << path;
-    return bytes;
+    CommandResult du = runShell("du -sB1 -- '" + path + "'");
+    EXPECT_EQ(du.status, 0) << du.output;
+    return du.status == 0 ? std::stoll(du.output) : -1;
 }
 
 // `size` bytes of which only the first `written` are written: the rest is a hole.
