@@ -5,27 +5,8 @@
 
 using namespace varnok::testing;
 
-namespace {
-
-// A scratch home with a Spotify cache and a folder of duplicates; the tool runs with it as HOME.
-struct CliFixture : ScratchHome {
-    std::string cache = home + "/Library/Caches/com.spotify.client";
-    std::string photos = makeFolder(dir.at("photos"));
-
-    CliFixture() {
-        writeFile(cache + "/sub/data.bin", "cached bytes");
-        writeFile(photos + "/a.jpg", "same picture");
-        writeFile(photos + "/b/a.jpg", "same picture");
-        writeFile(photos + "/c.jpg", "same picture");
-    }
-
-    CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
-};
-
-} // namespace
-
 TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
-    CliFixture fixture;
+    CliHome fixture;
     // Without a terminal and without --yes, nothing moves.
     CliRun declined = fixture.run({"clean", "--all"});
     EXPECT_EQ(declined.exitCode, 1);
@@ -65,7 +46,7 @@ TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
     CliRun restored = fixture.run({"restore", id, fixture.cache});
     EXPECT_EQ(restored.exitCode, 0) << restored.err;
     EXPECT_CONTAINS(restored.out, "Restored " + fixture.cache);
-    EXPECT_EQ(readText(fixture.cache + "/sub/data.bin"), "cached bytes");
+    EXPECT_EQ(readText(fixture.cache + "/data.bin"), "cached bytes");
     // Restored once, the item is refused with the state history shows for it.
     CliRun again = fixture.run({"restore", id, url});
     EXPECT_EQ(again.exitCode, 1);
@@ -74,7 +55,7 @@ TEST(CleanCommand, MovesConfirmedSuggestionsRecordsThemAndRestoresThemOnce) {
 }
 
 TEST(CleanCommand, RefusalsMoveNothing) {
-    CliFixture fixture;
+    CliHome fixture;
     for (const std::vector<std::string>& usage :
          {std::vector<std::string>{"clean"},
           {"clean", "--all", fixture.cache},
@@ -100,7 +81,7 @@ TEST(CleanCommand, RefusalsMoveNothing) {
     EXPECT_EQ(twice.exitCode, 1);
     EXPECT_CONTAINS(twice.err, "The selection contains overlapping or invalid items. Review it "
                                "again.");
-    EXPECT_TRUE(exists(fixture.cache + "/sub/data.bin"));
+    EXPECT_TRUE(exists(fixture.cache + "/data.bin"));
 
     CliRun empty = fixture.run({"history", "--json"});
     EXPECT_EQ(empty.exitCode, 0);
@@ -108,7 +89,7 @@ TEST(CleanCommand, RefusalsMoveNothing) {
 }
 
 TEST(CleanCommand, TheNamedFileIsTheOneThatMovesWhateverItsSpelling) {
-    CliFixture fixture;
+    CliHome fixture;
     // Two files side by side whose names differ only in how "é" is encoded.
     const std::string composed = "caf\xC3\xA9.log";
     const std::string decomposed = "cafe\xCC\x81.log";
@@ -154,7 +135,7 @@ TEST(CleanCommand, TheNamedFileIsTheOneThatMovesWhateverItsSpelling) {
 }
 
 TEST(CleanCommand, ARunThatStopsEarlyExitsWithFourAndSavesItsReport) {
-    CliFixture fixture;
+    CliHome fixture;
     // The second copy lies on a read-only file system that has no Trash to rename it into.
     std::string mountPoint = makeFolder(fixture.photos + "/b");
     TmpfsMount mount(mountPoint, "1m");

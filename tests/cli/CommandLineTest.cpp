@@ -65,6 +65,9 @@ TEST(CommandLine, HelpAndManualTellEveryExitStatusTheEnvironmentAndExamples) {
     CliRun manual = runCli({"--man-page"});
     ASSERT_EQ(manual.exitCode, 0);
     const std::string& page = manual.out;
+    EXPECT_EQ(page.rfind(".TH OMBRELO-CLI 1", 0), 0u);
+    EXPECT_CONTAINS(page, ".SS restore\n");
+    EXPECT_CONTAINS(page, "\\-x, \\-\\-one\\-file\\-system\n");
     std::vector<size_t> sections;
     for (const char* section : {".SH COMMANDS", ".SH EXIT STATUS", ".SH ENVIRONMENT",
                                 ".SH JSON OUTPUT", ".SH FILES", ".SH EXAMPLES", ".SH SEE ALSO"}) {

@@ -1,9 +1,8 @@
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -19,16 +18,8 @@ namespace {
 
 // Runs `script` in a non-interactive bash and returns what it printed.
 std::string runBash(const TempDir& dir, const std::string& script) {
-    const std::string file = writeFile(dir.at("script.bash"), script);
-    std::string output;
-    if (std::FILE* pipe = ::popen(("bash --norc --noprofile '" + file + "' 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            output.append(buffer, count);
-        }
-        ::pclose(pipe);
-    }
-    return output;
+    return runShell("bash --norc --noprofile '" + writeFile(dir.at("script.bash"), script) + "'")
+        .output;
 }
 
 // A bash with the generated completion loaded that asks it for the replies to each command line
@@ -39,8 +30,10 @@ std::string bashReplies(const TempDir& dir, const std::string& folder,
     const CliRun completion = runCli({"--completion", "bash"});
     EXPECT_EQ(completion.exitCode, 0);
     writeFile(dir.at("completion.bash"), completion.out);
+    // The ids of the default history folder are this scratch home's, never the real one's.
     std::string script = "source '" + dir.at("completion.bash") + "'\ncd '" + folder +
-                         "'\n"
+                         "'\nexport XDG_DATA_HOME='" + folder +
+                         "/.data'\n"
                          "replies() {\n"
                          "    COMP_WORDS=(ombrelo-cli \"$@\")\n"
                          "    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
@@ -147,6 +140,8 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
     makeFolder(home + "/[glob]x");
     makeFolder(home + "/x:y folder");
     writeFile(home + "/old history/5D0C2F3A-0000-4000-8000-000000000001.json", "{}");
+    writeFile(home + "/.data/Varnok/cleanup-history/5D0C2F3A-0000-4000-8000-000000000002.json",
+              "{}");
 
     const std::string out = bashReplies(
         dir, home,
@@ -164,6 +159,10 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
             "restore ABCD1234 'Slack/a\\ '",        // the original path of restore is any file
             "cleanup-scan --home Sla",              // an option's folder value
             "restore --history 'old\\ history' 5D", // the ids of the history folder given
+            "restore 5D",                           // ... or of the default one
+            "res",                                  // a command
+            "map --mode s",                         // an option's values
+            "scan --one",                           // an option
         });
     EXPECT_EQ(out, "complete -o filenames -F _ombrelo_cli ombrelo-cli\n"
                    "Slack/Cache\nSlack/Code\\ Cache\nSlack/Local\\ Storage\n--\n"
@@ -178,7 +177,11 @@ TEST(Completion, BashCompletesNamesWithSpacesQuotesAndNewlinesWhole) {
                    "y\\ folder\n--\n"
                    "Slack/a\\ file\n--\n"
                    "Slack\n--\n"
-                   "5D0C2F3A-0000-4000-8000-000000000001\n--\n");
+                   "5D0C2F3A-0000-4000-8000-000000000001\n--\n"
+                   "5D0C2F3A-0000-4000-8000-000000000002\n--\n"
+                   "restore\n--\n"
+                   "sunburst\n--\n"
+                   "--one-file-system\n--\n");
 }
 
 TEST(Completion, BashAndZshInsertOddNamesQuotedOnATerminal) {

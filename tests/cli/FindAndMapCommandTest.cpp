@@ -1,19 +1,12 @@
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 using namespace varnok::testing;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // data/
 //   Movies/holiday.MP4 3000      Movies/a&b<c>.txt 20
@@ -115,7 +108,7 @@ TEST(MapCommand, SvgPictureIsWrittenOnceAndEscapesNames) {
     std::string picture = sample.scratch.at("map.svg");
     auto run = runCli({"map", sample.root, "--mode", "treemap", "--svg", picture});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    std::string svg = slurp(picture);
+    std::string svg = readText(picture);
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
     EXPECT_NE(svg.find("a&amp;b&lt;c&gt;.txt"), std::string::npos) << "names are escaped";
@@ -131,11 +124,11 @@ TEST(MapCommand, SvgPictureIsWrittenOnceAndEscapesNames) {
     ASSERT_EQ(runCli({"map", sample.root, "--svg", limited, "--limit", "3", "--mode", "sunburst"})
                   .exitCode,
               0);
-    EXPECT_NE(slurp(limited).find("fill=\"url(#more)\""), std::string::npos)
+    EXPECT_NE(readText(limited).find("fill=\"url(#more)\""), std::string::npos)
         << "a group is drawn hatched";
 
     auto again = runCli({"map", sample.root, "--svg", picture, "--mode", "flame"});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("already exists"), std::string::npos);
-    EXPECT_EQ(slurp(picture), svg) << "an existing file is never written over";
+    EXPECT_EQ(readText(picture), svg) << "an existing file is never written over";
 }

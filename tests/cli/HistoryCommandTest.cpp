@@ -1,7 +1,6 @@
 #include "tests/support/CliRunner.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
-#include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -10,47 +9,12 @@ using namespace varnok::testing;
 
 namespace {
 
-// A scratch home whose Spotify cache has been cleaned once.
-struct CleanedHome : ScratchHome {
-    std::string cache = home + "/Library/Caches/com.spotify.client";
-    std::string folder = data + "/Varnok/cleanup-history";
-    std::string id;
-
-    CleanedHome() {
-        writeFile(cache + "/data.bin", "cached bytes");
-        CliRun clean = run({"clean", "--yes", cache});
-        EXPECT_EQ(clean.exitCode, 0) << clean.err;
-        auto reports = nlohmann::json::parse(run({"history", "--json"}).out).at("reports");
-        id = reports.at(0).at("id");
-    }
-
-    CliRun run(const std::vector<std::string>& args,
-               const std::vector<std::string>& extra = {}) const {
-        std::vector<std::string> environment = this->environment();
-        environment.insert(environment.end(), extra.begin(), extra.end());
-        return runCli(args, environment);
-    }
-    std::string reportPath() const { return folder + "/" + id + ".json"; }
-};
-
-// Seconds since 1970 of an ISO 8601 time with a "+hh:mm" or "-hh:mm" offset; -1 when it is not one.
+// Seconds since 1970 of an ISO 8601 time with a "+hh:mm" or "-hh:mm" offset, as GNU date reads
+// it; -1 when the text is not one.
 long long secondsOfIso(const std::string& text) {
-    std::smatch parts;
-    static const std::regex iso(
-        R"(^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d)$)");
-    if (!std::regex_match(text, parts, iso)) {
-        return -1;
-    }
-    struct tm fields {};
-    fields.tm_year = std::stoi(parts[1]) - 1900;
-    fields.tm_mon = std::stoi(parts[2]) - 1;
-    fields.tm_mday = std::stoi(parts[3]);
-    fields.tm_hour = std::stoi(parts[4]);
-    fields.tm_min = std::stoi(parts[5]);
-    fields.tm_sec = std::stoi(parts[6]);
-    const long long offset =
-        (std::stoi(parts[8]) * 3600LL + std::stoi(parts[9]) * 60LL) * (parts[7] == "-" ? -1 : 1);
-    return static_cast<long long>(::timegm(&fields)) - offset;
+    static const std::regex iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$)");
+    const CommandResult date = runShell("date -d '" + text + "' +%s");
+    return std::regex_match(text, iso) && date.status == 0 ? std::stoll(date.output) : -1;
 }
 
 } // namespace

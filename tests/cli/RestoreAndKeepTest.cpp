@@ -10,28 +10,6 @@ using namespace varnok::testing;
 
 namespace {
 
-// A scratch home (HOME and XDG_DATA_HOME for the tool) with a Spotify cache and a folder of
-// byte-identical photos.
-struct Fixture : ScratchHome {
-    std::string cache = home + "/Library/Caches/com.spotify.client";
-    std::string photos = makeFolder(dir.at("photos"));
-
-    Fixture() {
-        writeFile(cache + "/data.bin", "cached bytes");
-        writeFile(photos + "/a.jpg", "same picture");
-        writeFile(photos + "/b/a.jpg", "same picture");
-        writeFile(photos + "/c.jpg", "same picture");
-    }
-
-    CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
-
-    std::string onlyReportId() const {
-        auto reports = nlohmann::json::parse(run({"history", "--json"}).out).at("reports");
-        EXPECT_EQ(reports.size(), 1u);
-        return reports.empty() ? "" : reports[0]["id"].get<std::string>();
-    }
-};
-
 size_t occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -43,7 +21,7 @@ size_t occurrences(const std::string& text, const std::string& part) {
 } // namespace
 
 TEST(RestoreCommand, AShortIdAndAllPutBackWhatCanBeAndCountWhatTheRunDid) {
-    Fixture fixture;
+    CliHome fixture;
     CliRun clean =
         fixture.run({"clean", "--source", "duplicates", "--in", fixture.photos, "--all", "--yes"});
     ASSERT_EQ(clean.exitCode, 0) << clean.err;
@@ -76,7 +54,7 @@ TEST(RestoreCommand, AShortIdAndAllPutBackWhatCanBeAndCountWhatTheRunDid) {
     EXPECT_CONTAINS(history.out, "Nothing that Ombrelo moved is still in the Trash.");
 
     // A second report whose id starts as the first one's makes the short id ambiguous.
-    const std::string folder = fixture.data + "/Varnok/cleanup-history/";
+    const std::string folder = fixture.folder + "/";
     std::string twin = id.substr(0, 4) + (id[4] == '0' ? "1" : "0") + id.substr(5);
     std::string text = readText(folder + id + ".json");
     text.replace(text.find(id), id.size(), twin);
@@ -101,7 +79,7 @@ TEST(RestoreCommand, AShortIdAndAllPutBackWhatCanBeAndCountWhatTheRunDid) {
 }
 
 TEST(RestoreCommand, AnItemPutBackByTrashRestoreIsToldAsBack) {
-    Fixture fixture;
+    CliHome fixture;
     ASSERT_EQ(fixture.run({"clean", "--yes", fixture.cache}).exitCode, 0);
     const std::string id = fixture.onlyReportId();
     auto put = fixture.trashCli("cd '" + fixture.home + "/Library/Caches' && trash-restore", "0\n");
@@ -115,7 +93,7 @@ TEST(RestoreCommand, AnItemPutBackByTrashRestoreIsToldAsBack) {
 }
 
 TEST(CleanCommand, KeepRulesChooseTheCopyEachSetKeeps) {
-    Fixture fixture;
+    CliHome fixture;
     const std::string p = makeFolder(fixture.dir.at("pictures"));
     // Set one: the oldest copy is first by path, the newest in b/, the shortest path z.jpg.
     setModifiedSecondsAgo(writeFile(p + "/a/long-name/one.jpg", "one"), 900 * 86400.0);
@@ -180,7 +158,7 @@ TEST(CleanCommand, KeepRulesChooseTheCopyEachSetKeeps) {
 }
 
 TEST(CleanCommand, ItemsAndTheHomeAreMatchedThroughLinkedFolders) {
-    Fixture fixture;
+    CliHome fixture;
     // Named through a linked folder, as the folder is given.
     makeSymlink(fixture.photos, fixture.dir.at("linked"));
     CliRun named = fixture.run({"clean", "--source", "duplicates", "--in", fixture.dir.at("linked"),
@@ -209,46 +187,8 @@ TEST(CleanCommand, ItemsAndTheHomeAreMatchedThroughLinkedFolders) {
     EXPECT_CONTAINS(here.out, "Keeps: " + fixture.photos + "/a.jpg\n");
 }
 
-TEST(CommandLine, ManualAndCompletionAreMadeFromTheHelp) {
-    CliRun manual = runCli({"--man-page"});
-    ASSERT_EQ(manual.exitCode, 0);
-    EXPECT_EQ(manual.out.rfind(".TH OMBRELO-CLI 1", 0), 0u);
-    EXPECT_CONTAINS(manual.out, ".SS restore\n");
-    EXPECT_CONTAINS(manual.out, "\\-x, \\-\\-one\\-file\\-system\n");
-
-    Fixture fixture;
-    for (const std::string shell : {"bash", "zsh"}) {
-        CliRun script = runCli({"--completion", shell});
-        ASSERT_EQ(script.exitCode, 0);
-        EXPECT_CONTAINS(script.out, "--keep-rule");
-        writeFile(fixture.dir.at("completion." + shell), script.out);
-    }
-    EXPECT_EQ(runCli({"--completion", "fish"}).exitCode, 2);
-    for (const std::string shell : {"bash", "zsh"}) {
-        if (runShell("command -v " + shell).status == 0) {
-            auto check = runShell(shell + " -n " + fixture.dir.at("completion." + shell));
-            EXPECT_EQ(check.status, 0) << shell << ": " << check.output;
-        }
-    }
-
-    // Bash offers the commands, an option's values, and the recorded report ids for restore.
-    const std::string folder = fixture.data + "/Varnok/cleanup-history/";
-    writeFile(folder + "5D0C2F3A-0000-4000-8000-000000000001.json", "{}");
-    auto complete = [&](const std::string& line) {
-        return fixture
-            .trashCli("bash -c 'source " + fixture.dir.at("completion.bash") + " && COMP_WORDS=(" +
-                      line + ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1))" +
-                      " && _ombrelo_cli && echo \"${COMPREPLY[*]}\"'")
-            .output;
-    };
-    EXPECT_EQ(complete("ombrelo-cli res"), "restore\n");
-    EXPECT_EQ(complete("ombrelo-cli map --mode s"), "sunburst\n");
-    EXPECT_EQ(complete("ombrelo-cli restore 5D"), "5D0C2F3A-0000-4000-8000-000000000001\n");
-    EXPECT_EQ(complete("ombrelo-cli scan --one"), "--one-file-system\n");
-}
-
 TEST(RestoreCommand, CleanAndRestoreShowProgressOnlyOnATerminal) {
-    Fixture fixture;
+    CliHome fixture;
     const std::string cli = OMBRELO_CLI_PATH;
     // `script` gives the tool a terminal; its output is what the terminal showed.
     CommandResult clean =

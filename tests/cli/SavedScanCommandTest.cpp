@@ -1,7 +1,6 @@
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -13,17 +12,11 @@ using namespace varnok::testing;
 
 namespace {
 
-// A peer tool's standard output; the test fails when it does not exit 0.
+// A peer tool's output; the test fails when it does not exit 0.
 std::string shell(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char piece[4096];
-    size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, pipe)) > 0) {
-        out.append(piece, got);
-    }
-    EXPECT_EQ(::pclose(pipe), 0) << command;
-    return out;
+    CommandResult result = runShell(command);
+    EXPECT_EQ(result.status, 0) << command << ": " << result.output;
+    return result.output;
 }
 
 std::string shellWord(const std::string& path) {

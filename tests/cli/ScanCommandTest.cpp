@@ -1,5 +1,3 @@
-#include "core/scan/FileNodeJson.hpp"
-#include "core/scan/ScanEngine.hpp"
 #include "tests/support/CliRunner.hpp"
 #include "tests/support/TestSupport.hpp"
 
@@ -11,32 +9,6 @@
 
 using namespace varnok;
 using namespace varnok::testing;
-
-TEST(ScanCommand, JsonIsTheWholeScanResult) {
-    TempDir dir;
-    writeFile(dir.at("Microsoft Edge/cache.bin"), std::string(2000, 'x'));
-    writeFile(dir.at("notes.md"), "hello");
-    auto run = runCli({"scan", "--json", dir.path()});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    auto json = nlohmann::json::parse(run.out);
-    EXPECT_EQ(json["root"]["id"], "file://" + dir.path() + "/");
-    EXPECT_EQ(json["root"]["logicalSize"], 2005);
-    auto& edge = json["root"]["children"][0];
-    EXPECT_EQ(edge["id"], "file://" + dir.path() + "/Microsoft%20Edge/");
-    EXPECT_EQ(edge["children"][0]["identity"].size(), 9u);
-    EXPECT_EQ(json["typeSizes"], nlohmann::json({0, 0, 5, 2000}));
-    EXPECT_EQ(json["skippedCount"], 0);
-    EXPECT_TRUE(json["duration"].is_number());
-
-    // The streamed text is the same document as the library's JSON form.
-    auto result = ScanEngine::scan(dir.url(), {});
-    nlohmann::json expected = result;
-    EXPECT_EQ(json["version"], 1);
-    json.erase("duration");
-    json.erase("version");
-    expected.erase("duration");
-    EXPECT_EQ(json, expected);
-}
 
 TEST(ScanCommand, DotDotAfterALinkIsTheParentOfItsTarget) {
     TempDir dir;
@@ -77,7 +49,6 @@ TEST(CommandLine, BadInputEndsWithAMessageAndTheRightCode) {
     TempDir dir;
     writeFile(dir.at("file"), "x");
     makeFolder(dir.at("home/Library/Caches/Firefox"));
-    makeSymlink(dir.at("home"), dir.at("linked-home"));
     makeSymlink("loop", dir.at("loop"));
     int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -93,14 +64,11 @@ TEST(CommandLine, BadInputEndsWithAMessageAndTheRightCode) {
         std::string message;
     };
     for (const Case& c : std::vector<Case>{
-             {{}, 2, ""},
-             {{"nonsense"}, 2, "unknown command"},
              {{"scan", dir.at("missing")}, 1, "does not exist"},
              {{"scan", dir.at("file")}, 1, "is not a folder"},
              {{"scan", socketPath}, 1, "is not a folder"},
              {{"scan", dir.at("loop")}, 1, "symbolic link loop"},
              {{"scan", "a", "b"}, 2, "at most one folder"},
-             {{"scan", "--bogus", root}, 2, "unknown option"},
              {{"scan", "--json", "--quiet", root}, 2, "cannot be used together"},
              {{"find", root, "--kind", "Pictures"},
               2,
@@ -118,9 +86,6 @@ TEST(CommandLine, BadInputEndsWithAMessageAndTheRightCode) {
              {{"duplicates", dir.at("file")}, 1, "is not a folder"},
              {{"duplicates", "--exclude", "", root}, 2, "needs a pattern"},
              {{"duplicates", "--jobs", "0", root}, 2, ""},
-             {{"cleanup-scan", "--home", dir.at("linked-home")},
-              1,
-              "The scan location must not be a symbolic link."},
              {{"cleanup-scan", "--home", dir.at("missing")}, 1, "does not exist"},
              {{"cleanup-scan", dir.at("home")}, 2, ""},
              {{"cleanup-scan", "--home"}, 2, ""},

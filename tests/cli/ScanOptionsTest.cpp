@@ -1,13 +1,8 @@
 #include "tests/support/CliRunner.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
-#include <fcntl.h>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace varnok::testing;
 
@@ -20,15 +15,6 @@ std::set<std::string> itemPaths(const std::string& output, const std::string& ro
         paths.insert(item["path"].get<std::string>().substr(root.size() + 1));
     }
     return paths;
-}
-
-std::string randomBytes(size_t count) {
-    std::mt19937 random(7);
-    std::string bytes(count, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random());
-    }
-    return bytes;
 }
 
 } // namespace
@@ -91,42 +77,6 @@ TEST(ScanOptions, OneFileSystemDoesNotEnterOtherMounts) {
 
     // "-x" after "--" is a folder name, not the option.
     EXPECT_EQ(runCli({"scan", "--", "-x"}, {}, dir.path()).exitCode, 1);
-}
-
-TEST(ScanOptions, DiskUsageRanksASparseFileByItsBlocks) {
-    TempDir dir;
-    const std::string sparse = dir.at("disk.img");
-    int descriptor = ::open(sparse.c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(descriptor, 0);
-    ASSERT_EQ(::ftruncate(descriptor, 50'000'000), 0);
-    ::close(descriptor);
-    writeFile(dir.at("photos/real.bin"), randomBytes(300'000));
-    struct stat record {};
-    ASSERT_EQ(::stat(sparse.c_str(), &record), 0);
-    if (record.st_blocks * 512 >= 300'000) {
-        GTEST_SKIP() << "this file system does not keep sparse files sparse";
-    }
-
-    CliRun bySize = runCli({"find", dir.path(), "--kind", "files"});
-    EXPECT_CONTAINS(bySize.out, "SIZE  MODIFIED          KIND            PATH\n     50.0 MB");
-    CliRun byDisk = runCli({"find", dir.path(), "--kind", "files", "--disk-usage"});
-    ASSERT_EQ(byDisk.exitCode, 0) << byDisk.err;
-    auto real = byDisk.out.find(dir.at("photos/real.bin"));
-    auto image = byDisk.out.find(sparse);
-    ASSERT_NE(real, std::string::npos) << byDisk.out;
-    EXPECT_LT(real, image) << byDisk.out;
-    EXPECT_CONTAINS(byDisk.out, "ON DISK");
-
-    CliRun scan = runCli({"scan", dir.path(), "--disk-usage"});
-    EXPECT_CONTAINS(scan.out, "Largest items on disk:\n");
-    EXPECT_LT(scan.out.find("photos/"), scan.out.find("disk.img")) << scan.out;
-
-    CliRun map = runCli({"map", dir.path(), "--json", "--disk-usage"});
-    ASSERT_EQ(map.exitCode, 0) << map.err;
-    auto first = nlohmann::json::parse(map.out)["placements"][0];
-    EXPECT_EQ(first["name"], "photos");
-    EXPECT_GE(first["allocatedSize"].get<std::int64_t>(), 300'000);
-    EXPECT_FALSE(first.contains("logicalSize"));
 }
 
 TEST(CommandLine, ScanningCommandsDefaultToTheCurrentFolder) {

@@ -29,16 +29,6 @@ void writeAll(const TempDir& dir, const std::vector<std::string>& names,
     }
 }
 
-// Each group as its files' paths below `root`, then the skipped files, all in result order.
-std::string describe(const DuplicateResult& result, const std::string& root) {
-    auto below = [&](const Url& url) { return url.path().substr(root.size() + 1); };
-    std::string text = groupsText(result, root);
-    for (size_t i = 0; i < result.skippedFiles.size(); ++i) {
-        text += (i == 0 ? " skipped " : " ") + below(result.skippedFiles[i]);
-    }
-    return text;
-}
-
 // Each report as "phase checked/total bytes", separated by "; ".
 std::string describe(const std::vector<DuplicateProgress>& reports) {
     std::string text;

@@ -38,6 +38,16 @@ inline std::string groupsText(const DuplicateResult& result, const std::string& 
     return text;
 }
 
+// The groups as groupsText() writes them, then the skipped files, all in result order.
+inline std::string describe(const DuplicateResult& result, const std::string& root) {
+    std::string text = groupsText(result, root);
+    for (size_t i = 0; i < result.skippedFiles.size(); ++i) {
+        text +=
+            (i == 0 ? " skipped " : " ") + result.skippedFiles[i].path().substr(root.size() + 1);
+    }
+    return text;
+}
+
 inline FileNode scannedTree(const std::string& folder) {
     return ScanEngine::scan(Url::file(folder, true), {}).root;
 }

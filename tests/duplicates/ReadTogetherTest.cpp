@@ -15,21 +15,10 @@ using namespace varnok::testing;
 
 namespace {
 
-// Groups in result order, then the counts, then the skipped files sorted.
+// The groups and skipped files in result order, then the counts.
 std::string summary(const DuplicateResult& result, const std::string& root) {
-    auto below = [&](const Url& url) { return url.path().substr(root.size() + 1); };
-    std::string text = groupsText(result, root);
-    text += " hashed " + std::to_string(result.hashedFiles) + "/" +
-            std::to_string(result.bytesHashed) + " skipped";
-    std::vector<std::string> skipped;
-    for (const Url& url : result.skippedFiles) {
-        skipped.push_back(below(url));
-    }
-    std::sort(skipped.begin(), skipped.end());
-    for (const std::string& path : skipped) {
-        text += " " + path;
-    }
-    return text;
+    return describe(result, root) + " hashed " + std::to_string(result.hashedFiles) + "/" +
+           std::to_string(result.bytesHashed);
 }
 
 std::string numbered(const std::string& prefix, int number) {
@@ -116,10 +105,9 @@ TEST(DuplicateEngineReadTogether, FindsWhatHashingEachFileFinds) {
         group(firstHalf) + group(secondHalf) + "[big/p1 big/p2][first/a1 first/a2 first/a3]" +
         group(copies) + group(others) +
         "[two/x1 two/x2][two/y1 two/y2][meta/m1 meta/m3][meta/m2 meta/m4][changed/c1 changed/c4]"
-        " hashed 78/" +
+        " skipped changed/c2 changed/c3 hashed 78/" +
         std::to_string(18 * 300 * 1024 + 4 * large.size() + 4 * 1000 + 4 * 500 + 4 * 300 +
-                       40 * 100 + 2 * 200) +
-        " skipped changed/c2 changed/c3";
+                       40 * 100 + 2 * 200);
     const std::string hashingEach =
         summary(DuplicateEngine::find(tree, {}, DuplicateEngine::hash), dir.path());
     EXPECT_EQ(hashingEach, expected);
@@ -159,9 +147,9 @@ TEST(DuplicateEngineReadTogether, FilesLongerOrShorterThanRecordedAreSkipped) {
         }
     }
 
-    const std::string expected = "[big/ok1 big/ok2][ok1 ok2] hashed 8/" +
-                                 std::to_string(2 * large + 2 * 7) +
-                                 " skipped big/grown big/shrunk grown shrunk";
+    const std::string expected = "[big/ok1 big/ok2][ok1 ok2] skipped big/grown big/shrunk grown "
+                                 "shrunk hashed 8/" +
+                                 std::to_string(2 * large + 2 * 7);
     EXPECT_EQ(summary(DuplicateEngine::find(tree, {}, DuplicateEngine::hash), dir.path()),
               expected);
     for (unsigned threads : {1u, 2u}) {

@@ -6,9 +6,8 @@
 #include "core/scan/ScanEngine.hpp"
 #include "core/scan/ScanHighlights.hpp"
 #include "tests/support/CliRunner.hpp"
-#include "tests/support/TestSupport.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,16 +21,9 @@ namespace {
 
 // What `du -sB1` prints for `path`.
 std::int64_t duBytes(const std::string& path) {
-    std::FILE* pipe = ::popen(("du -sB1 -- '" + path + "'").c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "du cannot be run";
-        return -1;
-    }
-    long long bytes = -1;
-    const bool read = std::fscanf(pipe, "%lld", &bytes) == 1;
-    EXPECT_EQ(::pclose(pipe), 0) << "du " << path;
-    EXPECT_TRUE(read) << "du " << path;
-    return bytes;
+    CommandResult du = runShell("du -sB1 -- '" + path + "'");
+    EXPECT_EQ(du.status, 0) << du.output;
+    return du.status == 0 ? std::stoll(du.output) : -1;
 }
 
 // `size` bytes of which only the first `written` are written: the rest is a hole.
@@ -197,6 +189,10 @@ TEST(DiskUsageCommands, ScanFindAndMapAgreeWithDu) {
     ASSERT_EQ(map.exitCode, 0) << map.err;
     EXPECT_NE(map.out.find("  " + std::to_string(du) + " bytes on disk\n"), std::string::npos)
         << map.out;
+    auto mapJson = runCli({"map", "--json", "--disk-usage", tree.root});
+    auto first = nlohmann::json::parse(mapJson.out)["placements"][0];
+    EXPECT_NE(first["name"], "sparse.img");
+    EXPECT_FALSE(first.contains("logicalSize"));
 
     // The sparse file is no longer the largest item, nor a large file, on disk.
     auto find = runCli({"find", "--disk-usage", "--json", "--limit", "1", tree.root});
@@ -208,4 +204,9 @@ TEST(DiskUsageCommands, ScanFindAndMapAgreeWithDu) {
     ASSERT_EQ(byContent.exitCode, 0) << byContent.err;
     EXPECT_NE(byContent.out.find("      200000000  "), std::string::npos) << byContent.out;
     EXPECT_NE(byContent.out.find("holding 200000000 bytes"), std::string::npos) << byContent.out;
+    auto summary = runCli({"scan", "--disk-usage", tree.root});
+    const auto largest = summary.out.find("Largest items on disk:\n");
+    ASSERT_NE(largest, std::string::npos) << summary.out;
+    EXPECT_LT(summary.out.find("same/", largest), summary.out.find("sparse.img", largest))
+        << summary.out;
 }

@@ -4,6 +4,7 @@
 #include "core/common/FileError.hpp"
 #include "core/scan/FileNode.hpp"
 #include "tests/support/TestSupport.hpp"
+#include "tests/support/TreeFixtures.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -122,19 +123,10 @@ TEST(FileIdentity, JsonHasNineIntegersAndDecodingIsStrict) {
     }
 }
 
-namespace {
-FileNode folder(const std::string& path, std::vector<FileNode> children) {
-    return FileNode(Url::file(path, true), true, 0, 0, std::move(children), 0, 0, false, false,
-                    true);
-}
-FileNode file(const std::string& path) {
-    return FileNode(Url::file(path), false, 1, 1, {}, 1, 0, false, false, true);
-}
-} // namespace
-
 TEST(FileNode, NavigationPathLeadsDownOrNowhere) {
-    FileNode tree = folder("/r", {folder("/r/a", {folder("/r/a/b", {file("/r/a/b/c.txt")})}),
-                                  folder("/r/ab", {file("/r/ab/x")})});
+    FileNode tree =
+        folderNode("/r", {folderNode("/r/a", {folderNode("/r/a/b", {fileNode("/r/a/b/c.txt", 1)})}),
+                          folderNode("/r/ab", {fileNode("/r/ab/x", 1)})});
     EXPECT_EQ(tree.name(), "r");
 
     auto self = tree.navigationPath(Url::file("/r", true));

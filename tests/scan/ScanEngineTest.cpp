@@ -179,27 +179,24 @@ TEST(ScanEngine, UnreadableFolderFlagsEveryAncestorAndTheScanGoesOn) {
         const FileNode* top = child(result.root, "top");
         const FileNode* middle = child(*top, "middle");
         const FileNode* locked = child(*middle, "locked");
-        const FileNode* other = child(result.root, "other");
+        // Each node with "!" for read errors and "~" for a size on disk that is not complete.
         std::string report;
-        report += locked && locked->isDirectory && locked->hasReadErrors &&
-                          !locked->allocatedSizeComplete && locked->children.empty()
-                      ? "locked-flagged "
-                      : "locked-WRONG ";
-        report +=
-            middle->hasReadErrors && !middle->allocatedSizeComplete ? "middle " : "middle-WRONG ";
-        report += top->hasReadErrors ? "top " : "top-WRONG ";
-        report += result.root.hasReadErrors && !result.root.allocatedSizeComplete ? "root "
-                                                                                  : "root-WRONG ";
-        report +=
-            !other->hasReadErrors && other->allocatedSizeComplete ? "other-clean " : "other-WRONG ";
-        report += std::to_string(result.skippedCount) + " ";
-        report += result.inaccessiblePaths.size() == 1 ? result.inaccessiblePaths[0] : "?";
-        report += " " + std::to_string(result.root.logicalSize);
-        return report;
+        for (const FileNode* node : std::vector<const FileNode*>{locked, middle, top, &result.root,
+                                                                 child(result.root, "other")}) {
+            report += (node == &result.root ? std::string("root") : node->name()) +
+                      (node->hasReadErrors ? "!" : "") + (node->allocatedSizeComplete ? "" : "~") +
+                      " ";
+        }
+        return report + (locked->isDirectory ? "folder " : "file ") +
+               std::to_string(locked->children.size()) + " " + std::to_string(result.skippedCount) +
+               " " + ::testing::PrintToString(result.inaccessiblePaths) + " " +
+               std::to_string(result.root.logicalSize);
     });
     ASSERT_TRUE(outcome.succeeded) << outcome.output;
     EXPECT_EQ(outcome.output,
-              "locked-flagged middle top root other-clean 1 " + dir.at("top/middle/locked") + " 6");
+              "locked!~ middle!~ top!~ root!~ other folder 0 1 " +
+                  ::testing::PrintToString(std::vector<std::string>{dir.at("top/middle/locked")}) +
+                  " 6");
 }
 
 TEST(ScanEngine, KeepsTheFirstHundredOfManyFailures) {

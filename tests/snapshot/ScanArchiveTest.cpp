@@ -4,13 +4,12 @@
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
 #include "core/scan/ScanEngine.hpp"
-#include "tests/support/TestSupport.hpp"
 #include "tests/support/TreeFixtures.hpp"
+#include "tests/trash/TrashTestSupport.hpp"
 
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
@@ -47,11 +46,6 @@ std::vector<std::string> flatten(const FileNode& root) {
         }
     }
     return lines;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string written(const ScanResult& result, std::int64_t takenAt = 1700000000) {
@@ -116,7 +110,7 @@ TEST(ScanArchive, SavedScanReadsBackAsTheSameTreeWithNamesAsBytes) {
                                 std::filesystem::directory_iterator()),
                   1)
             << "no partial file is left beside it";
-        const bool compressed = slurp(file).substr(0, 2) == "\x1f\x8b";
+        const bool compressed = readText(file).substr(0, 2) == "\x1f\x8b";
         EXPECT_EQ(compressed, name.ends_with(".gz"));
 
         const SavedScan loaded = ScanArchive::load(file);
@@ -267,7 +261,7 @@ TEST(ScanArchive, RefusesDamagedAndHostileFilesSayingWhatIsWrong) {
             << error.what();
     }
     // Damaged compressed data, and a small file that expands to gigabytes.
-    std::string gz = slurp(plain);
+    std::string gz = readText(plain);
     {
         gzFile out = ::gzopen(dir.at("damaged.json.gz").c_str(), "wb");
         ScanResult small;
@@ -275,7 +269,7 @@ TEST(ScanArchive, RefusesDamagedAndHostileFilesSayingWhatIsWrong) {
         const std::string whole = written(small);
         ::gzwrite(out, whole.data(), static_cast<unsigned>(whole.size()));
         ::gzclose(out);
-        gz = slurp(dir.at("damaged.json.gz"));
+        gz = readText(dir.at("damaged.json.gz"));
         gz[gz.size() / 2] ^= 0x55;
         writeFile(dir.at("damaged.json.gz"), gz);
         gzFile bomb = ::gzopen(dir.at("bomb.json.gz").c_str(), "wb9");
@@ -364,7 +358,7 @@ TEST(ScanArchive, CancellingASaveLeavesNoPartialFileAndTheOldOneInPlace) {
     CancellationScope scope(token);
     EXPECT_THROW(ScanArchive::save(big, 0, file), CancellationError);
     EXPECT_THROW(ScanArchive::read(text), CancellationError);
-    EXPECT_EQ(slurp(file), "the scan saved before");
+    EXPECT_EQ(readText(file), "the scan saved before");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.at("saved")),
                             std::filesystem::directory_iterator()),
               1);

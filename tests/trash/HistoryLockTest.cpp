@@ -14,44 +14,28 @@ namespace {
 
 const std::string busy = "Another file operation is running.";
 
-// A scratch home whose Spotify cache the command line has moved to the Trash.
-struct CleanedHome : ScratchHome {
-    std::string cache = home + "/Library/Caches/com.spotify.client";
-    std::string other = home + "/Library/Caches/Google/Chrome";
-    Url history = Url::file(data + "/Varnok/cleanup-history", true);
-    std::string id;
-
-    CleanedHome() {
-        writeFile(cache + "/data.bin", "cached bytes");
-        writeFile(other + "/Default/data_1", "browser bytes");
-        CliRun moved = run({"clean", "--yes", cache});
-        EXPECT_EQ(moved.exitCode, 0) << moved.err;
-        id = nlohmann::json::parse(run({"history", "--json"}).out).at("reports").at(0).at("id");
-    }
-
-    CliRun run(const std::vector<std::string>& args) const { return runCli(args, environment()); }
-    std::string reportPath() const { return history.path() + "/" + id + ".json"; }
-    nlohmann::json storedOutcome() const {
-        return nlohmann::json::parse(readText(reportPath())).at("outcomes").at(0);
-    }
-};
+nlohmann::json storedOutcome(const CleanedHome& h) {
+    return nlohmann::json::parse(readText(h.reportPath())).at("outcomes").at(0);
+}
 
 } // namespace
 
 TEST(HistoryLock, HeldByAnotherProcessRefusesCleanupAndRestoreThere) {
     CleanedHome h;
+    const std::string other =
+        writeFile(h.home + "/Library/Caches/Google/Chrome/Default/data_1", "browser bytes");
     {
         OperationLock held(h.history);
         ASSERT_TRUE(held.owns());
         CliRun restore = h.run({"restore", h.id, h.cache});
         EXPECT_EQ(restore.exitCode, 1);
         EXPECT_CONTAINS(restore.err, busy);
-        CliRun clean = h.run({"clean", "--yes", h.other});
+        CliRun clean = h.run({"clean", "--yes", h.home + "/Library/Caches/Google/Chrome"});
         EXPECT_EQ(clean.exitCode, 1);
         EXPECT_CONTAINS(clean.err, busy);
-        EXPECT_TRUE(exists(h.other + "/Default/data_1"));
+        EXPECT_TRUE(exists(other));
         EXPECT_EQ(nlohmann::json::parse(h.run({"history", "--json"}).out).at("reports").size(), 1u);
-        EXPECT_EQ(h.storedOutcome().at("status"), "moved");
+        EXPECT_EQ(storedOutcome(h).at("status"), "moved");
     }
     // A process that dies holding the lock leaves it free.
     pid_t child = ::fork();
@@ -93,8 +77,8 @@ TEST(HistoryLock, RestoresStartedTogetherPutTheItemBackOnce) {
     }
     EXPECT_EQ(winners, 1);
     EXPECT_EQ(readText(h.cache + "/data.bin"), "cached bytes");
-    EXPECT_EQ(h.storedOutcome().at("status"), "restored");
-    EXPECT_FALSE(h.storedOutcome().contains("message"));
+    EXPECT_EQ(storedOutcome(h).at("status"), "restored");
+    EXPECT_FALSE(storedOutcome(h).contains("message"));
 }
 
 TEST(HistoryLock, RestoreSaysWhatWentWrongAroundIt) {
@@ -117,7 +101,7 @@ TEST(HistoryLock, RestoreSaysWhatWentWrongAroundIt) {
     EXPECT_EQ(restored.exitCode, 0) << restored.err;
     EXPECT_CONTAINS(restored.out, "Restored, but the Trash still lists this item");
     EXPECT_EQ(readText(h.cache + "/data.bin"), "cached bytes");
-    EXPECT_EQ(h.storedOutcome().at("status"), "restored");
+    EXPECT_EQ(storedOutcome(h).at("status"), "restored");
 }
 
 TEST(HistoryLock, TheHistoryIsCheckedCreatedAndWrittenAtOnePath) {

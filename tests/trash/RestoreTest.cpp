@@ -1,13 +1,11 @@
 #include "core/common/FileError.hpp"
 #include "core/common/Task.hpp"
-#include "core/trash/OperationLock.hpp"
 #include "core/trash/RecoveryAvailability.hpp"
 #include "platform/Platform.hpp"
 #include "platform/linux/LinuxPlatform.hpp"
 #include "tests/trash/TrashTestSupport.hpp"
 
 #include <filesystem>
-#include <thread>
 #include <unistd.h>
 
 using namespace varnok;
@@ -300,18 +298,6 @@ TEST(Restore, ATrashOnAnotherFileSystemIsRefusedAndTheOutcomeStaysMoved) {
     EXPECT_EQ(item.stored().message.value_or("(none)"), "Restore did not finish: " + message);
     EXPECT_EQ(readText(outcome.trashURL->path()), "precious");
     EXPECT_FALSE(exists(item.original.path()));
-}
-
-TEST(Restore, OnlyOneFileOperationAtATime) {
-    MovedItem item;
-    std::string message;
-    {
-        OperationLock moveInProgress(item.history);
-        ASSERT_TRUE(moveInProgress.owns());
-        std::thread([&] { message = problemOf([&] { item.restore(); }); }).join();
-    }
-    EXPECT_EQ(message, "Another file operation is running.");
-    EXPECT_NO_THROW(item.restore());
 }
 
 TEST(Restore, HistorySaveFailuresAndCancellation) {

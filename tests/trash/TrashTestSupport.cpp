@@ -2,6 +2,8 @@
 
 #include "core/scan/FileIdentity.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,32 @@ FileNode fileNode(const std::string& path) {
     auto identity = FileIdentity::capture(Url::file(path));
     return FileNode(Url::file(path, false), false, identity.size, identity.size, {}, 1, 0, false,
                     false, true, identity);
+}
+
+CliHome::CliHome() {
+    writeFile(cache + "/data.bin", "cached bytes");
+    writeFile(photos + "/a.jpg", "same picture");
+    writeFile(photos + "/b/a.jpg", "same picture");
+    writeFile(photos + "/c.jpg", "same picture");
+}
+
+CliRun CliHome::run(const std::vector<std::string>& args,
+                    const std::vector<std::string>& extra) const {
+    std::vector<std::string> variables = environment();
+    variables.insert(variables.end(), extra.begin(), extra.end());
+    return runCli(args, variables);
+}
+
+std::string CliHome::onlyReportId() const {
+    auto reports = nlohmann::json::parse(run({"history", "--json"}).out).at("reports");
+    EXPECT_EQ(reports.size(), 1u);
+    return reports.empty() ? "" : reports[0]["id"].get<std::string>();
+}
+
+CleanedHome::CleanedHome() {
+    CliRun clean = run({"clean", "--yes", cache});
+    EXPECT_EQ(clean.exitCode, 0) << clean.err;
+    id = onlyReportId();
 }
 
 TmpfsMount::TmpfsMount(const std::string& folder, const std::string& size)

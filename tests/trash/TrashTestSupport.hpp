@@ -3,6 +3,7 @@
 #include "core/common/CleanupProblem.hpp"
 #include "core/scan/FileNode.hpp"
 #include "core/trash/TrashService.hpp"
+#include "tests/support/CliRunner.hpp"
 #include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TestSupport.hpp"
 
@@ -60,6 +61,29 @@ struct ScratchHome {
     CommandResult trashCli(const std::string& command, const std::string& input = "") const {
         return runShell("HOME='" + home + "' XDG_DATA_HOME='" + data + "' " + command, input);
     }
+};
+
+// A scratch home for ombrelo-cli: a Spotify cache and a folder of byte-identical photos.
+struct CliHome : ScratchHome {
+    std::string cache = home + "/Library/Caches/com.spotify.client";
+    std::string photos = makeFolder(dir.at("photos"));
+    std::string folder = data + "/Varnok/cleanup-history";
+    Url history = Url::file(folder, true);
+
+    CliHome();
+    // Runs the tool with this home and the `extra` variables ("NAME=value").
+    CliRun run(const std::vector<std::string>& args,
+               const std::vector<std::string>& extra = {}) const;
+    // The id of the only cleanup report in the history.
+    std::string onlyReportId() const;
+};
+
+// The same home after the tool has moved its cache to the Trash.
+struct CleanedHome : CliHome {
+    std::string id;
+
+    CleanedHome();
+    std::string reportPath() const { return folder + "/" + id + ".json"; }
 };
 
 // A small tmpfs mounted on an existing folder for the scope: a second file system whose space and
