@@ -138,10 +138,11 @@ private:
 } // namespace
 
 ExploreFlow::ExploreFlow(AppModel& shell)
-    : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {
+    : shell_(shell), root_(std::make_shared<const FileNode>(sample())),
+      scanToken_(QUuid::createUuid()) {
     diskAges_ = ages_;
     diskTypes_ = types_;
-    diskTree_ = sizedByDiskUsage(root_);
+    diskTree_ = sizedByDiskUsage(*root_);
     shownTree_ = diskTree_;
 }
 
@@ -336,15 +337,17 @@ void ExploreFlow::saveScan(const std::string& file) {
         return;
     }
     // The scanned tree, with both sizes of every path: what ncdu and gdu read back.
-    auto tree = std::make_shared<ScanResult>();
-    tree->root = root_;
+    // Copied on the worker: copying a large tree here would stall the window.
+    std::shared_ptr<const FileNode> root = root_;
     const std::int64_t takenAt = takenAt_;
     const QUuid token = QUuid::createUuid();
     saveToken_ = token;
     saver_ = model::runInBackground(
         this, &ExploreFlow::saveToken_, token,
-        [tree, takenAt, file] {
-            ScanArchive::save(*tree, takenAt, file);
+        [root, takenAt, file] {
+            ScanResult tree;
+            tree.root = *root;
+            ScanArchive::save(tree, takenAt, file);
             return true;
         },
         [file](ExploreFlow& flow, model::Outcome<bool> outcome) {
@@ -378,7 +381,7 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     const auto oldDisk = std::move(diskTree_);
     diskTree_ = std::move(diskTree);
     shownTree_ = apparentSize_ ? nullptr : diskTree_;
-    publish(root_, std::move(result.root), Field::root);
+    publish(root_, std::make_shared<const FileNode>(std::move(result.root)), Field::root);
     emit changed(Field::shownTree);
     publish(scanURL_, std::optional(folder), Field::scanURL);
     diskAges_ = diskAges;

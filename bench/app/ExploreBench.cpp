@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 using namespace ombrelo;
@@ -82,8 +83,11 @@ public:
         return longest_ / 1e6;
     }
     template <typename Action> double step(Action action) {
-        return step(action, [] { return true; });
+        return step(action, [this] { return !settled || settled(); });
     }
+
+    // What every step waits for besides its own condition: background work of the window done.
+    std::function<bool()> settled;
 
 private:
     int depth_ = 0;
@@ -117,6 +121,11 @@ void pauses(TimedApplication& application, varnok::AppModel& model, ui::MainWind
     ui::PageStack& pages = *window.pages();
     ui::ExplorePage& explore = *pages.explore;
     ui::LargestPage& largest = *pages.largest;
+    // Steps end once the background work they started has been shown.
+    auto listed = [&] {
+        return !largest.listing() && !explore.listModel->sorting() && !explore.legend->collecting();
+    };
+    application.settled = listed;
     model.explore().setMapDepth(2);
     std::printf("\nLongest stretch of GUI-thread work per step (action to last paint):\n\n");
     std::printf("| Page | Step | Longest pause |\n|---|---|---:|\n");
@@ -151,8 +160,6 @@ void pauses(TimedApplication& application, varnok::AppModel& model, ui::MainWind
                application.step([&] { model.explore().navigateTo(0); }));
         application.step(mode(0));
     }
-    // Largest fills in once its rows are ready; its count line says how many there are.
-    auto listed = [&] { return largest.listModel->rowCount() > 0; };
     report("Largest", "Open the page",
            application.step([&] { model.setPage(varnok::AppPage::largest); }, listed));
     report(
@@ -190,7 +197,10 @@ void flatPauses(TimedApplication& application, varnok::AppModel& model, ui::Main
                 const char* folder) {
     ui::ExplorePage& explore = *window.pages()->explore;
     ui::LargestPage& largest = *window.pages()->largest;
-    auto listed = [&] { return largest.listModel->rowCount() > 0; };
+    auto listed = [&] {
+        return !largest.listing() && !explore.listModel->sorting() && !explore.legend->collecting();
+    };
+    application.settled = listed;
     model.setPage(varnok::AppPage::explore);
     application.step([] {});
     const double scan =
