@@ -378,7 +378,8 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     setSelected(std::nullopt);
     publish(history_, std::vector<FileNode>{}, Field::history);
     // The old trees stay alive until every view has been told of the new one.
-    const auto oldDisk = std::move(diskTree_);
+    auto oldDisk = std::move(diskTree_);
+    auto oldRoot = root_;
     diskTree_ = std::move(diskTree);
     shownTree_ = apparentSize_ ? nullptr : diskTree_;
     publish(root_, std::make_shared<const FileNode>(std::move(result.root)), Field::root);
@@ -393,6 +394,8 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     publish(scanHighlights_, highlights, Field::scanHighlights);
     publish(skippedPaths_, std::move(skipped), Field::skippedPaths);
     publish(duration_, result.duration, Field::duration);
+    model::releaseInBackground(std::move(oldDisk));
+    model::releaseInBackground(std::move(oldRoot));
 }
 
 void ExploreFlow::stopFolderScan() {

@@ -215,7 +215,8 @@ void LargestPage::refresh() {
             }
             return listing;
         },
-        [tree, where](LargestPage& page, varnok::model::Outcome<Listing> outcome) {
+        // The token still being current, the shown tree is still the one listed.
+        [where](LargestPage& page, varnok::model::Outcome<Listing> outcome) {
             page.lister_.reset();
             if (!outcome.value) {
                 if (!outcome.cancelled) {
@@ -225,7 +226,7 @@ void LargestPage::refresh() {
                 return;
             }
             page.listModel->setNodes(std::move(outcome.value->rows));
-            page.rowsTree_ = tree;
+            page.rowsTree_ = page.model_.explore().sharedShownTree();
             page.listModel->setSizeOnDisk(!page.model_.explore().apparentSize());
             page.list->header()->setSortIndicatorShown(false);
             page.revealButton->setEnabled(page.listModel->rowCount() > 0);
