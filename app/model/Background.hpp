@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,6 +89,20 @@ TaskHandle runInBackground(Owner* owner, QUuid Owner::*current, QUuid token, Wor
             }
         });
     });
+}
+
+// Lets go of `value` on a worker thread: freeing a tree of a million nodes takes longer than a
+// frame. Whoever else still holds it frees it when they let go.
+template <typename T> void releaseInBackground(std::shared_ptr<T> value) {
+    if (!value) {
+        return;
+    }
+    auto* held = new std::shared_ptr<T>(std::move(value));
+    try {
+        TaskHandle::start([held] { delete held; });
+    } catch (...) {
+        delete held;
+    }
 }
 
 // Values compared before publishing, so that setting the same value notifies no one. Trees, lists

@@ -138,10 +138,11 @@ private:
 } // namespace
 
 ExploreFlow::ExploreFlow(AppModel& shell)
-    : shell_(shell), root_(sample()), scanToken_(QUuid::createUuid()) {
+    : shell_(shell), root_(std::make_shared<const FileNode>(sample())),
+      scanToken_(QUuid::createUuid()) {
     diskAges_ = ages_;
     diskTypes_ = types_;
-    diskTree_ = sizedByDiskUsage(root_);
+    diskTree_ = sizedByDiskUsage(*root_);
     shownTree_ = diskTree_;
 }
 
@@ -343,15 +344,17 @@ void ExploreFlow::saveScan(const std::string& file) {
         return;
     }
     // The scanned tree, with both sizes of every path: what ncdu and gdu read back.
-    auto tree = std::make_shared<ScanResult>();
-    tree->root = root_;
+    // Copied on the worker: copying a large tree here would stall the window.
+    std::shared_ptr<const FileNode> root = root_;
     const std::int64_t takenAt = takenAt_;
     const QUuid token = QUuid::createUuid();
     saveToken_ = token;
     saver_ = model::runInBackground(
         this, &ExploreFlow::saveToken_, token,
-        [tree, takenAt, file] {
-            ScanArchive::save(*tree, takenAt, file);
+        [root, takenAt, file] {
+            ScanResult tree;
+            tree.root = *root;
+            ScanArchive::save(tree, takenAt, file);
             return true;
         },
         [file](ExploreFlow& flow, model::Outcome<bool> outcome) {
@@ -382,10 +385,11 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     setSelected(std::nullopt);
     publish(history_, std::vector<FileNode>{}, Field::history);
     // The old trees stay alive until every view has been told of the new one.
-    const auto oldDisk = std::move(diskTree_);
+    auto oldDisk = std::move(diskTree_);
+    auto oldRoot = root_;
     diskTree_ = std::move(diskTree);
     shownTree_ = apparentSize_ ? nullptr : diskTree_;
-    publish(root_, std::move(result.root), Field::root);
+    publish(root_, std::make_shared<const FileNode>(std::move(result.root)), Field::root);
     emit changed(Field::shownTree);
     publish(scanURL_, std::optional(folder), Field::scanURL);
     diskAges_ = diskAges;
@@ -397,6 +401,8 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     publish(scanHighlights_, highlights, Field::scanHighlights);
     publish(skippedPaths_, std::move(skipped), Field::skippedPaths);
     publish(duration_, result.duration, Field::duration);
+    model::releaseInBackground(std::move(oldDisk));
+    model::releaseInBackground(std::move(oldRoot));
 }
 
 void ExploreFlow::stopFolderScan() {

@@ -65,11 +65,15 @@ public:
 
     const ScanHighlights& scanHighlights() const { return scanHighlights_; }
     // The scanned tree as the scan built it: both sizes, every path.
-    const FileNode& root() const { return root_; }
+    const FileNode& root() const { return *root_; }
     // The tree the explorer, Largest and Home show: each node's `logicalSize` holds the size
     // chosen by `apparentSize` (bytes on disk as du counts them, unless apparent sizes are
     // asked for), children largest first. Same ids and shape as `root`.
-    const FileNode& shownTree() const { return shownTree_ ? *shownTree_ : root_; }
+    const FileNode& shownTree() const { return shownTree_ ? *shownTree_ : *root_; }
+    // The same tree, shared: work in the background holds it so that it outlives a new scan.
+    std::shared_ptr<const FileNode> sharedShownTree() const {
+        return shownTree_ ? shownTree_ : root_;
+    }
     // Sizes are apparent (content bytes, every path) rather than bytes on disk.
     bool apparentSize() const { return apparentSize_; }
     // The folder being scanned, while a scan runs.
@@ -135,7 +139,7 @@ private:
 
     AppModel& shell_;
     ScanHighlights scanHighlights_;
-    FileNode root_;
+    std::shared_ptr<const FileNode> root_;
     // `root` sized by bytes on disk; shown unless apparent sizes are asked for.
     std::shared_ptr<const FileNode> diskTree_;
     std::shared_ptr<const FileNode> shownTree_;

@@ -1,21 +1,33 @@
 // Times the explorer window on a large tree: from "Scan" to the first map, the longest pause of
 // the event loop while the scan runs, each map mode's full redraw, its cached repaint and a screen
-// reader's reading of every tile, and the process's peak memory with the tree open.
-//   ombrelo-explore-bench TREE
+// reader's reading of every tile, the longest stretch of GUI-thread work on each page a user
+// visits, and the process's peak memory with the tree open.
+//   ombrelo-explore-bench TREE [FLAT]    FLAT: a folder of very many files, driven the same way
 #include "app/ui/MainWindow.hpp"
 #include "app/ui/PageStack.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
 #include "app/ui/explore/FolderMap.hpp"
+#include "app/ui/explore/NodeListModel.hpp"
+#include "app/ui/pages/LargestPage.hpp"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QStyleFactory>
+#include <QThread>
+#include <QTreeView>
 
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 using namespace ombrelo;
@@ -28,16 +40,216 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Times every event the GUI thread handles from the event loop, paints and queued results of
+// background work included: the longest one is the longest moment the window did not respond.
+class TimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (depth_ > 0) {
+            return QApplication::notify(receiver, event);
+        }
+        ++depth_;
+        QElapsedTimer timer;
+        timer.start();
+        const bool handled = QApplication::notify(receiver, event);
+        longest_ = std::max(longest_, timer.nsecsElapsed());
+        --depth_;
+        return handled;
+    }
+
+    // Runs a user's action as the event loop would (a click handled in one go), then lets the
+    // window settle until `ready` holds and nothing is left to do; returns the longest stretch
+    // of work, in milliseconds.
+    template <typename Action, typename Ready> double step(Action action, Ready ready) {
+        longest_ = 0;
+        ++depth_;
+        QElapsedTimer timer;
+        timer.start();
+        action();
+        longest_ = std::max(longest_, timer.nsecsElapsed());
+        --depth_;
+        QElapsedTimer waited;
+        waited.start();
+        int quiet = 0;
+        // Paints and queued results arrive within a few turns once the work is done.
+        while (quiet < 30 && waited.elapsed() < 60000) {
+            QApplication::sendPostedEvents();
+            QApplication::processEvents(QEventLoop::AllEvents);
+            quiet = ready() ? quiet + 1 : 0;
+            QThread::msleep(2);
+        }
+        return longest_ / 1e6;
+    }
+    template <typename Action> double step(Action action) {
+        return step(action, [this] { return !settled || settled(); });
+    }
+
+    // What every step waits for besides its own condition: background work of the window done.
+    std::function<bool()> settled;
+
+private:
+    int depth_ = 0;
+    qint64 longest_ = 0;
+};
+
+// The folder below `folder` with the most children: the heaviest one to open.
+const varnok::FileNode* busiestFolder(const varnok::FileNode& folder) {
+    const varnok::FileNode* busiest = nullptr;
+    std::vector<const varnok::FileNode*> pending{&folder};
+    while (!pending.empty()) {
+        const varnok::FileNode* node = pending.back();
+        pending.pop_back();
+        for (const auto& child : node->children) {
+            if (child.isDirectory) {
+                if (busiest == nullptr || child.children.size() > busiest->children.size()) {
+                    busiest = &child;
+                }
+                pending.push_back(&child);
+            }
+        }
+    }
+    return busiest;
+}
+
 } // namespace
+
+// Drives each page a user visits on the scanned tree and prints the longest stretch of GUI-thread
+// work each step took, from the action to the last paint.
+void pauses(TimedApplication& application, varnok::AppModel& model, ui::MainWindow& window) {
+    ui::PageStack& pages = *window.pages();
+    ui::ExplorePage& explore = *pages.explore;
+    ui::LargestPage& largest = *pages.largest;
+    // Steps end once the background work they started has been shown.
+    auto listed = [&] {
+        return !largest.listing() && !explore.listModel->sorting() && !explore.legend->collecting();
+    };
+    application.settled = listed;
+    model.explore().setMapDepth(2);
+    std::printf("\nLongest stretch of GUI-thread work per step (action to last paint):\n\n");
+    std::printf("| Page | Step | Longest pause |\n|---|---|---:|\n");
+    auto report = [](const char* page, const char* step, double ms) {
+        std::printf("| %s | %s | %.1f ms |\n", page, step, ms);
+        std::fflush(stdout);
+    };
+    auto mode = [&](int id) {
+        return [&explore, id] { explore.modeButtons->button(id)->click(); };
+    };
+    const char* modeNames[] = {"Treemap", "Sunburst", "Flame", "Bubbles", "List"};
+    for (int id : {1, 2, 3, 4, 0}) {
+        report("Explorer", modeNames[id], application.step(mode(id)));
+    }
+    report("Explorer", "Apparent size on", application.step([&] { explore.apparentBox->click(); }));
+    report("Explorer", "Apparent size off",
+           application.step([&] { explore.apparentBox->click(); }));
+    report("Explorer", "List sorted by name", application.step([&] {
+        explore.list->header()->setSortIndicator(ui::NodeListModel::name, Qt::AscendingOrder);
+    }));
+    report("Explorer", "List sorted by size", application.step([&] {
+        explore.list->header()->setSortIndicator(ui::NodeListModel::size, Qt::DescendingOrder);
+    }));
+    const varnok::FileNode* busiest = busiestFolder(model.explore().currentFolder());
+    if (busiest != nullptr) {
+        const std::string name =
+            "Open the folder of " + std::to_string(busiest->children.size()) + " items";
+        report("Explorer", name.c_str(),
+               application.step([&] { model.explore().openFolder(*busiest); }));
+        report("Explorer", "List mode in that folder", application.step(mode(4)));
+        report("Explorer", "Back to the top",
+               application.step([&] { model.explore().navigateTo(0); }));
+        application.step(mode(0));
+    }
+    report("Largest", "Open the page",
+           application.step([&] { model.setPage(varnok::AppPage::largest); }, listed));
+    report(
+        "Largest", "All folders",
+        application.step(
+            [&] { largest.scopeButtons->button(ui::LargestPage::allFolders)->click(); }, listed));
+    report(
+        "Largest", "In this folder",
+        application.step(
+            [&] { largest.scopeButtons->button(ui::LargestPage::inThisFolder)->click(); }, listed));
+    report("Largest", "All files",
+           application.step(
+               [&] { largest.scopeButtons->button(ui::LargestPage::allFiles)->click(); }, listed));
+    report(
+        "Largest", "Search \"file 1\"",
+        application.step([&] { largest.searchField->setText(QStringLiteral("file 1")); }, listed));
+    report("Largest", "Clear the search",
+           application.step([&] { largest.searchField->clear(); }, listed));
+    report("Largest", "Apparent size on",
+           application.step([&] { model.explore().setApparentSize(true); }, listed));
+    report("Largest", "Apparent size off",
+           application.step([&] { model.explore().setApparentSize(false); }, listed));
+    report("Home", "Open the page",
+           application.step([&] { model.setPage(varnok::AppPage::home); }));
+    report("Home", "Apparent size on",
+           application.step([&] { model.explore().setApparentSize(true); }));
+    report("Home", "Apparent size off",
+           application.step([&] { model.explore().setApparentSize(false); }));
+    report("Explorer", "Back to the page",
+           application.step([&] { model.setPage(varnok::AppPage::explore); }));
+}
+
+// The same on one folder holding every file: the list, not the map, is what costs there.
+void flatPauses(TimedApplication& application, varnok::AppModel& model, ui::MainWindow& window,
+                const char* folder) {
+    ui::ExplorePage& explore = *window.pages()->explore;
+    ui::LargestPage& largest = *window.pages()->largest;
+    auto listed = [&] {
+        return !largest.listing() && !explore.listModel->sorting() && !explore.legend->collecting();
+    };
+    application.settled = listed;
+    model.setPage(varnok::AppPage::explore);
+    application.step([] {});
+    const double scan =
+        application.step([&] { model.explore().scanFolder(varnok::Url::file(folder, true)); },
+                         [&] { return !model.explore().activeScanURL(); });
+    const auto files = std::to_string(model.explore().root().fileCount);
+    std::printf("\nOne folder of %s files (%s):\n\n", files.c_str(), folder);
+    std::printf("| Page | Step | Longest pause |\n|---|---|---:|\n");
+    auto report = [](const char* page, const char* step, double ms) {
+        std::printf("| %s | %s | %.1f ms |\n", page, step, ms);
+        std::fflush(stdout);
+    };
+    report("Explorer", "Scan, to its map and list", scan);
+    report("Explorer", "List", application.step([&] { explore.modeButtons->button(4)->click(); }));
+    report("Explorer", "List sorted by name", application.step([&] {
+        explore.list->header()->setSortIndicator(ui::NodeListModel::name, Qt::AscendingOrder);
+    }));
+    report("Explorer", "List sorted by kind", application.step([&] {
+        explore.list->header()->setSortIndicator(ui::NodeListModel::kind, Qt::AscendingOrder);
+    }));
+    report("Explorer", "Scrolled to the end",
+           application.step([&] { explore.list->scrollToBottom(); }));
+    report("Explorer", "List sorted by size", application.step([&] {
+        explore.list->header()->setSortIndicator(ui::NodeListModel::size, Qt::DescendingOrder);
+    }));
+    report("Explorer", "Apparent size on", application.step([&] { explore.apparentBox->click(); }));
+    report("Explorer", "Apparent size off",
+           application.step([&] { explore.apparentBox->click(); }));
+    report("Explorer", "Treemap",
+           application.step([&] { explore.modeButtons->button(0)->click(); }));
+    report("Largest", "In this folder",
+           application.step(
+               [&] {
+                   model.setPage(varnok::AppPage::largest);
+                   largest.scopeButtons->button(ui::LargestPage::inThisFolder)->click();
+               },
+               listed));
+    report("Home", "Open the page",
+           application.step([&] { model.setPage(varnok::AppPage::home); }));
+}
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    QApplication application(argc, argv);
+    TimedApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (argc != 2) {
-        std::fprintf(stderr, "Usage: ombrelo-explore-bench TREE\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "Usage: ombrelo-explore-bench TREE [FLAT]\n");
         return 2;
     }
     varnok::AppModel model;
@@ -109,6 +321,10 @@ int main(int argc, char* argv[]) {
                         std::string(varnok::rawValue(mode)).c_str(), depth, map->shapeCount(),
                         median(full), median(cached), median(read));
         }
+    }
+    pauses(application, model, window);
+    if (argc == 3) {
+        flatPauses(application, model, window, argv[2]);
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -1,11 +1,15 @@
 #!/bin/sh
-# Times the explorer window on a 1,000,000-entry tree of sparse files with an optimised build.
-#   bench/app/run.sh [TREE]     default /tmp/ombrelo-explore-bench-tree, generated once when missing
+# Times the explorer window on a 1,000,000-entry tree of sparse files with an optimised build,
+# then the pauses of the window on one folder of 200,000 files.
+#   bench/app/run.sh [TREE [FLAT]]   defaults /tmp/ombrelo-explore-bench-tree and
+#                                    /tmp/ombrelo-explore-bench-flat, generated once when missing
 set -eu
 cd "$(dirname "$0")/../.."
 tree=${1:-/tmp/ombrelo-explore-bench-tree}
+flat=${2:-/tmp/ombrelo-explore-bench-flat}
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target ombrelo-explore-bench >/dev/null
 [ -d "$tree" ] || python3 bench/app/sparse_tree.py "$tree" 1000000
-du -s "$tree" >/dev/null   # warm the cache
-QT_QPA_PLATFORM=offscreen build/release/app/ui/ombrelo-explore-bench "$tree"
+[ -d "$flat" ] || python3 bench/app/sparse_tree.py "$flat" 200000 --flat
+du -s "$tree" "$flat" >/dev/null   # warm the cache
+QT_QPA_PLATFORM=offscreen build/release/app/ui/ombrelo-explore-bench "$tree" "$flat"

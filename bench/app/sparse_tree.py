@@ -1,14 +1,33 @@
 #!/usr/bin/env python3
 """Makes a tree of ENTRIES entries of sparse files (sizes spread over six orders of magnitude,
-varied ages and kinds) for timing the explorer without writing gigabytes."""
+varied ages and kinds) for timing the explorer without writing gigabytes. With --flat, the
+ENTRIES files all go into the one folder ROOT, as in a mail or cache folder."""
 import os
 import random
 import sys
 
+KINDS = [".cpp", ".h", ".jpg", ".mov", ".pdf", ".txt", ".zip", ".o", ""]
+
+def sparse_file(path, rng):
+    with open(path, "wb") as out:
+        out.truncate(int(10 ** rng.uniform(1, 7)))
+    age = rng.uniform(0, 1000) * 86400
+    os.utime(path, (1765000000 - age, 1765000000 - age))
+
+def flat(root, entries):
+    rng = random.Random(20261207)
+    os.makedirs(root)
+    for made in range(entries):
+        sparse_file(os.path.join(root, f"file {made}{rng.choice(KINDS)}"), rng)
+
 def main():
-    root, entries = sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
+    args = [arg for arg in sys.argv[1:] if arg != "--flat"]
+    root, entries = args[0], int(args[1]) if len(args) > 1 else 1_000_000
+    if "--flat" in sys.argv:
+        flat(root, entries)
+        return
     rng = random.Random(20261206)
-    kinds = [".cpp", ".h", ".jpg", ".mov", ".pdf", ".txt", ".zip", ".o", ""]
+    kinds = KINDS
     made = 0
     os.makedirs(root)
     folders = [root]
@@ -23,11 +42,7 @@ def main():
             folders.append(path)
             depth[path] = depth[parent] + 1
         else:
-            path = os.path.join(parent, f"file {made}{rng.choice(kinds)}")
-            with open(path, "wb") as out:
-                out.truncate(int(10 ** rng.uniform(1, 7)))
-            age = rng.uniform(0, 1000) * 86400
-            os.utime(path, (1765000000 - age, 1765000000 - age))
+            sparse_file(os.path.join(parent, f"file {made}{rng.choice(kinds)}"), rng)
         made += 1
 
 if __name__ == "__main__":

@@ -296,7 +296,7 @@ void ExplorePage::showFolder() {
     for (const auto& child : folder.children) {
         children.push_back(&child);
     }
-    listModel->setNodes(std::move(children));
+    listModel->setNodes(std::move(children), model_.explore().sharedShownTree());
     listModel->setSizeOnDisk(!model_.explore().apparentSize());
     listModel->sort(list->header()->sortIndicatorSection(), list->header()->sortIndicatorOrder());
     fitColumns();
@@ -386,7 +386,7 @@ void ExplorePage::showSelection() {
                                              : tr("Show in Folder"));
     if (!selected) {
         selectionLine->setText(tr("%1 items \u00b7 %2")
-                                   .arg(listModel->rowCount())
+                                   .arg(listModel->itemCount())
                                    .arg(formatSize(model_.explore().currentFolder().logicalSize)));
         list->selectionModel()->clearSelection();
         return;
@@ -432,41 +432,15 @@ void ExplorePage::showMapSettings() {
 }
 
 void ExplorePage::showLegend() {
-    const FileNode& folder = model_.explore().currentFolder();
     const bool byAge = colouring->currentIndex() == 1;
-    // What the map can show: the levels it draws, and no more nodes than it draws shapes.
-    constexpr size_t visitLimit = 20000;
-    constexpr size_t siblingLimit = 60;
-    const int depth = std::clamp(model_.explore().mapDepth(), 1, 4);
-    std::set<std::string> groups;
-    std::array<bool, 4> ages{};
-    bool folders = false;
-    bool more = false;
-    std::vector<std::pair<const FileNode*, int>> pending;
-    for (const auto& child : folder.children) {
-        pending.emplace_back(&child, 1);
-    }
-    more = folder.children.size() > siblingLimit;
-    size_t visited = 0;
-    while (!pending.empty() && visited < visitLimit) {
-        const auto [node, level] = pending.back();
-        pending.pop_back();
-        ++visited;
-        if (node->isDirectory) {
-            folders = true;
-        }
-        if (byAge) {
-            ages[static_cast<size_t>(mapColours::ageBucketOf(*node))] = true;
-        } else if (!node->isDirectory) {
-            groups.insert(mapColours::kindGroupOf(*node));
-        }
-        if (level < depth) {
-            more = more || node->children.size() > siblingLimit;
-            for (const auto& child : node->children) {
-                pending.emplace_back(&child, level + 1);
-            }
-        }
-    }
+    // Looking up the kinds of thousands of items takes longer than a frame.
+    legend->collectLater(model_.explore().sharedShownTree(), &model_.explore().currentFolder(),
+                         std::clamp(model_.explore().mapDepth(), 1, 4), byAge,
+                         [this, byAge](const MapLegend::Use& use) { showLegendOf(use, byAge); });
+}
+
+void ExplorePage::showLegendOf(const MapLegend::Use& use, bool byAge) {
+    const auto& [groups, ages, folders, more] = use;
     const bool dark = isDark(palette());
     std::vector<LegendEntry> entries;
     if (byAge) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/explore/MapLegend.hpp"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -19,7 +20,6 @@ class QTreeView;
 namespace ombrelo::ui {
 
 class FolderMap;
-class MapLegend;
 class NodeListModel;
 
 // Scans any folder and shows it as a map beside a sortable list; double clicks open folders,
@@ -65,6 +65,7 @@ private:
     void showSelection();
     void showMapSettings();
     void showLegend();
+    void showLegendOf(const MapLegend::Use& use, bool byAge);
     void showProgress();
     void showSkipped();
     void rebuildBreadcrumb();

@@ -1,5 +1,7 @@
 #include "app/ui/explore/MapLegend.hpp"
 
+#include "app/model/Background.hpp"
+
 #include <QPainter>
 #include <QStringList>
 
@@ -16,6 +18,66 @@ constexpr int spacing = 16;
 MapLegend::MapLegend(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAccessibleName(tr("Map colours"));
+}
+
+MapLegend::~MapLegend() {
+    if (collector_) {
+        collector_->cancel();
+    }
+}
+
+MapLegend::Use MapLegend::collect(const varnok::FileNode& folder, int depth, bool byAge) {
+    // What the map can show: the levels it draws, and no more nodes than it draws shapes.
+    constexpr size_t visitLimit = 20000;
+    constexpr size_t siblingLimit = 60;
+    Use use;
+    std::vector<std::pair<const varnok::FileNode*, int>> pending;
+    for (const auto& child : folder.children) {
+        pending.emplace_back(&child, 1);
+    }
+    use.more = folder.children.size() > siblingLimit;
+    size_t visited = 0;
+    while (!pending.empty() && visited < visitLimit) {
+        const auto [node, level] = pending.back();
+        pending.pop_back();
+        if (++visited % 1024 == 0) {
+            varnok::Task::checkCancellation();
+        }
+        if (node->isDirectory) {
+            use.folders = true;
+        }
+        if (byAge) {
+            use.ages[static_cast<size_t>(mapColours::ageBucketOf(*node))] = true;
+        } else if (!node->isDirectory) {
+            use.groups.insert(mapColours::kindGroupOf(*node));
+        }
+        if (level < depth) {
+            use.more = use.more || node->children.size() > siblingLimit;
+            for (const auto& child : node->children) {
+                pending.emplace_back(&child, level + 1);
+            }
+        }
+    }
+    return use;
+}
+
+void MapLegend::collectLater(std::shared_ptr<const varnok::FileNode> tree,
+                             const varnok::FileNode* folder, int depth, bool byAge,
+                             std::function<void(const Use&)> show) {
+    if (collector_) {
+        collector_->cancel();
+    }
+    const QUuid token = QUuid::createUuid();
+    collectToken_ = token;
+    collector_ = varnok::model::runInBackground(
+        this, &MapLegend::collectToken_, token,
+        [tree = std::move(tree), folder, depth, byAge] { return collect(*folder, depth, byAge); },
+        [show = std::move(show)](MapLegend& legend, varnok::model::Outcome<Use> outcome) {
+            legend.collector_.reset();
+            if (outcome.value) {
+                show(*outcome.value);
+            }
+        });
 }
 
 void MapLegend::setEntries(std::vector<LegendEntry> entries) {

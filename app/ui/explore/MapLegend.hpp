@@ -1,9 +1,18 @@
 #pragma once
 
 #include "app/ui/explore/MapColours.hpp"
+#include "core/common/Task.hpp"
+#include "core/scan/FileNode.hpp"
 
+#include <QUuid>
 #include <QWidget>
 
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace ombrelo::ui {
@@ -13,7 +22,27 @@ namespace ombrelo::ui {
 class MapLegend : public QWidget {
     Q_OBJECT
 public:
+    // What a map of a folder shows: its files' kind groups or age buckets, whether it has
+    // folders, and whether items are grouped as more items.
+    struct Use {
+        std::set<std::string> groups;
+        std::array<bool, 4> ages{};
+        bool folders = false;
+        bool more = false;
+    };
+
     explicit MapLegend(QWidget* parent = nullptr);
+    ~MapLegend() override;
+
+    // What the map of `folder` shows with `depth` levels. Looks up each file's kind (or age), so
+    // it runs on any thread and visits a bounded number of items.
+    static Use collect(const varnok::FileNode& folder, int depth, bool byAge);
+    // Collects in the background and hands the result to `show`, unless asked again meanwhile.
+    // `tree` holds `folder`'s tree while the work reads it.
+    void collectLater(std::shared_ptr<const varnok::FileNode> tree, const varnok::FileNode* folder,
+                      int depth, bool byAge, std::function<void(const Use&)> show);
+    // A collection is under way.
+    bool collecting() const { return collector_.has_value(); }
 
     void setEntries(std::vector<LegendEntry> entries);
     const std::vector<LegendEntry>& entries() const { return entries_; }
@@ -31,6 +60,8 @@ private:
     std::vector<QRect> arrange(int width) const;
 
     std::vector<LegendEntry> entries_;
+    QUuid collectToken_;
+    std::optional<varnok::TaskHandle> collector_;
 };
 
 } // namespace ombrelo::ui

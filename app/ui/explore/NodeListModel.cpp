@@ -1,13 +1,15 @@
 #include "app/ui/explore/NodeListModel.hpp"
 
+#include "app/model/Background.hpp"
 #include "app/ui/common/UiText.hpp"
 #include "core/kinds/MimeDatabase.hpp"
 
+#include <QCollator>
 #include <QDateTime>
 #include <QLocale>
 
 #include <algorithm>
-#include <map>
+#include <numeric>
 
 namespace ombrelo::ui {
 
@@ -19,19 +21,114 @@ std::int64_t modifiedAt(const FileNode& node) {
     return node.identity ? node.identity->modifiedSeconds : 0;
 }
 
+// `nodes` by the keys `keyOf` gives them, ties in their present order.
+template <typename KeyOf, typename Less>
+std::vector<const FileNode*> orderedBy(const std::vector<const FileNode*>& nodes,
+                                       Qt::SortOrder order, KeyOf keyOf, Less less) {
+    // Each key is made once, not at every comparison: a name's collation key or a kind's lookup
+    // costs far more than comparing them.
+    std::vector<decltype(keyOf(*nodes.front()))> keys;
+    keys.reserve(nodes.size());
+    for (const FileNode* node : nodes) {
+        if (keys.size() % 1024 == 0) {
+            varnok::Task::checkCancellation();
+        }
+        keys.push_back(keyOf(*node));
+    }
+    std::vector<size_t> index(nodes.size());
+    std::iota(index.begin(), index.end(), size_t{0});
+    if (order == Qt::AscendingOrder) {
+        std::stable_sort(index.begin(), index.end(),
+                         [&](size_t a, size_t b) { return less(keys[a], keys[b]); });
+    } else {
+        std::stable_sort(index.begin(), index.end(),
+                         [&](size_t a, size_t b) { return less(keys[b], keys[a]); });
+    }
+    std::vector<const FileNode*> sorted;
+    sorted.reserve(nodes.size());
+    for (size_t i : index) {
+        sorted.push_back(nodes[i]);
+    }
+    return sorted;
+}
+
+// `nodes` sorted by `column`; safe on any thread.
+std::vector<const FileNode*> sortedNodes(const std::vector<const FileNode*>& nodes, int column,
+                                         Qt::SortOrder order) {
+    if (nodes.empty()) {
+        return nodes;
+    }
+    const auto less = [](const auto& a, const auto& b) { return a < b; };
+    switch (column) {
+    case NodeListModel::size:
+        return orderedBy(
+            nodes, order, [](const FileNode& node) { return node.logicalSize; }, less);
+    case NodeListModel::kind:
+        return orderedBy(nodes, order, &NodeListModel::kindText, less);
+    case NodeListModel::modified:
+        return orderedBy(nodes, order, modifiedAt, less);
+    case NodeListModel::location:
+        return orderedBy(
+            nodes, order,
+            [](const FileNode& node) { return node.id.deletingLastPathComponent().path(); }, less);
+    default: {
+        QCollator collator;
+        return orderedBy(
+            nodes, order, [&](const FileNode& node) { return collator.sortKey(qs(node.name())); },
+            [](const QCollatorSortKey& a, const QCollatorSortKey& b) { return a.compare(b) < 0; });
+    }
+    }
+}
+
 } // namespace
 
 NodeListModel::NodeListModel(bool withLocation, QObject* parent)
     : QAbstractTableModel(parent), withLocation_(withLocation) {}
 
-void NodeListModel::setNodes(std::vector<const FileNode*> nodes) {
+NodeListModel::~NodeListModel() {
+    cancelSort();
+}
+
+void NodeListModel::cancelSort() {
+    if (sorter_) {
+        sorter_->cancel();
+        sorter_.reset();
+    }
+    sortToken_ = QUuid::createUuid();
+}
+
+void NodeListModel::setNodes(std::vector<const FileNode*> nodes,
+                             std::shared_ptr<const FileNode> tree) {
+    cancelSort();
     beginResetModel();
     nodes_ = std::move(nodes);
+    tree_ = std::move(tree);
+    shown_ = std::min(nodes_.size(), static_cast<size_t>(batch));
     total_ = 0;
     for (const auto* node : nodes_) {
         total_ += node->logicalSize;
     }
     endResetModel();
+}
+
+bool NodeListModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && shown_ < nodes_.size();
+}
+
+void NodeListModel::fetchMore(const QModelIndex& parent) {
+    if (!parent.isValid()) {
+        showUpTo(shown_ + batch);
+    }
+}
+
+void NodeListModel::showUpTo(size_t count) {
+    count = std::min(count, nodes_.size());
+    if (count <= shown_) {
+        return;
+    }
+    beginInsertRows({}, static_cast<int>(shown_), static_cast<int>(count) - 1);
+    shown_ = count;
+    endInsertRows();
 }
 
 void NodeListModel::setSizeOnDisk(bool onDisk) {
@@ -42,12 +139,14 @@ void NodeListModel::setSizeOnDisk(bool onDisk) {
 }
 
 const FileNode* NodeListModel::node(int row) const {
-    return row >= 0 && static_cast<size_t>(row) < nodes_.size() ? nodes_[row] : nullptr;
+    return row >= 0 && static_cast<size_t>(row) < shown_ ? nodes_[row] : nullptr;
 }
 
-int NodeListModel::rowOf(const varnok::Url& url) const {
+int NodeListModel::rowOf(const varnok::Url& url) {
     for (size_t i = 0; i < nodes_.size(); ++i) {
         if (nodes_[i]->id == url) {
+            // Rows are made in batches, so that the rows before it are there too.
+            showUpTo((i / batch + 1) * batch);
             return static_cast<int>(i);
         }
     }
@@ -66,7 +165,7 @@ QString NodeListModel::kindText(const FileNode& node) {
 }
 
 int NodeListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(nodes_.size());
+    return parent.isValid() ? 0 : static_cast<int>(shown_);
 }
 
 int NodeListModel::columnCount(const QModelIndex& parent) const {
@@ -135,36 +234,27 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 void NodeListModel::sort(int column, Qt::SortOrder order) {
-    // Each kind is looked up once, not at every comparison.
-    std::map<const FileNode*, QString> kinds;
-    if (column == kind) {
-        for (const FileNode* node : nodes_) {
-            kinds.emplace(node, kindText(*node));
-        }
-    }
-    auto less = [column, &kinds](const FileNode* a, const FileNode* b) {
-        switch (column) {
-        case size:
-            return a->logicalSize < b->logicalSize;
-        case kind:
-            return kinds.at(a) < kinds.at(b);
-        case modified:
-            return modifiedAt(*a) < modifiedAt(*b);
-        case location:
-            return a->id.deletingLastPathComponent().path() <
-                   b->id.deletingLastPathComponent().path();
-        default:
-            return QString::localeAwareCompare(qs(a->name()), qs(b->name())) < 0;
-        }
+    cancelSort();
+    auto apply = [this](std::vector<const FileNode*> sorted) {
+        emit layoutAboutToBeChanged();
+        nodes_ = std::move(sorted);
+        emit layoutChanged();
     };
-    emit layoutAboutToBeChanged();
-    if (order == Qt::AscendingOrder) {
-        std::stable_sort(nodes_.begin(), nodes_.end(), less);
-    } else {
-        std::stable_sort(nodes_.begin(), nodes_.end(),
-                         [&](const FileNode* a, const FileNode* b) { return less(b, a); });
+    if (nodes_.size() <= quickSortLimit || !tree_) {
+        apply(sortedNodes(nodes_, column, order));
+        return;
     }
-    emit layoutChanged();
+    const QUuid token = sortToken_;
+    sorter_ = varnok::model::runInBackground(
+        this, &NodeListModel::sortToken_, token,
+        [nodes = nodes_, tree = tree_, column, order] { return sortedNodes(nodes, column, order); },
+        [apply](NodeListModel& model,
+                varnok::model::Outcome<std::vector<const FileNode*>> outcome) {
+            model.sorter_.reset();
+            if (outcome.value) {
+                apply(std::move(*outcome.value));
+            }
+        });
 }
 
 } // namespace ombrelo::ui

@@ -1,5 +1,6 @@
 #include "app/ui/pages/LargestPage.hpp"
 
+#include "app/model/Background.hpp"
 #include "app/ui/common/UiText.hpp"
 #include "app/ui/common/Widgets.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
@@ -70,6 +71,8 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     for (int column : {NodeListModel::size, NodeListModel::kind, NodeListModel::modified}) {
         list->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
+    // Measuring a thousand rows' texts for their widths takes longer than a frame.
+    list->header()->setResizeContentsPrecision(100);
     layout->addWidget(list, 1);
 
     auto* footer = new QHBoxLayout;
@@ -109,7 +112,7 @@ LargestPage::LargestPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                 case Field::root:
                 case Field::shownTree:
                     // The rows point into the old tree: let go of them now, even while hidden.
-                    listModel->setNodes({});
+                    dropRows();
                     refreshWhenShown();
                     break;
                 case Field::history:
@@ -151,6 +154,32 @@ void LargestPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
+LargestPage::~LargestPage() {
+    if (lister_) {
+        lister_->cancel();
+    }
+}
+
+void LargestPage::dropRows() {
+    if (lister_) {
+        lister_->cancel();
+        lister_.reset();
+    }
+    listToken_ = QUuid::createUuid();
+    listModel->setNodes({});
+    rowsTree_.reset();
+    revealButton->setEnabled(false);
+}
+
+namespace {
+
+struct Listing {
+    std::vector<const FileNode*> rows;
+    size_t total = 0;
+};
+
+} // namespace
+
 void LargestPage::refresh() {
     stale_ = false;
     const int scope = scopeButtons->checkedId();
@@ -162,27 +191,54 @@ void LargestPage::refresh() {
     } else if (scope == allFolders) {
         kind = varnok::ItemKind::folders;
     }
-    const FileNode& folder =
-        scope == inThisFolder ? model_.explore().currentFolder() : model_.explore().shownTree();
+    // Held by the worker, so that a new scan cannot free the tree under it.
+    std::shared_ptr<const FileNode> tree = model_.explore().sharedShownTree();
+    const FileNode* folder = scope == inThisFolder ? &model_.explore().currentFolder() : tree.get();
     const auto sort = varnok::allItemSorts[std::max(0, sortOrder->currentIndex())];
-    std::vector<const FileNode*> found = varnok::ItemIndex::find(
-        folder, kind, sort, model_.explore().search().toStdString(),
-        scope == inThisFolder ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants);
-    const auto total = found.size();
-    if (found.size() > static_cast<size_t>(rowLimit)) {
-        found.resize(rowLimit);
+    const auto itemScope =
+        scope == inThisFolder ? varnok::ItemScope::directChildren : varnok::ItemScope::descendants;
+    const QString where = scope == inThisFolder ? qs(folder->id.path()) : tr("the explored folder");
+    if (lister_) {
+        lister_->cancel();
     }
-    listModel->setNodes(std::move(found));
-    listModel->setSizeOnDisk(!model_.explore().apparentSize());
-    list->header()->setSortIndicatorShown(false);
-    revealButton->setEnabled(listModel->rowCount() > 0);
-    QString where = scope == inThisFolder ? qs(folder.id.path()) : tr("the explored folder");
-    countLine->setText(
-        total > static_cast<size_t>(rowLimit)
-            ? tr("The first %1 of %2 items in %3")
-                  .arg(QLocale().toString(rowLimit),
-                       QLocale().toString(static_cast<qlonglong>(total)), where)
-            : tr("%1 items in %2").arg(QLocale().toString(static_cast<qlonglong>(total)), where));
+    const QUuid token = QUuid::createUuid();
+    listToken_ = token;
+    countLine->setText(tr("Listing the items in %1\u2026").arg(where));
+    lister_ = varnok::model::runInBackground(
+        this, &LargestPage::listToken_, token,
+        [tree, folder, kind, sort, itemScope, search = model_.explore().search().toStdString()] {
+            Listing listing;
+            listing.rows = varnok::ItemIndex::find(*folder, kind, sort, search, itemScope);
+            listing.total = listing.rows.size();
+            if (listing.rows.size() > static_cast<size_t>(rowLimit)) {
+                listing.rows.resize(rowLimit);
+            }
+            return listing;
+        },
+        // The token still being current, the shown tree is still the one listed.
+        [where](LargestPage& page, varnok::model::Outcome<Listing> outcome) {
+            page.lister_.reset();
+            if (!outcome.value) {
+                if (!outcome.cancelled) {
+                    page.countLine->setText(
+                        outcome.failure.value_or(tr("The items could not be listed.")));
+                }
+                return;
+            }
+            page.listModel->setNodes(std::move(outcome.value->rows));
+            page.rowsTree_ = page.model_.explore().sharedShownTree();
+            page.listModel->setSizeOnDisk(!page.model_.explore().apparentSize());
+            page.list->header()->setSortIndicatorShown(false);
+            page.revealButton->setEnabled(page.listModel->rowCount() > 0);
+            const size_t total = outcome.value->total;
+            page.countLine->setText(
+                total > static_cast<size_t>(rowLimit)
+                    ? tr("The first %1 of %2 items in %3")
+                          .arg(QLocale().toString(rowLimit),
+                               QLocale().toString(static_cast<qlonglong>(total)), where)
+                    : tr("%1 items in %2")
+                          .arg(QLocale().toString(static_cast<qlonglong>(total)), where));
+        });
 }
 
 void LargestPage::revealRow(int row) {

@@ -1,8 +1,13 @@
 #pragma once
 
 #include "app/model/AppModel.hpp"
+#include "core/common/Task.hpp"
 
+#include <QUuid>
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 class QButtonGroup;
 class QComboBox;
@@ -25,6 +30,7 @@ public:
     static constexpr int rowLimit = 1000;
 
     LargestPage(varnok::AppModel& model, QWidget* parent = nullptr);
+    ~LargestPage() override;
 
     QButtonGroup* scopeButtons;
     QLineEdit* searchField;
@@ -35,8 +41,11 @@ public:
     QLabel* countLine;
     QPushButton* revealButton;
 
-    // Lists again from the model's tree and the page's choices.
+    // Lists again from the model's tree and the page's choices, in the background: the rows
+    // arrive a moment later, those of an earlier choice or tree never.
     void refresh();
+    // A listing is under way.
+    bool listing() const { return lister_.has_value(); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -45,8 +54,14 @@ private:
     void revealRow(int row);
     // Listing a large tree takes a moment: a hidden page lists again only once shown.
     void refreshWhenShown();
+    // Lets go of rows that point into a tree the explorer no longer shows.
+    void dropRows();
     bool stale_ = false;
     varnok::AppModel& model_;
+    // The tree the rows point into, kept while they do.
+    std::shared_ptr<const varnok::FileNode> rowsTree_;
+    QUuid listToken_;
+    std::optional<varnok::TaskHandle> lister_;
     int shownFocusRequest_ = 0;
 };
 

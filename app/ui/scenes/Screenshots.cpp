@@ -9,6 +9,8 @@
 #include "app/ui/common/Widgets.hpp"
 #include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
+#include "app/ui/explore/NodeListModel.hpp"
+#include "app/ui/pages/LargestPage.hpp"
 #include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
@@ -112,6 +114,10 @@ void explored(Stage& s, varnok::FolderMapMode mode) {
             s.model->explore().setSelected(child);
         }
     }
+    const ui::ExplorePage& page = *s.window->pages()->explore;
+    s.need(
+        scenes::waitUntil([&] { return !page.legend->collecting() && !page.listModel->sorting(); }),
+        "no map legend");
     s.settle();
 }
 
@@ -381,6 +387,8 @@ const std::vector<Scene>& allScenes() {
          [](Stage& s) {
              explored(s, varnok::FolderMapMode::treemap);
              s.model->setPage(varnok::AppPage::largest);
+             s.need(scenes::waitUntil([&] { return !s.window->pages()->largest->listing(); }),
+                    "no largest items");
              s.settle();
          }},
         {"duplicates",

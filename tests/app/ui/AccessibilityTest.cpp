@@ -239,6 +239,7 @@ private slots:
         ui::LargestPage* largest = pages->largest;
         s.settle();
         toggleAccessibly(buttonWithText(largest->scopeButtons, QStringLiteral("All folders")));
+        QTRY_VERIFY(!largest->listing());
         QVERIFY(largest->listModel->rowCount() > 0);
         for (int row = 0; row < largest->listModel->rowCount(); ++row) {
             QVERIFY(largest->listModel->node(row)->isDirectory);
