@@ -277,8 +277,6 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
         std::shared_ptr<const FileNode> diskTree;
         BucketSizes diskBuckets;
         std::int64_t takenAt = 0;
-        // A folder scan's own copy for remembering it, saved while the window shows the tree.
-        std::shared_ptr<const ScanResult> remembered;
     };
     worker_ = model::runInBackground(
         this, &ExploreFlow::scanToken_, token,
@@ -299,7 +297,6 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
                         });
                     }
                 });
-                scanned.remembered = std::make_shared<const ScanResult>(scanned.result);
             }
             scanned.highlights = ScanHighlights::summarize(scanned.result.root);
             scanned.diskTree = sizedByDiskUsage(scanned.result.root);
@@ -325,6 +322,7 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
             // A saved scan shows the folder it was taken of.
             const Url folder = savedFile ? scanned.result.root.id : target;
             flow.takenAt_ = scanned.takenAt;
+            std::vector<std::string> otherFileSystems = scanned.result.otherFileSystems;
             flow.finishFolderScan(folder, std::move(scanned.result), scanned.highlights,
                                   std::move(scanned.diskTree), scanned.diskBuckets.ages,
                                   scanned.diskBuckets.types);
@@ -332,8 +330,9 @@ void ExploreFlow::runTree(const Url& shownWhileRunning, std::optional<std::strin
                          savedFile ? std::optional(QString::fromStdString(*savedFile))
                                    : std::optional<QString>(),
                          Field::savedScanFile);
-            if (scanned.remembered) {
-                flow.shell_.remembered().remember(folder, std::move(scanned.remembered),
+            // The shown tree itself is saved: it is never changed, so no copy is needed.
+            if (!savedFile) {
+                flow.shell_.remembered().remember(folder, flow.root_, std::move(otherFileSystems),
                                                   scanned.takenAt);
             }
         });
@@ -343,8 +342,8 @@ void ExploreFlow::saveScan(const std::string& file) {
     if (isSample() || saver_) {
         return;
     }
-    // The scanned tree, with both sizes of every path: what ncdu and gdu read back.
-    // Copied on the worker: copying a large tree here would stall the window.
+    // The scanned tree, with both sizes of every path: what ncdu and gdu read back. Shared
+    // with the worker, never copied: the tree is not changed once published.
     std::shared_ptr<const FileNode> root = root_;
     const std::int64_t takenAt = takenAt_;
     const QUuid token = QUuid::createUuid();
@@ -352,9 +351,7 @@ void ExploreFlow::saveScan(const std::string& file) {
     saver_ = model::runInBackground(
         this, &ExploreFlow::saveToken_, token,
         [root, takenAt, file] {
-            ScanResult tree;
-            tree.root = *root;
-            ScanArchive::save(tree, takenAt, file);
+            ScanArchive::save(*root, {}, takenAt, file);
             return true;
         },
         [file](ExploreFlow& flow, model::Outcome<bool> outcome) {

@@ -63,8 +63,8 @@ void RememberFlow::forget(const std::string& id) {
     reload();
 }
 
-void RememberFlow::remember(const Url& folder, std::shared_ptr<const ScanResult> scan,
-                            std::int64_t takenAt) {
+void RememberFlow::remember(const Url& folder, std::shared_ptr<const FileNode> tree,
+                            std::vector<std::string> otherFileSystems, std::int64_t takenAt) {
     const std::string path = folderPath(folder);
     const std::string home = folderPath(Platform::current().homeDirectory());
     const ScanMemory store = store_;
@@ -74,7 +74,7 @@ void RememberFlow::remember(const Url& folder, std::shared_ptr<const ScanResult>
     }
     model::runInBackground(
         this, &RememberFlow::token_, token_,
-        [store, scan, path, home, takenAt] {
+        [store, tree, otherFileSystems = std::move(otherFileSystems), path, home, takenAt] {
             if (path == home) {
                 const auto earlier = store.scansOf(path);
                 if (!earlier.empty()) {
@@ -86,13 +86,12 @@ void RememberFlow::remember(const Url& folder, std::shared_ptr<const ScanResult>
                     } catch (const DecodingError&) {
                     }
                     if (older) {
-                        store.setHomeGrowth(ScanMemory::growthOf(older->result.root, scan->root,
-                                                                 earlier.front().takenAt, home,
-                                                                 store.root));
+                        store.setHomeGrowth(ScanMemory::growthOf(
+                            older->result.root, *tree, earlier.front().takenAt, home, store.root));
                     }
                 }
             }
-            store.remember(*scan, path, takenAt);
+            store.remember(*tree, otherFileSystems, path, takenAt);
             return true;
         },
         [](RememberFlow& flow, model::Outcome<bool> outcome) {

@@ -41,9 +41,11 @@ public:
     // A scan is being saved.
     bool isRemembering() const { return pending_ > 0; }
 
-    // Saves `scan` of `folder` in the background; for the home folder, also weighs it against the
-    // scan of it remembered before. A failure is a note: the scan itself is shown all the same.
-    void remember(const Url& folder, std::shared_ptr<const ScanResult> scan, std::int64_t takenAt);
+    // Saves the scanned `tree` of `folder` in the background; for the home folder, also weighs it
+    // against the scan of it remembered before. A failure is a note: the scan itself is shown all
+    // the same.
+    void remember(const Url& folder, std::shared_ptr<const FileNode> tree,
+                  std::vector<std::string> otherFileSystems, std::int64_t takenAt);
     // Removes one remembered scan.
     void forget(const std::string& id);
     // Reads the list and the growth again from the store.

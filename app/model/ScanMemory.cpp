@@ -287,6 +287,12 @@ std::vector<RememberedScan> ScanMemory::scansOf(const std::string& folder) const
 
 RememberedScan ScanMemory::remember(const ScanResult& result, const std::string& folder,
                                     std::int64_t takenAt) const {
+    return remember(result.root, result.otherFileSystems, folder, takenAt);
+}
+
+RememberedScan ScanMemory::remember(const FileNode& tree,
+                                    const std::vector<std::string>& otherFileSystems,
+                                    const std::string& folder, std::int64_t takenAt) const {
     std::string id;
     std::string record;
     {
@@ -296,13 +302,13 @@ RememberedScan ScanMemory::remember(const ScanResult& result, const std::string&
             id = newId();
             record = root + "/" + id + std::string(recordSuffix);
         } while (linkStatus(record) || linkStatus(root + "/" + id + std::string(scanSuffix)));
-        writeWhole(record,
-                   recordText({withoutTrailingSlash(folder), takenAt, result.root.allocatedSize}));
+        writeWhole(record, recordText({withoutTrailingSlash(folder), takenAt, tree.allocatedSize}));
     }
     // Not under the lock: a removal in Settings must not wait for a long save. Until its scan
     // file appears, the record is not listed, and it is too young to be cleared.
     try {
-        ScanArchive::save(result, takenAt, root + "/" + id + std::string(scanSuffix));
+        ScanArchive::save(tree, otherFileSystems, takenAt,
+                          root + "/" + id + std::string(scanSuffix));
     } catch (...) {
         removeOurFile(record);
         throw;
@@ -318,7 +324,7 @@ RememberedScan ScanMemory::remember(const ScanResult& result, const std::string&
             root + "/" + id + std::string(scanSuffix),
             withoutTrailingSlash(folder),
             takenAt,
-            result.root.allocatedSize,
+            tree.allocatedSize,
             0,
             0};
 }

@@ -66,6 +66,8 @@ struct ScanMemory {
     // new one too, when it alone is over the capacity). Throws FileError when it cannot be saved.
     RememberedScan remember(const ScanResult& result, const std::string& folder,
                             std::int64_t takenAt) const;
+    RememberedScan remember(const FileNode& tree, const std::vector<std::string>& otherFileSystems,
+                            const std::string& folder, std::int64_t takenAt) const;
     // Removes the remembered scan with this id; false when there is none.
     bool forget(const std::string& id) const;
     // Applies the limits and clears what a stopped save or removal left behind.

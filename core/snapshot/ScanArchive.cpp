@@ -62,9 +62,9 @@ public:
         buffer_.reserve(chunk + 8192);
     }
 
-    void document(const ScanResult& result) {
-        collectLinks(result.root);
-        for (const std::string& path : result.otherFileSystems) {
+    void document(const FileNode& root, const std::vector<std::string>& otherFileSystems) {
+        collectLinks(root);
+        for (const std::string& path : otherFileSystems) {
             const size_t slash = path.rfind('/');
             if (slash != std::string::npos && slash + 1 < path.size()) {
                 otherFileSystems_[slash == 0 ? "/" : path.substr(0, slash)].push_back(
@@ -75,7 +75,7 @@ public:
              "\",\"timestamp\":");
         number(takenAt_);
         text("},\n");
-        tree(result.root);
+        tree(root);
         text("]\n");
         flush();
     }
@@ -988,15 +988,21 @@ bool endsWith(std::string_view text, std::string_view end) {
 
 void ScanArchive::write(const ScanResult& result, std::int64_t takenAt,
                         const std::function<void(std::string_view)>& sink) {
-    Writer(takenAt, sink).document(result);
+    write(result.root, result.otherFileSystems, takenAt, sink);
+}
+
+void ScanArchive::write(const FileNode& root, const std::vector<std::string>& otherFileSystems,
+                        std::int64_t takenAt, const std::function<void(std::string_view)>& sink) {
+    Writer(takenAt, sink).document(root, otherFileSystems);
 }
 
 namespace {
 
-void writeTo(int fd, bool compressed, const ScanResult& result, std::int64_t takenAt,
+void writeTo(int fd, bool compressed, const FileNode& root,
+             const std::vector<std::string>& otherFileSystems, std::int64_t takenAt,
              const std::string& path) {
     if (!compressed) {
-        ScanArchive::write(result, takenAt,
+        ScanArchive::write(root, otherFileSystems, takenAt,
                            [&](std::string_view piece) { writeAll(fd, piece, path); });
         return;
     }
@@ -1011,7 +1017,7 @@ void writeTo(int fd, bool compressed, const ScanResult& result, std::int64_t tak
         throw FileError::fromWriteErrno(ENOMEM, path);
     }
     int failure = 0;
-    ScanArchive::write(result, takenAt, [&](std::string_view piece) {
+    ScanArchive::write(root, otherFileSystems, takenAt, [&](std::string_view piece) {
         if (failure == 0 && !piece.empty() &&
             ::gzwrite(gz, piece.data(), static_cast<unsigned>(piece.size())) == 0) {
             failure = errno != 0 ? errno : EIO;
@@ -1028,6 +1034,11 @@ void writeTo(int fd, bool compressed, const ScanResult& result, std::int64_t tak
 } // namespace
 
 void ScanArchive::save(const ScanResult& result, std::int64_t takenAt, const std::string& path) {
+    save(result.root, result.otherFileSystems, takenAt, path);
+}
+
+void ScanArchive::save(const FileNode& root, const std::vector<std::string>& otherFileSystems,
+                       std::int64_t takenAt, const std::string& path) {
     const bool compressed = endsWith(path, ".gz");
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
@@ -1040,7 +1051,7 @@ void ScanArchive::save(const ScanResult& result, std::int64_t takenAt, const std
         if (fd.get() < 0) {
             throw FileError::fromWriteErrno(errno, path);
         }
-        writeTo(fd.get(), compressed, result, takenAt, path);
+        writeTo(fd.get(), compressed, root, otherFileSystems, takenAt, path);
         if (::close(fd.release()) != 0) {
             throw FileError::fromWriteErrno(errno, path);
         }
@@ -1066,7 +1077,7 @@ void ScanArchive::save(const ScanResult& result, std::int64_t takenAt, const std
         }
     }
     try {
-        writeTo(fd.get(), compressed, result, takenAt, path);
+        writeTo(fd.get(), compressed, root, otherFileSystems, takenAt, path);
         if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
             throw FileError::fromWriteErrno(errno, path);
         }

@@ -30,6 +30,12 @@ struct ScanArchive {
     // The same document in pieces.
     static void write(const ScanResult& result, std::int64_t takenAt,
                       const std::function<void(std::string_view)>& sink);
+    // The same from a tree and the folders the scan left out as other file systems, for a
+    // caller that shares its tree rather than copying it into a result.
+    static void save(const FileNode& root, const std::vector<std::string>& otherFileSystems,
+                     std::int64_t takenAt, const std::string& path);
+    static void write(const FileNode& root, const std::vector<std::string>& otherFileSystems,
+                      std::int64_t takenAt, const std::function<void(std::string_view)>& sink);
 
     // Reads a file written by `save`, `ncdu -o` or `gdu -o`, plain or gzip-compressed (told by
     // its first bytes), or a pipe that carries one. A hard-linked file counts on disk once, at
