@@ -1,6 +1,7 @@
 #include "app/ui/explore/NodeListModel.hpp"
 
 #include "app/ui/common/UiText.hpp"
+#include "app/ui/explore/ChangeTexts.hpp"
 #include "core/kinds/MimeDatabase.hpp"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 namespace ombrelo::ui {
 
@@ -41,6 +43,13 @@ void NodeListModel::setSizeOnDisk(bool onDisk) {
     }
 }
 
+void NodeListModel::setChanges(ChangeLookup lookup) {
+    // The column comes or goes: views ask for everything again.
+    beginResetModel();
+    changes_ = std::move(lookup);
+    endResetModel();
+}
+
 const FileNode* NodeListModel::node(int row) const {
     return row >= 0 && static_cast<size_t>(row) < nodes_.size() ? nodes_[row] : nullptr;
 }
@@ -70,13 +79,26 @@ int NodeListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int NodeListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : (withLocation_ ? 5 : 4);
+    return parent.isValid() ? 0 : (withLocation_ ? 5 : 4) + (changes_ ? 1 : 0);
 }
 
 QVariant NodeListModel::data(const QModelIndex& index, int role) const {
     const FileNode* item = node(index.row());
     if (item == nullptr) {
         return {};
+    }
+    if (changes_ && index.column() == change) {
+        switch (role) {
+        case Qt::DisplayRole:
+            return changeTexts::cell(changes_(*item));
+        case Qt::AccessibleTextRole:
+        case Qt::ToolTipRole:
+            return changeTexts::spoken(changes_(*item));
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        default:
+            return {};
+        }
     }
     if (role == Qt::TextAlignmentRole && index.column() == size) {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -118,6 +140,9 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
         return {};
     }
+    if (changes_ && section == change) {
+        return tr("Change");
+    }
     switch (section) {
     case name:
         return tr("Name");
@@ -142,7 +167,18 @@ void NodeListModel::sort(int column, Qt::SortOrder order) {
             kinds.emplace(node, kindText(*node));
         }
     }
-    auto less = [column, &kinds](const FileNode* a, const FileNode* b) {
+    // Growth ranks high, and a new item by all it holds.
+    const bool byChange = changes_ && column == change;
+    std::unordered_map<const FileNode*, std::int64_t> changes;
+    if (byChange) {
+        for (const FileNode* node : nodes_) {
+            changes.emplace(node, changes_(*node).change());
+        }
+    }
+    auto less = [column, byChange, &kinds, &changes](const FileNode* a, const FileNode* b) {
+        if (byChange) {
+            return changes.at(a) < changes.at(b);
+        }
         switch (column) {
         case size:
             return a->logicalSize < b->logicalSize;

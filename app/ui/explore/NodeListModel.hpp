@@ -1,9 +1,11 @@
 #pragma once
 
 #include "core/scan/FileNode.hpp"
+#include "core/snapshot/TreeChanges.hpp"
 
 #include <QAbstractTableModel>
 
+#include <functional>
 #include <vector>
 
 namespace ombrelo::ui {
@@ -20,6 +22,12 @@ public:
     void setNodes(std::vector<const varnok::FileNode*> nodes);
     // The size column's heading: what the sizes measure.
     void setSizeOnDisk(bool onDisk);
+    // While set, a last column (`change`) tells how each row changed since an earlier scan. Only
+    // for a list without the location column.
+    using ChangeLookup = std::function<varnok::NodeChange(const varnok::FileNode&)>;
+    static constexpr int change = 4;
+    void setChanges(ChangeLookup lookup);
+    bool showsChanges() const { return static_cast<bool>(changes_); }
     const varnok::FileNode* node(int row) const;
     // The row showing `url`, or -1.
     int rowOf(const varnok::Url& url) const;
@@ -37,6 +45,7 @@ private:
     std::vector<const varnok::FileNode*> nodes_;
     std::int64_t total_ = 0;
     bool onDisk_ = false;
+    ChangeLookup changes_;
 };
 
 } // namespace ombrelo::ui
