@@ -13,16 +13,17 @@
 namespace ombrelo::ui::mapColours {
 
 QColor ofKindGroup(const std::string& group) {
+    // Each hue carries its label at 4.5:1 or more in dark or light text (see textOn).
     static const std::array<std::pair<const char*, QColor>, 10> colours{{
-        {"Video", QColor(196, 78, 150)},
-        {"Audio", QColor(140, 92, 204)},
+        {"Video", QColor(180, 62, 136)},
+        {"Audio", QColor(132, 84, 196)},
         {"Image", QColor(226, 146, 44)},
         {"Document", QColor(58, 132, 214)},
         {"Archive", QColor(164, 116, 72)},
         {"Code", QColor(52, 160, 108)},
         {"Text", QColor(70, 164, 184)},
         {"Font", QColor(214, 112, 96)},
-        {"Program", QColor(204, 72, 72)},
+        {"Program", QColor(192, 60, 60)},
         {"Other", QColor(128, 134, 146)},
     }};
     for (const auto& [name, colour] : colours) {
