@@ -3,6 +3,7 @@
 #include "core/common/Task.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -37,7 +38,7 @@ public:
     explicit TreeComparer(TreeChanges& table) : table_(table) {}
 
     void run(const FileNode& older, const FileNode& newer) {
-        frames_.push_back({&older, &newer, npos});
+        frames_.push_back({&older, &newer, npos, false, {}, {}, {}});
         size_t visited = 0;
         while (!frames_.empty()) {
             if (++visited % 1024 == 0) {
@@ -57,6 +58,10 @@ public:
 private:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
+    static bool byNodeName(const TreeChanges::Entry& a, const TreeChanges::Entry& b) {
+        return a.node.lastPathComponentView() < b.node.lastPathComponentView();
+    }
+
     struct Frame {
         const FileNode* older;
         const FileNode* newer;
@@ -65,6 +70,7 @@ private:
         std::array<ChangeTotals, 2> totals{};
         // The part of the folder's change that its children account for.
         std::array<std::int64_t, 2> childChange{};
+        std::vector<TreeChanges::Entry> changed;
     };
 
     void appeared(Frame& frame, const FileNode& node) {
@@ -72,15 +78,17 @@ private:
             frame.totals[m].appeared += sizeIn(node, measures[m]);
             frame.childChange[m] += sizeIn(node, measures[m]);
         }
+        frame.changed.push_back({node.id, true, {}});
         // Every new folder is kept, so a node inside one is known new by its parent alone.
-        std::vector<const FileNode*> pending{&node};
+        std::vector<const FileNode*> pending;
+        if (node.isDirectory) {
+            pending.push_back(&node);
+        }
         while (!pending.empty()) {
-            const FileNode& each = *pending.back();
+            const FileNode& folder = *pending.back();
             pending.pop_back();
-            if (&each == &node || each.isDirectory) {
-                table_.nodes_[each.id].isNew = true;
-            }
-            for (const FileNode& child : each.children) {
+            table_.folders_[folder.id].isNew = true;
+            for (const FileNode& child : folder.children) {
                 if (child.isDirectory) {
                     pending.push_back(&child);
                 }
@@ -95,14 +103,15 @@ private:
         }
     }
 
-    // Notes a node present in both trees whose size changed in either measure.
-    void changed(const FileNode& older, const FileNode& newer) {
+    // The entry of a node present in both trees, when its size changed in either measure.
+    static std::optional<TreeChanges::Entry> changed(const FileNode& older, const FileNode& newer) {
         const std::array<std::int64_t, 2> change{
             sizeIn(newer, SizeMeasure::onDisk) - sizeIn(older, SizeMeasure::onDisk),
             sizeIn(newer, SizeMeasure::apparent) - sizeIn(older, SizeMeasure::apparent)};
-        if (change[0] != 0 || change[1] != 0) {
-            table_.nodes_[newer.id] = {false, change};
+        if (change[0] == 0 && change[1] == 0) {
+            return std::nullopt;
         }
+        return TreeChanges::Entry{newer.id, false, change};
     }
 
     void expand(size_t index) {
@@ -137,10 +146,12 @@ private:
             }
             if (now->isDirectory) {
                 // Pushing may move the frames; `frame` is not used after this.
-                frames_.push_back({old, now, index});
+                frames_.push_back({old, now, index, false, {}, {}, {}});
                 continue;
             }
-            changed(*old, *now);
+            if (auto entry = changed(*old, *now)) {
+                frame.changed.push_back(std::move(*entry));
+            }
             for (size_t m = 0; m < 2; ++m) {
                 const std::int64_t change = sizeIn(*now, measures[m]) - sizeIn(*old, measures[m]);
                 (change > 0 ? frame.totals[m].grew : frame.totals[m].shrank) +=
@@ -169,9 +180,18 @@ private:
                 parent.childChange[m] += change;
             }
         }
-        changed(*frame.older, *frame.newer);
-        if (any) {
-            table_.folders_[frame.newer->id] = frame.totals;
+        auto entry = changed(*frame.older, *frame.newer);
+        if (entry && frame.parent != npos) {
+            frames_[frame.parent].changed.push_back(std::move(*entry));
+        } else if (entry) {
+            table_.root_ = std::move(*entry);
+        }
+        if (any || !frame.changed.empty()) {
+            // Folders below were noted as they finished, after the files.
+            std::sort(frame.changed.begin(), frame.changed.end(), byNodeName);
+            TreeChanges::Folder& folder = table_.folders_[frame.newer->id];
+            folder.children = std::move(frame.changed);
+            folder.totals = frame.totals;
         }
     }
 
@@ -181,8 +201,17 @@ private:
 
 TreeChanges TreeChanges::compare(const FileNode& older, const FileNode& newer) {
     TreeChanges table;
+    table.root_.node = newer.id;
     TreeComparer(table).run(older, newer);
     return table;
+}
+
+size_t TreeChanges::size() const {
+    size_t kept = root_.change != std::array<std::int64_t, 2>{} ? 1 : 0;
+    for (const auto& [url, folder] : folders_) {
+        kept += folder.children.size();
+    }
+    return kept;
 }
 
 NodeChange TreeChanges::changeOf(const FileNode& node, SizeMeasure measure) const {
@@ -190,25 +219,38 @@ NodeChange TreeChanges::changeOf(const FileNode& node, SizeMeasure measure) cons
     NodeChange result;
     result.after = sizeIn(node, measure);
     result.before = result.after;
-    auto found = nodes_.find(node.id);
-    if (found == nodes_.end() && !node.isDirectory && node.id.isFileUrl()) {
-        // A file inside a new folder is new too.
-        auto parent = nodes_.find(node.id.deletingLastPathComponent());
-        if (parent != nodes_.end() && parent->second.isNew) {
+    const Entry* entry = nullptr;
+    if (node.id == root_.node) {
+        entry = &root_;
+    } else if (node.id.isFileUrl()) {
+        const auto parent = folders_.find(node.id.deletingLastPathComponent());
+        if (parent == folders_.end()) {
+            return result;
+        }
+        if (parent->second.isNew) {
             result.kind = NodeChange::Kind::appeared;
             result.before = 0;
             return result;
         }
+        const auto& children = parent->second.children;
+        const std::string_view name = node.id.lastPathComponentView();
+        const auto found = std::lower_bound(children.begin(), children.end(), name,
+                                            [](const Entry& each, std::string_view key) {
+                                                return each.node.lastPathComponentView() < key;
+                                            });
+        if (found != children.end() && found->node.lastPathComponentView() == name) {
+            entry = &*found;
+        }
     }
-    if (found == nodes_.end()) {
+    if (entry == nullptr) {
         return result;
     }
-    if (found->second.isNew) {
+    if (entry->isNew) {
         result.kind = NodeChange::Kind::appeared;
         result.before = 0;
         return result;
     }
-    result.before = result.after - found->second.change[m];
+    result.before = result.after - entry->change[m];
     if (result.after != result.before) {
         result.kind =
             result.after > result.before ? NodeChange::Kind::grew : NodeChange::Kind::shrank;
@@ -219,7 +261,7 @@ NodeChange TreeChanges::changeOf(const FileNode& node, SizeMeasure measure) cons
 ChangeTotals TreeChanges::totalsBelow(const Url& folder, SizeMeasure measure) const {
     const auto found = folders_.find(folder);
     return found == folders_.end() ? ChangeTotals{}
-                                   : found->second[measure == SizeMeasure::onDisk ? 0 : 1];
+                                   : found->second.totals[measure == SizeMeasure::onDisk ? 0 : 1];
 }
 
 } // namespace varnok

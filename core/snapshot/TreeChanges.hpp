@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 namespace varnok {
 
@@ -53,17 +54,28 @@ public:
     // What changed below the folder `folder` of the newer tree; nothing for a folder that is new
     // or holds no change.
     ChangeTotals totalsBelow(const Url& folder, SizeMeasure measure) const;
-    // Nodes kept: those that changed, and the new folders.
-    size_t size() const { return nodes_.size(); }
+    // Nodes kept: those that changed or are new (what a new folder holds is not counted).
+    size_t size() const;
 
 private:
     struct Entry {
+        Url node;
         bool isNew = false;
         // Now minus then, per measure; unused for a new node.
         std::array<std::int64_t, 2> change{};
     };
-    std::unordered_map<Url, Entry> nodes_;
-    std::unordered_map<Url, std::array<ChangeTotals, 2>> folders_;
+    // A folder of the newer tree that is new, or holds something that changed. Kept by folder
+    // rather than by node, so that a million changed files cost a hash each of their folders
+    // only: a node is found through its parent.
+    struct Folder {
+        bool isNew = false;
+        // The children that changed or are new, by name.
+        std::vector<Entry> children;
+        std::array<ChangeTotals, 2> totals{};
+    };
+    std::unordered_map<Url, Folder> folders_;
+    // The newer root, which has no parent to be found through.
+    Entry root_;
 
     friend class TreeComparer;
 };
