@@ -475,7 +475,7 @@ NodeChange ExploreFlow::changeOf(const FileNode& node) const {
 
 ChangeTotals ExploreFlow::changesBelow(const FileNode& folder) const {
     return comparison_ ? comparison_->changes.totalsBelow(
-                             folder.id, apparentSize_ ? SizeMeasure::apparent : SizeMeasure::onDisk)
+                             folder, apparentSize_ ? SizeMeasure::apparent : SizeMeasure::onDisk)
                        : ChangeTotals{};
 }
 

@@ -258,10 +258,15 @@ NodeChange TreeChanges::changeOf(const FileNode& node, SizeMeasure measure) cons
     return result;
 }
 
-ChangeTotals TreeChanges::totalsBelow(const Url& folder, SizeMeasure measure) const {
-    const auto found = folders_.find(folder);
-    return found == folders_.end() ? ChangeTotals{}
-                                   : found->second.totals[measure == SizeMeasure::onDisk ? 0 : 1];
+ChangeTotals TreeChanges::totalsBelow(const FileNode& folder, SizeMeasure measure) const {
+    const auto found = folders_.find(folder.id);
+    if (found == folders_.end()) {
+        return {};
+    }
+    if (found->second.isNew) {
+        return {0, 0, sizeIn(folder, measure), 0};
+    }
+    return found->second.totals[measure == SizeMeasure::onDisk ? 0 : 1];
 }
 
 } // namespace varnok

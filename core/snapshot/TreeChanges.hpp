@@ -51,9 +51,9 @@ public:
     // `node` is a node of the newer tree, or of a copy of it with the same ids (sizes are read
     // from `node` itself, so a copy must keep both of them).
     NodeChange changeOf(const FileNode& node, SizeMeasure measure) const;
-    // What changed below the folder `folder` of the newer tree; nothing for a folder that is new
-    // or holds no change.
-    ChangeTotals totalsBelow(const Url& folder, SizeMeasure measure) const;
+    // What changed below `folder`, a folder of the newer tree (or of a copy, as above). All it
+    // holds is new when it is new itself.
+    ChangeTotals totalsBelow(const FileNode& folder, SizeMeasure measure) const;
     // Nodes kept: those that changed or are new (what a new folder holds is not counted).
     size_t size() const;
 
