@@ -46,7 +46,7 @@ QString spoken(const varnok::NodeChange& change) {
     return QString();
 }
 
-std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool dark) {
+std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool groups, bool dark) {
     using varnok::NodeChange;
     // The swatches show each hue at full strength, with a weaker shade beside it.
     auto shades = [dark](Kind kind) {
@@ -69,7 +69,11 @@ std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool dark) {
                            QColor(Qt::transparent),
                            {}};
     const LegendEntry same{QObject::tr("Unchanged"), mapColours::ofChange(NodeChange{}, dark), {}};
-    return {grew, shrank, appeared, gone, same};
+    std::vector<LegendEntry> entries{grew, shrank, appeared, gone, same};
+    if (groups) {
+        entries.push_back({QObject::tr("More items"), mapColours::ofGroup(dark), {}});
+    }
+    return entries;
 }
 
 QString comparedWith(const varnok::ExploreComparison& comparison) {

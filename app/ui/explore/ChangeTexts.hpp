@@ -18,8 +18,9 @@ QString cell(const varnok::NodeChange& change);
 // "unchanged".
 QString spoken(const varnok::NodeChange& change);
 // The legend while comparing: grew, shrank, new, gone and unchanged with the totals below the
-// shown folder. Gone items are not on the map; their swatch is empty.
-std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool dark);
+// shown folder, and "More items" when the map groups small ones. Gone items are not on the map;
+// their swatch is empty.
+std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool groups, bool dark);
 // "Compared with the scan of 5 Dec 2026, 14:30 (before.json.gz)".
 QString comparedWith(const varnok::ExploreComparison& comparison);
 

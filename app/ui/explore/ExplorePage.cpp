@@ -460,8 +460,13 @@ void ExplorePage::showMapSettings() {
 void ExplorePage::showLegend() {
     const FileNode& folder = model_.explore().currentFolder();
     if (model_.explore().comparison()) {
+        // The map groups what is past its limit of siblings; two levels tell well enough.
+        bool groups = folder.children.size() > 60;
+        for (size_t i = 0; i < folder.children.size() && !groups; ++i) {
+            groups = folder.children[i].children.size() > 60;
+        }
         legend->setEntries(
-            changeTexts::legend(model_.explore().changesBelow(folder), isDark(palette())));
+            changeTexts::legend(model_.explore().changesBelow(folder), groups, isDark(palette())));
         return;
     }
     const bool byAge = colouring->currentIndex() == 1;
@@ -596,6 +601,8 @@ void ExplorePage::showComparison() {
     comparisonLine->setVisible(shown);
     stopComparingButton->setVisible(shown);
     colouring->setEnabled(flow.mapMode() != FolderMapMode::list && !comparison);
+    colouring->setToolTip(comparison ? tr("While comparing, the map is coloured by what changed.")
+                                     : QString());
     showLegend();
     showSelection();
 }
