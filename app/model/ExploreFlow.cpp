@@ -381,6 +381,8 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     }
     setSelected(std::nullopt);
     publish(history_, std::vector<FileNode>{}, Field::history);
+    // A comparison, finished or under way, was of the old tree.
+    clearComparison();
     // The old trees stay alive until every view has been told of the new one.
     auto oldDisk = std::move(diskTree_);
     auto oldRoot = root_;
@@ -400,6 +402,88 @@ void ExploreFlow::finishFolderScan(const Url& folder, ScanResult result, ScanHig
     publish(duration_, result.duration, Field::duration);
     model::releaseInBackground(std::move(oldDisk));
     model::releaseInBackground(std::move(oldRoot));
+}
+
+void ExploreFlow::compareWith(const std::string& file) {
+    if (activeScanURL_ || comparingWith_) {
+        return;
+    }
+    if (isSample()) {
+        shell_.setError(tr("Scan a folder first, then compare it with an earlier scan of it."));
+        return;
+    }
+    struct Compared {
+        std::shared_ptr<ExploreComparison> comparison;
+        // The folder the saved scan is of, when that is not the shown one.
+        std::optional<std::string> otherFolder;
+    };
+    const QUuid token = QUuid::createUuid();
+    compareToken_ = token;
+    publish(comparingWith_, std::optional(QString::fromStdString(file)), Field::comparingWith);
+    comparer_ = model::runInBackground(
+        this, &ExploreFlow::compareToken_, token,
+        [tree = root_, file] {
+            SavedScan saved = ScanArchive::load(file);
+            Compared compared;
+            const std::string folder = saved.result.root.id.standardized().path();
+            // Paths are matched below the roots: a scan of another folder would pair unrelated
+            // items that happen to share names.
+            if (folder != tree->id.standardized().path()) {
+                compared.otherFolder = folder;
+                return compared;
+            }
+            compared.comparison = std::make_shared<ExploreComparison>();
+            compared.comparison->changes = TreeChanges::compare(saved.result.root, *tree);
+            compared.comparison->takenAt = saved.takenAt;
+            compared.comparison->file = QString::fromStdString(file);
+            return compared;
+        },
+        [](ExploreFlow& flow, model::Outcome<Compared> outcome) {
+            flow.comparer_.reset();
+            flow.publish(flow.comparingWith_, std::optional<QString>(), Field::comparingWith);
+            if (outcome.cancelled) {
+                return;
+            }
+            if (!outcome.value) {
+                flow.shell_.setError(
+                    outcome.failure.value_or(tr("The scans could not be compared.")));
+            } else if (outcome.value->otherFolder) {
+                flow.shell_.setError(
+                    tr("That scan is of %1, not of %2. Compare scans of the same folder.")
+                        .arg(qText(*outcome.value->otherFolder),
+                             qText(flow.root_->id.standardized().path())));
+            } else {
+                flow.publish(flow.comparison_,
+                             std::shared_ptr<const ExploreComparison>(outcome.value->comparison),
+                             Field::comparison);
+            }
+        });
+}
+
+void ExploreFlow::clearComparison() {
+    if (comparer_) {
+        comparer_->cancel();
+        comparer_.reset();
+    }
+    compareToken_ = QUuid::createUuid();
+    publish(comparingWith_, std::optional<QString>(), Field::comparingWith);
+    if (comparison_) {
+        publish(comparison_, std::shared_ptr<const ExploreComparison>(), Field::comparison);
+    }
+}
+
+NodeChange ExploreFlow::changeOf(const FileNode& node) const {
+    const SizeMeasure measure = apparentSize_ ? SizeMeasure::apparent : SizeMeasure::onDisk;
+    if (!comparison_) {
+        return {NodeChange::Kind::unchanged, sizeIn(node, measure), sizeIn(node, measure)};
+    }
+    return comparison_->changes.changeOf(node, measure);
+}
+
+ChangeTotals ExploreFlow::changesBelow(const FileNode& folder) const {
+    return comparison_ ? comparison_->changes.totalsBelow(
+                             folder, apparentSize_ ? SizeMeasure::apparent : SizeMeasure::onDisk)
+                       : ChangeTotals{};
 }
 
 void ExploreFlow::stopFolderScan() {

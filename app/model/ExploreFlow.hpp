@@ -5,6 +5,7 @@
 #include "core/scan/FileNode.hpp"
 #include "core/scan/ScanHighlights.hpp"
 #include "core/scan/ScanResult.hpp"
+#include "core/snapshot/TreeChanges.hpp"
 
 #include <QObject>
 #include <QString>
@@ -27,6 +28,14 @@ enum class FolderMapMode { treemap, sunburst, flame, bubbles, list };
 std::string_view rawValue(FolderMapMode mode);
 // Exactly one of the five raw values; nothing otherwise.
 std::optional<FolderMapMode> folderMapModeFromRawValue(std::string_view rawValue);
+
+// The shown tree against an earlier scan of its folder.
+struct ExploreComparison {
+    TreeChanges changes;
+    // When the earlier scan was taken, seconds since 1970 (0 when its file did not say).
+    std::int64_t takenAt = 0;
+    QString file;
+};
 
 // The explorer: its own folder scan, tree, progress and navigation. No other flow reads or
 // replaces its tree, and it touches no other flow's state.
@@ -54,6 +63,8 @@ public:
         apparentSize,
         shownTree,
         savedScanFile,
+        comparison,
+        comparingWith,
     };
     Q_ENUM(Field)
 
@@ -113,6 +124,19 @@ public:
     void saveScan(const std::string& file);
     // The file the shown tree was read from; nothing for a scan made here.
     const std::optional<QString>& savedScanFile() const { return savedScanFile_; }
+    // Reads a saved scan of the shown folder in the background and compares the shown tree with
+    // it. A file that is not a scan, or a scan of another folder, is an error and nothing changes.
+    // A new scan or a loaded scan ends the comparison.
+    void compareWith(const std::string& file);
+    void clearComparison();
+    // Null unless a comparison is shown.
+    const std::shared_ptr<const ExploreComparison>& comparison() const { return comparison_; }
+    // The saved scan being read for a comparison, while it is read.
+    const std::optional<QString>& comparingWith() const { return comparingWith_; }
+    // How a node of the shown tree changed, in the measure shown; unchanged when not comparing.
+    NodeChange changeOf(const FileNode& node) const;
+    // What changed below a folder of the shown tree, in the measure shown.
+    ChangeTotals changesBelow(const FileNode& folder) const;
     // Cancels the running folder scan; nothing of it is published afterwards.
     void stopFolderScan();
     // Where the background scan's reports land; a report of another run is dropped.
@@ -139,6 +163,8 @@ private:
 
     AppModel& shell_;
     ScanHighlights scanHighlights_;
+    // Shared with background work that reads it (a comparison, a save), so a new scan cannot
+    // pull it away.
     std::shared_ptr<const FileNode> root_;
     // `root` sized by bytes on disk; shown unless apparent sizes are asked for.
     std::shared_ptr<const FileNode> diskTree_;
@@ -166,6 +192,10 @@ private:
     std::optional<QString> savedScanFile_;
     QUuid saveToken_;
     std::optional<TaskHandle> saver_;
+    std::shared_ptr<const ExploreComparison> comparison_;
+    std::optional<QString> comparingWith_;
+    QUuid compareToken_;
+    std::optional<TaskHandle> comparer_;
 };
 
 } // namespace varnok

@@ -66,6 +66,20 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
             model_.explore().saveScan(chosen.toStdString());
         }
     });
+    compareAction_ = file->addAction(tr("Compare with\u2026"));
+    compareAction_->setToolTip(tr("Colour the explored folder by what changed since a saved scan "
+                                  "of it"));
+    connect(compareAction_, &QAction::triggered, this, [this] {
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, tr("Compare with a saved scan"), QString(),
+                                         tr("Saved scans (*.json *.gz *.json.gz);;All files (*)"));
+        if (!chosen.isEmpty()) {
+            compareWith(chosen);
+        }
+    });
+    stopComparingAction_ = file->addAction(tr("Stop comparing"));
+    connect(stopComparingAction_, &QAction::triggered, this,
+            [this] { model_.explore().clearComparison(); });
     connect(&model_.explore(), &varnok::ExploreFlow::changed, this, [this] { sync(); });
     file->addSeparator();
     searchAction_ = file->addAction(tr("Search Largest Items"));
@@ -223,6 +237,11 @@ QDialog* MainWindow::makeFailureAlert(QWidget* parent) {
     return box;
 }
 
+void MainWindow::compareWith(const QString& file) {
+    model_.setPage(varnok::AppPage::explore);
+    model_.explore().compareWith(file.toStdString());
+}
+
 void MainWindow::sync() {
     scanAction_->setEnabled(model_.canStartCleanScan());
     scanFolderAction_->setEnabled(model_.canStartCleanScan());
@@ -230,6 +249,11 @@ void MainWindow::sync() {
     // Only a tree scanned or loaded here can be saved; the sample is not a scan.
     saveScanAction_->setEnabled(!model_.explore().isSample() &&
                                 !model_.explore().activeScanURL().has_value());
+    compareAction_->setEnabled(!model_.explore().isSample() &&
+                               !model_.explore().activeScanURL().has_value() &&
+                               !model_.explore().comparingWith().has_value());
+    stopComparingAction_->setEnabled(model_.explore().comparison() != nullptr ||
+                                     model_.explore().comparingWith().has_value());
 
     for (Binding& binding : bindings_) {
         bool active = binding.active();

@@ -29,6 +29,11 @@ public:
     QAction* scanAction() const { return scanAction_; }
     QAction* scanFolderAction() const { return scanFolderAction_; }
     QAction* saveScanAction() const { return saveScanAction_; }
+    QAction* compareAction() const { return compareAction_; }
+    QAction* stopComparingAction() const { return stopComparingAction_; }
+    // Shows the explorer compared with a saved scan of its folder; what "Compare with…" does once
+    // a file is chosen.
+    void compareWith(const QString& file);
     // The sheet or alert of a model member while it is open, else null. Names: "accessIntro",
     // "history", "pathScan", "confirmation", "result", "message", "failure".
     QDialog* sheet(const QString& name) const;
@@ -63,6 +68,8 @@ private:
     QAction* scanFolderAction_;
     QAction* openScanAction_;
     QAction* saveScanAction_;
+    QAction* compareAction_;
+    QAction* stopComparingAction_;
     std::vector<Binding> bindings_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/ui/common/UiText.hpp"
 #include "app/ui/common/Widgets.hpp"
+#include "app/ui/explore/ChangeTexts.hpp"
 #include "app/ui/explore/FolderMap.hpp"
 #include "app/ui/explore/MapLegend.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -81,6 +83,13 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
                            TextRole::secondary, this);
     layout->addWidget(progressLine);
     layout->addWidget(sampleNote);
+    auto* comparisonRow = new QHBoxLayout;
+    comparisonLine = makeLabel(QString(), TextRole::secondary, this);
+    stopComparingButton = makeButton(tr("Stop comparing"), this);
+    stopComparingButton->setAccessibleName(tr("Stop comparing with the earlier scan"));
+    comparisonRow->addWidget(comparisonLine, 1);
+    comparisonRow->addWidget(stopComparingButton);
+    layout->addLayout(comparisonRow);
 
     auto* controls = new QHBoxLayout;
     breadcrumb = new QHBoxLayout;
@@ -174,6 +183,8 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
         }
     });
     connect(stopButton, &QPushButton::clicked, this, [this] { model_.explore().stopFolderScan(); });
+    connect(stopComparingButton, &QPushButton::clicked, this,
+            [this] { model_.explore().clearComparison(); });
     connect(chooseButton, &QPushButton::clicked, this, [this] {
         auto* dialog = new QFileDialog(this, tr("Choose a folder to scan"), folderField->text());
         dialog->setFileMode(QFileDialog::Directory);
@@ -246,6 +257,7 @@ ExplorePage::ExplorePage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     showMapSettings();
     showProgress();
     showSkipped();
+    showComparison();
 }
 
 std::optional<varnok::Url> ExplorePage::typedFolder() const {
@@ -281,6 +293,10 @@ void ExplorePage::exploreChanged(ExploreFlow::Field field) {
         break;
     case ExploreFlow::Field::skippedPaths:
         showSkipped();
+        break;
+    case ExploreFlow::Field::comparison:
+    case ExploreFlow::Field::comparingWith:
+        showComparison();
         break;
     default:
         break;
@@ -340,7 +356,13 @@ void ExplorePage::fitColumns() {
         }
         wanted[i] = std::min(fit, caps[i]);
     }
-    const int room = list->viewport()->width();
+    // While comparing, the change column keeps its width and the others make room for it.
+    const int changeWidth =
+        listModel->showsChanges()
+            ? std::max(header->sectionSizeHint(NodeListModel::change),
+                       metrics.horizontalAdvance(QStringLiteral("+999.9 MB")) + 16)
+            : 0;
+    const int room = list->viewport()->width() - changeWidth;
     int excess = wanted[1] + wanted[2] + wanted[3] - (room - std::min(wanted[0], room * 45 / 100));
     // The date gives way first, the kind next, the size, the figure people read, last.
     const int floor = std::max(header->minimumSectionSize(), 60);
@@ -351,6 +373,9 @@ void ExplorePage::fitColumns() {
     }
     for (int i = 1; i < 4; ++i) {
         header->resizeSection(columns[i], wanted[i]);
+    }
+    if (changeWidth > 0) {
+        header->resizeSection(NodeListModel::change, changeWidth);
     }
 }
 
@@ -427,11 +452,23 @@ void ExplorePage::showMapSettings() {
     depthBox->setEnabled(!listOnly);
     // There is no map to enlarge in List mode.
     expandBox->setEnabled(!listOnly);
-    colouring->setEnabled(!listOnly);
+    // While comparing, the map colours by change.
+    colouring->setEnabled(!listOnly && !model_.explore().comparison());
     showLegend();
 }
 
 void ExplorePage::showLegend() {
+    const FileNode& folder = model_.explore().currentFolder();
+    if (model_.explore().comparison()) {
+        // The map groups what is past its limit of siblings; two levels tell well enough.
+        bool groups = folder.children.size() > 60;
+        for (size_t i = 0; i < folder.children.size() && !groups; ++i) {
+            groups = folder.children[i].children.size() > 60;
+        }
+        legend->setEntries(
+            changeTexts::legend(model_.explore().changesBelow(folder), groups, isDark(palette())));
+        return;
+    }
     const bool byAge = colouring->currentIndex() == 1;
     // Looking up the kinds of thousands of items takes longer than a frame.
     legend->collectLater(model_.explore().sharedShownTree(), &model_.explore().currentFolder(),
@@ -511,6 +548,38 @@ void ExplorePage::showProgress() {
     } else {
         progressLine->setVisible(false);
     }
+}
+
+void ExplorePage::showComparison() {
+    ExploreFlow& flow = model_.explore();
+    const auto& comparison = flow.comparison();
+    NodeListModel::ChangeLookup lookup;
+    if (comparison) {
+        lookup = [&flow](const FileNode& node) { return flow.changeOf(node); };
+    }
+    map->setChanges(lookup);
+    listModel->setChanges(lookup);
+    QHeaderView* header = list->header();
+    if (!comparison && header->sortIndicatorSection() == NodeListModel::change) {
+        list->sortByColumn(NodeListModel::size, Qt::DescendingOrder);
+    } else {
+        listModel->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    }
+    fitColumns();
+    if (flow.comparingWith()) {
+        comparisonLine->setText(
+            tr("Reading %1 to compare\u2026").arg(QFileInfo(*flow.comparingWith()).fileName()));
+    } else if (comparison) {
+        comparisonLine->setText(changeTexts::comparedWith(*comparison));
+    }
+    const bool shown = comparison || flow.comparingWith();
+    comparisonLine->setVisible(shown);
+    stopComparingButton->setVisible(shown);
+    colouring->setEnabled(flow.mapMode() != FolderMapMode::list && !comparison);
+    colouring->setToolTip(comparison ? tr("While comparing, the map is coloured by what changed.")
+                                     : QString());
+    showLegend();
+    showSelection();
 }
 
 void ExplorePage::showSkipped() {

@@ -35,6 +35,9 @@ public:
     QPushButton* stopButton;
     QLabel* progressLine;
     QLabel* sampleNote;
+    // While comparing with an earlier scan: which one, and the way back.
+    QLabel* comparisonLine;
+    QPushButton* stopComparingButton;
     QHBoxLayout* breadcrumb;
     QButtonGroup* modeButtons;
     QSpinBox* depthBox;
@@ -68,6 +71,7 @@ private:
     void showLegendOf(const MapLegend::Use& use, bool byAge);
     void showProgress();
     void showSkipped();
+    void showComparison();
     void rebuildBreadcrumb();
 
     varnok::AppModel& model_;

@@ -2,6 +2,7 @@
 
 #include "app/ui/common/UiText.hpp"
 #include "app/ui/common/Widgets.hpp"
+#include "app/ui/explore/ChangeTexts.hpp"
 #include "app/ui/explore/FolderMapAccessible.hpp"
 #include "app/ui/explore/MapColours.hpp"
 #include "app/ui/explore/NodeListModel.hpp"
@@ -51,10 +52,6 @@ QPainterPath ringSegment(QPointF centre, double inner, double outer, double star
     return path;
 }
 
-QColor readableText(const QColor& fill) {
-    return fill.lightnessF() > 0.6 ? QColor(20, 20, 24) : QColor(250, 250, 252);
-}
-
 } // namespace
 
 FolderMap::FolderMap(QWidget* parent) : QWidget(parent) {
@@ -96,6 +93,12 @@ void FolderMap::setSelectedURL(std::optional<varnok::Url> url) {
         selected_ = std::move(url);
         update();
     }
+}
+
+void FolderMap::setChanges(ChangeLookup lookup) {
+    changes_ = std::move(lookup);
+    pictureDirty_ = true;
+    update();
 }
 
 void FolderMap::invalidate() {
@@ -212,6 +215,9 @@ QColor FolderMap::fill(const Shape& shape) const {
     if (varnok::isLayoutGroup(*shape.node)) {
         return mapColours::ofGroup(dark);
     }
+    if (changes_) {
+        return mapColours::ofChange(changes_(*shape.node), dark);
+    }
     if (colouring_ == MapColouring::age) {
         // Folders a shade lighter than files, deeper ones lighter still.
         const QColor colour = mapColours::ofAge(mapColours::ageBucketOf(*shape.node));
@@ -239,7 +245,7 @@ void FolderMap::paintShapes(QPainter& painter) const {
         if (shape.labelRect.width() < 36 || shape.labelRect.height() < 14) {
             continue;
         }
-        painter.setPen(readableText(colour));
+        painter.setPen(mapColours::textOn(colour));
         const bool group = varnok::isLayoutGroup(*shape.node);
         const QString name = group ? tr("More items") : qs(shape.node->name());
         QString text = name;
@@ -346,8 +352,13 @@ QString FolderMap::describe(const FileNode& node) const {
     const std::int64_t whole = folder_ != nullptr ? folder_->logicalSize : 0;
     const double share = whole > 0 ? 100.0 * static_cast<double>(node.logicalSize) / whole : 0;
     const QString name = varnok::isLayoutGroup(node) ? tr("More items") : qs(node.name());
-    return tr("%1\n%2 \u00b7 %3% of this folder")
-        .arg(name, formatSize(node.logicalSize), QString::number(share, 'f', share < 10 ? 1 : 0));
+    QString text = tr("%1\n%2 \u00b7 %3% of this folder")
+                       .arg(name, formatSize(node.logicalSize),
+                            QString::number(share, 'f', share < 10 ? 1 : 0));
+    if (changes_ && !varnok::isLayoutGroup(node)) {
+        text += QStringLiteral(" \u00b7 ") + changeTexts::spoken(changes_(node));
+    }
+    return text;
 }
 
 void FolderMap::mouseMoveEvent(QMouseEvent* event) {

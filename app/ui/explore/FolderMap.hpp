@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,10 @@ public:
     void setDepth(int depth);
     void setColouring(MapColouring colouring);
     void setSelectedURL(std::optional<varnok::Url> url);
+    // While set, shapes are coloured by how their node changed since an earlier scan, whatever
+    // the colouring, and the tooltips say it.
+    using ChangeLookup = std::function<varnok::NodeChange(const varnok::FileNode&)>;
+    void setChanges(ChangeLookup lookup);
 
     // The node drawn under a point of the widget, the innermost one; null over empty space.
     const varnok::FileNode* nodeAt(QPointF point);
@@ -109,6 +114,7 @@ private:
     int depth_ = 2;
     MapColouring colouring_ = MapColouring::kind;
     std::optional<varnok::Url> selected_;
+    ChangeLookup changes_;
     std::vector<Shape> shapes_;
     QPixmap picture_;
     bool layoutDirty_ = true;

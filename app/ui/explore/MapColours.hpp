@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/scan/FileNode.hpp"
+#include "core/snapshot/TreeChanges.hpp"
 
 #include <QColor>
 #include <QString>
@@ -25,6 +26,12 @@ int ageBucketOf(const varnok::FileNode& node);
 QColor ofFolder(int branch, int depth, bool dark);
 // The shade of "More items".
 QColor ofGroup(bool dark);
+// A node's colour while the map is compared with an earlier scan: one hue for grew and one for
+// shrank, stronger the larger the change against the node's size; another for new, at full
+// strength; a neutral shade for unchanged.
+QColor ofChange(const varnok::NodeChange& change, bool dark);
+// Text drawn on `fill`: near-black or near-white, whichever stands out more.
+QColor textOn(const QColor& fill);
 
 } // namespace mapColours
 

@@ -81,6 +81,12 @@ void MapLegend::collectLater(std::shared_ptr<const varnok::FileNode> tree,
 }
 
 void MapLegend::setEntries(std::vector<LegendEntry> entries) {
+    // Entries given now win over a collection still under way.
+    if (collector_) {
+        collector_->cancel();
+        collector_.reset();
+    }
+    collectToken_ = QUuid::createUuid();
     entries_ = std::move(entries);
     QStringList meanings;
     for (const auto& entry : entries_) {

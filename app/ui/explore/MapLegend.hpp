@@ -44,6 +44,7 @@ public:
     // A collection is under way.
     bool collecting() const { return collector_.has_value(); }
 
+    // Shows `entries`; a collection under way is dropped.
     void setEntries(std::vector<LegendEntry> entries);
     const std::vector<LegendEntry>& entries() const { return entries_; }
 

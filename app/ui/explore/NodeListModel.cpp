@@ -2,6 +2,7 @@
 
 #include "app/model/Background.hpp"
 #include "app/ui/common/UiText.hpp"
+#include "app/ui/explore/ChangeTexts.hpp"
 #include "core/kinds/MimeDatabase.hpp"
 
 #include <QCollator>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 
 namespace ombrelo::ui {
 
@@ -138,6 +140,13 @@ void NodeListModel::setSizeOnDisk(bool onDisk) {
     }
 }
 
+void NodeListModel::setChanges(ChangeLookup lookup) {
+    // The column comes or goes: views ask for everything again.
+    beginResetModel();
+    changes_ = std::move(lookup);
+    endResetModel();
+}
+
 const FileNode* NodeListModel::node(int row) const {
     return row >= 0 && static_cast<size_t>(row) < shown_ ? nodes_[row] : nullptr;
 }
@@ -169,13 +178,26 @@ int NodeListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int NodeListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : (withLocation_ ? 5 : 4);
+    return parent.isValid() ? 0 : (withLocation_ ? 5 : 4) + (changes_ ? 1 : 0);
 }
 
 QVariant NodeListModel::data(const QModelIndex& index, int role) const {
     const FileNode* item = node(index.row());
     if (item == nullptr) {
         return {};
+    }
+    if (changes_ && index.column() == change) {
+        switch (role) {
+        case Qt::DisplayRole:
+            return changeTexts::cell(changes_(*item));
+        case Qt::AccessibleTextRole:
+        case Qt::ToolTipRole:
+            return changeTexts::spoken(changes_(*item));
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        default:
+            return {};
+        }
     }
     if (role == Qt::TextAlignmentRole && index.column() == size) {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -217,6 +239,9 @@ QVariant NodeListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
         return {};
     }
+    if (changes_ && section == change) {
+        return tr("Change");
+    }
     switch (section) {
     case name:
         return tr("Name");
@@ -240,6 +265,19 @@ void NodeListModel::sort(int column, Qt::SortOrder order) {
         nodes_ = std::move(sorted);
         emit layoutChanged();
     };
+    if (changes_ && column == change) {
+        // The lookup reads the flow's comparison, which belongs to this thread: the keys are made
+        // here, once per row, and only the sort itself is left.
+        std::unordered_map<const FileNode*, std::int64_t> growth;
+        growth.reserve(nodes_.size());
+        for (const FileNode* node : nodes_) {
+            growth.emplace(node, changes_(*node).change());
+        }
+        apply(orderedBy(
+            nodes_, order, [&](const FileNode& node) { return growth.at(&node); },
+            [](std::int64_t a, std::int64_t b) { return a < b; }));
+        return;
+    }
     if (nodes_.size() <= quickSortLimit || !tree_) {
         apply(sortedNodes(nodes_, column, order));
         return;

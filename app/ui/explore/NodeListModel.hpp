@@ -2,10 +2,12 @@
 
 #include "core/common/Task.hpp"
 #include "core/scan/FileNode.hpp"
+#include "core/snapshot/TreeChanges.hpp"
 
 #include <QAbstractTableModel>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +40,12 @@ public:
     bool sorting() const { return sorter_.has_value(); }
     // The size column's heading: what the sizes measure.
     void setSizeOnDisk(bool onDisk);
+    // While set, a last column (`change`) tells how each row changed since an earlier scan. Only
+    // for a list without the location column.
+    using ChangeLookup = std::function<varnok::NodeChange(const varnok::FileNode&)>;
+    static constexpr int change = 4;
+    void setChanges(ChangeLookup lookup);
+    bool showsChanges() const { return static_cast<bool>(changes_); }
     const varnok::FileNode* node(int row) const;
     // The row showing `url`, made a row when it was not one yet, or -1.
     int rowOf(const varnok::Url& url);
@@ -66,6 +74,7 @@ private:
     std::optional<varnok::TaskHandle> sorter_;
     std::int64_t total_ = 0;
     bool onDisk_ = false;
+    ChangeLookup changes_;
 };
 
 } // namespace ombrelo::ui

@@ -14,11 +14,14 @@
 #include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
+#include "core/snapshot/ScanArchive.hpp"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStyleFactory>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <cstdio>
 #include <filesystem>
@@ -118,6 +121,40 @@ void explored(Stage& s, varnok::FolderMapMode mode) {
     s.need(
         scenes::waitUntil([&] { return !page.legend->collecting() && !page.listModel->sorting(); }),
         "no map legend");
+    s.settle();
+}
+
+// The explorer compared with a scan of the same home saved a month earlier, before some files
+// grew, shrank, came and went.
+void comparedWithEarlier(Stage& s) {
+    explored(s, varnok::FolderMapMode::treemap);
+    auto& h = s.home;
+    const std::string saved = h.path("../a-month-ago.json");
+    varnok::ScanResult before;
+    before.root = s.model->explore().root();
+    varnok::ScanArchive::save(before, QDateTime::currentSecsSinceEpoch() - 30 * 86400, saved);
+    h.write("Videos/Holiday.mov", 9'600'000, 1);
+    h.write("Projects/atlas/build/app.o", 4'100'000, 1);
+    h.write("Projects/harbor/build/libcore.a", 3'000'000, 1);
+    h.write("Downloads/installer.deb", 1'100'000, 1);
+    h.write("Pictures/2026/IMG_5206.jpg", 1'400'000, 1);
+    h.write("Music/Podcasts/episode-12.mp3", 2'300'000, 2);
+    QFile::remove(QString::fromStdString(h.path("Downloads/archive.zip")));
+    QFile::remove(QString::fromStdString(h.path("Projects/lumen/build/app.o")));
+    s.model->explore().scanFolder(h.url());
+    s.need(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }),
+           "no folder scan");
+    // The sample files are sparse: their growth shows in the bytes they hold.
+    s.model->explore().setApparentSize(true);
+    s.window->compareWith(QString::fromStdString(saved));
+    s.need(scenes::waitUntil([&] { return s.model->explore().comparison() != nullptr; }),
+           "no comparison");
+    s.window->pages()->explore->list->sortByColumn(ui::NodeListModel::change, Qt::DescendingOrder);
+    for (const auto& child : s.model->explore().root().children) {
+        if (child.name() == "Videos") {
+            s.model->explore().setSelected(child);
+        }
+    }
     s.settle();
 }
 
@@ -383,6 +420,7 @@ const std::vector<Scene>& allScenes() {
         {"explore-flame", [](Stage& s) { explored(s, varnok::FolderMapMode::flame); }},
         {"explore-bubbles", [](Stage& s) { explored(s, varnok::FolderMapMode::bubbles); }},
         {"explore-list", [](Stage& s) { explored(s, varnok::FolderMapMode::list); }},
+        {"explore-compare", comparedWithEarlier},
         {"largest",
          [](Stage& s) {
              explored(s, varnok::FolderMapMode::treemap);

@@ -1,0 +1,152 @@
+#include "tests/app/model/ModelTestSupport.hpp"
+
+#include "core/snapshot/ScanArchive.hpp"
+
+using namespace varnok;
+using namespace varnok::testing;
+
+namespace {
+
+bool settle(AppModel& model) {
+    return QTest::qWaitFor(
+        [&] { return !model.explore().activeScanURL() && !model.explore().comparingWith(); },
+        20000);
+}
+
+const FileNode& child(const FileNode& folder, const std::string& name) {
+    for (const FileNode& each : folder.children) {
+        if (each.name() == name) {
+            return each;
+        }
+    }
+    throw std::runtime_error("no " + name + " in " + folder.id.path());
+}
+
+struct Sizes {
+    std::int64_t disk = 0;
+    std::int64_t apparent = 0;
+};
+
+} // namespace
+
+class ExploreCompareTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { gate().reset(); }
+
+    void aRescanComparedWithTheSavedScanShowsWhatChanged() {
+        ScratchHome h;
+        const std::string top = h.home + "/top";
+        writeFile(top + "/grows.bin", std::string(5000, 'g'));
+        writeFile(top + "/shrinks.bin", std::string(20000, 's'));
+        writeFile(top + "/stays.txt", std::string(100, 't'));
+        writeFile(top + "/gone.bin", std::string(9000, 'x'));
+        writeFile(top + "/sub/inner.bin", std::string(3000, 'i'));
+        const std::string saved = h.home + "/before.json.gz";
+        ModelFixture f;
+        AppModel& model = *f.model;
+
+        model.explore().compareWith(saved); // the sample is not a scan of anything
+        QVERIFY(model.error().has_value() && !model.explore().comparingWith());
+        model.setError(std::nullopt);
+
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(settle(model));
+        std::map<std::string, Sizes> before;
+        for (const FileNode& node : model.explore().root().children) {
+            before[node.name()] = {node.allocatedSize, node.logicalSize};
+        }
+        model.explore().saveScan(saved);
+        QTRY_VERIFY(model.note().has_value());
+        model.setNote(std::nullopt);
+
+        writeFile(top + "/grows.bin", std::string(30000, 'g'));
+        writeFile(top + "/shrinks.bin", std::string(1000, 's'));
+        writeFile(top + "/fresh/new.bin", std::string(7000, 'n'));
+        std::filesystem::remove(top + "/gone.bin");
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(settle(model));
+
+        model.explore().compareWith(saved);
+        QCOMPARE(model.explore().comparingWith(), std::optional(QString::fromStdString(saved)));
+        QVERIFY(settle(model));
+        QCOMPARE(model.error(), std::nullopt);
+        QVERIFY(model.explore().comparison() != nullptr);
+        QCOMPARE(model.explore().comparison()->file, QString::fromStdString(saved));
+        QVERIFY(model.explore().comparison()->takenAt > 0);
+
+        // Both measures, each as the explorer shows it.
+        for (bool apparent : {false, true}) {
+            model.explore().setApparentSize(apparent);
+            auto then = [&](const std::string& name) {
+                return apparent ? before[name].apparent : before[name].disk;
+            };
+            const FileNode& tree = model.explore().shownTree();
+            using Kind = NodeChange::Kind;
+            const NodeChange grows = model.explore().changeOf(child(tree, "grows.bin"));
+            QCOMPARE(grows.kind, Kind::grew);
+            QCOMPARE(grows.before, then("grows.bin"));
+            QCOMPARE(grows.after, child(tree, "grows.bin").logicalSize);
+            const NodeChange shrinks = model.explore().changeOf(child(tree, "shrinks.bin"));
+            QCOMPARE(shrinks.kind, Kind::shrank);
+            QCOMPARE(shrinks.before, then("shrinks.bin"));
+            QCOMPARE(model.explore().changeOf(child(tree, "stays.txt")).kind, Kind::unchanged);
+            const FileNode& fresh = child(tree, "fresh");
+            QCOMPARE(model.explore().changeOf(fresh).kind, Kind::appeared);
+            QCOMPARE(model.explore().changeOf(child(fresh, "new.bin")).kind, Kind::appeared);
+            QCOMPARE(model.explore().changeOf(child(tree, "sub")).kind, Kind::unchanged);
+
+            const ChangeTotals totals = model.explore().changesBelow(tree);
+            QCOMPARE(totals.gone, then("gone.bin"));
+            QCOMPARE(totals.appeared, fresh.logicalSize);
+            QCOMPARE(totals.grew - totals.shrank + totals.appeared - totals.gone,
+                     model.explore().changeOf(tree).change());
+        }
+        model.explore().setApparentSize(false);
+
+        // Not a scan: an error, and the comparison shown stays as it was.
+        const auto shown = model.explore().comparison();
+        writeFile(h.home + "/not-a-scan.json", "[1, 0, {\"progname\": 3}]");
+        model.explore().compareWith(h.home + "/not-a-scan.json");
+        QVERIFY(settle(model));
+        QVERIFY(model.error().has_value() && !model.error()->isEmpty());
+        QCOMPARE(model.explore().comparison(), shown);
+        model.setError(std::nullopt);
+
+        // A scan of another folder is refused, by name.
+        ScanResult elsewhere;
+        elsewhere.root = FileNode(Url::file(h.home + "/elsewhere", true), true, 0, 0, {}, 0, 0,
+                                  false, false, true);
+        ScanArchive::save(elsewhere, 0, h.home + "/elsewhere.json");
+        model.explore().compareWith(h.home + "/elsewhere.json");
+        QVERIFY(settle(model));
+        QVERIFY(model.error().has_value());
+        QVERIFY2(model.error()->contains(QString::fromStdString(h.home + "/elsewhere")),
+                 qPrintable(*model.error()));
+        QCOMPARE(model.explore().comparison(), shown);
+        model.setError(std::nullopt);
+
+        // Stopping, and a new scan, end it.
+        model.explore().clearComparison();
+        QVERIFY(model.explore().comparison() == nullptr);
+        QCOMPARE(model.explore().changeOf(child(model.explore().shownTree(), "grows.bin")).kind,
+                 NodeChange::Kind::unchanged);
+        model.explore().compareWith(saved);
+        QVERIFY(settle(model));
+        QVERIFY(model.explore().comparison() != nullptr);
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(settle(model));
+        QVERIFY(model.explore().comparison() == nullptr);
+
+        // A comparison still being read when the tree is replaced never lands on the new one.
+        model.explore().compareWith(saved);
+        model.explore().scanFolder(Url::file(top, true));
+        QVERIFY(settle(model));
+        QTest::qWait(200);
+        QVERIFY(model.explore().comparison() == nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(ExploreCompareTest)
+#include "ExploreCompareTest.moc"
