@@ -460,6 +460,20 @@ void ExploreFlow::compareWith(const std::string& file) {
         });
 }
 
+std::vector<RememberedScan> ExploreFlow::earlierScans() const {
+    std::vector<RememberedScan> earlier;
+    if (!scanURL_) {
+        return earlier;
+    }
+    for (RememberedScan& scan : shell_.remembered().scansOf(*scanURL_)) {
+        // A scan with an unknown time cannot be placed before or after the shown one.
+        if (scan.takenAt < takenAt_ || takenAt_ == 0) {
+            earlier.push_back(std::move(scan));
+        }
+    }
+    return earlier;
+}
+
 void ExploreFlow::clearComparison() {
     if (comparer_) {
         comparer_->cancel();

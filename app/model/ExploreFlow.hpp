@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/ScanMemory.hpp"
 #include "core/common/Task.hpp"
 #include "core/common/Url.hpp"
 #include "core/scan/FileNode.hpp"
@@ -129,6 +130,9 @@ public:
     // A new scan or a loaded scan ends the comparison.
     void compareWith(const std::string& file);
     void clearComparison();
+    // The remembered scans of the shown folder taken before the shown tree, newest first: what
+    // it can be compared with without choosing a file.
+    std::vector<RememberedScan> earlierScans() const;
     // Null unless a comparison is shown.
     const std::shared_ptr<const ExploreComparison>& comparison() const { return comparison_; }
     // The saved scan being read for a comparison, while it is read.

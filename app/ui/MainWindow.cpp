@@ -11,8 +11,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFileDialog>
+#include <QLocale>
+#include <QMenu>
 #include <QMenuBar>
 
 namespace ombrelo::ui {
@@ -66,16 +69,33 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
             model_.explore().saveScan(chosen.toStdString());
         }
     });
-    compareAction_ = file->addAction(tr("Compare with\u2026"));
+    // The explorer's earlier scans of the folder first, then any saved scan.
+    QMenu* compare = file->addMenu(tr("Compare with\u2026"));
+    compareAction_ = compare->menuAction();
     compareAction_->setToolTip(tr("Colour the explored folder by what changed since a saved scan "
                                   "of it"));
-    connect(compareAction_, &QAction::triggered, this, [this] {
-        const QString chosen =
-            QFileDialog::getOpenFileName(this, tr("Compare with a saved scan"), QString(),
-                                         tr("Saved scans (*.json *.gz *.json.gz);;All files (*)"));
-        if (!chosen.isEmpty()) {
-            compareWith(chosen);
+    connect(compare, &QMenu::aboutToShow, this, [this, compare] {
+        compare->clear();
+        for (const varnok::RememberedScan& scan : model_.explore().earlierScans()) {
+            const QString when = QLocale().toString(QDateTime::fromSecsSinceEpoch(scan.takenAt),
+                                                    QLocale::ShortFormat);
+            QAction* entry =
+                compare->addAction(tr("Scan of %1 (%2)").arg(when, formatSize(scan.folderSize)));
+            const QString path = QString::fromStdString(scan.file);
+            connect(entry, &QAction::triggered, this, [this, path] { compareWith(path); });
         }
+        if (!compare->isEmpty()) {
+            compare->addSeparator();
+        }
+        QAction* other = compare->addAction(tr("A Saved Scan\u2026"));
+        connect(other, &QAction::triggered, this, [this] {
+            const QString chosen = QFileDialog::getOpenFileName(
+                this, tr("Compare with a saved scan"), QString(),
+                tr("Saved scans (*.json *.gz *.json.gz);;All files (*)"));
+            if (!chosen.isEmpty()) {
+                compareWith(chosen);
+            }
+        });
     });
     stopComparingAction_ = file->addAction(tr("Stop comparing"));
     connect(stopComparingAction_, &QAction::triggered, this,

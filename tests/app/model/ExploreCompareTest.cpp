@@ -146,6 +146,33 @@ private slots:
         QTest::qWait(200);
         QVERIFY(model.explore().comparison() == nullptr);
     }
+
+    void anEarlierRememberedScanIsOfferedAndCompares() {
+        ScratchHome h;
+        const std::string top = h.home + "/top";
+        writeFile(top + "/grows.bin", std::string(5000, 'g'));
+        ModelFixture f;
+        AppModel& model = *f.model;
+        auto scanAndRemember = [&] {
+            model.explore().scanFolder(Url::file(top, true));
+            QVERIFY(settle(model));
+            QTRY_VERIFY(!model.remembered().isRemembering());
+        };
+        scanAndRemember();
+        QVERIFY(model.explore().earlierScans().empty()); // only the shown scan itself
+        QTest::qWait(1100);                              // scans are timed to the second
+        writeFile(top + "/grows.bin", std::string(50000, 'g'));
+        scanAndRemember();
+        const auto earlier = model.explore().earlierScans();
+        QCOMPARE(earlier.size(), size_t(1));
+        QVERIFY(earlier.front().takenAt <
+                model.remembered().scansOf(Url::file(top, true)).front().takenAt);
+        model.explore().compareWith(earlier.front().file);
+        QVERIFY(settle(model));
+        QCOMPARE(model.error(), std::nullopt);
+        QCOMPARE(model.explore().changeOf(child(model.explore().shownTree(), "grows.bin")).kind,
+                 NodeChange::Kind::grew);
+    }
 };
 
 QTEST_GUILESS_MAIN(ExploreCompareTest)
