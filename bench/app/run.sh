@@ -12,4 +12,7 @@ cmake --build --preset release -j2 --target ombrelo-explore-bench >/dev/null
 [ -d "$tree" ] || python3 bench/app/sparse_tree.py "$tree" 1000000
 [ -d "$flat" ] || python3 bench/app/sparse_tree.py "$flat" 200000 --flat
 du -s "$tree" "$flat" >/dev/null   # warm the cache
-QT_QPA_PLATFORM=offscreen build/release/app/ui/ombrelo-explore-bench "$tree" "$flat"
+# The explorer remembers each scan it makes: keep those in a scratch folder, not the user's.
+state=$(mktemp -d "${TMPDIR:-/tmp}/ombrelo-explore-bench-state-XXXXXX")
+trap 'rm -rf "$state"' EXIT
+XDG_STATE_HOME=$state QT_QPA_PLATFORM=offscreen build/release/app/ui/ombrelo-explore-bench "$tree" "$flat"
