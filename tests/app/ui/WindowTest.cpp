@@ -240,21 +240,7 @@ private slots:
         caches->cancelButton->click();
         QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
 
-        // Duplicates only.
-        varnok::CleanupQueue copies;
-        for (const auto& candidate : scenes::duplicateCandidates(stage.home.url())) {
-            copies.add(candidate);
-        }
-        QCOMPARE(copies.items().size(), 1u);
-        stage.model->cleanup().setQueue(copies);
-        stage.screen().reviewButton->click();
-        auto* duplicates = stage.sheet<ui::ConfirmSheet>("confirmation");
-        QCOMPARE(duplicates->acknowledged->text(),
-                 QStringLiteral("I reviewed these copies and the files being kept."));
-        QCOMPARE(shown(duplicates->moveButton), QStringLiteral("Move 1 item to Trash"));
-        QTest::keyClick(duplicates, Qt::Key_Escape);
-        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
-
+        // Duplicates only: the duplicates page's own test.
         // Caches and a dependency folder.
         stage.model->cleanup().selectAvailableCleanItems();
         varnok::CleanupQueue mixed = stage.model->cleanup().queue();
@@ -276,6 +262,8 @@ private slots:
         QVERIFY(sheet->moveButton->isEnabled());
         sheet->acknowledged->click();
         QVERIFY(!sheet->moveButton->isEnabled());
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QTRY_VERIFY(!stage.model->cleanup().cleanupPlan());
     }
 
     void pathFieldTakesAbsoluteAndHomePaths() {
@@ -549,6 +537,7 @@ private slots:
         auto* confirm = stage.sheet<ui::ConfirmSheet>("confirmation");
         QCOMPARE(confirm->acknowledged->text(),
                  QStringLiteral("I have stopped related builds, servers and tools."));
+        QCOMPARE(shown(confirm->moveButton), QStringLiteral("Move 1 item to Trash"));
         confirm->acknowledged->click();
         confirm->moveButton->click();
         QTRY_VERIFY(stage.model->cleanup().cleanupReport().has_value());
@@ -591,25 +580,13 @@ private slots:
         command.start(QStringLiteral(OMBRELO_SCREENSHOTS_PATH), {out.path()});
         QVERIFY(command.waitForFinished(300000));
         QCOMPARE(command.exitCode(), 0);
-        const QStringList states = {"welcome",
-                                    "scanning",
-                                    "waiting-for-apps",
-                                    "results",
-                                    "nothing-to-review",
-                                    "working",
-                                    "access-intro",
-                                    "confirm-caches",
-                                    "confirm-duplicates",
-                                    "confirm-mixed",
-                                    "result-all-moved",
-                                    "result-partly-moved",
-                                    "history-empty",
-                                    "history-filtered-empty",
-                                    "history",
-                                    "scan-folder",
-                                    "scan-folder-refused",
-                                    "message",
-                                    "failure-alert"};
+        const QStringList states =
+            QStringLiteral("welcome scanning waiting-for-apps results nothing-to-review working "
+                           "access-intro confirm-caches confirm-duplicates confirm-mixed "
+                           "result-all-moved result-partly-moved history-empty "
+                           "history-filtered-empty history scan-folder scan-folder-refused "
+                           "message failure-alert")
+                .split(QLatin1Char(' '));
         for (const char* palette : {"light", "dark"}) {
             for (const QString& state : states) {
                 QString file = out.filePath(QStringLiteral("%1-%2.png").arg(palette, state));
