@@ -289,9 +289,16 @@ private slots:
                  stage.home.home());
     }
 
-    void restoreIsOfferedOnlyWithBothIdentities() {
+    void historyOffersRestoreOnlyWithBothIdentities() {
         Stage stage;
         stage.open();
+        stage.screen().recoverLink->click();
+        auto* empty = stage.sheet<ui::HistorySheet>("history");
+        QCOMPARE(empty->emptyTitle->text(), QStringLiteral("No cleanup yet"));
+        QCOMPARE(empty->filterPicker->accessibleName(), QStringLiteral("History filter"));
+        empty->doneButton->click();
+        QTRY_VERIFY(!stage.model->recovery().showRecovery());
+
         const varnok::FileIdentity identity{};
         varnok::TrashReport report;
         report.id = varnok::Uuid::random();
@@ -560,17 +567,6 @@ private slots:
         QCOMPARE(label.toolTip(), path);
         label.resize(2000, 20);
         QCOMPARE(label.text(), QStringLiteral("File location  ") + path);
-    }
-
-    void historyStartsEmpty() {
-        Stage stage;
-        stage.open();
-        stage.screen().recoverLink->click();
-        auto* history = stage.sheet<ui::HistorySheet>("history");
-        QCOMPARE(history->emptyTitle->text(), QStringLiteral("No cleanup yet"));
-        QCOMPARE(history->filterPicker->accessibleName(), QStringLiteral("History filter"));
-        history->doneButton->click();
-        QTRY_VERIFY(!stage.model->recovery().showRecovery());
     }
 
     void screenshotsAreDrawn() {
