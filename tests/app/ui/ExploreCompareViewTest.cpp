@@ -69,8 +69,7 @@ private slots:
         ui::ExplorePage& page = *s.window->pages()->explore;
         QVERIFY(!s.window->compareAction()->isEnabled()); // the sample is not a scan
         s.model->explore().setApparentSize(true); // the sample files hold their bytes sparsely
-        s.model->explore().scanFolder(s.home.url());
-        QVERIFY(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }));
+        QVERIFY(explore(*s.model, s.home.home().toStdString()));
         const std::string saved = s.home.path("../before.json");
         varnok::ScanResult before;
         before.root = s.model->explore().root();
@@ -79,8 +78,7 @@ private slots:
         s.home.write("data/shrinks.bin", 1000);
         s.home.write("data/fresh.bin", 2000);
         QFile::remove(QString::fromStdString(s.home.path("data/gone.bin")));
-        s.model->explore().scanFolder(s.home.url());
-        QVERIFY(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }));
+        QVERIFY(explore(*s.model, s.home.home().toStdString()));
         for (const FileNode& child : s.model->explore().shownTree().children) {
             if (child.name() == "data") {
                 s.model->explore().openFolder(child);

@@ -34,12 +34,6 @@ void write(const QString& path, std::size_t bytes) {
     std::ofstream(path.toStdString()) << std::string(bytes, 'x');
 }
 
-bool scan(AppModel& model, const QString& folder) {
-    model.explore().scanFolder(varnok::Url::file(folder.toStdString(), true));
-    return QTest::qWaitFor([&] { return !model.explore().activeScanURL(); }, 20000) &&
-           !model.explore().isSample();
-}
-
 // What `du -sB1` reports for `path`: the reference for bytes on disk.
 std::int64_t duBytes(const QString& path) {
     QProcess du;
@@ -71,7 +65,7 @@ private slots:
         page.resize(1300, 800);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        QVERIFY(scan(model, top));
+        QVERIFY(explore(model, top.toStdString()));
 
         // Kinds are what people call them, a folder is a folder.
         const QStringList names = columnTexts(*page.listModel, NodeListModel::name);
@@ -150,7 +144,7 @@ private slots:
         page.show();
         largest.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        QVERIFY(scan(model, top));
+        QVERIFY(explore(model, top.toStdString()));
         QVERIFY(!page.apparentBox->isChecked());
 
         auto sizeText = [&](const QString& name) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/model/AppModel.hpp"
 #include "app/ui/explore/MapLegend.hpp"
 
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QStringList>
+#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +34,17 @@ inline QStringList legendLabels(const ui::MapLegend& legend) {
         labels << entry.label;
     }
     return labels;
+}
+
+// Scans `folder` in the explorer; true once its tree is shown and remembered.
+inline bool explore(varnok::AppModel& model, const std::string& folder) {
+    model.explore().scanFolder(varnok::Url::file(folder, true));
+    return QTest::qWaitFor(
+               [&] {
+                   return !model.explore().activeScanURL() && !model.remembered().isRemembering();
+               },
+               20000) &&
+           !model.explore().isSample();
 }
 
 // The texts of one column, top to bottom.
