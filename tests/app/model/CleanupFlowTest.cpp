@@ -14,10 +14,6 @@ const std::string spotify = "Library/Caches/com.spotify.client";
 const std::string firefox = "Library/Caches/Firefox";
 const std::string figma = "Library/Caches/com.figma.Desktop";
 
-bool exists(const std::string& path) {
-    return std::filesystem::exists(path);
-}
-
 TrashStatus statusOf(const TrashReport& report, const std::string& path) {
     for (const auto& outcome : report.outcomes) {
         if (outcome.originalURL.path() == path) {

@@ -7,21 +7,6 @@ using namespace varnok::testing;
 
 namespace {
 
-bool settle(AppModel& model) {
-    return QTest::qWaitFor(
-        [&] { return !model.explore().activeScanURL() && !model.explore().comparingWith(); },
-        20000);
-}
-
-const FileNode& child(const FileNode& folder, const std::string& name) {
-    for (const FileNode& each : folder.children) {
-        if (each.name() == name) {
-            return each;
-        }
-    }
-    throw std::runtime_error("no " + name + " in " + folder.id.path());
-}
-
 struct Sizes {
     std::int64_t disk = 0;
     std::int64_t apparent = 0;
@@ -40,7 +25,6 @@ private slots:
         const std::string top = h.home + "/top";
         writeFile(top + "/grows.bin", std::string(5000, 'g'));
         writeFile(top + "/shrinks.bin", std::string(20000, 's'));
-        writeFile(top + "/stays.txt", std::string(100, 't'));
         writeFile(top + "/gone.bin", std::string(9000, 'x'));
         writeFile(top + "/sub/inner.bin", std::string(3000, 'i'));
         const std::string saved = h.home + "/before.json.gz";
@@ -51,8 +35,7 @@ private slots:
         QVERIFY(model.error().has_value() && !model.explore().comparingWith());
         model.setError(std::nullopt);
 
-        model.explore().scanFolder(Url::file(top, true));
-        QVERIFY(settle(model));
+        QVERIFY(f.explore(top));
         std::map<std::string, Sizes> before;
         for (const FileNode& node : model.explore().root().children) {
             before[node.name()] = {node.allocatedSize, node.logicalSize};
@@ -65,12 +48,11 @@ private slots:
         writeFile(top + "/shrinks.bin", std::string(1000, 's'));
         writeFile(top + "/fresh/new.bin", std::string(7000, 'n'));
         std::filesystem::remove(top + "/gone.bin");
-        model.explore().scanFolder(Url::file(top, true));
-        QVERIFY(settle(model));
+        QVERIFY(f.explore(top));
 
         model.explore().compareWith(saved);
         QCOMPARE(model.explore().comparingWith(), std::optional(QString::fromStdString(saved)));
-        QVERIFY(settle(model));
+        QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);
         QVERIFY(model.explore().comparison() != nullptr);
         QCOMPARE(model.explore().comparison()->file, QString::fromStdString(saved));
@@ -84,18 +66,14 @@ private slots:
             };
             const FileNode& tree = model.explore().shownTree();
             using Kind = NodeChange::Kind;
-            const NodeChange grows = model.explore().changeOf(child(tree, "grows.bin"));
+            const NodeChange grows = model.explore().changeOf(childNamed(tree, "grows.bin"));
             QCOMPARE(grows.kind, Kind::grew);
             QCOMPARE(grows.before, then("grows.bin"));
-            QCOMPARE(grows.after, child(tree, "grows.bin").logicalSize);
-            const NodeChange shrinks = model.explore().changeOf(child(tree, "shrinks.bin"));
-            QCOMPARE(shrinks.kind, Kind::shrank);
-            QCOMPARE(shrinks.before, then("shrinks.bin"));
-            QCOMPARE(model.explore().changeOf(child(tree, "stays.txt")).kind, Kind::unchanged);
-            const FileNode& fresh = child(tree, "fresh");
+            QCOMPARE(grows.after, childNamed(tree, "grows.bin").logicalSize);
+            // Each kind is the tree comparison's own business; these show the scans line up.
+            const FileNode& fresh = childNamed(tree, "fresh");
             QCOMPARE(model.explore().changeOf(fresh).kind, Kind::appeared);
-            QCOMPARE(model.explore().changeOf(child(fresh, "new.bin")).kind, Kind::appeared);
-            QCOMPARE(model.explore().changeOf(child(tree, "sub")).kind, Kind::unchanged);
+            QCOMPARE(model.explore().changeOf(childNamed(tree, "sub")).kind, Kind::unchanged);
 
             const ChangeTotals totals = model.explore().changesBelow(tree);
             QCOMPARE(totals.gone, then("gone.bin"));
@@ -109,7 +87,7 @@ private slots:
         const auto shown = model.explore().comparison();
         writeFile(h.home + "/not-a-scan.json", "[1, 0, {\"progname\": 3}]");
         model.explore().compareWith(h.home + "/not-a-scan.json");
-        QVERIFY(settle(model));
+        QVERIFY(f.settle());
         QVERIFY(model.error().has_value() && !model.error()->isEmpty());
         QCOMPARE(model.explore().comparison(), shown);
         model.setError(std::nullopt);
@@ -120,7 +98,7 @@ private slots:
                                   false, false, true);
         ScanArchive::save(elsewhere, 0, h.home + "/elsewhere.json");
         model.explore().compareWith(h.home + "/elsewhere.json");
-        QVERIFY(settle(model));
+        QVERIFY(f.settle());
         QVERIFY(model.error().has_value());
         QVERIFY2(model.error()->contains(QString::fromStdString(h.home + "/elsewhere")),
                  qPrintable(*model.error()));
@@ -130,19 +108,18 @@ private slots:
         // Stopping, and a new scan, end it.
         model.explore().clearComparison();
         QVERIFY(model.explore().comparison() == nullptr);
-        QCOMPARE(model.explore().changeOf(child(model.explore().shownTree(), "grows.bin")).kind,
-                 NodeChange::Kind::unchanged);
+        QCOMPARE(
+            model.explore().changeOf(childNamed(model.explore().shownTree(), "grows.bin")).kind,
+            NodeChange::Kind::unchanged);
         model.explore().compareWith(saved);
-        QVERIFY(settle(model));
+        QVERIFY(f.settle());
         QVERIFY(model.explore().comparison() != nullptr);
-        model.explore().scanFolder(Url::file(top, true));
-        QVERIFY(settle(model));
+        QVERIFY(f.explore(top));
         QVERIFY(model.explore().comparison() == nullptr);
 
         // A comparison still being read when the tree is replaced never lands on the new one.
         model.explore().compareWith(saved);
-        model.explore().scanFolder(Url::file(top, true));
-        QVERIFY(settle(model));
+        QVERIFY(f.explore(top));
         QTest::qWait(200);
         QVERIFY(model.explore().comparison() == nullptr);
     }
@@ -153,25 +130,21 @@ private slots:
         writeFile(top + "/grows.bin", std::string(5000, 'g'));
         ModelFixture f;
         AppModel& model = *f.model;
-        auto scanAndRemember = [&] {
-            model.explore().scanFolder(Url::file(top, true));
-            QVERIFY(settle(model));
-            QTRY_VERIFY(!model.remembered().isRemembering());
-        };
-        scanAndRemember();
+        QVERIFY(f.explore(top));
         QVERIFY(model.explore().earlierScans().empty()); // only the shown scan itself
         QTest::qWait(1100);                              // scans are timed to the second
         writeFile(top + "/grows.bin", std::string(50000, 'g'));
-        scanAndRemember();
+        QVERIFY(f.explore(top));
         const auto earlier = model.explore().earlierScans();
         QCOMPARE(earlier.size(), size_t(1));
         QVERIFY(earlier.front().takenAt <
                 model.remembered().scansOf(Url::file(top, true)).front().takenAt);
         model.explore().compareWith(earlier.front().file);
-        QVERIFY(settle(model));
+        QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);
-        QCOMPARE(model.explore().changeOf(child(model.explore().shownTree(), "grows.bin")).kind,
-                 NodeChange::Kind::grew);
+        QCOMPARE(
+            model.explore().changeOf(childNamed(model.explore().shownTree(), "grows.bin")).kind,
+            NodeChange::Kind::grew);
     }
 };
 

@@ -7,19 +7,6 @@ using namespace varnok::testing;
 
 namespace {
 
-bool exists(const std::string& path) {
-    return std::filesystem::exists(path);
-}
-
-bool settleExplore(AppModel& model) {
-    return QTest::qWaitFor(
-        [&] {
-            return !model.explore().activeScanURL() && !model.duplicates().isFindingDuplicates() &&
-                   !model.cleanup().isWorkingCleanup() && !model.remembered().isRemembering();
-        },
-        20000);
-}
-
 std::vector<std::string> namesOf(const FileNode& node) {
     std::vector<std::string> names;
     for (const auto& child : node.children) {
@@ -72,7 +59,7 @@ private slots:
 
         model.explore().scanFolder(Url::file(top, true));
         QVERIFY(model.explore().activeScanURL().has_value());
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);
         QVERIFY(!model.explore().isSample() && model.cleanup().isDemo());
         QVERIFY(model.explore().duration() > 0);
@@ -87,12 +74,8 @@ private slots:
         QVERIFY(model.explore().types()[1] >= 9000); // the movie counts as media
 
         // Opening a folder two levels down keeps each level on the way back.
-        const FileNode* app = &model.explore().root();
-        for (const char* step : {"Projects", "app"}) {
-            app = &*std::find_if(app->children.begin(), app->children.end(),
-                                 [&](const FileNode& n) { return n.name() == step; });
-        }
-        model.explore().openFolder(*app);
+        model.explore().openFolder(
+            childNamed(childNamed(model.explore().root(), "Projects"), "app"));
         QCOMPARE(model.explore().history().size(), size_t(2));
         QCOMPARE(model.explore().currentFolder().name(), std::string("app"));
         QCOMPARE(model.explore().currentFolder().children.size(), size_t(2));
@@ -116,8 +99,7 @@ private slots:
             AppModel& model = *f.model;
             model.explore().saveScan(saved); // the sample is not a scan
             QVERIFY(!exists(saved));
-            model.explore().scanFolder(Url::file(top, true));
-            QVERIFY(settleExplore(model));
+            QVERIFY(f.explore(top));
             model.explore().saveScan(saved);
             QTRY_VERIFY(model.note().has_value());
             QCOMPARE(model.error(), std::nullopt);
@@ -127,12 +109,12 @@ private slots:
         AppModel& model = *f.model;
         writeFile(h.home + "/not-a-scan.json", "{\"files\": 3}");
         model.explore().loadScan(h.home + "/not-a-scan.json");
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QVERIFY(model.error().has_value() && model.explore().isSample());
         model.setError(std::nullopt);
 
         model.explore().loadScan(saved);
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);
         QCOMPARE(model.explore().scanURL()->withDirectoryForm(false).path(), top);
         QCOMPARE(model.explore().savedScanFile(), std::optional(QString::fromStdString(saved)));
@@ -141,8 +123,7 @@ private slots:
         QCOMPARE(model.explore().shownTree().logicalSize, std::int64_t(12000));
 
         // A scan made here forgets the file again.
-        model.explore().scanFolder(Url::file(top, true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.explore(top));
         QCOMPARE(model.explore().savedScanFile(), std::nullopt);
     }
 
@@ -158,8 +139,7 @@ private slots:
         QVERIFY(!model.explore().activeScanURL());
         model.setError(std::nullopt);
 
-        model.explore().scanFolder(Url::file(h.home + "/missing", true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.explore(h.home + "/missing"));
         QVERIFY(model.error().has_value() && !model.error()->isEmpty());
         QVERIFY(model.cleanup().isDemo()); // the sample tree is still shown
     }
@@ -191,7 +171,7 @@ private slots:
         model.explore().stopFolderScan();
         model.explore().scanFolder(Url::file(h.home + "/fast", true));
         gate().open();
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QTest::qWait(300);
         QCOMPARE(model.explore().root().name(), std::string("fast"));
     }
@@ -206,7 +186,7 @@ private slots:
         model.duplicates().findDuplicates(url);
         QVERIFY(model.duplicates().isFindingDuplicates());
         QVERIFY(model.isBusy());
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QCOMPARE(model.duplicates().duplicateResult()->groups.size(), size_t(2));
         // The largest waste first; the original is kept until the user chooses.
         const DuplicateGroup& photos = model.duplicates().duplicateResult()->groups[0];
@@ -232,7 +212,7 @@ private slots:
         // copy and start over.
         writeFile(folder + "/notes/three.txt", std::string(100, 'n'));
         model.duplicates().findDuplicates(url);
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         const DuplicateGroup* photosAgain = groupOf(model, folder + "/a.jpg");
         const DuplicateGroup* notesAgain = groupOf(model, folder + "/notes/one.txt");
         QVERIFY(photosAgain && notesAgain);
@@ -255,7 +235,7 @@ private slots:
         AppModel& model = *f.model;
         DuplicatesFlow& duplicates = model.duplicates();
         duplicates.findDuplicates(h.url());
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QCOMPARE(duplicates.duplicateResult()->groups.size(), size_t(1));
         const DuplicateGroup& set = duplicates.duplicateResult()->groups[0];
         QCOMPARE(duplicates.keepRule(), KeepRule::original);
@@ -299,51 +279,64 @@ private slots:
         model.duplicates().stopFindingDuplicates();
         model.duplicates().findDuplicates(Url::file(folder + "/notes", true));
         gate().open();
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QTest::qWait(300);
         QCOMPARE(model.duplicates().duplicateFolder(),
                  std::optional<Url>(Url::file(folder + "/notes", true)));
         QCOMPARE(model.duplicates().duplicateResult()->groups.size(), size_t(1));
     }
 
-    void duplicatesMoveToTrashAfterReviewAndComeBack() {
+    void duplicatesMoveOnlyAsReviewedAndComeBack() {
         ScratchHome h;
         const std::string folder = makeDuplicates(h);
         ModelFixture f;
         AppModel& model = *f.model;
         model.duplicates().findDuplicates(Url::file(folder, true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         model.duplicates().selectAllDuplicates(true);
 
         // A copy changed after the search is refused when the plan is prepared.
         writeFile(folder + "/b.jpg", std::string(4096, 'q'));
         model.duplicates().prepareDuplicateCleanup();
         QVERIFY(model.cleanup().isWorkingCleanup());
-        QVERIFY(settleExplore(model));
-        QVERIFY(!model.cleanup().cleanupPlan());
-        QVERIFY(model.error().has_value());
+        QVERIFY(f.settle());
+        QVERIFY(!model.cleanup().cleanupPlan() && model.error().has_value());
         QVERIFY(exists(folder + "/b.jpg"));
         model.setError(std::nullopt);
 
         model.duplicates().findDuplicates(Url::file(folder, true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         model.duplicates().selectAllDuplicates(true);
         QCOMPARE(model.duplicates().duplicateSelection().size(),
                  size_t(2)); // c.jpg and notes/two.txt
         model.duplicates().prepareDuplicateCleanup();
-        QVERIFY(settleExplore(model));
-        QVERIFY(model.cleanup().cleanupPlan().has_value());
-        QCOMPARE(model.cleanup().cleanupPlan()->items.size(), size_t(2));
-        for (const auto& item : model.cleanup().cleanupPlan()->items) {
+        QVERIFY(f.settle());
+        const CleanupPlan plan = model.cleanup().cleanupPlan().value();
+        QCOMPARE(plan.items.size(), size_t(2));
+        for (const auto& item : plan.items) {
             QCOMPARE(item.category, CleanupCategory::duplicates);
             QVERIFY(item.keeper.has_value());
         }
 
+        // The selection cannot change under an open review; a plan it no longer matches is
+        // refused and moves nothing.
+        const Url c = Url::file(folder + "/c.jpg", false);
+        model.duplicates().toggleDuplicate(c);
+        QCOMPARE(model.duplicates().duplicateSelection().size(), size_t(2));
+        model.cleanup().setCleanupPlan(std::nullopt);
+        model.duplicates().toggleDuplicate(c);
+        model.cleanup().setCleanupPlan(plan);
+        model.cleanup().confirmCleanup(plan);
+        QVERIFY(!model.cleanup().isWorkingCleanup() && model.error().has_value());
+        QVERIFY(exists(folder + "/c.jpg") && exists(folder + "/notes/two.txt"));
+        model.setError(std::nullopt);
+        model.duplicates().selectAllDuplicates(true);
+        model.duplicates().prepareDuplicateCleanup();
+        QVERIFY(f.settle());
         model.cleanup().confirmCleanup(*model.cleanup().cleanupPlan());
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.settle());
         QVERIFY(model.cleanup().cleanupReport().has_value());
-        QVERIFY(!exists(folder + "/c.jpg"));
-        QVERIFY(!exists(folder + "/notes/two.txt"));
+        QVERIFY(!exists(folder + "/c.jpg") && !exists(folder + "/notes/two.txt"));
         QVERIFY(exists(folder + "/a.jpg") && exists(folder + "/notes/one.txt"));
         QVERIFY(model.duplicates().duplicateResult()->groups.empty());
         QVERIFY(model.duplicates().duplicateSelection().empty());
@@ -353,38 +346,13 @@ private slots:
         const TrashReport report = *model.cleanup().cleanupReport();
         bool done = false;
         std::optional<QString> failure;
-        model.recovery().restoreItem(report.id, Url::file(folder + "/c.jpg", false),
-                                     [&](std::optional<QString> error) {
-                                         done = true;
-                                         failure = error;
-                                     });
+        model.recovery().restoreItem(report.id, c, [&](std::optional<QString> error) {
+            done = true;
+            failure = error;
+        });
         QTRY_VERIFY(done);
         QCOMPARE(failure, std::nullopt);
-        QVERIFY(exists(folder + "/c.jpg"));
-        QVERIFY(!exists(folder + "/notes/two.txt"));
-    }
-
-    void aChangedSelectionIsNotMoved() {
-        ScratchHome h;
-        const std::string folder = makeDuplicates(h);
-        ModelFixture f;
-        AppModel& model = *f.model;
-        model.duplicates().findDuplicates(Url::file(folder, true));
-        QVERIFY(settleExplore(model));
-        model.duplicates().selectAllDuplicates(true);
-        model.duplicates().prepareDuplicateCleanup();
-        QVERIFY(settleExplore(model));
-        const CleanupPlan plan = *model.cleanup().cleanupPlan();
-        // The selection cannot change under an open review; a plan from elsewhere is refused.
-        model.duplicates().toggleDuplicate(Url::file(folder + "/b.jpg", false));
-        QCOMPARE(model.duplicates().duplicateSelection().size(), size_t(3));
-        model.cleanup().setCleanupPlan(std::nullopt);
-        model.duplicates().toggleDuplicate(Url::file(folder + "/b.jpg", false));
-        model.cleanup().setCleanupPlan(plan);
-        model.cleanup().confirmCleanup(plan);
-        QVERIFY(!model.cleanup().isWorkingCleanup());
-        QVERIFY(model.error().has_value());
-        QVERIFY(exists(folder + "/b.jpg") && exists(folder + "/c.jpg"));
+        QVERIFY(exists(folder + "/c.jpg") && !exists(folder + "/notes/two.txt"));
     }
 
     // The explorer and the cleanup each keep their own tree: exploring a folder between a cleanup
@@ -403,8 +371,7 @@ private slots:
         QVERIFY(f.candidate(pip) != nullptr);
         QVERIFY(model.explore().isSample());
 
-        model.explore().scanFolder(Url::file(projects, true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.explore(projects));
         model.cleanup().toggleQueue(*f.candidate(pip));
         model.cleanup().prepareCleanup();
         QVERIFY(f.settle());
@@ -412,8 +379,7 @@ private slots:
         QCOMPARE(model.cleanup().cleanupPlan()->scanRoot, h.url());
 
         // A folder scan that ends while the confirmation is open.
-        model.explore().scanFolder(Url::file(music, true));
-        QVERIFY(settleExplore(model));
+        QVERIFY(f.explore(music));
         model.cleanup().confirmCleanup(*model.cleanup().cleanupPlan());
         QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);

@@ -61,6 +61,20 @@ inline std::optional<QString> text(const char* value) {
     return QString::fromUtf8(value);
 }
 
+// Whether anything, a link included, is at `path`.
+inline bool exists(const std::string& path) {
+    return std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found;
+}
+
+inline const FileNode& childNamed(const FileNode& folder, const std::string& name) {
+    for (const FileNode& each : folder.children) {
+        if (each.name() == name) {
+            return each;
+        }
+    }
+    throw std::runtime_error("no " + name + " in " + folder.id.path());
+}
+
 // A scratch home with its own data and state folders (and so its own Trash, history and
 // remembered scans), set as HOME, XDG_DATA_HOME and XDG_STATE_HOME while it lives.
 class ScratchHome {
@@ -175,9 +189,18 @@ struct ModelFixture {
         model->cleanup().setCleanupAppProvider([this] { return running; });
         model->cleanup().setCloseWaitInterval(10000000);
     }
-    // Runs events until nothing runs in the background.
+    // Runs events until nothing runs in the background, the explorer's work included.
     bool settle() {
-        return QTest::qWaitFor([&] { return !model->isBusy(); }, 20000);
+        return QTest::qWaitFor(
+            [&] {
+                return !model->isBusy() && !model->explore().activeScanURL() &&
+                       !model->explore().comparingWith() && !model->remembered().isRemembering();
+            },
+            20000);
+    }
+    bool explore(const std::string& folder) {
+        model->explore().scanFolder(Url::file(folder, true));
+        return settle();
     }
     bool scan(const Url& home) {
         model->cleanup().scanForCleanup(home);

@@ -10,19 +10,6 @@ using namespace varnok::testing;
 
 namespace {
 
-bool exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-// Scans `folder` in the explorer and waits until the scan is shown and remembered.
-bool scanAndRemember(AppModel& model, const std::string& folder) {
-    model.explore().scanFolder(Url::file(folder, true));
-    return QTest::qWaitFor(
-        [&] { return !model.explore().activeScanURL() && !model.remembered().isRemembering(); },
-        20000);
-}
-
 std::vector<std::string> idsOf(const std::vector<RememberedScan>& scans) {
     std::vector<std::string> ids;
     for (const auto& scan : scans) {
@@ -92,7 +79,7 @@ private slots:
         AppModel& model = *f.model;
         QVERIFY(model.remembered().rememberedScans().empty());
 
-        QVERIFY(scanAndRemember(model, top));
+        QVERIFY(f.explore(top));
         auto scans = model.remembered().scansOf(Url::file(top, true));
         QCOMPARE(scans.size(), size_t(1));
         QVERIFY(scans[0].file.rfind(h.scanStore() + "/", 0) == 0);
@@ -107,13 +94,12 @@ private slots:
 
         // A scan opened from a file is not a new scan of the folder.
         model.explore().loadScan(scans[0].file);
-        QVERIFY(QTest::qWaitFor([&] { return !model.explore().activeScanURL(); }, 20000));
-        QVERIFY(!model.remembered().isRemembering());
+        QVERIFY(f.settle());
         QCOMPARE(model.remembered().rememberedScans().size(), size_t(1));
 
         const std::string first = scans[0].id;
         for (int i = 0; i < 5; ++i) {
-            QVERIFY(scanAndRemember(model, top));
+            QVERIFY(f.explore(top));
         }
         scans = model.remembered().scansOf(Url::file(top, true));
         QCOMPARE(scans.size(), size_t(5));
@@ -126,7 +112,7 @@ private slots:
         }
 
         // Another folder keeps its own five; the list holds both, newest first.
-        QVERIFY(scanAndRemember(model, top + "/notes"));
+        QVERIFY(f.explore(top + "/notes"));
         QCOMPARE(model.remembered().scansOf(Url::file(top + "/notes", true)).size(), size_t(1));
         QCOMPARE(model.remembered().rememberedScans().size(), size_t(6));
         QCOMPARE(model.remembered().rememberedScans().front().folder, top + "/notes");
@@ -261,13 +247,13 @@ private slots:
         {
             ModelFixture f;
             AppModel& model = *f.model;
-            QVERIFY(scanAndRemember(model, h.home));
+            QVERIFY(f.explore(h.home));
             QCOMPARE(model.remembered().homeGrowth(), std::nullopt); // nothing to weigh against
             const std::int64_t since = model.remembered().rememberedScans().front().takenAt;
 
             // Nearly all of it in one folder two levels down.
             writeFile(h.home + "/Projects/app/build/out.bin", std::string(3000000, 'o'));
-            QVERIFY(scanAndRemember(model, h.home));
+            QVERIFY(f.explore(h.home));
             auto growth = model.remembered().homeGrowth();
             QVERIFY(growth.has_value());
             QCOMPARE(growth->since, since);
@@ -288,13 +274,13 @@ private slots:
             writeFile(h.home + "/Documents/more.pdf", std::string(2000000, 'm'));
             const auto earlier = model.remembered().scansOf(h.url());
             writeFile(earlier.front().file, "not a scan");
-            QVERIFY(scanAndRemember(model, h.home));
+            QVERIFY(f.explore(h.home));
             QCOMPARE(model.remembered().homeGrowth(), growth);
             QCOMPARE(model.remembered().scansOf(h.url()).size(), earlier.size() + 1);
 
             // Shrinking says nothing.
             std::filesystem::remove(h.home + "/Documents/more.pdf");
-            QVERIFY(scanAndRemember(model, h.home));
+            QVERIFY(f.explore(h.home));
             QCOMPARE(model.remembered().homeGrowth(), std::nullopt);
             QCOMPARE(model.note(), std::nullopt);
         }

@@ -11,6 +11,7 @@
 #include "app/ui/recovery/RecoverySheets.hpp"
 #include "app/ui/scenes/Pictures.hpp"
 #include "app/ui/scenes/Scenes.hpp"
+#include "tests/app/ui/UiTestSupport.hpp"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -33,28 +34,12 @@
 #include <cmath>
 
 using namespace ombrelo;
+using testing::contrast;
 using ui::PageStack;
 using varnok::AppPage;
 using varnok::FolderMapMode;
 
 namespace {
-
-// The usual contrast ratio, computed here on its own so that the window's colours are checked
-// against the definition rather than against themselves.
-double channel(double value) {
-    return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-}
-
-double luminance(QRgb rgb) {
-    return 0.2126 * channel(qRed(rgb) / 255.0) + 0.7152 * channel(qGreen(rgb) / 255.0) +
-           0.0722 * channel(qBlue(rgb) / 255.0);
-}
-
-double contrast(QRgb a, QRgb b) {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 // A colour with transparency as it shows over `under`.
 QRgb over(const QColor& colour, const QColor& under) {

@@ -6,6 +6,7 @@
 #include "app/ui/explore/NodeListModel.hpp"
 #include "app/ui/scenes/Scenes.hpp"
 #include "core/snapshot/ScanArchive.hpp"
+#include "tests/app/ui/UiTestSupport.hpp"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -17,44 +18,9 @@
 #include <cmath>
 
 using namespace ombrelo;
+using namespace ombrelo::testing;
 using varnok::FileNode;
 using varnok::NodeChange;
-
-namespace {
-
-// The usual contrast ratio, computed here on its own.
-double luminance(const QColor& colour) {
-    auto channel = [](double value) {
-        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
-           0.0722 * channel(colour.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b) {
-    const double la = luminance(a.toRgb());
-    const double lb = luminance(b.toRgb());
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-int rowNamed(const ui::NodeListModel& list, const QString& name) {
-    for (int row = 0; row < list.rowCount(); ++row) {
-        if (list.index(row, ui::NodeListModel::name).data().toString() == name) {
-            return row;
-        }
-    }
-    return -1;
-}
-
-QStringList legendLabels(const ui::MapLegend& legend) {
-    QStringList labels;
-    for (const auto& entry : legend.entries()) {
-        labels << entry.label;
-    }
-    return labels;
-}
-
-} // namespace
 
 class ExploreCompareViewTest : public QObject {
     Q_OBJECT
@@ -103,8 +69,7 @@ private slots:
         ui::ExplorePage& page = *s.window->pages()->explore;
         QVERIFY(!s.window->compareAction()->isEnabled()); // the sample is not a scan
         s.model->explore().setApparentSize(true); // the sample files hold their bytes sparsely
-        s.model->explore().scanFolder(s.home.url());
-        QVERIFY(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }));
+        QVERIFY(explore(*s.model, s.home.home().toStdString()));
         const std::string saved = s.home.path("../before.json");
         varnok::ScanResult before;
         before.root = s.model->explore().root();
@@ -113,8 +78,7 @@ private slots:
         s.home.write("data/shrinks.bin", 1000);
         s.home.write("data/fresh.bin", 2000);
         QFile::remove(QString::fromStdString(s.home.path("data/gone.bin")));
-        s.model->explore().scanFolder(s.home.url());
-        QVERIFY(scenes::waitUntil([&] { return !s.model->explore().activeScanURL(); }));
+        QVERIFY(explore(*s.model, s.home.home().toStdString()));
         for (const FileNode& child : s.model->explore().shownTree().children) {
             if (child.name() == "data") {
                 s.model->explore().openFolder(child);
@@ -138,8 +102,9 @@ private slots:
         QCOMPARE(list.columnCount(), 5);
         QCOMPARE(list.headerData(ui::NodeListModel::change, Qt::Horizontal, Qt::DisplayRole),
                  QVariant(QStringLiteral("Change")));
+        const QStringList names = columnTexts(list, ui::NodeListModel::name);
         auto cell = [&](const char* name, int role) {
-            return list.index(rowNamed(list, name), ui::NodeListModel::change)
+            return list.index(int(names.indexOf(name)), ui::NodeListModel::change)
                 .data(role)
                 .toString();
         };
@@ -150,11 +115,8 @@ private slots:
         QCOMPARE(cell("grows.bin", Qt::AccessibleTextRole), QStringLiteral("grew by 10.0 kB"));
         QCOMPARE(cell("stays.txt", Qt::AccessibleTextRole), QStringLiteral("unchanged"));
         page.list->sortByColumn(ui::NodeListModel::change, Qt::DescendingOrder);
-        QStringList order;
-        for (int row = 0; row < list.rowCount(); ++row) {
-            order << list.index(row, ui::NodeListModel::name).data().toString();
-        }
-        QCOMPARE(order, (QStringList{"grows.bin", "fresh.bin", "stays.txt", "shrinks.bin"}));
+        QCOMPARE(columnTexts(list, ui::NodeListModel::name),
+                 (QStringList{"grows.bin", "fresh.bin", "stays.txt", "shrinks.bin"}));
 
         // The legend names every colour, with what left the folder and is not drawn.
         QCOMPARE(legendLabels(*page.legend),

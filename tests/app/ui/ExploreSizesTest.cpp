@@ -5,6 +5,7 @@
 #include "app/ui/explore/NodeListModel.hpp"
 #include "app/ui/pages/HomePage.hpp"
 #include "app/ui/pages/LargestPage.hpp"
+#include "tests/app/ui/UiTestSupport.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <fstream>
 
 using namespace ombrelo;
+using namespace ombrelo::testing;
 using ui::NodeListModel;
 using varnok::AppModel;
 using varnok::FileNode;
@@ -32,20 +34,6 @@ void write(const QString& path, std::size_t bytes) {
     std::ofstream(path.toStdString()) << std::string(bytes, 'x');
 }
 
-bool scan(AppModel& model, const QString& folder) {
-    model.explore().scanFolder(varnok::Url::file(folder.toStdString(), true));
-    return QTest::qWaitFor([&] { return !model.explore().activeScanURL(); }, 20000) &&
-           !model.explore().isSample();
-}
-
-QStringList column(const NodeListModel& rows, int column) {
-    QStringList texts;
-    for (int row = 0; row < rows.rowCount(); ++row) {
-        texts << rows.index(row, column).data().toString();
-    }
-    return texts;
-}
-
 // What `du -sB1` reports for `path`: the reference for bytes on disk.
 std::int64_t duBytes(const QString& path) {
     QProcess du;
@@ -54,14 +42,6 @@ std::int64_t duBytes(const QString& path) {
         return -1;
     }
     return QString::fromUtf8(du.readAllStandardOutput()).section('\t', 0, 0).toLongLong();
-}
-
-QStringList legendLabels(const ui::MapLegend& legend) {
-    QStringList labels;
-    for (const auto& entry : legend.entries()) {
-        labels << entry.label;
-    }
-    return labels;
 }
 
 } // namespace
@@ -85,11 +65,11 @@ private slots:
         page.resize(1300, 800);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        QVERIFY(scan(model, top));
+        QVERIFY(explore(model, top.toStdString()));
 
         // Kinds are what people call them, a folder is a folder.
-        const QStringList names = column(*page.listModel, NodeListModel::name);
-        const QStringList kinds = column(*page.listModel, NodeListModel::kind);
+        const QStringList names = columnTexts(*page.listModel, NodeListModel::name);
+        const QStringList kinds = columnTexts(*page.listModel, NodeListModel::kind);
         auto kindOf = [&](const QString& name) { return kinds.value(names.indexOf(name)); };
         QCOMPARE(kindOf(longName), QString("C++ source code"));
         QVERIFY2(kindOf("clip.mkv").contains("video", Qt::CaseInsensitive),
@@ -111,7 +91,7 @@ private slots:
             QVERIFY(header->sectionSize(c) >= header->minimumSectionSize());
         }
         const QFontMetrics metrics(page.list->font());
-        for (const QString& size : column(*page.listModel, NodeListModel::size)) {
+        for (const QString& size : columnTexts(*page.listModel, NodeListModel::size)) {
             QVERIFY2(metrics.horizontalAdvance(size) < header->sectionSize(NodeListModel::size),
                      qPrintable(size));
         }
@@ -164,12 +144,12 @@ private slots:
         page.show();
         largest.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        QVERIFY(scan(model, top));
+        QVERIFY(explore(model, top.toStdString()));
         QVERIFY(!page.apparentBox->isChecked());
 
         auto sizeText = [&](const QString& name) {
-            const QStringList names = column(*page.listModel, NodeListModel::name);
-            return column(*page.listModel, NodeListModel::size).value(names.indexOf(name));
+            const QStringList names = columnTexts(*page.listModel, NodeListModel::name);
+            return columnTexts(*page.listModel, NodeListModel::size).value(names.indexOf(name));
         };
         auto videos = [&] {
             const auto& children = model.explore().currentFolder().children;
@@ -201,7 +181,7 @@ private slots:
 
         // Largest lists the photo once, and ranks it above the video.
         QTRY_VERIFY(!largest.listing());
-        QStringList found = column(*largest.listModel, NodeListModel::name);
+        QStringList found = columnTexts(*largest.listModel, NodeListModel::name);
         QCOMPARE(found.count("photo.jpg"), qsizetype(1));
         QVERIFY(found.indexOf("photo.jpg") < found.indexOf("empty.mkv"));
 
@@ -215,7 +195,7 @@ private slots:
         QVERIFY(home.folderLine->text().endsWith(
             ui::formatSize(model.explore().root().logicalSize) + " apparent size"));
         QTRY_VERIFY(!largest.listing());
-        found = column(*largest.listModel, NodeListModel::name);
+        found = columnTexts(*largest.listModel, NodeListModel::name);
         QCOMPARE(found.value(0), QString("empty.mkv"));
         QCOMPARE(found.count("photo.jpg"), qsizetype(1));
     }

@@ -2,6 +2,7 @@
 #include "app/ui/PageStack.hpp"
 #include "app/ui/cleanup/CleanupScreen.hpp"
 #include "app/ui/cleanup/Sheets.hpp"
+#include "app/ui/common/Widgets.hpp"
 #include "app/ui/duplicates/DuplicateListModel.hpp"
 #include "app/ui/duplicates/DuplicatesPage.hpp"
 #include "app/ui/explore/ExplorePage.hpp"
@@ -249,7 +250,7 @@ private slots:
         QVERIFY(confirm != nullptr);
         QCOMPARE(confirm->acknowledged->text(),
                  QString("I reviewed these copies and the files being kept."));
-        QVERIFY(!confirm->moveButton->isEnabled());
+        QCOMPARE(ui::buttonText(confirm->moveButton), QString("Move 2 items to Trash"));
         confirm->acknowledged->setChecked(true);
         confirm->moveButton->click();
         auto* result = s.sheet<ui::ResultSheet>("result");
