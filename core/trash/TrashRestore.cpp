@@ -228,22 +228,36 @@ void noteUnrecorded(TrashOutcome& outcome) {
         (outcome.message ? " " + *outcome.message : std::string());
 }
 
+struct RestoreFiles {
+    Url history;
+    Url report;
+};
+
+// The history folder named by `logDirectory` and the report's file in it. Without the folder there
+// is no report to restore from and no place for the lock: reading the missing report says so.
+RestoreFiles filesToRestoreFrom(const Url& logDirectory, const Uuid& reportID) {
+    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
+    const Url report = TrashService::reportFile(history, reportID);
+    if (!Platform::current().fileExists(history)) {
+        Platform::current().readFile(report);
+    }
+    return {history, report};
+}
+
+void requireOwned(const OperationLock& lock) {
+    if (!lock.owns()) {
+        throw CleanupProblem("Another file operation is running.");
+    }
+}
+
 } // namespace
 
 TrashReport TrashService::restore(const Uuid& reportID, const Url& originalURL,
                                   const Url& logDirectory,
                                   const std::function<bool(const Url&)>& trashLocationCheck) {
-    Platform& platform = Platform::current();
-    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
-    const Url file = reportFile(history, reportID);
-    // Without its history folder there is no report to restore from, and no place for the lock.
-    if (!platform.fileExists(history)) {
-        platform.readFile(file);
-    }
+    const auto [history, file] = filesToRestoreFrom(logDirectory, reportID);
     OperationLock lock(history);
-    if (!lock.owns()) {
-        throw CleanupProblem("Another file operation is running.");
-    }
+    requireOwned(lock);
     TrashReport report = openForRestore(history, file);
     TrashJournal journal(file);
     bool recorded = false;
@@ -279,16 +293,9 @@ TrashRestoreResult TrashService::restore(const Uuid& reportID, const std::vector
                                          const Url& logDirectory,
                                          const std::function<bool(const Url&)>& trashLocationCheck,
                                          const TrashProgressHandler& progress) {
-    Platform& platform = Platform::current();
-    const Url history = Url::file(PathText::standardize(logDirectory.path()), true);
-    const Url file = reportFile(history, reportID);
-    if (!platform.fileExists(history)) {
-        platform.readFile(file);
-    }
+    const auto [history, file] = filesToRestoreFrom(logDirectory, reportID);
     OperationLock lock(history);
-    if (!lock.owns()) {
-        throw CleanupProblem("Another file operation is running.");
-    }
+    requireOwned(lock);
     TrashRestoreResult result;
     result.report = openForRestore(history, file);
     result.problems.resize(originalURLs.size());
