@@ -453,9 +453,11 @@ void ExploreFlow::compareWith(const std::string& file) {
                         .arg(qText(*outcome.value->otherFolder),
                              qText(flow.root_->id.standardized().path())));
             } else {
+                auto old = flow.comparison_;
                 flow.publish(flow.comparison_,
                              std::shared_ptr<const ExploreComparison>(outcome.value->comparison),
                              Field::comparison);
+                model::releaseInBackground(std::move(old));
             }
         });
 }
@@ -482,7 +484,10 @@ void ExploreFlow::clearComparison() {
     compareToken_ = QUuid::createUuid();
     publish(comparingWith_, std::optional<QString>(), Field::comparingWith);
     if (comparison_) {
+        // A million nodes' changes take a while to free: not on this thread.
+        auto old = comparison_;
         publish(comparison_, std::shared_ptr<const ExploreComparison>(), Field::comparison);
+        model::releaseInBackground(std::move(old));
     }
 }
 

@@ -58,6 +58,10 @@ void RememberFlow::setStore(ScanMemory store) {
     reload();
 }
 
+bool RememberFlow::holds(const std::string& file) const {
+    return PathText::parent(PathText::standardize(file)) == PathText::standardize(store_.root);
+}
+
 void RememberFlow::forget(const std::string& id) {
     store_.forget(id);
     reload();

@@ -53,6 +53,8 @@ public:
     // Another store (other limits or folder), for tests.
     void setStore(ScanMemory store);
     const ScanMemory& store() const { return store_; }
+    // Whether `file` is one of the remembered scans, whose file name means nothing to the user.
+    bool holds(const std::string& file) const;
 
 signals:
     void changed(varnok::RememberFlow::Field field);

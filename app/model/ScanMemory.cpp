@@ -372,13 +372,25 @@ void ScanMemory::prune() const {
         forget(scan->id);
     }
 
-    // Leftovers of a save or removal that stopped midway, once they are old enough.
+    // Leftovers of a save or removal that stopped midway, once they are old enough. Every
+    // decision is made before anything goes, so the order the folder lists its names in cannot
+    // hide a partial scan behind a record removed first.
     std::lock_guard lock(storeMutex);
     const std::int64_t cutoff = now() - staleAfterSeconds;
+    auto allDigits = [](std::string_view text) {
+        return !text.empty() &&
+               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const std::string growthPartial = std::string(growthName) + std::string(partialMark);
+    std::vector<std::string> leftovers;
     for (const std::string& name : namesIn(root)) {
         const std::string path = root + "/" + name;
         const auto info = linkStatus(path);
         if (!info || !S_ISREG(info->st_mode) || info->st_mtime > cutoff) {
+            continue;
+        }
+        if (name.starts_with(growthPartial) && isId(name.substr(growthPartial.size()))) {
+            leftovers.push_back(path);
             continue;
         }
         const std::string_view id = std::string_view(name).substr(0, 16);
@@ -386,18 +398,24 @@ void ScanMemory::prune() const {
             continue;
         }
         const std::string_view rest = std::string_view(name).substr(16);
-        const std::string record = root + "/" + std::string(id) + std::string(recordSuffix);
-        const auto text = readSmallFile(record);
-        const bool ourRecord = text && parseRecord(*text);
-        const auto scan = linkStatus(root + "/" + std::string(id) + std::string(scanSuffix));
+        const std::string recordPartial = std::string(recordSuffix) + std::string(partialMark);
+        const std::string scanPartial = std::string(scanSuffix) + std::string(partialMark);
+        // Both partial names are ours alone: an id of ours, our suffix, the writer's mark.
         const bool isPartial =
-            (rest.starts_with(std::string(recordSuffix) + std::string(partialMark)) &&
-             isId(rest.substr(recordSuffix.size() + partialMark.size()))) ||
-            (ourRecord && rest.starts_with(std::string(scanSuffix) + std::string(partialMark)));
-        const bool isLoneRecord = rest == recordSuffix && ourRecord && !scan;
-        if (isPartial || isLoneRecord) {
-            ::unlink(path.c_str());
+            (rest.starts_with(recordPartial) && isId(rest.substr(recordPartial.size()))) ||
+            (rest.starts_with(scanPartial) && allDigits(rest.substr(scanPartial.size())));
+        bool isLoneRecord = false;
+        if (rest == recordSuffix) {
+            const auto text = readSmallFile(path);
+            isLoneRecord = text && parseRecord(*text) &&
+                           !linkStatus(root + "/" + std::string(id) + std::string(scanSuffix));
         }
+        if (isPartial || isLoneRecord) {
+            leftovers.push_back(path);
+        }
+    }
+    for (const std::string& path : leftovers) {
+        ::unlink(path.c_str());
     }
 }
 

@@ -234,6 +234,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
     }
+    // A scan being remembered is written in a second or two; quitting now would lose it.
+    QDeadlineTimer saving(15000);
+    while (model_.remembered().isRemembering() && !saving.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     QMainWindow::closeEvent(event);
 }
 

@@ -76,15 +76,17 @@ std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool groups,
     return entries;
 }
 
-QString comparedWith(const varnok::ExploreComparison& comparison) {
+QString comparedWith(const varnok::ExploreComparison& comparison, bool remembered) {
     const QString file = QFileInfo(comparison.file).fileName();
+    const QString when =
+        QLocale().toString(QDateTime::fromSecsSinceEpoch(comparison.takenAt), QLocale::ShortFormat);
+    if (remembered) {
+        return QObject::tr("Compared with the remembered scan of %1").arg(when);
+    }
     if (comparison.takenAt <= 0) {
         return QObject::tr("Compared with the saved scan %1").arg(file);
     }
-    return QObject::tr("Compared with the scan of %1 (%2)")
-        .arg(QLocale().toString(QDateTime::fromSecsSinceEpoch(comparison.takenAt),
-                                QLocale::ShortFormat),
-             file);
+    return QObject::tr("Compared with the scan of %1 (%2)").arg(when, file);
 }
 
 } // namespace ombrelo::ui::changeTexts

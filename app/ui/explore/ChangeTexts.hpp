@@ -22,7 +22,8 @@ QString spoken(const varnok::NodeChange& change);
 // their swatch is empty.
 std::vector<LegendEntry> legend(const varnok::ChangeTotals& totals, bool groups, bool dark);
 // "Compared with the scan of 5 Dec 2026, 14:30 (before.json.gz)".
-QString comparedWith(const varnok::ExploreComparison& comparison);
+// `remembered`: the scan is one the explorer keeps, whose file name means nothing to the user.
+QString comparedWith(const varnok::ExploreComparison& comparison, bool remembered);
 
 } // namespace changeTexts
 

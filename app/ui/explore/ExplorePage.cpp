@@ -566,11 +566,18 @@ void ExplorePage::showComparison() {
         listModel->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
     }
     fitColumns();
+    // A scan the explorer remembered is named by its date, not by the store's file name.
+    auto remembered = [this](const QString& file) {
+        return model_.remembered().holds(file.toStdString());
+    };
     if (flow.comparingWith()) {
-        comparisonLine->setText(
-            tr("Reading %1 to compare\u2026").arg(QFileInfo(*flow.comparingWith()).fileName()));
+        comparisonLine->setText(remembered(*flow.comparingWith())
+                                    ? tr("Reading the remembered scan to compare\u2026")
+                                    : tr("Reading %1 to compare\u2026")
+                                          .arg(QFileInfo(*flow.comparingWith()).fileName()));
     } else if (comparison) {
-        comparisonLine->setText(changeTexts::comparedWith(*comparison));
+        comparisonLine->setText(
+            changeTexts::comparedWith(*comparison, remembered(comparison->file)));
     }
     const bool shown = comparison || flow.comparingWith();
     comparisonLine->setVisible(shown);

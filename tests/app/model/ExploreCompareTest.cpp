@@ -139,6 +139,9 @@ private slots:
         QCOMPARE(earlier.size(), size_t(1));
         QVERIFY(earlier.front().takenAt <
                 model.remembered().scansOf(Url::file(top, true)).front().takenAt);
+        // Named by its date in the window, not by the store's file name.
+        QVERIFY(model.remembered().holds(earlier.front().file));
+        QVERIFY(!model.remembered().holds(top + "/grows.bin"));
         model.explore().compareWith(earlier.front().file);
         QVERIFY(f.settle());
         QCOMPARE(model.error(), std::nullopt);

@@ -143,7 +143,7 @@ private slots:
             writeFile(store + "/ABCDEF0123456789.scan",
                       "ombrelo remembered scan 1\ntaken 5\nsize 5\nfolder /x"),
             writeFile(store + "/ABCDEF0123456789.json.gz", "z"),
-            writeFile(store + "/2222222222222222.json.gz.partial-7", "half"),
+            writeFile(store + "/2222222222222222.json.gz.partial-x7", "half"),
         };
         std::filesystem::create_directories(store + "/3333333333333333.json.gz");
         writeFile(store + "/3333333333333333.scan",
@@ -152,10 +152,18 @@ private slots:
         for (const auto& path : foreign) {
             backdate(path, 3);
         }
-        // Our record of a save that stopped before the scan was written: cleared once old.
-        const std::string lone = writeFile(store + "/5555555555555555.scan",
-                                           "ombrelo remembered scan 1\ntaken 5\nsize 5\nfolder /z");
-        backdate(lone, 3);
+        // What a save that stopped midway left: its record, its partial scan and a partial growth
+        // summary, cleared once old, whatever order the folder lists them in.
+        const std::vector<std::string> leftovers = {
+            writeFile(store + "/5555555555555555.scan",
+                      "ombrelo remembered scan 1\ntaken 5\nsize 5\nfolder /z"),
+            writeFile(store + "/5555555555555555.json.gz.partial-12345", "half"),
+            writeFile(store + "/7777777777777777.json.gz.partial-9", "half"),
+            writeFile(store + "/home-growth.partial-8888888888888888", "half"),
+        };
+        for (const auto& path : leftovers) {
+            backdate(path, 3);
+        }
         const std::string fresh =
             writeFile(store + "/6666666666666666.scan",
                       "ombrelo remembered scan 1\ntaken 5\nsize 5\nfolder /z");
@@ -167,7 +175,10 @@ private slots:
             memory.remember(treeOf("/data/caf\xe9", 100), "/data/caf\xe9", 1000);
         QVERIFY(a.sizeOnDisk > 0);
         QCOMPARE(memory.scansOf("/data/caf\xe9/").size(), size_t(1));
-        QVERIFY(!exists(lone) && exists(fresh));
+        for (const auto& path : leftovers) {
+            QVERIFY2(!exists(path), path.c_str());
+        }
+        QVERIFY(exists(fresh));
 
         // Room for two and a half such scans: the oldest folders' scans go first.
         memory.capacity = a.sizeOnDisk * 5 / 2;
