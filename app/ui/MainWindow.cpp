@@ -74,7 +74,7 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
     compareAction_ = compare->menuAction();
     compareAction_->setToolTip(tr("Colour the explored folder by what changed since a saved scan "
                                   "of it"));
-    connect(compare, &QMenu::aboutToShow, this, [this, compare] {
+    auto fillCompare = [this, compare] {
         compare->clear();
         for (const varnok::RememberedScan& scan : model_.explore().earlierScans()) {
             const QString when = QLocale().toString(QDateTime::fromSecsSinceEpoch(scan.takenAt),
@@ -96,7 +96,10 @@ MainWindow::MainWindow(varnok::AppModel& model, QWidget* parent)
                 compareWith(chosen);
             }
         });
-    });
+    };
+    // Never empty, so that every style opens it; the earlier scans are read again on opening.
+    fillCompare();
+    connect(compare, &QMenu::aboutToShow, this, fillCompare);
     stopComparingAction_ = file->addAction(tr("Stop comparing"));
     connect(stopComparingAction_, &QAction::triggered, this,
             [this] { model_.explore().clearComparison(); });

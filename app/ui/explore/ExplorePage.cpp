@@ -585,6 +585,11 @@ void ExplorePage::showComparison() {
     colouring->setEnabled(flow.mapMode() != FolderMapMode::list && !comparison);
     colouring->setToolTip(comparison ? tr("While comparing, the map is coloured by what changed.")
                                      : QString());
+    if (!comparison) {
+        // The change colours are gone from the map: so are they from the legend, until the
+        // kinds are collected again.
+        legend->setEntries({});
+    }
     showLegend();
     showSelection();
 }

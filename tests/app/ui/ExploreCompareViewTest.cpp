@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTreeView>
 #include <QtTest>
@@ -88,6 +89,11 @@ private slots:
         QCOMPARE(page.list->model()->columnCount(), 4);
         QVERIFY(s.window->compareAction()->isEnabled());
         QVERIFY(!s.window->stopComparingAction()->isEnabled());
+        // The menu is never empty: any saved scan can be chosen, the remembered ones come first.
+        QMenu* menu = s.window->compareAction()->menu();
+        QVERIFY(menu != nullptr);
+        emit menu->aboutToShow();
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("A Saved Scan\u2026"));
 
         s.window->compareWith(QString::fromStdString(saved));
         QVERIFY(scenes::waitUntil([&] { return s.model->explore().comparison() != nullptr; }));
@@ -141,6 +147,9 @@ private slots:
         QCOMPARE(list.columnCount(), 4);
         QVERIFY(!page.comparisonLine->isVisible() && !page.stopComparingButton->isVisible());
         QVERIFY(page.colouring->isEnabled());
+        QVERIFY(!legendLabels(*page.legend).join(' ').contains(QLatin1String("Grew")));
+        QTRY_VERIFY(!page.legend->collecting());
+        QVERIFY(!legendLabels(*page.legend).isEmpty());
         QVERIFY(!legendLabels(*page.legend).join(' ').contains(QLatin1String("Grew")));
         // The list fell back to an order it still has.
         QCOMPARE(page.list->header()->sortIndicatorSection(), int(ui::NodeListModel::size));
