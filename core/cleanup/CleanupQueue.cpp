@@ -6,14 +6,7 @@
 namespace varnok {
 
 bool CleanupQueue::FoldersFirst::operator()(std::string_view a, std::string_view b) const {
-    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        if (a[i] != b[i]) {
-            return rank(a[i]) < rank(b[i]);
-        }
-    }
-    return a.size() < b.size();
+    return PathText::foldersFirst(a, b);
 }
 
 std::int64_t CleanupQueue::totalSize() const {

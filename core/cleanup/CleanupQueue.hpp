@@ -29,8 +29,8 @@ public:
     void clear();
 
 private:
-    // Orders paths with "/" before every other byte, so that the items inside a folder follow it
-    // directly and the queued folder enclosing a path, if any, is its nearest predecessor.
+    // `PathText::foldersFirst`: the queued folder enclosing a path, if any, is its nearest
+    // predecessor.
     struct FoldersFirst {
         using is_transparent = void;
         bool operator()(std::string_view a, std::string_view b) const;

@@ -107,6 +107,17 @@ bool equivalent(std::string_view a, std::string_view b) {
     return canonical(a) == canonical(b);
 }
 
+bool foldersFirst(std::string_view a, std::string_view b) {
+    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            return rank(a[i]) < rank(b[i]);
+        }
+    }
+    return a.size() < b.size();
+}
+
 bool isInsideEquivalent(std::string_view path, std::string_view ancestor) {
     if (isAscii(path) && isAscii(ancestor)) {
         return isInside(path, ancestor);

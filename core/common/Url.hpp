@@ -139,6 +139,9 @@ std::string canonical(std::string_view path);
 bool equal(std::string_view a, std::string_view b);
 // True when `path` begins with `ancestor` followed by "/" (equal paths are not inside).
 bool isInside(std::string_view path, std::string_view ancestor);
+// Orders paths with "/" before every other byte, so that the paths inside a folder follow it
+// directly and the nearest enclosing folder of a path sorts just before it.
+bool foldersFirst(std::string_view a, std::string_view b);
 // The same text under canonical equivalence. For refusals only.
 bool equivalent(std::string_view a, std::string_view b);
 // `isInside` under canonical equivalence. For refusals only.

@@ -1,6 +1,7 @@
 #include "core/snapshot/ScanDiff.hpp"
 
 #include "core/common/Task.hpp"
+#include "core/snapshot/MatchByName.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,18 +9,6 @@
 
 namespace varnok {
 namespace {
-
-std::vector<const FileNode*> byName(const FileNode& folder) {
-    std::vector<const FileNode*> children;
-    children.reserve(folder.children.size());
-    for (const FileNode& child : folder.children) {
-        children.push_back(&child);
-    }
-    std::sort(children.begin(), children.end(), [](const FileNode* a, const FileNode* b) {
-        return a->id.lastPathComponentView() < b->id.lastPathComponentView();
-    });
-    return children;
-}
 
 class Comparison {
 public:
@@ -107,60 +96,40 @@ private:
     }
 
     void compareFolders(const Pair& pair) {
-        const std::vector<const FileNode*> before = byName(*pair.older);
-        const std::vector<const FileNode*> after = byName(*pair.newer);
         const int depth = pair.depth + 1;
         // The part of the folder's change that lies in folders below it.
         std::int64_t inFolders = 0;
-        size_t i = 0;
-        size_t j = 0;
-        while (i < before.size() || j < after.size()) {
-            const FileNode* old = i < before.size() ? before[i] : nullptr;
-            const FileNode* now = j < after.size() ? after[j] : nullptr;
-            const std::string_view oldName =
-                old ? old->id.lastPathComponentView() : std::string_view();
-            const std::string_view newName =
-                now ? now->id.lastPathComponentView() : std::string_view();
-            if (now == nullptr || (old != nullptr && oldName < newName)) {
-                inFolders -= old->isDirectory ? old->allocatedSize : 0;
-                gone(*old, pair.path, depth);
-                ++i;
-                continue;
-            }
-            if (old == nullptr || newName < oldName) {
-                inFolders += now->isDirectory ? now->allocatedSize : 0;
-                appeared(*now, pair.path, depth);
-                ++j;
-                continue;
-            }
-            ++i;
-            ++j;
-            if (old->isDirectory != now->isDirectory) {
-                inFolders += (now->isDirectory ? now->allocatedSize : 0) -
-                             (old->isDirectory ? old->allocatedSize : 0);
-                gone(*old, pair.path, depth);
-                appeared(*now, pair.path, depth);
-                continue;
-            }
-            if (!now->isDirectory) {
-                if (old->allocatedSize != now->allocatedSize) {
-                    ScanChange change;
-                    change.path = childPath(pair.path, newName);
-                    change.oldSize = old->allocatedSize;
-                    change.newSize = now->allocatedSize;
-                    change.kind =
-                        change.change() > 0 ? ScanChange::Kind::grew : ScanChange::Kind::shrank;
-                    change.ownChange = change.change();
-                    change.depth = depth;
-                    note(std::move(change));
+        matchChildrenByName(
+            *pair.older, *pair.newer,
+            [&](const FileNode& old) {
+                inFolders -= old.isDirectory ? old.allocatedSize : 0;
+                gone(old, pair.path, depth);
+            },
+            [&](const FileNode& now) {
+                inFolders += now.isDirectory ? now.allocatedSize : 0;
+                appeared(now, pair.path, depth);
+            },
+            [&](const FileNode& old, const FileNode& now) {
+                const std::string_view name = now.id.lastPathComponentView();
+                if (!now.isDirectory) {
+                    if (old.allocatedSize != now.allocatedSize) {
+                        ScanChange change;
+                        change.path = childPath(pair.path, name);
+                        change.oldSize = old.allocatedSize;
+                        change.newSize = now.allocatedSize;
+                        change.kind =
+                            change.change() > 0 ? ScanChange::Kind::grew : ScanChange::Kind::shrank;
+                        change.ownChange = change.change();
+                        change.depth = depth;
+                        note(std::move(change));
+                    }
+                    return;
                 }
-                continue;
-            }
-            inFolders += now->allocatedSize - old->allocatedSize;
-            if (deepEnough(depth)) {
-                pending_.push_back({old, now, childPath(pair.path, newName), depth});
-            }
-        }
+                inFolders += now.allocatedSize - old.allocatedSize;
+                if (deepEnough(depth)) {
+                    pending_.push_back({&old, &now, childPath(pair.path, name), depth});
+                }
+            });
         if (pair.depth > 0) {
             ScanChange change;
             change.path = pair.path;

@@ -1,6 +1,7 @@
 #include "core/snapshot/TreeChanges.hpp"
 
 #include "core/common/Task.hpp"
+#include "core/snapshot/MatchByName.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -16,18 +17,6 @@ std::int64_t sizeIn(const FileNode& node, SizeMeasure measure) {
 namespace {
 
 constexpr std::array<SizeMeasure, 2> measures{SizeMeasure::onDisk, SizeMeasure::apparent};
-
-std::vector<const FileNode*> byName(const FileNode& folder) {
-    std::vector<const FileNode*> children;
-    children.reserve(folder.children.size());
-    for (const FileNode& child : folder.children) {
-        children.push_back(&child);
-    }
-    std::sort(children.begin(), children.end(), [](const FileNode* a, const FileNode* b) {
-        return a->id.lastPathComponentView() < b->id.lastPathComponentView();
-    });
-    return children;
-}
 
 } // namespace
 
@@ -115,50 +104,28 @@ private:
     }
 
     void expand(size_t index) {
-        const std::vector<const FileNode*> before = byName(*frames_[index].older);
-        const std::vector<const FileNode*> after = byName(*frames_[index].newer);
-        size_t i = 0;
-        size_t j = 0;
-        while (i < before.size() || j < after.size()) {
-            Frame& frame = frames_[index];
-            const FileNode* old = i < before.size() ? before[i] : nullptr;
-            const FileNode* now = j < after.size() ? after[j] : nullptr;
-            const std::string_view oldName =
-                old ? old->id.lastPathComponentView() : std::string_view();
-            const std::string_view newName =
-                now ? now->id.lastPathComponentView() : std::string_view();
-            if (now == nullptr || (old != nullptr && oldName < newName)) {
-                gone(frame, *old);
-                ++i;
-                continue;
-            }
-            if (old == nullptr || newName < oldName) {
-                appeared(frame, *now);
-                ++j;
-                continue;
-            }
-            ++i;
-            ++j;
-            if (old->isDirectory != now->isDirectory) {
-                gone(frame, *old);
-                appeared(frame, *now);
-                continue;
-            }
-            if (now->isDirectory) {
-                // Pushing may move the frames; `frame` is not used after this.
-                frames_.push_back({old, now, index, false, {}, {}, {}});
-                continue;
-            }
-            if (auto entry = changed(*old, *now)) {
-                frame.changed.push_back(std::move(*entry));
-            }
-            for (size_t m = 0; m < 2; ++m) {
-                const std::int64_t change = sizeIn(*now, measures[m]) - sizeIn(*old, measures[m]);
-                (change > 0 ? frame.totals[m].grew : frame.totals[m].shrank) +=
-                    change > 0 ? change : -change;
-                frame.childChange[m] += change;
-            }
-        }
+        // Pushing a folder may move the frames: each step finds its frame again.
+        const FileNode& older = *frames_[index].older;
+        const FileNode& newer = *frames_[index].newer;
+        matchChildrenByName(
+            older, newer, [&](const FileNode& old) { gone(frames_[index], old); },
+            [&](const FileNode& now) { appeared(frames_[index], now); },
+            [&](const FileNode& old, const FileNode& now) {
+                if (now.isDirectory) {
+                    frames_.push_back({&old, &now, index, false, {}, {}, {}});
+                    return;
+                }
+                Frame& frame = frames_[index];
+                if (auto entry = changed(old, now)) {
+                    frame.changed.push_back(std::move(*entry));
+                }
+                for (size_t m = 0; m < 2; ++m) {
+                    const std::int64_t change = sizeIn(now, measures[m]) - sizeIn(old, measures[m]);
+                    (change > 0 ? frame.totals[m].grew : frame.totals[m].shrank) +=
+                        change > 0 ? change : -change;
+                    frame.childChange[m] += change;
+                }
+            });
     }
 
     void finish(size_t index) {

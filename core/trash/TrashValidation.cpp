@@ -217,17 +217,6 @@ namespace {
 const char* const overlapping =
     "The selection contains overlapping or invalid items. Review it again.";
 
-bool foldersFirst(std::string_view a, std::string_view b) {
-    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        if (a[i] != b[i]) {
-            return rank(a[i]) < rank(b[i]);
-        }
-    }
-    return a.size() < b.size();
-}
-
 // Whether `path` lies inside one of `folders`: each folder it could lie in is looked up.
 bool insideAny(const std::string& path, const std::unordered_set<std::string>& folders) {
     if (path.size() > 1 && path.front() == '/' && folders.count("/") != 0) {
@@ -258,7 +247,7 @@ CleanupPlan TrashService::prepare(const std::vector<CleanupCandidate>& items, co
         }
         paths.push_back(PathText::canonical(PathText::standardize(item.node.id.path())));
     }
-    std::sort(paths.begin(), paths.end(), foldersFirst);
+    std::sort(paths.begin(), paths.end(), PathText::foldersFirst);
     for (size_t i = 1; i < paths.size(); ++i) {
         if (paths[i] == paths[i - 1] || PathText::isInside(paths[i], paths[i - 1])) {
             throw CleanupProblem(overlapping);
