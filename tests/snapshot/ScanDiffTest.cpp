@@ -12,29 +12,10 @@ using namespace varnok::testing;
 
 namespace {
 
-struct Entry {
-    bool isDirectory = false;
-    std::int64_t size = 0; // a file's own; a folder's is summed when the tree is built
-};
-
-// Relative path ("a/b") to entry. What lies below a folder that is not listed is not in the tree.
-using Listing = std::map<std::string, Entry>;
+using Entry = ListedEntry;
 
 FileNode build(const Listing& listing, const std::string& root, const std::string& below) {
-    std::vector<FileNode> children;
-    const std::string prefix = below.empty() ? "" : below + "/";
-    for (auto it = listing.lower_bound(prefix); it != listing.end(); ++it) {
-        const std::string& path = it->first;
-        if (path.compare(0, prefix.size(), prefix) != 0) {
-            break;
-        }
-        if (path.size() == prefix.size() || path.find('/', prefix.size()) != std::string::npos) {
-            continue;
-        }
-        children.push_back(it->second.isDirectory ? build(listing, root, path)
-                                                  : fileNode(root + "/" + path, it->second.size));
-    }
-    return folderNode(below.empty() ? root : root + "/" + below, std::move(children));
+    return buildListing(listing, root, fileNode, below);
 }
 
 // Sizes of every entry of a built tree, folders summed.
@@ -143,30 +124,17 @@ std::string text(const std::vector<ScanChange>& changes) {
     return out;
 }
 
+// Few names, so that two random listings share many paths.
 Listing randomListing(std::mt19937& random, int levels, const std::string& below = "") {
-    // Few names, so that two random listings share many paths.
-    static const char* const names[] = {"a",
-                                        "b",
-                                        "c",
-                                        "d",
-                                        "\xff"
-                                        "byte",
-                                        "e f"};
-    std::uniform_int_distribution<int> percent(0, 99);
-    Listing listing;
-    for (const char* name : names) {
-        if (percent(random) < 45) {
-            continue;
-        }
-        const std::string path = below.empty() ? name : below + "/" + name;
-        if (levels > 0 && percent(random) < 40) {
-            listing[path] = {true, 0};
-            listing.merge(randomListing(random, levels - 1, path));
-        } else {
-            listing[path] = {false, (percent(random) % 5) * 4096};
-        }
-    }
-    return listing;
+    static const std::vector<std::string> names = {"a",
+                                                   "b",
+                                                   "c",
+                                                   "d",
+                                                   "\xff"
+                                                   "byte",
+                                                   "e f"};
+    return varnok::testing::randomListing(
+        random, levels, names, 45, [](int percent) { return (percent % 5) * 4096; }, below);
 }
 
 // A later state of `listing`: entries gone (with what they hold), files resized, and "a"

@@ -31,53 +31,24 @@ const FileNode& at(const FileNode& root, const std::string& below) {
     return *path->back();
 }
 
-// Relative path -> (is a folder, bytes of a file). What a folder holds is listed below it.
-using Listing = std::map<std::string, std::pair<bool, std::int64_t>>;
-
 FileNode build(const Listing& listing, const std::string& root, const std::string& below = "") {
-    std::vector<FileNode> children;
-    const std::string prefix = below.empty() ? "" : below + "/";
-    for (auto it = listing.lower_bound(prefix); it != listing.end(); ++it) {
-        const std::string& path = it->first;
-        if (path.compare(0, prefix.size(), prefix) != 0) {
-            break;
-        }
-        if (path.find('/', prefix.size()) != std::string::npos) {
-            continue;
-        }
-        children.push_back(it->second.first ? build(listing, root, path)
-                                            : file(root + "/" + path, it->second.second));
-    }
-    return folderNode(below.empty() ? root : root + "/" + below, std::move(children));
+    return buildListing(listing, root, file, below);
 }
 
 Listing randomListing(std::mt19937& random, int levels, const std::string& below = "") {
-    static const char* const names[] = {"a", "b", "c", "d",
-                                        "\xff"
-                                        "byte"};
-    std::uniform_int_distribution<int> percent(0, 99);
-    Listing listing;
-    for (const char* name : names) {
-        if (percent(random) < 40) {
-            continue;
-        }
-        const std::string path = below.empty() ? name : below + "/" + name;
-        if (levels > 0 && percent(random) < 40) {
-            listing[path] = {true, 0};
-            listing.merge(randomListing(random, levels - 1, path));
-        } else {
-            listing[path] = {false, percent(random) * 97};
-        }
-    }
-    return listing;
+    static const std::vector<std::string> names = {"a", "b", "c", "d",
+                                                   "\xff"
+                                                   "byte"};
+    return varnok::testing::randomListing(
+        random, levels, names, 40, [](int percent) { return percent * 97; }, below);
 }
 
 Listing evolved(std::mt19937& random, Listing listing) {
     std::uniform_int_distribution<int> percent(0, 99);
     std::erase_if(listing, [&](const auto&) { return percent(random) < 10; });
     for (auto& [path, entry] : listing) {
-        if (!entry.first && percent(random) < 30) {
-            entry.second = percent(random) * 97;
+        if (!entry.isDirectory && percent(random) < 30) {
+            entry.size = percent(random) * 97;
         }
     }
     listing.merge(randomListing(random, 2));

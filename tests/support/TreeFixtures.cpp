@@ -55,4 +55,42 @@ FileNode randomTree(std::mt19937& random, const std::string& path, int levels, i
     return folderNode(path, std::move(children));
 }
 
+FileNode buildListing(const Listing& listing, const std::string& root, const FileMaker& file,
+                      const std::string& below) {
+    std::vector<FileNode> children;
+    const std::string prefix = below.empty() ? "" : below + "/";
+    for (auto it = listing.lower_bound(prefix); it != listing.end(); ++it) {
+        const std::string& path = it->first;
+        if (path.compare(0, prefix.size(), prefix) != 0) {
+            break;
+        }
+        if (path.size() == prefix.size() || path.find('/', prefix.size()) != std::string::npos) {
+            continue;
+        }
+        children.push_back(it->second.isDirectory ? buildListing(listing, root, file, path)
+                                                  : file(root + "/" + path, it->second.size));
+    }
+    return folderNode(below.empty() ? root : root + "/" + below, std::move(children));
+}
+
+Listing randomListing(std::mt19937& random, int levels, const std::vector<std::string>& names,
+                      int absent, const std::function<std::int64_t(int)>& size,
+                      const std::string& below) {
+    std::uniform_int_distribution<int> percent(0, 99);
+    Listing listing;
+    for (const std::string& name : names) {
+        if (percent(random) < absent) {
+            continue;
+        }
+        const std::string path = below.empty() ? name : below + "/" + name;
+        if (levels > 0 && percent(random) < 40) {
+            listing[path] = {true, 0};
+            listing.merge(randomListing(random, levels - 1, names, absent, size, path));
+        } else {
+            listing[path] = {false, size(percent(random))};
+        }
+    }
+    return listing;
+}
+
 } // namespace varnok::testing
