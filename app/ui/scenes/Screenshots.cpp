@@ -130,9 +130,8 @@ void comparedWithEarlier(Stage& s) {
     explored(s, varnok::FolderMapMode::treemap);
     auto& h = s.home;
     const std::string saved = h.path("../a-month-ago.json");
-    varnok::ScanResult before;
-    before.root = s.model->explore().root();
-    varnok::ScanArchive::save(before, QDateTime::currentSecsSinceEpoch() - 30 * 86400, saved);
+    varnok::ScanArchive::save(s.model->explore().root(), {},
+                              QDateTime::currentSecsSinceEpoch() - 30 * 86400, saved);
     h.write("Videos/Holiday.mov", 9'600'000, 1);
     h.write("Projects/atlas/build/app.o", 4'100'000, 1);
     h.write("Projects/harbor/build/libcore.a", 3'000'000, 1);

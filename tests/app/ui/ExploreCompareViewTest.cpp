@@ -72,9 +72,7 @@ private slots:
         s.model->explore().setApparentSize(true); // the sample files hold their bytes sparsely
         QVERIFY(explore(*s.model, s.home.home().toStdString()));
         const std::string saved = s.home.path("../before.json");
-        varnok::ScanResult before;
-        before.root = s.model->explore().root();
-        varnok::ScanArchive::save(before, 1700000000, saved);
+        varnok::ScanArchive::save(s.model->explore().root(), {}, 1700000000, saved);
         s.home.write("data/grows.bin", 14000);
         s.home.write("data/shrinks.bin", 1000);
         s.home.write("data/fresh.bin", 2000);
