@@ -309,10 +309,14 @@ TEST(LinuxHome, ACacheGoesToTheTrashAndComesBackAndAChangedOneIsRefused) {
     TrashService::restore(report.id, Url::file(pip, true), history);
     EXPECT_EQ(readText(pip + "/http-v2/a/b/c/d/e/f00d"), std::string(1900, 'x'));
 
-    // A new entry deep inside the cache leaves the folder's own identity alone.
+    // A new entry deep inside the cache leaves the folder's own identity alone. No Slack runs
+    // here, whatever stand-ins other tests start meanwhile.
     writeFile(slack + "/Cache_Data/f_000002", "new");
-    EXPECT_EQ(problemOf([&] { TrashService::validate(find(result, slack), homeUrl); }),
-              "Cache contents changed since the scan. Close the related app and scan again.");
+    {
+        ScopedRunningApplications none([] { return std::vector<RunningApplication>{}; });
+        EXPECT_EQ(problemOf([&] { TrashService::validate(find(result, slack), homeUrl); }),
+                  "Cache contents changed since the scan. Close the related app and scan again.");
+    }
     // The application holding it must be closed first.
     const CleanupCandidate& chrome = find(result, h.at(".cache/google-chrome"));
     {
@@ -415,8 +419,10 @@ TEST(LinuxHome, PrivateDataInsideACacheNarrowsTheSuggestionToItsCacheFolders) {
             EXPECT_FALSE(looksPrivate(entry.path().filename().string())) << entry.path();
         }
     }
-    // A narrowed folder that gains a cookies file is refused before it moves.
+    // A narrowed folder that gains a cookies file is refused before it moves (with no Slack
+    // running, whatever stand-ins other tests start meanwhile).
     const std::string narrowed = h.home + "/.config/Slack/Cache/Cache_Data";
+    ScopedRunningApplications none([] { return std::vector<RunningApplication>{}; });
     for (const CleanupCandidate& candidate : result.candidates) {
         if (candidate.node.id.path() == narrowed) {
             EXPECT_EQ(
